@@ -1,0 +1,95 @@
+#include "disk/VolumeRecognizers.h"
+
+#include <cstring>
+
+namespace {
+inline uint16_t Le16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint32_t Le32(const unsigned char* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
+inline uint64_t Le64(const unsigned char* p) { return uint64_t(Le32(p)) | (uint64_t(Le32(p + 4)) << 32); }
+
+bool IsClusterSize(unsigned spc) {
+    return spc == 1 || spc == 2 || spc == 4 || spc == 8 || spc == 16 || spc == 32 || spc == 64;
+}
+
+bool HasBootSignature(const unsigned char* buf) { return buf[510] == 0x55 && buf[511] == 0xAA; }
+} // namespace
+
+bool IsNtfs(const unsigned char* buf) {
+    if (!buf || std::memcmp(buf + 3, "NTFS    ", 8) != 0) return false;
+    if (Le16(buf + 11) % 512 != 0) return false;
+    if (Le16(buf + 14) != 0) return false;
+    if (!IsClusterSize(buf[13])) return false;
+    if (Le64(buf + 40) == 0) return false;
+    if (buf[16] != 0 || Le16(buf + 17) != 0 || Le16(buf + 19) != 0 || Le16(buf + 22) != 0 || Le32(buf + 32) != 0) return false;
+    return HasBootSignature(buf);
+}
+
+bool IsBitlockerDBR(const unsigned char* buf) {
+    if (!buf) return false;
+    if (std::memcmp(buf + 3, "-FVE-FS-", 8) == 0) return true;
+    static const unsigned char tail[30] = {
+        'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x',
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+        0x00, 0x1F, 0x2C};
+    return std::memcmp(buf + 480, tail, sizeof tail) == 0;
+}
+
+bool IsFullValidFAT16DBR(const unsigned char* buf) {
+    if (!buf) return false;
+    return buf[16] != 0 && (Le16(buf + 19) != 0 || Le32(buf + 32) != 0) && IsClusterSize(buf[13]) &&
+           Le16(buf + 22) != 0 && HasBootSignature(buf);
+}
+
+bool IsFullValidFAT32DBR(const unsigned char* buf) {
+    if (!buf) return false;
+    return std::memcmp(buf + 82, "FAT32   ", 8) == 0 && buf[16] != 0 && Le32(buf + 32) != 0 &&
+           IsClusterSize(buf[13]) && Le32(buf + 36) != 0 && HasBootSignature(buf);
+}
+
+bool IsFat(const unsigned char* buf) {
+    if (!buf || IsBitlockerDBR(buf)) return false;
+    uint32_t fatSize = Le16(buf + 22) ? Le16(buf + 22) : Le32(buf + 36);
+    uint32_t totalSectors = Le32(buf + 32) ? Le32(buf + 32) : Le16(buf + 19);
+    uint32_t bytesPerSector = Le16(buf + 11);
+    uint32_t sectorsPerCluster = buf[13];
+    if (bytesPerSector == 0 || bytesPerSector % 512 != 0 || sectorsPerCluster == 0) return false;
+    uint32_t rootSectors = (uint32_t(Le16(buf + 17)) * 32) / bytesPerSector;
+    uint32_t clusters = (totalSectors - Le16(buf + 14) - fatSize * buf[16] - rootSectors) / sectorsPerCluster;
+    if (clusters > 0x0FFFFFEF) return false;
+    if (clusters >= 65525) return IsFullValidFAT32DBR(buf) || IsFullValidFAT16DBR(buf);
+    return IsFullValidFAT16DBR(buf) || IsFullValidFAT32DBR(buf);
+}
+
+bool IsExt(const unsigned char* buf) {
+    if (!buf) return false;
+    const unsigned char* sb = buf + 1024;
+    if (Le16(sb + 56) != 0xEF53) return false;
+    uint32_t inodes = Le32(sb + 0), blocks = Le32(sb + 4), firstData = Le32(sb + 20), logBlock = Le32(sb + 24);
+    uint32_t blocksPerGroup = Le32(sb + 32), inodesPerGroup = Le32(sb + 40), firstInode = Le32(sb + 84);
+    if (!blocks || !inodes || !blocksPerGroup || !inodesPerGroup) return false;
+    if (firstInode < 3) return false;
+    if ((inodes - 1) / inodesPerGroup != (blocks - 1 - firstData) / blocksPerGroup) return false;
+    bool smallBlocks = logBlock == 0; // block size 1024 << logBlock
+    if (firstData != (smallBlocks ? 1u : 0u)) return false;
+    return inodes > firstInode;
+}
+
+bool IsNtfsFileRecord(const unsigned char* buf, unsigned recordSize) {
+    if (!buf || buf[0] != 'F' || buf[1] != 'I' || buf[2] != 'L' || buf[3] != 'E') return false;
+    return Le32(buf + 0x18) <= recordSize && Le32(buf + 0x1C) == recordSize && Le16(buf + 0x30) == Le16(buf + 510);
+}
+
+unsigned GetDefaultNtfsSectorPerCluster(uint64_t totalSectors, unsigned bytesPerSector) {
+    double k = bytesPerSector / 512;
+    double size = static_cast<double>(bytesPerSector) * static_cast<double>(totalSectors) / 1048576.0;
+    double t1 = k * 7;
+    double t2 = bytesPerSector / 512 * 512;
+    double t3 = (2 * bytesPerSector) / 1024 * 1024;
+    double t4 = (4 * bytesPerSector) / 2048 * 2048;
+    if (size <= t1) return 8;
+    if (size <= t2) return 1;
+    if (size <= t3) return 2;
+    if (size <= t4) return 4;
+    return 8;
+}

@@ -1,0 +1,13 @@
+#pragma once
+// Predicates over the first bytes of a partition (or any sector, for the deep
+// scans): NTFS, FAT, BitLocker and ext boot areas, and NTFS file records.
+#include <cstdint>
+
+bool IsNtfs(const unsigned char* buf);                // at least 512 bytes
+bool IsFat(const unsigned char* buf);                 // at least 512 bytes
+bool IsFullValidFAT16DBR(const unsigned char* buf);   // FAT12/16 form
+bool IsFullValidFAT32DBR(const unsigned char* buf);
+bool IsBitlockerDBR(const unsigned char* buf);
+bool IsExt(const unsigned char* buf);                 // at least 1112 bytes
+bool IsNtfsFileRecord(const unsigned char* buf, unsigned recordSize); // at least 512 bytes
+unsigned GetDefaultNtfsSectorPerCluster(uint64_t totalSectors, unsigned bytesPerSector);

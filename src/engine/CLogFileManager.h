@@ -1,0 +1,43 @@
+#pragma once
+// The scan log: the index "config" of earlier deep scans and the numbered
+// result folders in the scan-log folder.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#pragma pack(push, 4)
+struct _LOG_FILE_INFO_ {
+    uint32_t nDiskNo;
+    uint32_t nReserved;
+    uint64_t u64StartSector;
+    uint64_t u64SectorCount;
+    uint64_t u64ExtentStart;
+    uint64_t u64ExtentLength;
+    uint64_t u64ExtentOffset;
+    uint64_t u64ScannedSectors;
+    uint64_t u64FindFileCount;
+    uint64_t u64FreeSpace;
+    uint64_t u64Reserved;
+    char szDevicePath[256];
+    char szLogDirPath[256];
+};
+#pragma pack(pop)
+static_assert(sizeof(_LOG_FILE_INFO_) == 592, "_LOG_FILE_INFO_ is a 592-byte file format");
+
+class CLogFileManager {
+public:
+    static CLogFileManager* GetInstance();
+
+    // The current scan's result folder (256 bytes), with a trailing '/'.
+    void GetLogFileDirPath(char* out);
+    void AddDirIndex();
+    void ReduceDirIndex();
+    int LoadRecoveryLogInfo(const char* devicePath, int diskNo, unsigned long long startSector,
+                            unsigned long long sectorCount, _LOG_FILE_INFO_* out);
+    int SaveLogFileInfo(const char* devicePath, int diskNo, uint64_t startSector, uint64_t sectorCount,
+                        uint64_t extentStart, uint64_t extentLength, uint64_t extentOffset, uint64_t scannedSectors,
+                        uint64_t findFileCount, const char* logDirPath, const char* scanPath);
+    int GetLogFileNameByFileType(const char* dirPath, const char* prefix, char* out);
+    int DeleteLogFileDir(const char* dirPath);
+    int SaveLogConfigFile();
+};

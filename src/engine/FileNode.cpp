@@ -1,0 +1,14 @@
+#include "engine/FileNode.h"
+
+#include <strings.h>
+
+namespace {
+bool NodeLess(const _FILE_NODE_& a, const _FILE_NODE_& b) {
+    bool aDir = a.bIsDir != 0, bDir = b.bIsDir != 0;
+    if (aDir != bDir) return !aDir;
+    return ::strcasecmp(a.szFileName, b.szFileName) < 0;
+}
+} // namespace
+
+bool VectorCmp(const _FILE_NODE_& a, const _FILE_NODE_& b) { return NodeLess(a, b); }
+bool SearchVectorCmp(const __SEARCH_FILE_INFO__& a, const __SEARCH_FILE_INFO__& b) { return NodeLess(a, b); }

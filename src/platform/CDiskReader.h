@@ -1,0 +1,34 @@
+#pragma once
+// Sector reads from a raw device or image, bounded by the scanned area.
+#include <cstdint>
+
+class CDiskReader {
+public:
+    CDiskReader();
+    ~CDiskReader();
+    CDiskReader(const CDiskReader&) = delete;
+    CDiskReader& operator=(const CDiskReader&) = delete;
+
+    // Opens disk N (through the platform's disk-number mapping) read-only.
+    // endSector is one past the last sector that may be read. 0 or errno.
+    int Init(int diskNo, uint64_t endSector);
+    // Opens a device or image by path read-only. 0 or errno.
+    int Init(const wchar_t* path, uint64_t endSector);
+    void Close();
+
+    // Reads sectorCount sectors from absolute sector startSector. 0 on success,
+    // 87 when the request passes the limit (no I/O), errno on a failed seek,
+    // 30 on a short read with *sectorsRead = whole sectors that arrived.
+    int ReadData(unsigned char* buf, int sectorCount, long long startSector, int bytesPerSector, unsigned* sectorsRead);
+
+    int GetFd() const { return fd; }
+    uint64_t GetSectorLimit() const { return u64SectorLimit; }
+    bool IsOpen() const { return fd >= 0; }
+
+    int fd;
+    uint64_t u64SectorLimit;
+};
+
+// Reads len bytes from the current position of fd in pieces of at most 64 KiB.
+// 0 with *bytesRead = len, or 30 with *bytesRead = what arrived.
+int ReadData(int fd, unsigned char* buf, int len, unsigned* bytesRead);

@@ -1,0 +1,89 @@
+#include "platform/DeviceMap.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
+#include <map>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+std::mutex g_registryMutex;
+std::map<int, std::string>& Registry() {
+    static std::map<int, std::string> registry;
+    return registry;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// Whole disks of /sys/block: partitions live below their disk there, so every
+// entry is a whole device; loop, ram and zram devices are not disks a user picks
+// unless they carry data (a loop device has a backing file).
+std::vector<std::string> WholeDisks() {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir("/sys/block");
+    if (!dir) return names;
+    while (dirent* e = ::readdir(dir)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        if (name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0) continue;
+        if (name.rfind("loop", 0) == 0 && !Exists("/sys/block/" + name + "/loop/backing_file")) continue;
+        names.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+} // namespace
+
+void RegisterDiskPath(int diskNo, const std::string& path) {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    if (path.empty()) Registry().erase(diskNo);
+    else Registry()[diskNo] = path;
+}
+
+std::string GetDiskDevicePath(int diskNo) {
+    {
+        std::lock_guard<std::mutex> lock(g_registryMutex);
+        auto it = Registry().find(diskNo);
+        if (it != Registry().end()) return it->second;
+    }
+    if (const char* dir = std::getenv("ORVALE_DISK_DIR"); dir && *dir)
+        return std::string(dir) + "/disk" + std::to_string(diskNo);
+    std::string mac = "/dev/disk" + std::to_string(diskNo);
+    if (Exists(mac)) return mac;
+    std::vector<std::string> disks = WholeDisks();
+    if (diskNo >= 0 && static_cast<size_t>(diskNo) < disks.size()) return "/dev/" + disks[diskNo];
+    return mac;
+}
+
+std::string GetSupportDirPath() {
+    if (const char* dir = std::getenv("ORVALE_SUPPORT_DIR"); dir && *dir) return dir;
+    if (::geteuid() == 0) return "/var/lib/orvale";
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) return std::string(xdg) + "/orvale";
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : "/tmp") + "/.local/share/orvale";
+}
+
+std::string GetScanLogDirPath() { return GetSupportDirPath() + "/ScanLog/"; }
+
+int MakeDirectories(const std::string& path) {
+    if (path.empty()) return 0;
+    std::string partial;
+    size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        partial = path.substr(0, pos);
+        if (partial.empty()) continue;
+        if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return errno;
+    }
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}

@@ -1,0 +1,21 @@
+#pragma once
+// Where disks and the application's own files live on this platform.
+#include <string>
+
+// The device path of disk number N: a registered image first, then the files
+// diskN of $ORVALE_DISK_DIR when it is set, else "/dev/disk%d" where it exists,
+// else the N-th whole-disk block device of /sys/block in name order.
+std::string GetDiskDevicePath(int diskNo);
+
+// Makes disk number N stand for the file at path in this process (image files
+// scanned by the command-line tool). An empty path removes the entry.
+void RegisterDiskPath(int diskNo, const std::string& path);
+
+// The support directory, without a trailing '/': $ORVALE_SUPPORT_DIR, else
+// /var/lib/orvale for root, else $XDG_DATA_HOME/orvale (~/.local/share/orvale).
+std::string GetSupportDirPath();
+// The scan-log folder inside it, with a trailing '/'.
+std::string GetScanLogDirPath();
+
+// Creates path and its missing parents with mode 0755. 0 or errno.
+int MakeDirectories(const std::string& path);

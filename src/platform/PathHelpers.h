@@ -1,0 +1,14 @@
+#pragma once
+// File-name and path helpers used when found files are saved.
+
+// Copies the text after the last '.' of name into ext. 0, or 87 for a null
+// pointer or a name without '.' (ext untouched).
+int GetExtendName(const char* name, char* ext);
+// Splits path at its last '/' and the last '.' after it; drive is always empty.
+// Each output may be null; outputs must hold the parts (at most strlen(path)+1).
+void _splitpath(const char* path, char* drive, char* dir, char* fname, char* ext);
+// A name for path that does not overwrite anything: path itself when free, else
+// dir/fname(n)ext for the first free n. Writes at most outSize wide characters.
+void GetRealFileName(const char* path, wchar_t* out, int outSize);
+// count = number of '/' and '\\' among all but the last character of path.
+int GetPathDirIndex(const wchar_t* path, int& count);

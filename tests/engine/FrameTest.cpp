@@ -1,0 +1,115 @@
+#include "engine/CFileRecoveryFactory.h"
+#include "engine/FileCategories.h"
+#include "engine/FileNode.h"
+
+#include "fixtures/ScopedEnv.h"
+#include "fixtures/SkipUnless.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace {
+_FILE_NODE_ Node(const char* name, bool dir) {
+    _FILE_NODE_ n{};
+    std::strcpy(n.szFileName, name);
+    n.bIsDir = dir;
+    return n;
+}
+} // namespace
+
+TEST(FileNode, FilesBeforeFoldersThenNamesIgnoringCase) {
+    std::vector<_FILE_NODE_> v = {Node("b.txt", true), Node("A.txt", false), Node("a.doc", false)};
+    std::sort(v.begin(), v.end(), VectorCmp);
+    EXPECT_STREQ("a.doc", v[0].szFileName);
+    EXPECT_STREQ("A.txt", v[1].szFileName);
+    EXPECT_STREQ("b.txt", v[2].szFileName);
+}
+
+TEST(Categories, MembershipAndFolders) {
+    EXPECT_STREQ("photo", GetFileCategoryName("x.JPG"));
+    EXPECT_STREQ("photo", GetFileCategoryName("x.jp")) << "substring rule: .jp occurs in .jpg";
+    EXPECT_STREQ("audio", GetFileCategoryName("song.mp3"));
+    EXPECT_STREQ("audio", GetFileCategoryName("clip.rm")) << "audio is tested before video";
+    EXPECT_STREQ("video", GetFileCategoryName("movie.mkv"));
+    EXPECT_STREQ("document", GetFileCategoryName("report.doc"));
+    EXPECT_STREQ("archive", GetFileCategoryName("notes.rtf")) << "second archive list";
+    EXPECT_STREQ("archive", GetFileCategoryName("a.7z"));
+    EXPECT_STREQ("others", GetFileCategoryName("readme"));
+    EXPECT_STREQ("others", GetFileCategoryName("x.c"));
+    EXPECT_STREQ("others", GetFileCategoryName("x.xyz"));
+
+    char folder[32] = "junk";
+    GetDirTypeByFileName("a.JPG", folder);
+    EXPECT_STREQ("photo", folder);
+    GetDirTypeByFileName("x.c", folder);
+    EXPECT_STREQ("", folder) << "short keys land in the save folder itself";
+    GetDirTypeByFileName("readme", folder);
+    EXPECT_STREQ("", folder);
+    GetDirTypeByFileName("data.xyz", folder);
+    EXPECT_STREQ("others", folder);
+}
+
+TEST(Categories, SearchKeyAndIconTable) {
+    std::wstring all = BuildSearchKey(CATEGORY_ALL);
+    EXPECT_EQ(0u, all.find(g_wszPhotoTypes));
+    EXPECT_NE(std::wstring::npos, all.find(L"*.mp3|"));
+    EXPECT_NE(std::wstring::npos, all.find(L"*.rtf|"));
+    EXPECT_EQ(all.size() - 7, all.rfind(L"*.other"));
+    EXPECT_EQ(std::wstring(L"*.other"), BuildSearchKey(CATEGORY_OTHER));
+    std::wstring music = BuildSearchKey(CATEGORY_MUSIC | CATEGORY_VIDEO);
+    EXPECT_EQ(std::wstring(g_wszAudioTypes) + g_wszVideoTypes, music) << "lists join without separators";
+
+    size_t count = 0;
+    while (szFileTypeStr[count].szExtension) ++count;
+    EXPECT_EQ(65u, count);
+    EXPECT_STREQ("7z", szFileTypeStr[0].szExtension);
+    EXPECT_STREQ(":/image/FileIcon/7z.png", szFileTypeStr[0].szIconPath);
+    auto find = [](const char* key) -> const char* {
+        for (size_t i = 0; szFileTypeStr[i].szExtension; ++i)
+            if (std::strcmp(szFileTypeStr[i].szExtension, key) == 0) return szFileTypeStr[i].szIconPath;
+        return nullptr;
+    };
+    EXPECT_STREQ(":/image/FileIcon/jpg.png", find("jpeg"));
+    EXPECT_STREQ(":/image/FileIcon/tif.png", find("tiff"));
+    EXPECT_STREQ("video_default", szFileTypeStr[count - 1].szExtension);
+}
+
+TEST(Factory, ChoosesNtfsBeforeFatBeforeExt) {
+    std::vector<uint8_t> area(16384, 0);
+    EXPECT_EQ(ENGINE_KIND_NONE, CFileRecoveryFactory::ChooseEngineKind(area.data()));
+    // A boot sector that passes both the NTFS and the FAT16 test.
+    std::memcpy(&area[3], "NTFS    ", 8);
+    area[11] = 0; area[12] = 2; area[13] = 8; area[40] = 0x00; area[41] = 0x10; area[510] = 0x55; area[511] = 0xAA;
+    EXPECT_EQ(ENGINE_KIND_NTFS, CFileRecoveryFactory::ChooseEngineKind(area.data()));
+}
+
+TEST(Factory, QuickModeOnImages) {
+    ORVALE_REQUIRE_TOOL("mkfs.ext4");
+    TempDir dir;
+    ScopedEnv env("ORVALE_DISK_DIR", dir.path());
+    ASSERT_EQ(0, RunCommand("truncate -s 16M " + dir.file("disk0") + " && mkfs.ext4 -q -F " + dir.file("disk0")));
+    WriteFileBytes(dir.file("disk1"), std::vector<uint8_t>(1 << 20, 0));
+    WriteFileBytes(dir.file("disk2"), std::vector<uint8_t>(16383, 0));
+
+    CFileRecoveryFactory* f = CFileRecoveryFactory::GetInstance();
+    EXPECT_EQ(f, CFileRecoveryFactory::GetInstance());
+    std::unique_ptr<IFileRecoveryParse> ext(f->CreateFileRecoveryInstance(0, 0, 32768, L'C', RECOVERY_TYPE_FAST));
+    ASSERT_NE(nullptr, ext) << "ext in quick mode gives the placeholder";
+    EXPECT_EQ(0, ext->ScanDevice(nullptr));
+    std::vector<_FILE_NODE_> children;
+    EXPECT_EQ(0, ext->GetChildrenFileNode(nullptr, 0, children));
+    EXPECT_TRUE(children.empty());
+    EXPECT_EQ(0, ext->GetLostFileCount());
+
+    EXPECT_EQ(nullptr, f->CreateFileRecoveryInstance(1, 0, 2048, L'C', RECOVERY_TYPE_FAST)) << "unrecognised area";
+    EXPECT_EQ(nullptr, f->CreateFileRecoveryInstance(2, 0, 31, L'C', RECOVERY_TYPE_FAST)) << "shorter than 16 KiB";
+    EXPECT_EQ(nullptr, f->CreateFileRecoveryInstance(9, 0, 31, L'C', RECOVERY_TYPE_FAST)) << "missing disk";
+    std::string shortName = dir.file("disk2");
+    std::wstring shortPath(shortName.begin(), shortName.end());
+    EXPECT_EQ(nullptr, f->CreateFileRecoveryInstance(shortPath.data(), L'C', RECOVERY_TYPE_FAST));
+}
