@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential g++ cmake pkg-config
+  build-essential g++ cmake pkg-config ccache
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libgl-dev
   clang libclang-rt-14-dev
