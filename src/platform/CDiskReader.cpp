@@ -4,12 +4,28 @@
 #include "platform/Log.h"
 #include "platform/TextCodec.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 constexpr int kMaxPiece = 65536;
+
+std::mutex g_failMutex;
+std::atomic<bool> g_failEnabled{false};
+std::vector<uint64_t> g_failingSectors; // sorted
+
+// The first failing sector in [start, start + count), or start + count.
+uint64_t FirstFailingSector(uint64_t start, uint64_t count) {
+    if (!g_failEnabled.load(std::memory_order_relaxed)) return start + count;
+    std::lock_guard<std::mutex> lock(g_failMutex);
+    auto it = std::lower_bound(g_failingSectors.begin(), g_failingSectors.end(), start);
+    if (it != g_failingSectors.end() && *it < start + count) return *it;
+    return start + count;
+}
 
 int ReadPieces(int fd, unsigned char* buf, long long len, long long* done) {
     long long got = 0;
@@ -73,13 +89,23 @@ int CDiskReader::ReadData(unsigned char* buf, int sectorCount, long long startSe
         return e;
     }
     long long done = 0;
-    int rc = ReadPieces(fd, buf, static_cast<long long>(sectorCount) * bytesPerSector, &done);
+    uint64_t failing = FirstFailingSector(static_cast<uint64_t>(startSector), static_cast<uint64_t>(sectorCount));
+    long long readable = static_cast<long long>(failing - static_cast<uint64_t>(startSector));
+    int rc = ReadPieces(fd, buf, readable * bytesPerSector, &done);
+    if (rc == 0 && readable < sectorCount) rc = 30;
     if (rc != 0) {
         if (sectorsRead) *sectorsRead = static_cast<unsigned>(done / bytesPerSector);
         return rc;
     }
     if (sectorsRead) *sectorsRead = static_cast<unsigned>(sectorCount);
     return 0;
+}
+
+void CDiskReader::SetFailingSectorsForTesting(const std::vector<uint64_t>& sectors) {
+    std::lock_guard<std::mutex> lock(g_failMutex);
+    g_failingSectors = sectors;
+    std::sort(g_failingSectors.begin(), g_failingSectors.end());
+    g_failEnabled.store(!g_failingSectors.empty());
 }
 
 int ReadData(int fd, unsigned char* buf, int len, unsigned* bytesRead) {

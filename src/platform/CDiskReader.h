@@ -1,6 +1,7 @@
 #pragma once
 // Sector reads from a raw device or image, bounded by the scanned area.
 #include <cstdint>
+#include <vector>
 
 class CDiskReader {
 public:
@@ -20,6 +21,10 @@ public:
     // 87 when the request passes the limit (no I/O), errno on a failed seek,
     // 30 on a short read with *sectorsRead = whole sectors that arrived.
     int ReadData(unsigned char* buf, int sectorCount, long long startSector, int bytesPerSector, unsigned* sectorsRead);
+
+    // Test hook: reads that reach one of these absolute sectors (of any reader
+    // in the process) stop there as a device would on a bad sector. Empty: off.
+    static void SetFailingSectorsForTesting(const std::vector<uint64_t>& sectors);
 
     int GetFd() const { return fd; }
     uint64_t GetSectorLimit() const { return u64SectorLimit; }

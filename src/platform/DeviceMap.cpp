@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <climits>
 #include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
@@ -61,6 +65,41 @@ std::string GetDiskDevicePath(int diskNo) {
     std::vector<std::string> disks = WholeDisks();
     if (diskNo >= 0 && static_cast<size_t>(diskNo) < disks.size()) return "/dev/" + disks[diskNo];
     return mac;
+}
+
+int RegisterImageDisk(const std::string& path) {
+    char real[PATH_MAX];
+    if (!::realpath(path.c_str(), real)) return -1;
+    // FNV-1a of the real path, kept clear of the numbers of real disks (0-127)
+    // and of the number 128 that scans opened by path use.
+    uint32_t h = 2166136261u;
+    for (const char* p = real; *p; ++p) h = (h ^ static_cast<unsigned char>(*p)) * 16777619u;
+    int diskNo = 1000 + static_cast<int>(h % 900000u);
+    RegisterDiskPath(diskNo, real);
+    return diskNo;
+}
+
+int GetDeviceSize(const std::string& path, uint64_t& bytes) {
+    bytes = 0;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return errno;
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (S_ISREG(st.st_mode)) {
+        bytes = static_cast<uint64_t>(st.st_size);
+        return 0;
+    }
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int rc = 0;
+    if (S_ISBLK(st.st_mode)) {
+        if (::ioctl(fd, BLKGETSIZE64, &bytes) != 0) rc = errno;
+    } else {
+        off_t end = ::lseek(fd, 0, SEEK_END);
+        if (end < 0) rc = errno;
+        else bytes = static_cast<uint64_t>(end);
+    }
+    ::close(fd);
+    return rc;
 }
 
 std::string GetSupportDirPath() {

@@ -1,5 +1,6 @@
 #pragma once
 // Where disks and the application's own files live on this platform.
+#include <cstdint>
 #include <string>
 
 // The device path of disk number N: a registered image first, then the files
@@ -10,6 +11,14 @@ std::string GetDiskDevicePath(int diskNo);
 // Makes disk number N stand for the file at path in this process (image files
 // scanned by the command-line tool). An empty path removes the entry.
 void RegisterDiskPath(int diskNo, const std::string& path);
+
+// Gives an image file or a device named by path a disk number of its own, the
+// same number for the same real path in every run (so a scan log recorded for it
+// matches again). Returns -1 when the path does not resolve.
+int RegisterImageDisk(const std::string& path);
+
+// Size in bytes of a device or image file. 0 or errno.
+int GetDeviceSize(const std::string& path, uint64_t& bytes);
 
 // The support directory, without a trailing '/': $ORVALE_SUPPORT_DIR, else
 // /var/lib/orvale for root, else $XDG_DATA_HOME/orvale (~/.local/share/orvale).

@@ -76,3 +76,20 @@ int GetPathDirIndex(const wchar_t* path, int& count) {
         if (path[i] == L'/' || path[i] == L'\\') ++count;
     return 0;
 }
+
+std::string SanitizeFileName(const char* name) {
+    std::wstring w = Ansi2Unicode(name ? name : "");
+    for (wchar_t& c : w)
+        if (c == L'/') c = L'_';
+    if (w.empty() || w == L"." || w == L"..") w = L"unnamed";
+    // Names are limited to 255 bytes in UTF-8 on the destination.
+    constexpr size_t kMaxBytes = 255;
+    if (WideToUtf8(w.c_str()).size() > kMaxBytes) {
+        size_t dot = w.rfind(L'.');
+        std::wstring ext = (dot != std::wstring::npos && w.size() - dot <= 16) ? w.substr(dot) : std::wstring();
+        std::wstring stem = w.substr(0, w.size() - ext.size());
+        while (!stem.empty() && WideToUtf8((stem + ext).c_str()).size() > kMaxBytes) stem.pop_back();
+        w = stem + ext;
+    }
+    return Unicode2Ansi(w.c_str());
+}

@@ -115,3 +115,22 @@ TEST(DeviceMap, SupportFoldersAreCreatedEnterable) {
     WriteFileBytes(dir.file("plain"), {1});
     EXPECT_EQ(ENOTDIR, MakeDirectories(dir.file("plain")));
 }
+
+TEST(DiskReader, FailingSectorsStopAReadLikeABadSector) {
+    TempDir dir;
+    MakeImage(dir, 64);
+    ScopedEnv env("ORVALE_DISK_DIR", dir.path());
+    CDiskReader reader;
+    ASSERT_EQ(0, reader.Init(0, 64));
+    CDiskReader::SetFailingSectorsForTesting({20, 40});
+    std::vector<unsigned char> buf(16 * 512);
+    unsigned got = 0;
+    EXPECT_EQ(30, reader.ReadData(buf.data(), 16, 16, 512, &got));
+    EXPECT_EQ(4u, got);
+    EXPECT_EQ(0, reader.ReadData(buf.data(), 16, 21, 512, &got));
+    EXPECT_EQ(16u, got);
+    EXPECT_EQ(30, reader.ReadData(buf.data(), 1, 40, 512, &got));
+    EXPECT_EQ(0u, got);
+    CDiskReader::SetFailingSectorsForTesting({});
+    EXPECT_EQ(0, reader.ReadData(buf.data(), 16, 16, 512, &got));
+}
