@@ -2,6 +2,7 @@
 // The scan log: the index "config" of earlier deep scans and the numbered
 // result folders in the scan-log folder.
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,4 +41,37 @@ public:
     int GetLogFileNameByFileType(const char* dirPath, const char* prefix, char* out);
     int DeleteLogFileDir(const char* dirPath);
     int SaveLogConfigFile();
+
+    // Forgets everything and loads the log again from the scan-log folder of the
+    // current environment (ORVALE_SUPPORT_DIR). The instance lives for the whole
+    // process, so tests that each use a folder of their own call this first.
+    // Returns what loading returned: 0, 87 (no or empty "config"), 30 or errno.
+    int Reload();
+
+    // Read-only views, for callers that show or check the log.
+    std::vector<_LOG_FILE_INFO_> GetLogRecords();
+    uint64_t GetDirIndex();
+    std::string GetLogDirPath();
+
+private:
+    CLogFileManager();
+    int Load();
+    int FindRecord(int diskNo, uint64_t startSector, uint64_t sectorCount) const;
+    int SaveLogConfigFileLocked();
+    int DeleteLogFileDirLocked(const char* dirPath);
+
+    // The instance is shared by the user-interface thread and the scan worker;
+    // the lock is re-entrant because adding a folder deletes a leftover one.
+    std::recursive_mutex m_mutex;
+    std::vector<_LOG_FILE_INFO_> m_vecLogFileInfo;
+    std::string m_strLogDir;
+    uint64_t m_u64DirIndex = 0;
+    int m_bUseFindLogDir = 0;
+    std::string m_strFindLogDir;
 };
+
+// Deletes path and everything below it, by full paths; symbolic links are
+// removed, never followed. 0 or the first errno met.
+int remove_dir(const char* path);
+// Deletes everything below the current working directory (the directory itself stays).
+int dfs_remove_dir();

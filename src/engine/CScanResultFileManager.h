@@ -52,4 +52,45 @@ public:
     // be written are reported through it instead of being lost silently.
     int GetWriteError() const { return m_nWriteError; }
     const std::string& GetNodeFilePath() const { return m_strNodePath; }
+    const std::string& GetRelationFilePath() const { return m_strRelationPath; }
+    const std::string& GetDirInfoFilePath() const { return m_strDirInfoPath; }
+    // Total bytes handed out by CreateFileNode (records restored at Init included).
+    uint64_t GetByteCount() const { return m_u64ByteCount; }
+    const std::map<uint64_t, std::vector<uint32_t>>& GetRelationMap() const { return m_mapRelation; }
+    const std::vector<_DIR_FILE_INFO_>& GetDirInfoList() const { return m_vecDirInfo; }
+
+private:
+    void Close();
+    // The list a key stands for: key 0 means the list of the smallest key. Null when none.
+    const std::vector<uint32_t>* ChooseList(uint64_t key) const;
+    // Reads record index (1-based) from the node file or, when not yet written, from
+    // the write buffer. 0, 30 when the record does not exist, or errno.
+    int ReadRecord(uint32_t index, _FILE_NODE_* out) const;
+    bool IsHiddenPhoto(const _FILE_NODE_& node) const;
+    void LoadRelationFile();
+    void LoadDirInfoFile();
+
+    unsigned char* m_pBuffer = nullptr;
+    int m_nBufCapacity = kWriteBufferBytes;
+    int m_nBufUsed = 0;
+    uint32_t m_u32FileIndex = 0;
+    uint64_t m_u64ByteCount = 0;
+    uint64_t m_u64NodeFileBytes = 0; // bytes of records already written (or lost) in the node file
+    int m_fdNode = -1;
+    int m_fdRelation = -1;
+    int m_fdDirInfo = -1;
+    std::string m_strNodePath;
+    std::string m_strRelationPath;
+    std::string m_strDirInfoPath;
+    std::map<uint64_t, std::vector<uint32_t>> m_mapRelation;
+    std::vector<_DIR_FILE_INFO_> m_vecDirInfo;
+    // The companion files are rewritten whole, so only when something changed.
+    bool m_bRelationDirty = false;
+    bool m_bDirInfoDirty = false;
+    uint64_t m_u64LastKey = ~uint64_t(0);
+    std::vector<uint32_t>* m_pLastList = nullptr;
+    std::string m_strKnownExtensions;
+    SearchCallBack m_pSearchCallBack = nullptr;
+    void* m_pSearchParam = nullptr;
+    int m_nWriteError = 0;
 };
