@@ -1,0 +1,229 @@
+#include "carving/CFileTypeJudge.h"
+
+#include "platform/CDiskReader.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+int CFileTypeJudge::m_nBytesPerSector = 512;
+uint64_t CFileTypeJudge::m_u64StartSector = 0;
+uint64_t CFileTypeJudge::m_u64CurrentSector = 0;
+CDiskReader* CFileTypeJudge::m_pDiskReader = nullptr;
+uint64_t CFileTypeJudge::m_u64ScanSectorCount = 0;
+uint64_t CFileTypeJudge::m_u64SectorTotalCount = 0;
+int CFileTypeJudge::m_nRemaidSecond = -1;
+uint64_t CFileTypeJudge::m_u64FileCount = 0;
+int CFileTypeJudge::m_bIsNeedCheckTsFileRange = 1;
+int CFileTypeJudge::m_bIsMtsFileHead = 0;
+unsigned char CFileTypeJudge::m_uMtsPreIndex = 0;
+std::vector<_TS_FILE_RANGE_> CFileTypeJudge::m_tsFileRangeVec;
+int CFileTypeJudge::m_ErrorCode = 0;
+unsigned char* CFileTypeJudge::m_pReadBuf = nullptr;
+ScanCallBack CFileTypeJudge::m_progressFunc = nullptr;
+RecoveryCallBack CFileTypeJudge::m_pRecoveryFunc = nullptr;
+void* CFileTypeJudge::m_pParam = nullptr;
+int CFileTypeJudge::m_nPercent = 100;
+int CFileTypeJudge::m_nJudgeCount = 0;
+
+// The read buffer is shared by every judge; it lives while any judge does, so
+// destroying one judge never pulls it from under another.
+CFileTypeJudge::CFileTypeJudge() {
+    ++m_nJudgeCount;
+    ReadBuf();
+}
+
+CFileTypeJudge::~CFileTypeJudge() {
+    if (--m_nJudgeCount == 0) {
+        delete[] m_pReadBuf;
+        m_pReadBuf = nullptr;
+    }
+}
+
+unsigned char* CFileTypeJudge::ReadBuf() {
+    if (!m_pReadBuf) m_pReadBuf = new unsigned char[kReadBufBytes];
+    return m_pReadBuf;
+}
+
+void CFileTypeJudge::InitCallBack(ScanCallBack progressFunc, RecoveryCallBack recoveryFunc, void* pParam, int nPercent) {
+    m_progressFunc = progressFunc;
+    m_pRecoveryFunc = recoveryFunc;
+    m_pParam = pParam;
+    m_nPercent = nPercent;
+}
+
+uint64_t CFileTypeJudge::SectorsLeftFrom(uint64_t sector) {
+    if (!m_pDiskReader || !m_pDiskReader->IsOpen()) return 0;
+    uint64_t limit = m_pDiskReader->GetSectorLimit();
+    return sector < limit ? limit - sector : 0;
+}
+
+int CFileTypeJudge::ReadContextSectors(unsigned char* buf, int count, uint64_t sector, unsigned& got) {
+    got = 0;
+    if (!buf || count <= 0) return 87;
+    uint64_t left = SectorsLeftFrom(sector);
+    if (left == 0) return 87;
+    int want = left < static_cast<uint64_t>(count) ? static_cast<int>(left) : count;
+    int bps = m_nBytesPerSector > 0 ? m_nBytesPerSector : 512;
+    int rc = m_pDiskReader->ReadData(buf, want, static_cast<long long>(sector), bps, &got);
+    if (rc == 0 && want < count) return 30; // the bound cut the request short
+    return rc;
+}
+
+bool CFileTypeJudge::ReadFileBytesAt(uint64_t off, unsigned char* out, int len) {
+    if (!out || len <= 0) return false;
+    int bps = m_nBytesPerSector > 0 ? m_nBytesPerSector : 512;
+    uint64_t first = off / bps;
+    uint64_t last = (off + len - 1) / bps;
+    int count = static_cast<int>(last - first + 1);
+    std::vector<unsigned char> tmp(static_cast<size_t>(count) * bps);
+    unsigned got = 0;
+    if (ReadContextSectors(tmp.data(), count, m_u64CurrentSector + first, got) != 0) return false;
+    std::memcpy(out, tmp.data() + off % bps, len);
+    return true;
+}
+
+namespace {
+// Entries of the start walk for sectors whose first byte is b: the rows to try,
+// in table order, each with the probe that must hold before its test is called.
+struct WalkEntry {
+    const EXTEND_NAME_ROW* row;
+    int probeOffset; // -1: no probe
+    unsigned char probeByte;
+};
+
+struct StartIndex {
+    std::array<std::vector<WalkEntry>, 256> buckets;
+
+    StartIndex() {
+        std::vector<SignatureTest> seen;
+        for (const EXTEND_NAME_ROW* row = CFileTypeJudge::szExtendNameAndType; row->type != TYPE_UNKNOWN; ++row) {
+            if (!row->bWalk || !row->test) continue;
+            // A test already tried by an earlier row gives the same answer again.
+            bool dup = false;
+            for (SignatureTest t : seen) dup = dup || t == row->test;
+            if (dup) continue;
+            seen.push_back(row->test);
+            for (int b = 0; b < 256; ++b) {
+                bool lead = false;
+                for (int i = 0; i < row->nLeadCount; ++i) lead = lead || static_cast<unsigned char>(row->szLeads[i]) == b;
+                if (lead) buckets[b].push_back({row, -1, 0});
+                else if (row->nProbeOffset >= 0) buckets[b].push_back({row, row->nProbeOffset, row->uProbeByte});
+            }
+        }
+    }
+};
+
+const StartIndex& Index() {
+    static const StartIndex index;
+    return index;
+}
+} // namespace
+
+int CFileTypeJudge::FindFirstRowOfType(EXTEND_NAME_TYPE type) {
+    for (int i = 0; szExtendNameAndType[i].type != TYPE_UNKNOWN; ++i)
+        if (szExtendNameAndType[i].type == type) return i;
+    return -1;
+}
+
+EXTEND_NAME_TYPE CFileTypeJudge::RecogniseFileStart(unsigned char* buf, int len, int* rowIndex) {
+    if (rowIndex) *rowIndex = -1;
+    if (!buf || len <= 0) return TYPE_UNKNOWN;
+    for (const WalkEntry& e : Index().buckets[buf[0]]) {
+        if (e.probeOffset >= 0 && (e.probeOffset >= len || buf[e.probeOffset] != e.probeByte)) continue;
+        EXTEND_NAME_TYPE t = e.row->test(buf, len);
+        if (t != TYPE_UNKNOWN) {
+            if (rowIndex) *rowIndex = FindFirstRowOfType(t);
+            return t;
+        }
+    }
+    return TYPE_UNKNOWN;
+}
+
+bool CFileTypeJudge::IsFileTypeMatching(unsigned char* buf, int len, char* ext, CDiskReader* reader, int bytesPerSector,
+                                        uint64_t sector) {
+    m_nBytesPerSector = bytesPerSector > 0 ? bytesPerSector : 512;
+    m_u64StartSector = m_u64CurrentSector = sector;
+    m_pDiskReader = reader;
+    m_bIsNeedCheckTsFileRange = 0;
+    if (!ext) return true;
+    for (const EXTEND_NAME_ROW* row = szExtendNameAndType; row->type != TYPE_UNKNOWN; ++row) {
+        if (strcasecmp(row->szExtendName, ext) != 0) continue;
+        if (!row->test) return false;
+        return row->test(buf, len) == row->type;
+    }
+    return true;
+}
+
+int CFileTypeJudge::ParseFileBuf(unsigned char* buf, int len, uint64_t sector, uint64_t scannedSectors,
+                                 uint64_t totalSectors, int remainSeconds, uint64_t fileCount, CDiskReader* reader,
+                                 int bytesPerSector, char* name, EXTEND_NAME_TYPE& type, uint64_t& length) {
+    m_nBytesPerSector = bytesPerSector > 0 ? bytesPerSector : 512;
+    m_u64StartSector = m_u64CurrentSector = sector;
+    m_pDiskReader = reader;
+    m_u64ScanSectorCount = scannedSectors;
+    m_u64SectorTotalCount = totalSectors;
+    m_nRemaidSecond = remainSeconds;
+    m_u64FileCount = fileCount;
+
+    int rowIndex = -1;
+    EXTEND_NAME_TYPE found = RecogniseFileStart(buf, len, &rowIndex);
+    m_bIsNeedCheckTsFileRange = 1;
+    m_bIsMtsFileHead = 0;
+    if (found == TYPE_UNKNOWN || rowIndex < 0 || !szExtendNameAndType[rowIndex].rule) return 87;
+
+    const EXTEND_NAME_ROW& row = szExtendNameAndType[rowIndex];
+    if (name) std::snprintf(name, 256, "%lld.%s", static_cast<long long>(sector), row.szExtendName);
+    if (row.type != TYPE_TS) m_bIsNeedCheckTsFileRange = 0;
+    if (row.type == TYPE_MTS) m_bIsMtsFileHead = 1;
+    type = row.type;
+
+    m_ErrorCode = 0;
+    length = row.rule(buf, len);
+    // Header values are trusted only up to the end of the scanned area: no file
+    // can run past it, and saving one must not fail on its last sectors.
+    if (reader && reader->IsOpen()) {
+        uint64_t areaBytes = SectorsLeftFrom(sector) * static_cast<uint64_t>(m_nBytesPerSector);
+        if (length > areaBytes) length = areaBytes;
+    }
+    return m_ErrorCode == RECOVERY_STOPPED ? RECOVERY_STOPPED : 0;
+}
+
+bool CFileTypeJudge::IsFileSystemSector(unsigned char* buf, int len) {
+    if (!buf || len < 32) return false;
+    if (std::memcmp(buf, "FILE", 4) == 0 || std::memcmp(buf, "INDX", 4) == 0) return true;
+    if (std::memcmp(buf, "RSTR", 4) == 0) {
+        static const unsigned char ntfs16[8] = {'N', 0, 'T', 0, 'F', 0, 'S', 0};
+        if (memmem(buf, len, ntfs16, 8)) return true;
+    }
+    static const unsigned char sta16[8] = {0x24, 0, 0x53, 0, 0x54, 0, 0x41, 0};
+    if (std::memcmp(buf, sta16, 8) == 0) return true;
+    if (buf[0] == 0xEB && buf[2] == 0x90) {
+        static const char* const oem[] = {"MSDOS5.0", "MSWIN4.0", "MSWIN4.1", "EXFAT   ", "NTFS    "};
+        for (const char* o : oem)
+            if (std::memcmp(buf + 3, o, 8) == 0) return true;
+    }
+    return false;
+}
+
+unsigned char* CFileTypeJudge::memmem(unsigned char* buf, int len, const unsigned char* pattern, int patternLen) {
+    if (!buf || !pattern || patternLen <= 0 || len < patternLen) return nullptr;
+    const unsigned char first = pattern[0];
+    unsigned char* p = buf;
+    unsigned char* last = buf + (len - patternLen);
+    while (p <= last) {
+        p = static_cast<unsigned char*>(std::memchr(p, first, static_cast<size_t>(last - p) + 1));
+        if (!p) return nullptr;
+        if (std::memcmp(p, pattern, patternLen) == 0) return p;
+        ++p;
+    }
+    return nullptr;
+}
+
+unsigned char* CFileTypeJudge::memrmem(unsigned char* buf, int len, const unsigned char* pattern, int patternLen) {
+    if (!buf || !pattern || patternLen <= 0 || len < patternLen) return nullptr;
+    for (int i = len - patternLen; i >= 0; --i)
+        if (buf[i] == pattern[0] && std::memcmp(buf + i, pattern, patternLen) == 0) return buf + i;
+    return nullptr;
+}
