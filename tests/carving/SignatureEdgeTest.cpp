@@ -73,7 +73,9 @@ TEST(SignatureEdges, ShortBuffersAreNeverReadPastTheirEnd) {
             std::vector<unsigned char> buf(len ? len : 1, 0);
             if (row->nLeadCount) buf[0] = static_cast<unsigned char>(row->szLeads[0]);
             EXTEND_NAME_TYPE t = row->test(len ? buf.data() : nullptr, len);
-            if (len < 3) EXPECT_EQ(TYPE_UNKNOWN, t) << row->szExtendName << " accepted " << len << " bytes";
+            if (len < 3) {
+                EXPECT_EQ(TYPE_UNKNOWN, t) << row->szExtendName << " accepted " << len << " bytes";
+            }
         }
     }
 }
