@@ -3,6 +3,7 @@
 // extended boot records).
 #include <cstdint>
 #include <map>
+#include <set>
 #include <vector>
 
 #pragma pack(push, 4)
@@ -26,4 +27,23 @@ public:
     static bool IsMBR(const char* buf, int len);
     static bool IsAPM(const char* buf, int len);
     static bool IsEFI(const char* buf, int len);
+
+    // The partitions of one disk number (any number the platform maps, image
+    // disks included), with "Partition %1" numbering starting at 1. Returns the
+    // number of partitions found.
+    int GetDiskPartitionItems(int diskNo, std::vector<_PARTITION_ITEM_>& items);
+    // Every disk 0..127 that opens, with its size in 512-byte sectors, whether
+    // or not it carries a partition table (for "Whole Disk" rows). Returns the count.
+    static int GetDiskList(std::map<int, uint64_t>& diskSectors);
+
+private:
+    void ProbeDisk(int diskNo, std::vector<_PARTITION_ITEM_>& items);
+
+    int nBytesPerSector;
+    int nPartitionNumber;
+    uint32_t u32ExtendedBase;
+    // Extended boot records read on the current disk: a chain that points back
+    // ends at the first record seen twice, and a runaway chain at a fixed count.
+    std::set<unsigned> m_setVisitedBase;
+    int m_nBootRecordsRead;
 };

@@ -1,0 +1,174 @@
+#include "disk/CPartitionManager.h"
+
+#include "fixtures/PartitionImages.h"
+#include "fixtures/ScopedEnv.h"
+#include "fixtures/SkipUnless.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
+
+namespace {
+// The ASCII text of a UTF-16LE label.
+std::string Label(const _PARTITION_ITEM_& item) {
+    std::string s;
+    for (size_t i = 0; i + 1 < sizeof item.szPartitionName; i += 2) {
+        if (!item.szPartitionName[i] && !item.szPartitionName[i + 1]) break;
+        s += item.szPartitionName[i + 1] ? '?' : char(item.szPartitionName[i]);
+    }
+    return s;
+}
+
+using Range = std::pair<uint64_t, uint64_t>;
+std::vector<Range> Ranges(const std::vector<_PARTITION_ITEM_>& items) {
+    std::vector<Range> r;
+    for (const auto& i : items) r.emplace_back(i.u64StartSector, i.u64EndSector);
+    return r;
+}
+
+std::vector<std::string> Labels(const std::vector<_PARTITION_ITEM_>& items) {
+    std::vector<std::string> r;
+    for (const auto& i : items) r.push_back(Label(i));
+    return r;
+}
+
+std::string GptScript(int entries) {
+    std::string s = "label: gpt\n";
+    for (int i = 1; i <= entries; ++i)
+        s += "start=" + std::to_string(2048 + i * 16) + ", size=8, name=p" + std::to_string(i) + "\n";
+    return s;
+}
+
+// One MBR partition table entry at index i of the boot record at sector base.
+void PutEntry(std::vector<uint8_t>& img, uint64_t base, int i, uint8_t type, uint32_t rel, uint32_t count) {
+    size_t e = base * 512 + 446 + 16 * i;
+    img[e + 4] = type;
+    for (int k = 0; k < 4; ++k) {
+        img[e + 8 + k] = uint8_t(rel >> (8 * k));
+        img[e + 12 + k] = uint8_t(count >> (8 * k));
+    }
+    img[base * 512 + 510] = 0x55;
+    img[base * 512 + 511] = 0xAA;
+}
+} // namespace
+
+TEST(PartitionList, GptMbrAndApmDisksOfOneFolder) {
+    ORVALE_REQUIRE_TOOL("sfdisk");
+    TempDir dir("orvale-part");
+    ScopedEnv disks("ORVALE_DISK_DIR", dir.path());
+    ASSERT_TRUE(MakeSfdiskImage(dir.file("disk0"), 2 << 20, GptScript(30)));
+    ASSERT_TRUE(MakeSfdiskImage(dir.file("disk1"), 12 << 20,
+                                "label: dos\nstart=2048, size=4096, type=83\nstart=8192, size=16384, type=5\n"
+                                "start=10240, size=2048, type=83\nstart=14336, size=2048, type=83\n"));
+    ASSERT_TRUE(MakeSfdiskImage(dir.file("disk2"), 16 << 20,
+                                "label: dos\nstart=4096, size=2048, type=7\nstart=20480, size=8192, type=f\n"
+                                "start=22528, size=1024, type=83\nstart=26624, size=1024, type=83\n"));
+    WriteFileBytes(dir.file("disk3"), std::vector<uint8_t>(1 << 20, 0)); // no table
+    WriteFileBytes(dir.file("disk5"), MakeApmImage({{1, 63, 0, 63, "Apple", "Apple_partition_map"},
+                                                    {64, 1000, 0, 1000, "disk image", "Apple_HFS"},
+                                                    {1064, 200, 8, 100, "Extra", "Apple_UFS"},
+                                                    {1264, 10, 0, 0, "", "Apple_Free"}},
+                                                   4, 4096));
+    WriteFileBytes(dir.file("disk6"), std::vector<uint8_t>(100, 0x55)); // shorter than one sector
+    ASSERT_EQ(0, ::mkdir(dir.file("disk7").c_str(), 0755));
+    WriteFileBytes(dir.file("disk9"), MakeApmImage({{1, 1, 0, 1, "x", "y"}}, 129, 4096)); // map too long
+
+    CPartitionManager manager;
+    std::map<int, std::vector<_PARTITION_ITEM_>> all;
+    EXPECT_EQ(1, manager.GetPartitionItems(all));
+    std::vector<int> keys;
+    for (const auto& kv : all) keys.push_back(kv.first);
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 5}), keys) << "disks without a recognised table are absent";
+
+    // GPT (its protective MBR notwithstanding): only the 24 entries inside the first 4096 bytes.
+    const auto& gpt = all[0];
+    ASSERT_EQ(24u, gpt.size());
+    EXPECT_EQ(Range(2064, 2071), Range(gpt[0].u64StartSector, gpt[0].u64EndSector));
+    EXPECT_EQ("p1", Label(gpt[0]));
+    EXPECT_EQ("p24", Label(gpt[23]));
+    EXPECT_EQ(0, gpt[5].nDiskNo);
+    EXPECT_STREQ("/dev/disk0", gpt[5].szDiskName);
+
+    EXPECT_EQ((std::vector<Range>{{2048, 6143}, {10240, 12287}, {14336, 16383}}), Ranges(all[1]));
+    EXPECT_EQ((std::vector<std::string>{"Partition 1", "Partition 2", "Partition 3"}), Labels(all[1]));
+    EXPECT_STREQ("/dev/disk1", all[1][2].szDiskName);
+    // The second disk's logical partitions follow its own extended partition,
+    // and the numbering runs on across disks.
+    EXPECT_EQ((std::vector<Range>{{4096, 6143}, {22528, 23551}, {26624, 27647}}), Ranges(all[2]));
+    EXPECT_EQ((std::vector<std::string>{"Partition 4", "Partition 5", "Partition 6"}), Labels(all[2]));
+
+    EXPECT_EQ((std::vector<Range>{{1, 63}, {64, 1063}, {1072, 1171}}), Ranges(all[5]));
+    EXPECT_EQ((std::vector<std::string>{"Apple", "disk image", "Extra"}), Labels(all[5]));
+
+    // A new enumeration numbers from 1 again.
+    std::vector<_PARTITION_ITEM_> one;
+    EXPECT_EQ(3, manager.GetDiskPartitionItems(2, one));
+    EXPECT_EQ("Partition 1", Label(one[0]));
+
+    std::map<int, uint64_t> sizes;
+    EXPECT_EQ(6, CPartitionManager::GetDiskList(sizes));
+    EXPECT_EQ(4096u, sizes[0]);
+    EXPECT_EQ(2048u, sizes[3]) << "a disk without a table still has a whole-disk row";
+    EXPECT_EQ(0u, sizes.count(6)) << "less than one sector";
+    EXPECT_EQ(0u, sizes.count(7)) << "a folder is no disk";
+}
+
+TEST(PartitionList, GptEndsAtFirstUnusedEntry) {
+    ORVALE_REQUIRE_TOOL("sfdisk");
+    TempDir dir("orvale-part");
+    ScopedEnv disks("ORVALE_DISK_DIR", dir.path());
+    ASSERT_TRUE(MakeSfdiskImage(dir.file("disk4"), 2 << 20, GptScript(5)));
+    PatchFile(dir.file("disk4"), 1024 + 2 * 128 + 32, std::vector<uint8_t>(8, 0)); // entry 3: first LBA 0
+    CPartitionManager manager;
+    std::vector<_PARTITION_ITEM_> items;
+    EXPECT_EQ(2, manager.GetDiskPartitionItems(4, items));
+    EXPECT_EQ((std::vector<std::string>{"p1", "p2"}), Labels(items));
+}
+
+TEST(PartitionList, DamagedExtendedChainsEnd) {
+    TempDir dir("orvale-part");
+    ScopedEnv disks("ORVALE_DISK_DIR", dir.path());
+    // MBR: a primary and an extended partition at 4096. The first boot record
+    // links to 5096, which links back to 4096.
+    std::vector<uint8_t> loop(3 << 20, 0);
+    PutEntry(loop, 0, 0, 0x83, 2048, 100);
+    PutEntry(loop, 0, 1, 0x05, 4096, 4096);
+    PutEntry(loop, 4096, 0, 0x83, 64, 100);
+    PutEntry(loop, 4096, 1, 0x05, 1000, 500);
+    PutEntry(loop, 5096, 0, 0x83, 64, 50);
+    PutEntry(loop, 5096, 1, 0x05, 0, 500);
+    WriteFileBytes(dir.file("disk0"), loop);
+
+    // A boot record that links to itself, and an extended partition pointing
+    // into empty space.
+    std::vector<uint8_t> self(3 << 20, 0);
+    PutEntry(self, 0, 0, 0x0F, 100, 1000);
+    PutEntry(self, 0, 1, 0x05, 3000, 1000);
+    PutEntry(self, 100, 0, 0x83, 10, 20);
+    PutEntry(self, 100, 1, 0x05, 0, 1000);
+    WriteFileBytes(dir.file("disk1"), self);
+
+    CPartitionManager manager;
+    std::map<int, std::vector<_PARTITION_ITEM_>> all;
+    manager.GetPartitionItems(all);
+    EXPECT_EQ((std::vector<Range>{{2048, 2147}, {4160, 4259}, {5160, 5209}}), Ranges(all[0]));
+    EXPECT_EQ((std::vector<Range>{{110, 129}}), Ranges(all[1]));
+    EXPECT_EQ("Partition 4", Label(all[1][0]));
+}
+
+TEST(PartitionList, TablePredicates) {
+    std::vector<char> sector(512, 0);
+    EXPECT_FALSE(CPartitionManager::IsMBR(sector.data(), 512));
+    sector[510] = char(0x55);
+    sector[511] = char(0xAA);
+    EXPECT_TRUE(CPartitionManager::IsMBR(sector.data(), 512));
+    EXPECT_TRUE(CPartitionManager::IsEFI("EFI PART\0\0", 10));
+    EXPECT_FALSE(CPartitionManager::IsEFI("EFI PAR!", 8));
+    EXPECT_TRUE(CPartitionManager::IsAPM("ER\x02", 3));
+    EXPECT_FALSE(CPartitionManager::IsAPM("PM", 2));
+}
