@@ -1,0 +1,259 @@
+// Deep FAT engine: health, preview and recovery of found files. No FAT is
+// left to follow, so a file is read as the run of clusters that begins at its
+// first cluster, under the geometry stored in its record.
+#include "fat/CProfessionalFatRecovery.h"
+
+#include "engine/FileCategories.h"
+#include "platform/DeviceMap.h"
+#include "platform/PathHelpers.h"
+#include "platform/TextCodec.h"
+#include "platform/TextHelpers.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+constexpr uint32_t kMaxClusterBytes = 0x6400001; // clusters of 100 MiB or more are refused
+
+// Writes all len bytes, repeating partial writes. 0 or errno.
+int WriteAll(int fd, const unsigned char* p, size_t len) {
+    while (len > 0) {
+        ssize_t w = ::write(fd, p, len);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return w < 0 ? errno : 5;
+        p += w;
+        len -= size_t(w);
+    }
+    return 0;
+}
+
+} // namespace
+
+uint64_t CProfessionalFatRecovery::RecordClusterSector(const _FILE_NODE_& node, uint32_t cluster, unsigned spc) const {
+    uint64_t data = node.u64PartitionStartSector + node.u64DataStartSector;
+    if (cluster == 0) return data >= kFat16RootSectors ? data - kFat16RootSectors : UINT64_MAX;
+    if (cluster == 1) return UINT64_MAX;
+    return data + uint64_t(cluster - 2) * spc;
+}
+
+bool CProfessionalFatRecovery::SectorMatchesExtension(const unsigned char* sector, const char* ext) {
+    (void)sector;
+    (void)ext;
+    return true;
+}
+
+int CProfessionalFatRecovery::IsFileDataHealth(const _FILE_NODE_* node, unsigned sectorsPerCluster) {
+    if (!node) return 1;
+    char ext[256];
+    if (GetExtendName(node->szFileName, ext) != 0) return 1;
+    uint64_t s = RecordClusterSector(*node, node->nClusterNO, sectorsPerCluster);
+    if (s == UINT64_MAX) return 1;
+    unsigned char sector[512];
+    if (ReadSectors(sector, 1, s) == 0) return 1;
+    return SectorMatchesExtension(sector, ext) ? 1 : 0;
+}
+
+int CProfessionalFatRecovery::PreView(_FILE_NODE_* node, wchar_t* tmpPath, unsigned char* buffer, int& len,
+                                      PreViewCallBack cb, void* pParam) {
+    const int bufferLen = len < 0 ? 0 : len;
+    int result = 0;
+    int fd = -1;
+    std::string tmpFile;
+    size_t copied = 0;
+    bool fileMode = false;
+    std::vector<unsigned char> cluster;
+
+    auto finish = [&](int rc) {
+        if (cb) cb(pParam, 100, rc);
+        if (fd >= 0) {
+            ::close(fd);
+            if (rc != 0) ::unlink(tmpFile.c_str());
+        }
+        len = fileMode ? 0 : static_cast<int>(copied);
+        return rc;
+    };
+    if (!node) return finish(87);
+
+    char ext[256];
+    if (GetExtendName(node->szFileName, ext) == 0) {
+        GetCharLowerA(ext);
+        if (ext[0] && std::strstr(g_szPhotoTypes, ext)) {
+            std::string dir = GetScanLogDirPath();
+            MakeDirectories(dir);
+            std::string path = dir + "tmp." + ext;
+            if (path.size() < 256 && tmpPath) {
+                fileMode = true;
+                tmpFile = path;
+                std::wstring wide = Utf8ToWide(path.c_str());
+                std::wcsncpy(tmpPath, wide.c_str(), 256);
+                tmpPath[255] = 0;
+                ::unlink(path.c_str());
+                fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                if (fd < 0) return finish(errno);
+            }
+        }
+    }
+    if (node->nClusterBytes >= kMaxClusterBytes) return finish(29);
+    const unsigned spc = node->nClusterBytes / m_nBytesPerSector;
+    if (spc == 0) return finish(87);
+    uint64_t total = node->u64FileSize;
+    if (!fileMode && total > uint64_t(bufferLen)) total = uint64_t(bufferLen);
+    if (total == 0) return finish(0);
+
+    cluster.resize(size_t(spc) * m_nBytesPerSector);
+    uint64_t first = RecordClusterSector(*node, node->nClusterNO, spc);
+    if (first == UINT64_MAX) return finish(30);
+    uint64_t done = 0;
+    for (uint64_t k = 0; done < total; ++k) {
+        unsigned got = ReadSectors(cluster.data(), spc, first + k * spc);
+        if (got == 0) {
+            result = 30;
+            break;
+        }
+        uint64_t take = uint64_t(got) * m_nBytesPerSector;
+        if (take > total - done) take = total - done;
+        if (fileMode) {
+            int werr = WriteAll(fd, cluster.data(), size_t(take));
+            done += take;
+            // A failed write ends the preview: a short picture must not be shown as complete.
+            if (werr) {
+                result = werr;
+                break;
+            }
+            if (cb) {
+                int r = cb(pParam, static_cast<int>(done * 100 / total), 0);
+                if (r) {
+                    result = r;
+                    break;
+                }
+            }
+        } else {
+            size_t room = size_t(bufferLen) - copied;
+            size_t n = take < room ? size_t(take) : room;
+            std::memcpy(buffer + copied, cluster.data(), n);
+            copied += n;
+            done += take;
+            if (cb) {
+                int r = cb(pParam, static_cast<int>(copied * 100 / total), 0);
+                if (r) {
+                    result = r;
+                    break;
+                }
+            }
+        }
+    }
+    return finish(result);
+}
+
+int CProfessionalFatRecovery::SaveDataToTargetFile(_FILE_NODE_* node, wchar_t* targetPath) {
+    auto report = [&](int progress, int err) {
+        if (!m_pRecoveryCallBack) return 0;
+        return m_pRecoveryCallBack(m_pParam, progress, 100, err, targetPath);
+    };
+    if (!node || !targetPath) {
+        report(100, 87);
+        return 87;
+    }
+    std::string path = WideToUtf8(targetPath);
+    if (node->bIsDir) {
+        MakeDirectories(path);
+        __FILE_DATA_RECOVERY__ item;
+        std::memset(&item, 0, sizeof item);
+        item.node = *node;
+        std::wcsncpy(item.szParentPath, m_strRecoveryDirPath.c_str(), 511);
+        m_RecoveryDirQueue.push_back(item);
+        return 0;
+    }
+    // Truncated: an older, longer file of that name must not leave its tail behind the copy.
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        int e = errno;
+        report(100, e);
+        return e;
+    }
+    int result = 0;
+    const unsigned spc = node->nClusterBytes / m_nBytesPerSector;
+    if (node->nClusterBytes >= kMaxClusterBytes) result = 29;
+    else if (spc == 0) result = 87;
+    else if (node->u64FileSize == 0) {
+        ::close(fd);
+        report(100, 0);
+        return 0;
+    } else {
+        std::vector<unsigned char> cluster(size_t(spc) * m_nBytesPerSector);
+        const uint64_t size = node->u64FileSize;
+        uint64_t first = RecordClusterSector(*node, node->nClusterNO, spc);
+        uint64_t written = 0;
+        if (first == UINT64_MAX) result = 30;
+        for (uint64_t k = 0; result == 0 && written < size; ++k) {
+            unsigned got = ReadSectors(cluster.data(), spc, first + k * spc);
+            if (got == 0) {
+                result = 30;
+                break;
+            }
+            uint64_t take = uint64_t(got) * m_nBytesPerSector;
+            if (take > size - written) take = size - written;
+            int werr = WriteAll(fd, cluster.data(), size_t(take));
+            if (!werr) written += take;
+            int r = report(static_cast<int>(written * 100 / size), werr);
+            if (r) result = r;
+            // A failed write ends the copy whatever the callback says: the file would be short.
+            else if (werr) result = werr;
+        }
+    }
+    if (result > 0) report(100, result);
+    ::close(fd);
+    return result;
+}
+
+int CProfessionalFatRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* targetPath, int baseDepth) {
+    if (!node || !targetPath) return 87;
+    std::wstring target(targetPath, wcsnlen(targetPath, 512));
+    if (!node->bIsDir) {
+        std::vector<wchar_t> copy(target.begin(), target.end());
+        copy.push_back(0);
+        return SaveDataToTargetFile(node, copy.data());
+    }
+    MakeDirectories(WideToUtf8(target.c_str()));
+    __FILE_DATA_RECOVERY__ item;
+    std::memset(&item, 0, sizeof item);
+    item.node = *node;
+    std::wcsncpy(item.szParentPath, target.c_str(), 511);
+    m_RecoveryDirQueue.push_back(item);
+    m_strRecoveryDirPath = target;
+
+    int result = 0;
+    bool first = true;
+    // Folder relations come from the disk: a folder met twice at the same level is written once.
+    std::set<std::pair<unsigned, uint32_t>> done;
+    while (!m_RecoveryDirQueue.empty()) {
+        __FILE_DATA_RECOVERY__ cur = m_RecoveryDirQueue.front();
+        m_RecoveryDirQueue.pop_front();
+        if (!first) m_strRecoveryDirPath = std::wstring(cur.szParentPath) + L"/" + Ansi2Unicode(SanitizeFileName(cur.node.szFileName).c_str());
+        first = false;
+        int count = 0;
+        GetPathDirIndex(m_strRecoveryDirPath.c_str(), count);
+        int depth = count - baseDepth;
+        if (depth < 0) depth = 0;
+        if (!done.insert({unsigned(depth), cur.node.nClusterNO}).second) continue;
+        std::vector<_FILE_NODE_> children;
+        int rc = GetChildrenFileNode(&cur.node, unsigned(depth), children);
+        if (rc != 0) {
+            result = rc;
+            continue;
+        }
+        for (auto& child : children) {
+            std::wstring childPath = m_strRecoveryDirPath + L"/" + Ansi2Unicode(SanitizeFileName(child.szFileName).c_str());
+            std::vector<wchar_t> buf(childPath.begin(), childPath.end());
+            buf.push_back(0);
+            result = SaveDataToTargetFile(&child, buf.data());
+            if (result == RECOVERY_STOPPED) return result;
+        }
+    }
+    return result;
+}
