@@ -1,0 +1,329 @@
+// CFastFatRecovery: everything that reads file data after a scan (health test,
+// preview, save, the cluster-use bitmap and its free-run iterator).
+#include "fat/CFastFatRecovery.h"
+
+#include "engine/FileCategories.h"
+#include "fat/FastFatFreeRuns.h"
+#include "fat/FastFatSignature.h"
+#include "platform/DeviceMap.h"
+#include "platform/PathHelpers.h"
+#include "platform/TextCodec.h"
+#include "platform/TextHelpers.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+// Clusters of more than 100 MiB are not believed.
+constexpr uint32_t kMaxClusterBytes = 0x6400000;
+constexpr size_t kMaxTargetPathChars = 512;
+
+int WriteAll(int fd, const unsigned char* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (w == 0) return EIO;
+        p += w;
+        n -= size_t(w);
+    }
+    return 0;
+}
+
+// A found name as one component of a target path: '/' cannot be part of a name here.
+std::wstring PathComponent(const char* name) {
+    std::wstring w = Ansi2Unicode(name);
+    for (wchar_t& c : w)
+        if (c == L'/') c = L'_';
+    if (w.empty() || w == L"." || w == L"..") w = L"_" + w;
+    return w;
+}
+
+int MakeFolder(const wchar_t* path) {
+    std::string p = WideToUtf8(path);
+    if (::mkdir(p.c_str(), 0755) != 0 && errno != EEXIST) return errno;
+    return 0;
+}
+} // namespace
+
+int CFastFatRecovery::IsFileDataHealth(const _FILE_NODE_* node, unsigned sectorsPerCluster) {
+    if (!node) return 1;
+    char ext[256];
+    if (std::strlen(node->szFileName) >= sizeof ext || GetExtendName(node->szFileName, ext) != 0) return 1;
+    std::vector<uint8_t> sector(m_nBytesPerSector, 0);
+    // A file without a data cluster has no content left to match: judge an empty sector.
+    if (!IsDataCluster(node->nClusterNO))
+        return FastFatMatchesSignature(sector.data(), int(sector.size()), ext, &m_DiskReader, int(m_nBytesPerSector),
+                                       0) ? 1 : 0;
+    const uint64_t abs = node->u64PartitionStartSector + node->u64DataStartSector +
+                         uint64_t(node->nClusterNO - 2) * sectorsPerCluster;
+    unsigned got = 0;
+    m_DiskReader.ReadData(sector.data(), 1, (long long)abs, int(m_nBytesPerSector), &got);
+    if (got == 0) return 1;
+    return FastFatMatchesSignature(sector.data(), int(sector.size()), ext, &m_DiskReader, int(m_nBytesPerSector), abs)
+               ? 1 : 0;
+}
+
+// Reads cluster c of a file. A cluster that is not a data cluster means the chain
+// ended before the file did: the file is short, never padded with other data.
+int CFastFatRecovery::ReadFileCluster(const _FILE_NODE_* node, uint32_t c, unsigned char* buf, uint32_t& bytes) {
+    bytes = 0;
+    if (!IsDataCluster(c)) return kChainEndedEarly;
+    const uint32_t spc = node->nClusterBytes / m_nBytesPerSector;
+    const uint64_t sector = node->u64PartitionStartSector + node->u64DataStartSector + uint64_t(c - 2) * spc;
+    unsigned got = 0;
+    int rc = m_DiskReader.ReadData(buf, int(spc), (long long)sector, int(m_nBytesPerSector), &got);
+    bytes = got * m_nBytesPerSector;
+    if (got == 0) return rc != 0 ? rc : 30;
+    return 0;
+}
+
+int CFastFatRecovery::ReportRecovery(int progress, int error, const wchar_t* path) {
+    if (!m_pRecoveryCallBack) return 0;
+    return m_pRecoveryCallBack(m_pParam, progress, 100, error, const_cast<wchar_t*>(path));
+}
+
+int CFastFatRecovery::PreView(_FILE_NODE_* node, wchar_t* tempPath, unsigned char* buffer, int& length,
+                              PreViewCallBack cb, void* pParam) {
+    auto report = [&](int progress, int ret) { return cb ? cb(pParam, progress, ret) : 0; };
+    int result = 0;
+    int fd = -1;
+    std::string tempFile;
+    uint64_t copied = 0;
+    std::vector<unsigned char> cluster;
+    const int capacity = buffer ? length : 0;
+
+    if (!node) {
+        result = 87;
+    } else if (node->nClusterBytes == 0 || node->nClusterBytes % m_nBytesPerSector != 0) {
+        result = 87;
+    } else {
+        char ext[256] = {0};
+        bool fileMode = false;
+        if (tempPath && std::strlen(node->szFileName) < sizeof ext && GetExtendName(node->szFileName, ext) == 0 &&
+            ext[0] != 0) {
+            GetCharLowerA(ext);
+            if (std::strstr(g_szPhotoTypes, ext)) {
+                std::string dir = GetScanLogDirPath();
+                MakeDirectories(dir);
+                std::string path = dir + "tmp." + ext;
+                if (path.size() < 256) {
+                    fileMode = true;
+                    tempFile = path;
+                    std::wstring wide = Utf8ToWide(path.c_str());
+                    std::wcsncpy(tempPath, wide.c_str(), 255);
+                    tempPath[255] = 0;
+                    ::unlink(path.c_str());
+                    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                    if (fd < 0) result = errno;
+                }
+            }
+        }
+        if (result == 0 && node->nClusterBytes > kMaxClusterBytes) result = 29;
+        uint64_t total = node->u64FileSize;
+        if (!fileMode && total > uint64_t(capacity > 0 ? capacity : 0)) total = uint64_t(capacity > 0 ? capacity : 0);
+        if (result == 0 && total == 0) {
+            report(100, 0);
+        } else if (result == 0) {
+            cluster.resize(node->nClusterBytes);
+            uint64_t done = 0;
+            uint32_t c = node->nClusterNO;
+            while (done < total) {
+                uint32_t bytes = 0;
+                result = ReadFileCluster(node, c, cluster.data(), bytes);
+                if (result != 0) break;
+                const uint64_t take = bytes < total - done ? bytes : total - done;
+                int ret;
+                if (fileMode) {
+                    int err = WriteAll(fd, cluster.data(), size_t(take));
+                    done += take;
+                    ret = report(int(done * 100 / total), err);
+                    if (ret == 0 && err != 0 && !cb) ret = err;
+                } else {
+                    std::memcpy(buffer + copied, cluster.data(), size_t(take));
+                    copied += take;
+                    done += take;
+                    ret = report(int(copied * 100 / total), 0);
+                }
+                if (ret != 0) {
+                    result = ret;
+                    break;
+                }
+                if (bytes < node->nClusterBytes && done < total) {
+                    result = 30; // the device ended inside this cluster
+                    break;
+                }
+                if (done >= total) break;
+                uint32_t next = 0;
+                result = FindNextClusterNO(c, next);
+                if (result != 0) break;
+                c = next;
+            }
+        }
+    }
+    report(100, result);
+    if (fd >= 0) {
+        ::close(fd);
+        if (result != 0) ::unlink(tempFile.c_str());
+    }
+    length = int(copied);
+    return result;
+}
+
+int CFastFatRecovery::SaveDataToTargetFile(_FILE_NODE_* node, const wchar_t* targetPath) {
+    if (!node || !targetPath) {
+        ReportRecovery(100, 87, targetPath);
+        return 87;
+    }
+    if (node->bIsDir) {
+        MakeFolder(targetPath); // an existing folder is fine; a failure shows when its files are written
+        __FILE_DATA_RECOVERY__ item;
+        std::memset(&item, 0, sizeof item);
+        item.node = *node;
+        std::wcsncpy(item.szParentPath, m_strRecoveryDirPath.c_str(), kMaxTargetPathChars - 1);
+        m_RecoveryDirQueue.push(item);
+        return 0;
+    }
+    int result = 0;
+    std::string path = WideToUtf8(targetPath);
+    // Truncate: a longer file already at the target would otherwise keep its old tail.
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        result = errno;
+    } else if (node->nClusterBytes > kMaxClusterBytes) {
+        result = 29;
+    } else if (node->nClusterBytes == 0 || node->nClusterBytes % m_nBytesPerSector != 0) {
+        result = 87;
+    } else if (node->u64FileSize == 0) {
+        ReportRecovery(100, 0, targetPath);
+        ::close(fd);
+        return 0;
+    } else {
+        std::vector<unsigned char> cluster(node->nClusterBytes);
+        const uint64_t total = node->u64FileSize;
+        uint64_t done = 0;
+        uint32_t c = node->nClusterNO;
+        while (result == 0 && done < total) {
+            uint32_t bytes = 0;
+            result = ReadFileCluster(node, c, cluster.data(), bytes);
+            if (result != 0) break;
+            const uint64_t take = bytes < total - done ? bytes : total - done;
+            int err = WriteAll(fd, cluster.data(), size_t(take));
+            if (err == 0) done += take;
+            if (m_pRecoveryCallBack) {
+                int ret = ReportRecovery(int(done * 100 / total), err, targetPath);
+                if (ret != 0) {
+                    result = ret;
+                    break;
+                }
+            } else if (err != 0) {
+                result = err;
+                break;
+            }
+            if (bytes < node->nClusterBytes && done < total) {
+                result = 30; // the device ended inside this cluster
+                break;
+            }
+            if (done >= total) break;
+            uint32_t next = 0;
+            result = FindNextClusterNO(c, next);
+            c = next;
+        }
+    }
+    if (result > 0) ReportRecovery(100, result, targetPath);
+    if (fd >= 0) ::close(fd);
+    return result;
+}
+
+int CFastFatRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* targetPath, int baseDepth) {
+    if (!node || !targetPath) {
+        ReportRecovery(100, 87, targetPath);
+        return 87;
+    }
+    if (!node->bIsDir) {
+        wchar_t path[kMaxTargetPathChars + 1];
+        std::wcsncpy(path, targetPath, kMaxTargetPathChars);
+        path[kMaxTargetPathChars] = 0;
+        return SaveDataToTargetFile(node, path);
+    }
+    // Folders left over from a save the user stopped belong to that save, not to this one.
+    m_RecoveryDirQueue = std::queue<__FILE_DATA_RECOVERY__>();
+    MakeFolder(targetPath);
+    __FILE_DATA_RECOVERY__ top;
+    std::memset(&top, 0, sizeof top);
+    top.node = *node;
+    std::wcsncpy(top.szParentPath, targetPath, kMaxTargetPathChars - 1);
+    m_RecoveryDirQueue.push(top);
+    m_strRecoveryDirPath = targetPath;
+
+    int result = 0;
+    bool first = true;
+    while (!m_RecoveryDirQueue.empty()) {
+        __FILE_DATA_RECOVERY__ item = m_RecoveryDirQueue.front();
+        m_RecoveryDirQueue.pop();
+        if (!first) m_strRecoveryDirPath = std::wstring(item.szParentPath) + L"/" + PathComponent(item.node.szFileName);
+        first = false;
+        int separators = 0;
+        GetPathDirIndex(m_strRecoveryDirPath.c_str(), separators);
+        const int depth = separators - baseDepth;
+        std::vector<_FILE_NODE_> children;
+        int rc = depth < 0 ? 87 : GetChildrenFileNode(&item.node, unsigned(depth), children);
+        if (rc != 0) {
+            result = rc;
+            continue;
+        }
+        const std::wstring folder = m_strRecoveryDirPath;
+        for (_FILE_NODE_& child : children) {
+            std::wstring target = folder + L"/" + PathComponent(child.szFileName);
+            result = SaveDataToTargetFile(&child, target.c_str());
+            if (result == RECOVERY_STOPPED) return result;
+        }
+    }
+    return result;
+}
+
+int CFastFatRecovery::BuildBitMapInfo() {
+    if (!m_bGeometryValid) return 87;
+    const uint32_t clusters = m_Geometry.nClusterCount;
+    m_nBitMapBytes = (clusters + 7) / 8;
+    m_pBitMap.reset(new (std::nothrow) uint8_t[m_nBitMapBytes ? m_nBitMapBytes : 1]());
+    if (!m_pBitMap) {
+        m_nBitMapBytes = 0;
+        return 8;
+    }
+    uint8_t* bits = m_pBitMap.get();
+    const bool fat16 = m_nFatType == 0;
+    const uint32_t endMark = fat16 ? 0xFFF8 : 0x0FFFFFF8;
+    const uint32_t badMark = fat16 ? 0xFFF7 : 0x0FFFFFF7;
+    for (uint32_t i = 0; i < clusters; ++i) {
+        uint32_t v = 0;
+        if (GetNextClusterNO(i + 2, v) != 0) continue;
+        v = fat16 ? (v & 0xFFFF) : (v & 0x0FFFFFFF);
+        if (v == 0) continue;
+        bits[i / 8] |= uint8_t(1u << (i % 8));
+        if (v >= endMark || v == badMark) continue;
+        // A successor past the bitmap means the FAT cannot be trusted from here on.
+        const uint32_t j = v - 2;
+        if (v < 2 || j / 8 >= m_nBitMapBytes) break;
+        bits[j / 8] |= uint8_t(1u << (j % 8));
+    }
+    return 0;
+}
+
+int CFastFatRecovery::GetUnUsedSectorCount(uint64_t& sector, uint64_t& count) {
+    if (!m_pBitMap) return 0;
+    FASTFAT_BITMAP_VIEW view;
+    view.pBits = m_pBitMap.get();
+    view.nBytes = m_nBitMapBytes;
+    view.nClusterCount = m_Geometry.nClusterCount;
+    view.nSectorsPerCluster = m_nSectorsPerCluster;
+    view.nDataStartSector = m_nDataStartSector;
+    view.u64SectorCount = m_u64SectorCount < m_Geometry.u64TotalSectors ? m_u64SectorCount : m_Geometry.u64TotalSectors;
+    return FastFatNextFreeRun(view, sector, count);
+}

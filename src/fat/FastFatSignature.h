@@ -1,0 +1,10 @@
+#pragma once
+// The quick FAT engine's one question to the file signature judge.
+#include <cstdint>
+
+class CDiskReader;
+
+// True when buf (the first sector of a file's data) carries the signature the
+// extension promises, or when no judgement is possible for that extension.
+bool FastFatMatchesSignature(unsigned char* buf, int len, const char* ext, CDiskReader* reader, int bytesPerSector,
+                             uint64_t sector);
