@@ -564,11 +564,20 @@ int CScanResultFileManager::SearchFileNodeInfo(const wchar_t* key, std::vector<_
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
         // Membership of each extension is decided once per search: names repeat
-        // their extensions many times over, and the key is long.
+        // their extensions many times over, and the key is long. Extensions of
+        // up to 8 bytes are looked up packed into one integer.
         enum : uint8_t { InKey = 1, Known = 2, Photo = 4 };
-        std::unordered_map<std::string, uint8_t> decided;
+        std::unordered_map<uint64_t, uint8_t> decidedShort;
+        std::unordered_map<std::string, uint8_t> decidedLong;
+        uint64_t lastPacked = 0;
+        uint8_t lastFlags = 0;
         std::string ext;
-        std::string needle;
+        auto decide = [&](const std::string& e) {
+            std::string needle = "." + e;
+            return static_cast<uint8_t>((std::strstr(narrow, needle.c_str()) ? InKey : 0) |
+                                        (std::strstr(m_strKnownExtensions.c_str(), needle.c_str()) ? Known : 0) |
+                                        (std::strstr(g_szPhotoTypes, e.c_str()) ? Photo : 0));
+        };
         std::vector<unsigned char> piece(kWriteBufferBytes);
         uint64_t offset = 0;
         for (;;) {
@@ -585,18 +594,42 @@ int CScanResultFileManager::SearchFileNodeInfo(const wchar_t* key, std::vector<_
                 std::memcpy(&isHealth, rec + offsetof(_FILE_NODE_, bIsHealth), 4);
                 if (isDir) continue;
                 const char* name = reinterpret_cast<const char*>(rec + kNameOffset);
+                const size_t len = strnlen(name, kNameBytes);
+                size_t dot = len;
+                while (dot > 0 && name[dot - 1] != '.') --dot;
                 bool match;
-                if (ExtensionOf(name, strnlen(name, kNameBytes), ext)) {
-                    auto it = decided.find(ext);
+                if (dot > 0 && dot < len) {
                     uint8_t flags;
-                    if (it != decided.end()) {
-                        flags = it->second;
+                    if (len - dot <= 8) {
+                        uint64_t packed = 0;
+                        for (size_t i = dot; i < len; ++i) {
+                            unsigned char c = static_cast<unsigned char>(name[i]);
+                            if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+                            packed = (packed << 8) | c;
+                        }
+                        if (packed == lastPacked) {
+                            flags = lastFlags;
+                        } else {
+                            auto it = decidedShort.find(packed);
+                            if (it != decidedShort.end()) {
+                                flags = it->second;
+                            } else {
+                                ExtensionOf(name, len, ext);
+                                flags = decide(ext);
+                                if (decidedShort.size() < 65536) decidedShort.emplace(packed, flags);
+                            }
+                            lastPacked = packed;
+                            lastFlags = flags;
+                        }
                     } else {
-                        needle = "." + ext;
-                        flags = static_cast<uint8_t>((std::strstr(narrow, needle.c_str()) ? InKey : 0) |
-                                                     (std::strstr(m_strKnownExtensions.c_str(), needle.c_str()) ? Known : 0) |
-                                                     (std::strstr(g_szPhotoTypes, ext.c_str()) ? Photo : 0));
-                        if (decided.size() < 65536) decided.emplace(ext, flags);
+                        ExtensionOf(name, len, ext);
+                        auto it = decidedLong.find(ext);
+                        if (it != decidedLong.end()) {
+                            flags = it->second;
+                        } else {
+                            flags = decide(ext);
+                            if (decidedLong.size() < 65536) decidedLong.emplace(ext, flags);
+                        }
                     }
                     if (!isHealth && (flags & Photo)) continue; // unhealthy photos stay hidden
                     match = (flags & InKey) || (other && !(flags & Known));
