@@ -112,7 +112,7 @@ private:
     uint64_t AreaEnd() const { return m_u64StartSector + m_u64SectorCount; }
     uint64_t RecordClusterSector(const _FILE_NODE_& node, uint32_t cluster, unsigned spc) const;
     // The signature judge's verdict on a first data sector for an extension (without the dot).
-    bool SectorMatchesExtension(const unsigned char* sector, const char* ext);
+    bool SectorMatchesExtension(const unsigned char* sector, const char* ext, uint64_t sectorNo);
 
     int m_hDevice;
     uint32_t m_nDiskNo;

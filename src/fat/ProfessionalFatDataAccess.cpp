@@ -3,6 +3,7 @@
 // first cluster, under the geometry stored in its record.
 #include "fat/CProfessionalFatRecovery.h"
 
+#include "carving/CFileTypeJudge.h"
 #include "engine/FileCategories.h"
 #include "platform/DeviceMap.h"
 #include "platform/PathHelpers.h"
@@ -10,6 +11,7 @@
 #include "platform/TextHelpers.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <set>
@@ -41,10 +43,13 @@ uint64_t CProfessionalFatRecovery::RecordClusterSector(const _FILE_NODE_& node, 
     return data + uint64_t(cluster - 2) * spc;
 }
 
-bool CProfessionalFatRecovery::SectorMatchesExtension(const unsigned char* sector, const char* ext) {
-    (void)sector;
-    (void)ext;
-    return true;
+bool CProfessionalFatRecovery::SectorMatchesExtension(const unsigned char* sector, const char* ext, uint64_t sectorNo) {
+    unsigned char copy[512];
+    char extCopy[256];
+    std::memcpy(copy, sector, sizeof copy);
+    std::snprintf(extCopy, sizeof extCopy, "%s", ext);
+    return CFileTypeJudge::IsFileTypeMatching(copy, int(sizeof copy), extCopy, &m_DiskReader, int(m_nBytesPerSector),
+                                              sectorNo);
 }
 
 int CProfessionalFatRecovery::IsFileDataHealth(const _FILE_NODE_* node, unsigned sectorsPerCluster) {
@@ -55,7 +60,7 @@ int CProfessionalFatRecovery::IsFileDataHealth(const _FILE_NODE_* node, unsigned
     if (s == UINT64_MAX) return 1;
     unsigned char sector[512];
     if (ReadSectors(sector, 1, s) == 0) return 1;
-    return SectorMatchesExtension(sector, ext) ? 1 : 0;
+    return SectorMatchesExtension(sector, ext, s) ? 1 : 0;
 }
 
 int CProfessionalFatRecovery::PreView(_FILE_NODE_* node, wchar_t* tmpPath, unsigned char* buffer, int& len,

@@ -168,7 +168,7 @@ int CProfessionalFatRecovery::GetFileRealHighClusterNO(uint16_t low, uint16_t& h
         uint64_t s = VirtualDbrClusterSector(*d, c);
         if (s >= AreaEnd()) return 0;
         if (ReadSectors(sector, 1, s) == 0) return 0;
-        if (SectorMatchesExtension(sector, ext)) {
+        if (SectorMatchesExtension(sector, ext, s)) {
             high = static_cast<uint16_t>(h);
             return 0;
         }
