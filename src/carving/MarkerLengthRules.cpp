@@ -28,14 +28,41 @@ uint64_t CandidateRule(unsigned char* buf, int len, const unsigned char* marker,
     return candidate && candidate < total ? candidate : total;
 }
 
-// Rules that end at the last occurrence of a trailer record in the first window holding one.
-uint64_t LastRecordRule(const unsigned char* record, int recordLen, uint64_t extra, uint64_t cap) {
+// Where the trailer record found at offset at of buf ends.
+typedef uint64_t (*RecordEnd)(const unsigned char* buf, int len, int at);
+
+// Rules that end at the last occurrence of a trailer record in the first window
+// holding one. An archive small enough to end in its first sector is ended there.
+uint64_t LastRecordRule(unsigned char* buf, int len, const unsigned char* record, int recordLen, RecordEnd recordEnd,
+                        uint64_t cap) {
+    if (unsigned char* p = CFileTypeJudge::memrmem(buf, len, record, recordLen))
+        return recordEnd(buf, len, static_cast<int>(p - buf));
     return ReadAhead(cap, STOP_AT_ANY_START, [&](unsigned char* w, int bytes, uint64_t before, uint64_t& end) {
         unsigned char* p = CFileTypeJudge::memrmem(w, bytes, record, recordLen);
         if (!p) return false;
-        end = before + static_cast<uint64_t>(p - w) + extra;
+        end = before + recordEnd(w, bytes, static_cast<int>(p - w));
         return true;
     });
+}
+
+// The end-of-central-directory record has 22 fixed bytes; a comment is not counted.
+uint64_t ZipRecordEnd(const unsigned char*, int, int at) { return static_cast<uint64_t>(at) + 22; }
+
+// The encoded header of a 7z archive closes the file: after the coder properties
+// come the unpacked size (a 7z number), its CRC and two end marks. Its length
+// varies with the size's width; when the bytes are not laid out so, the usual
+// 27 bytes are taken.
+uint64_t SevenZipRecordEnd(const unsigned char* w, int bytes, int at) {
+    int q = at + 12 + 4; // the pattern, then the dictionary size
+    if (q + 1 < bytes && w[q] == 0x0C) {
+        unsigned char first = w[q + 1];
+        int extra = 0;
+        while (extra < 8 && (first & (0x80 >> extra))) ++extra;
+        q += 2 + extra;
+        if (q + 1 < bytes && w[q] == 0x0A && w[q + 1] == 0x01) q += 6;
+        if (q + 1 < bytes && w[q] == 0x00 && w[q + 1] == 0x00) return static_cast<uint64_t>(q) + 2;
+    }
+    return static_cast<uint64_t>(at) + 27;
 }
 } // namespace
 
@@ -216,19 +243,19 @@ uint64_t CFileTypeJudge::GetAPEFileBytesSize(unsigned char*, int) {
     });
 }
 
-uint64_t CFileTypeJudge::GetOFFICE2007FileBytesSize(unsigned char*, int) {
+uint64_t CFileTypeJudge::GetOFFICE2007FileBytesSize(unsigned char* buf, int len) {
     static const unsigned char eocd[4] = {0x50, 0x4B, 0x05, 0x06};
-    return LastRecordRule(eocd, 4, 22, 0x7FFFFFF);
+    return LastRecordRule(buf, len, eocd, 4, ZipRecordEnd, 0x7FFFFFF);
 }
 
-uint64_t CFileTypeJudge::GetZIPFileBytesSize(unsigned char*, int) {
+uint64_t CFileTypeJudge::GetZIPFileBytesSize(unsigned char* buf, int len) {
     static const unsigned char eocd[4] = {0x50, 0x4B, 0x05, 0x06};
-    return LastRecordRule(eocd, 4, 22, 4 * GiB);
+    return LastRecordRule(buf, len, eocd, 4, ZipRecordEnd, 4 * GiB);
 }
 
-uint64_t CFileTypeJudge::Get7ZFileBytesSize(unsigned char*, int) {
+uint64_t CFileTypeJudge::Get7ZFileBytesSize(unsigned char* buf, int len) {
     static const unsigned char header[12] = {0x00, 0x07, 0x0B, 0x01, 0x00, 0x01, 0x23, 0x03, 0x01, 0x01, 0x05, 0x5D};
-    return LastRecordRule(header, 12, 27, 4 * GiB);
+    return LastRecordRule(buf, len, header, 12, SevenZipRecordEnd, 4 * GiB);
 }
 
 uint64_t CFileTypeJudge::GetRARFileBytesSize(unsigned char*, int) {
