@@ -3,6 +3,7 @@
 #include "disk/VolumeRecognizers.h"
 #include "engine/CFastExtRecovery.h"
 #include "fat/CFastFatRecovery.h"
+#include "ntfs/CFastNtfsRecovery.h"
 #include "platform/CDiskReader.h"
 #include "platform/DeviceMap.h"
 #include "platform/Log.h"
@@ -53,7 +54,7 @@ IFileRecoveryParse* CFileRecoveryFactory::NewEngine(ENGINE_KIND kind, RECOVERY_T
         return nullptr;
     }
     switch (kind) {
-    case ENGINE_KIND_NTFS: return nullptr;
+    case ENGINE_KIND_NTFS: return new CFastNtfsRecovery();
     case ENGINE_KIND_FAT: return new CFastFatRecovery();
     case ENGINE_KIND_EXT: return new CFastExtRecovery();
     case ENGINE_KIND_NONE: break;

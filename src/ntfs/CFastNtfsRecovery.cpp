@@ -156,8 +156,11 @@ int CFastNtfsRecovery::FastScanDevice() {
         const uint64_t chunkSectors = static_cast<uint64_t>(m_nRecordBufSize / m_nBytesPerSector);
         for (uint64_t read = 0; read < runSectors;) {
             const uint64_t count = std::min(chunkSectors, runSectors - read);
+            // An unreadable chunk (bad sectors, a truncated image) costs its records
+            // only: the scan goes on and finishes with what it found.
             int rc = ReadFileAndParseRecordInfo(static_cast<long long>(runSector + read), static_cast<int>(count));
-            if (rc != 0) return rc;
+            if (rc != 0) OrvaleLog("CFastNtfsRecovery: MFT chunk at sector %llu unreadable (%d)\n",
+                                   static_cast<unsigned long long>(runSector + read), rc);
             read += count;
             done += count;
 

@@ -3,6 +3,7 @@
 #include "ntfs/CFastNtfsRecovery.h"
 #include "ntfs/NtfsRecordAccess.h"
 
+#include "carving/CFileTypeJudge.h"
 #include "engine/CScanResultFileManager.h"
 #include "engine/FileCategories.h"
 #include "platform/DeviceMap.h"
@@ -338,11 +339,9 @@ int CFastNtfsRecovery::GetUnUsedSectorCount(uint64_t& sector, uint64_t& count) {
 }
 
 bool CFastNtfsRecovery::SignatureMatches(unsigned char* data, int len, const char* ext, uint64_t sector) {
-    (void)data;
-    (void)len;
-    (void)ext;
-    (void)sector;
-    return true;
+    char extension[256] = {0};
+    std::memcpy(extension, ext, std::min<size_t>(std::strlen(ext), sizeof extension - 1));
+    return CFileTypeJudge::IsFileTypeMatching(data, len, extension, &m_DiskReader, m_nBytesPerSector, sector);
 }
 
 int CFastNtfsRecovery::IsFileDataHealth(_FILE_NODE_* node, unsigned sectorsPerCluster) {
