@@ -25,7 +25,6 @@
 
 namespace {
 
-std::string NameUtf8(const _FILE_NODE_& n) { return WideToUtf8(Ansi2Unicode(n.szFileName).c_str()); }
 
 // Offers every sector that passes the record test, re-reading records cut by a chunk's end.
 int FeedDisk(CProfessionalNtfsRecovery& engine, const std::string& disk, uint64_t sectors) {
@@ -49,26 +48,8 @@ int FeedDisk(CProfessionalNtfsRecovery& engine, const std::string& disk, uint64_
     return offered;
 }
 
-using Tree = std::multimap<std::string, _FILE_NODE_>;
-
-void Walk(CProfessionalNtfsRecovery& engine, _FILE_NODE_* parent, unsigned level, const std::string& prefix,
-          Tree& out) {
-    ASSERT_LT(level, 32u) << "tree deeper than the volume's";
-    std::vector<_FILE_NODE_> kids;
-    ASSERT_EQ(0, engine.GetChildrenFileNode(parent, level, kids));
-    for (_FILE_NODE_& k : kids) {
-        const std::string path = prefix + NameUtf8(k);
-        out.emplace(path, k);
-        if (k.bIsDir) Walk(engine, &k, level + 1, path + "/", out);
-    }
-}
-
-const _FILE_NODE_* Find(const Tree& tree, const std::string& path, bool dir) {
-    auto range = tree.equal_range(path);
-    for (auto it = range.first; it != range.second; ++it)
-        if (bool(it->second.bIsDir) == dir) return &it->second;
-    return nullptr;
-}
+using Tree = DeepNtfsImageTree;
+const _FILE_NODE_* Find(const Tree& t, const std::string& p, bool dir) { return DeepNtfsImageFind(t, p, dir); }
 
 class ProfessionalNtfsImageTest : public ::testing::Test {
 protected:
@@ -102,8 +83,7 @@ protected:
         ASSERT_EQ(0, engine.InitProfessionalScan(nullptr));
         ASSERT_GT(FeedDisk(engine, s_image->strDiskPath, s_image->u64DiskSectors), 0);
         engine.ParseProfessionalRecordVec();
-        m_tree.clear();
-        Walk(engine, nullptr, 0, "", m_tree);
+        m_tree = DeepNtfsImageWalk(engine);
     }
 
     static TempDir* s_dir;
@@ -240,8 +220,7 @@ TEST_F(ProfessionalNtfsImageTest, ADestroyedFolderRecordLeavesItsFilesInALostFol
     ASSERT_EQ(0, engine.InitProfessionalScan(nullptr));
     FeedDisk(engine, damaged.file("disk0"), s_image->u64DiskSectors);
     engine.ParseProfessionalRecordVec();
-    Tree tree;
-    Walk(engine, nullptr, 0, "", tree);
+    const Tree tree = DeepNtfsImageWalk(engine);
     const std::string lost = "LostFolder" + std::to_string(subNo);
     ASSERT_NE(nullptr, Find(tree, lost, true));
     EXPECT_NE(nullptr, Find(tree, lost + "/deep.dat", false));
