@@ -1,5 +1,6 @@
 #include "carving/CFileTypeJudge.h"
 
+#include "fat/FatStructures.h"
 #include "platform/CDiskReader.h"
 
 #include <array>
@@ -204,7 +205,7 @@ bool CFileTypeJudge::IsFileSystemSector(unsigned char* buf, int len) {
         for (const char* o : oem)
             if (std::memcmp(buf + 3, o, 8) == 0) return true;
     }
-    return false;
+    return IsFatFDTRecord(buf, len) != 0;
 }
 
 unsigned char* CFileTypeJudge::memmem(unsigned char* buf, int len, const unsigned char* pattern, int patternLen) {

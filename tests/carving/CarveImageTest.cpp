@@ -24,7 +24,8 @@ struct Placed {
     uint64_t size = 0;
 };
 
-// Sample, expected extension, and whether its rule finds the file's true end.
+// Sample, expected extension, and whether its rule finds the file's true end
+// (the MPEG encoder here pads its stream instead of writing a program end code).
 const struct {
     const char* sample;
     const char* ext;
@@ -35,7 +36,7 @@ const struct {
     {"docx", "docx", true},    {"xlsx", "xlsx", true}, {"pptx", "pptx", true},    {"doc", "doc", true},
     {"xls", "xls", true},      {"ole", "ole", true},   {"mp3", "mp3", true},      {"wav", "wav", true},
     {"avi", "avi", true},      {"mp4", "mp4", false},  {"mkv", "mkv", false},     {"flv", "flv", false},
-    {"mpg", "mpeg", false}, // this encoder pads the stream instead of writing a program end code     {"ts", "ts", true},     {"7z", "7z", true},        {"rar", "rar", true},
+    {"mpg", "mpeg", false},     {"ts", "ts", true},     {"7z", "7z", true},        {"rar", "rar", true},
     {"gz", "gz", false},       {"db", "db", false},    {"mid", "mid", true},      {"ico", "ico", true},
     {"ttf", "ttf", true},      {"cab", "cab", true},   {"exe", "", false},        {"comment.zip", "zip", false},
 };
@@ -58,6 +59,7 @@ protected:
             if (s.bytes.empty()) continue;
             Placed p{l.sample, l.ext, l.exact, image.size() / 512, s.bytes.size()};
             placed.push_back(p);
+            if (::getenv("CARVING_DEBUG")) std::printf("placed %s at %llu\n", l.sample, (unsigned long long)p.start);
             image.insert(image.end(), s.bytes.begin(), s.bytes.end());
             image.resize((image.size() + 511) / 512 * 512, 0);
             if (turn % 3 == 1) {

@@ -1,0 +1,278 @@
+// Length rules and carving steps at their edges, on small hand-laid images.
+#include "carving/CFileTypeRecovery.h"
+
+#include "fixtures/CarvingDriver.h"
+#include "fixtures/CarvingSamples.h"
+#include "fixtures/ScopedEnv.h"
+#include "fixtures/StoreTestEnv.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/TestFiles.h"
+#include "platform/TextCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+class CarvingEdges : public ::testing::Test {
+protected:
+    StoreTestEnv env;
+    TempDir disks{"carving-edge"};
+    ScopedEnv diskDir{"ORVALE_DISK_DIR", disks.path()};
+    std::vector<uint8_t> image;
+    CFileTypeRecovery engine;
+
+    void Put(uint64_t sector, const std::vector<uint8_t>& bytes) {
+        if (image.size() < sector * 512 + bytes.size()) image.resize((sector * 512 + bytes.size() + 511) / 512 * 512, 0);
+        std::memcpy(&image[sector * 512], bytes.data(), bytes.size());
+    }
+    // The disk holds the laid sectors, then zeros up to sectors (a sparse file).
+    uint64_t Open(uint64_t sectors) {
+        if (image.size() > sectors * 512) image.resize(sectors * 512);
+        WriteFileBytes(disks.file("disk0"), image);
+        EXPECT_EQ(0, ::truncate(disks.file("disk0").c_str(), static_cast<off_t>(sectors * 512)));
+        image.resize(sectors * 512, 0);
+        EXPECT_EQ(0, engine.Init(0, 0, static_cast<long long>(sectors), L'C'));
+        return sectors;
+    }
+    // One carving step at sector, as the deep scan makes it.
+    int Step(uint64_t sector, uint64_t& used, uint64_t& found) {
+        std::vector<uint8_t> s(image.begin() + sector * 512, image.begin() + sector * 512 + 512);
+        return engine.ParseFileBuf(s.data(), 512, sector, 0, image.size() / 512, -1, &engine.GetDiskReader(), 512, used,
+                                   found);
+    }
+    _FILE_NODE_ NodeAt(uint64_t sector) {
+        std::vector<_FILE_NODE_> nodes;
+        engine.GetChildrenFileNode(nullptr, 0, nodes);
+        for (auto& n : nodes)
+            if (n.u64RecordSector == sector) return n;
+        ADD_FAILURE() << "no node at " << sector;
+        return _FILE_NODE_{};
+    }
+};
+
+std::vector<uint8_t> JpegWithEndAt(size_t bytes) {
+    std::vector<uint8_t> j = RandomBytes(bytes, 9);
+    const uint8_t head[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0};
+    std::memcpy(j.data(), head, sizeof head);
+    for (size_t i = sizeof head; i + 1 < bytes; ++i)
+        if (j[i] == 0xFF) j[i] = 0xFE; // no stray markers
+    j[bytes - 2] = 0xFF;
+    j[bytes - 1] = 0xD9;
+    return j;
+}
+
+int StopOnSecondCall(void* p, int, int, int, uint64_t, uint64_t, uint64_t, wchar_t*) {
+    return ++*static_cast<int*>(p) >= 2 ? 1 : 0;
+}
+} // namespace
+
+TEST_F(CarvingEdges, JpegEndFollowedByDataInItsSectorIsNotTheEnd) {
+    // A false FF D9 inside sector 3 with data after it; the true end, with a zero
+    // tail, lies in sector 9.
+    auto jpg = JpegWithEndAt(9 * 512 + 100);
+    jpg[3 * 512 + 200] = 0xFF;
+    jpg[3 * 512 + 201] = 0xD9;
+    Put(10, jpg);
+    Put(40, RandomBytes(512 * 10, 3));
+    Open(60);
+    uint64_t used = 0, found = 0;
+    ASSERT_EQ(0, Step(10, used, found));
+    EXPECT_EQ(jpg.size(), NodeAt(10).u64FileSize);
+    EXPECT_EQ(10u, used) << "the scan goes on after the file's last sector";
+    EXPECT_EQ(1u, found);
+    EXPECT_STREQ("10.jpg", NodeAt(10).szFileName);
+}
+
+TEST_F(CarvingEdges, JpegWithoutAcceptedEndRunsToTheNextFileStart) {
+    auto jpg = JpegWithEndAt(5 * 512 + 100);
+    Put(10, jpg);
+    Put(10 + 5, RandomBytes(512 + 412, 4) /* data after the end, inside its sector too */);
+    image[15 * 512 + 99] = 0xD9; // keep the original last bytes, then garbage
+    Put(20, GetCarvingSample("png").bytes.empty() ? JpegWithEndAt(600) : GetCarvingSample("png").bytes);
+    Open(400);
+    uint64_t used = 0, found = 0;
+    ASSERT_EQ(0, Step(10, used, found));
+    EXPECT_EQ(10u * 512, NodeAt(10).u64FileSize) << "cut at the sector where the next file starts";
+}
+
+TEST_F(CarvingEdges, PngEndingOnASectorBoundaryIsAccepted) {
+    std::vector<uint8_t> png(4 * 512, 0x11);
+    const uint8_t sig[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    const uint8_t iend[] = {0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+    std::memcpy(png.data(), sig, 8);
+    std::memcpy(&png[png.size() - 8], iend, 8);
+    Put(5, png);
+    Put(9, RandomBytes(40 * 512, 5));
+    Open(60);
+    uint64_t used = 0, found = 0;
+    ASSERT_EQ(0, Step(5, used, found));
+    EXPECT_EQ(png.size(), NodeAt(5).u64FileSize);
+}
+
+TEST_F(CarvingEdges, BmpHeaderClaimingTooMuchIsCappedAndScanGoesOnInside) {
+    std::vector<uint8_t> bmp(512, 0);
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    uint32_t claimed = 300u << 20, info = 40;
+    std::memcpy(&bmp[2], &claimed, 4);
+    std::memcpy(&bmp[14], &info, 4);
+    Put(100, bmp);
+    // Long enough for the cap to apply, short of the header's claim.
+    image.resize(101 * 512);
+    WriteFileBytes(disks.file("disk0"), image);
+    ASSERT_EQ(0, ::truncate(disks.file("disk0").c_str(), 200ll << 20));
+    ASSERT_EQ(0, engine.Init(0, 0, (200ll << 20) / 512, L'C'));
+    uint64_t used = 0, found = 0;
+    ASSERT_EQ(0, Step(100, used, found));
+    EXPECT_EQ(128ull << 20, NodeAt(100).u64FileSize);
+    EXPECT_EQ(1u, used) << "a BMP may hold other files: the scan continues at sector 101";
+}
+
+TEST_F(CarvingEdges, HeaderLengthNeverRunsPastTheArea) {
+    std::vector<uint8_t> wav(512, 0);
+    std::memcpy(&wav[0], "RIFF\xF0\xFF\xFF\x7FWAVEfmt ", 16);
+    Put(2, wav);
+    Open(10);
+    uint64_t used = 0, found = 0;
+    ASSERT_EQ(0, Step(2, used, found));
+    EXPECT_EQ(8u * 512, NodeAt(2).u64FileSize);
+}
+
+TEST_F(CarvingEdges, ExecutableIsRecognisedButNotRecorded) {
+    Put(7, MakePeFile(0x0102, 2048));
+    Open(20);
+    uint64_t used = 1, found = 0;
+    EXPECT_EQ(87, Step(7, used, found));
+    EXPECT_EQ(1u, used);
+    EXPECT_EQ(0u, found);
+    EXPECT_EQ(0, engine.GetLostFileCount());
+}
+
+TEST_F(CarvingEdges, ZipWithCommentEndsAfterItsFixedRecord) {
+    const CarvingSample& z = GetCarvingSample("comment.zip");
+    if (z.bytes.empty()) GTEST_SKIP() << "SKIPPED: zip is not installed";
+    Put(3, z.bytes);
+    Put(3 + (z.bytes.size() + 511) / 512, RandomBytes(4096, 6));
+    Open(3 + (z.bytes.size() + 511) / 512 + 10);
+    uint64_t used = 0, found = 0;
+    ASSERT_EQ(0, Step(3, used, found));
+    static const uint8_t eocd[4] = {0x50, 0x4B, 0x05, 0x06};
+    auto at = std::find_end(z.bytes.begin(), z.bytes.end(), eocd, eocd + 4);
+    EXPECT_EQ(static_cast<uint64_t>(at - z.bytes.begin()) + 22, NodeAt(3).u64FileSize);
+}
+
+TEST_F(CarvingEdges, TransportStreamIsFoundOnceAndKeepsItsLastPacket) {
+    const CarvingSample& ts = GetCarvingSample("ts");
+    if (ts.bytes.empty()) GTEST_SKIP() << "SKIPPED: ffmpeg is not installed";
+    CFileTypeJudge::m_tsFileRangeVec.clear();
+    // Three copies make one longer stream: the packet grid runs on unbroken.
+    std::vector<uint8_t> stream;
+    for (int i = 0; i < 3; ++i) stream.insert(stream.end(), ts.bytes.begin(), ts.bytes.end());
+    ASSERT_EQ(0u, ts.bytes.size() % 188);
+    Put(4, stream);
+    uint64_t sectors = Open(4 + (stream.size() + 511) / 512 + 8);
+    CarvingPassResult pass = RunCarvingPass(engine, engine.GetDiskReader(), 0, sectors);
+    EXPECT_EQ(0, pass.rc);
+    std::vector<_FILE_NODE_> nodes;
+    engine.GetChildrenFileNode(nullptr, 0, nodes);
+    int streams = 0;
+    for (auto& n : nodes) streams += std::strstr(n.szFileName, ".ts") != nullptr;
+    EXPECT_EQ(1, streams);
+    EXPECT_EQ(stream.size(), NodeAt(4).u64FileSize);
+    ASSERT_EQ(1u, CFileTypeJudge::m_tsFileRangeVec.size());
+    EXPECT_EQ(4u, CFileTypeJudge::m_tsFileRangeVec[0].u64StartSector);
+
+    // A packet start later in the claimed range is not a new stream.
+    uint64_t inside = 4 + 47; // 47 sectors = 128 packets: the grid meets a sector start again
+    ASSERT_LT(inside * 512, 4 * 512 + stream.size());
+    ASSERT_EQ('G', image[inside * 512]);
+    uint64_t used = 0, found = 0;
+    EXPECT_EQ(87, Step(inside, used, found));
+}
+
+TEST_F(CarvingEdges, CancelDuringReadAheadStopsTheStep) {
+    auto jpg = JpegWithEndAt(3 * 512);
+    jpg[jpg.size() - 1] = 0x00; // no end: the rule reads ahead through everything
+    Put(1, jpg);
+    Put(4, RandomBytes(300 * 512, 8));
+    Open(600);
+    int calls = 0;
+    engine.InitCallBack(StopOnSecondCall, nullptr, &calls, 90);
+    uint64_t used = 77, found = 0;
+    EXPECT_EQ(-9527, Step(1, used, found));
+    EXPECT_EQ(2, calls) << "the step ends at the first stop answer";
+    EXPECT_EQ(77u, used) << "left alone";
+    EXPECT_EQ(0u, found);
+    EXPECT_EQ(0, engine.GetLostFileCount());
+    engine.InitCallBack(nullptr, nullptr, nullptr, 100);
+}
+
+TEST_F(CarvingEdges, ListingSavingAndPreview) {
+    std::vector<uint8_t> pdf(1000, 'p');
+    std::memcpy(pdf.data(), "%PDF-1.4\n", 9);
+    std::memcpy(&pdf[1000 - 6], "%%EOF\n", 6);
+    Put(2, pdf);
+    auto jpg = JpegWithEndAt(700);
+    Put(6, jpg);
+    uint64_t sectors = Open(12);
+    RunCarvingPass(engine, engine.GetDiskReader(), 0, sectors);
+
+    std::vector<_FILE_NODE_> root, children;
+    ASSERT_EQ(0, engine.GetChildrenFileNode(nullptr, 0, root));
+    ASSERT_EQ(2u, root.size());
+    EXPECT_STREQ("2.pdf", root[0].szFileName) << "sorted by name";
+    EXPECT_STREQ("6.jpg", root[1].szFileName);
+    EXPECT_EQ(0, engine.GetChildrenFileNode(&root[0], 1, children));
+    EXPECT_TRUE(children.empty()) << "carved files have no children";
+    unsigned count = 0;
+    EXPECT_EQ(0, engine.GetChildrenFileCount(nullptr, 0, count));
+    EXPECT_EQ(2u, count);
+
+    // Saving a 1000-byte file reads two sectors and writes exactly 1000 bytes.
+    TempDir out("carving-save");
+    std::string target = out.file("saved.pdf");
+    std::wstring wide(target.begin(), target.end());
+    ASSERT_EQ(0, engine.SaveFileData(&root[0], &wide[0], 0));
+    EXPECT_EQ(pdf, ReadFileBytes(target));
+
+    // A document previews into the caller's buffer, up to its length.
+    unsigned char buf[10240];
+    int len = 100;
+    wchar_t tmp[256] = {0};
+    EXPECT_EQ(0, engine.PreView(&root[0], tmp, buf, len, nullptr, nullptr));
+    EXPECT_EQ(100, len);
+    EXPECT_EQ(0, std::memcmp(buf, pdf.data(), 100));
+
+    // A picture previews into tmp.jpg in the scan-log folder.
+    len = 10240;
+    EXPECT_EQ(0, engine.PreView(&root[1], tmp, buf, len, nullptr, nullptr));
+    EXPECT_EQ(0, len);
+    std::string tmpPath = WideToUtf8(tmp);
+    EXPECT_EQ(env.logDir() + "tmp.jpg", tmpPath);
+    EXPECT_EQ(jpg, ReadFileBytes(tmpPath));
+
+    // A save whose target cannot be created reports the error.
+    std::wstring bad = L"/nonexistent-dir/x.pdf";
+    EXPECT_NE(0, engine.SaveFileData(&root[0], &bad[0], 0));
+    EXPECT_EQ(87, engine.SaveFileData(nullptr, &bad[0], 0));
+}
+
+TEST_F(CarvingEdges, StoreIsNamedAfterTheAreaAndEngineByPathReads) {
+    Put(0, JpegWithEndAt(600));
+    Open(8);
+    TempDir other("carving-path");
+    WriteFileBytes(other.file("img"), image);
+    CFileTypeRecovery byPath;
+    std::string p = other.file("img");
+    std::wstring wide(p.begin(), p.end());
+    ASSERT_EQ(0, byPath.Init(&wide[0], L'C'));
+    // Opened by path, the whole image is readable (a bound of 0 would refuse every read).
+    EXPECT_EQ(8u, byPath.GetDiskReader().GetSectorLimit());
+    uint64_t used = 0, found = 0;
+    std::vector<uint8_t> s(image.begin(), image.begin() + 512);
+    EXPECT_EQ(0, byPath.ParseFileBuf(s.data(), 512, 0, 0, 8, -1, &byPath.GetDiskReader(), 512, used, found));
+    EXPECT_EQ(1, byPath.GetLostFileCount());
+}
