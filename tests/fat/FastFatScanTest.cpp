@@ -37,7 +37,7 @@ TEST_P(FastFatScan, ListsExactlyTheDeletedFilesAndRecoversThem) {
     ORVALE_REQUIRE_TOOL("mdeltree");
     StoreTestEnv env;
     TempDir dir("fastfat");
-    FatImageScenario scenario(dir.file("v.img"), GetParam());
+    FatImageScenario& scenario = FatImageScenario::Shared(GetParam());
     ASSERT_TRUE(scenario.ok());
 
     FastFatOpened o = OpenFastFat(scenario.image().path());
@@ -96,7 +96,7 @@ TEST_P(FastFatScan, SearchFindsRecordsByCategory) {
     ORVALE_REQUIRE_TOOL("mkfs.vfat");
     StoreTestEnv env;
     TempDir dir("fastfat");
-    FatImageScenario scenario(dir.file("v.img"), GetParam());
+    FatImageScenario& scenario = FatImageScenario::Shared(GetParam());
     ASSERT_TRUE(scenario.ok());
     FastFatOpened o = OpenFastFat(scenario.image().path());
     ASSERT_EQ(o.initResult, 0);
