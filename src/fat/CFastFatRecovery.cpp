@@ -1,5 +1,6 @@
 #include "fat/CFastFatRecovery.h"
 
+#include "engine/CLogFileManager.h"
 #include "engine/CScanResultFileManager.h"
 #include "fat/FastFatSignature.h"
 #include "platform/DeviceMap.h"
@@ -202,6 +203,11 @@ int CFastFatRecovery::ScanDevice(wchar_t* resultName) {
     char name[128];
     std::snprintf(name, sizeof name, "Fast_%lld_%d%d%d%d%2d", (long long)m_u64StartSector, st.wYear, st.wMonth, st.wDay,
                   st.wHour, st.wMinute);
+    // A fresh scan starts a fresh store: a result left under the same name (a scan
+    // of the same area in the same minute) would otherwise be appended to.
+    char logDir[256] = {0};
+    CLogFileManager::GetInstance()->GetLogFileDirPath(logDir);
+    for (const char* suffix : {"", "_Relation", "_DirInfo"}) ::unlink((std::string(logDir) + name + suffix).c_str());
     std::wstring wideName = Ansi2Unicode(name);
     int rc = m_pScanResult->Init(wideName.c_str());
     if (rc != 0) return rc;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unordered_set>
 #include <unistd.h>
 #include <vector>
 
@@ -134,7 +135,12 @@ int CFastFatRecovery::PreView(_FILE_NODE_* node, wchar_t* tempPath, unsigned cha
             cluster.resize(node->nClusterBytes);
             uint64_t done = 0;
             uint32_t c = node->nClusterNO;
+            std::unordered_set<uint32_t> visited;
             while (done < total) {
+                if (!visited.insert(c).second) {
+                    result = kChainEndedEarly; // a chain that loops holds no more of this file
+                    break;
+                }
                 uint32_t bytes = 0;
                 result = ReadFileCluster(node, c, cluster.data(), bytes);
                 if (result != 0) break;
@@ -209,7 +215,12 @@ int CFastFatRecovery::SaveDataToTargetFile(_FILE_NODE_* node, const wchar_t* tar
         const uint64_t total = node->u64FileSize;
         uint64_t done = 0;
         uint32_t c = node->nClusterNO;
+        std::unordered_set<uint32_t> visited;
         while (result == 0 && done < total) {
+            if (!visited.insert(c).second) {
+                result = kChainEndedEarly; // a chain that loops holds no more of this file
+                break;
+            }
             uint32_t bytes = 0;
             result = ReadFileCluster(node, c, cluster.data(), bytes);
             if (result != 0) break;

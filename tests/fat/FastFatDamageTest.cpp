@@ -1,0 +1,205 @@
+// Damaged volumes: the scan always finishes with what it could find and never
+// reads outside its buffers (run the sanitizer build to check the latter).
+#include "FastFatTestSupport.h"
+
+#include "fixtures/FatImageScenario.h"
+#include "fixtures/SkipUnless.h"
+#include "fixtures/StoreTestEnv.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/TestFiles.h"
+#include "platform/TextCodec.h"
+
+#include <algorithm>
+#include <set>
+#include <unistd.h>
+
+namespace {
+
+class FastFatDamage : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        if (!HaveTool("mkfs.vfat") || !HaveTool("mdeltree")) GTEST_SKIP() << "SKIPPED: mkfs.vfat or mtools missing";
+        scenario = &FatImageScenario::Shared(GetParam());
+        ASSERT_TRUE(scenario->ok());
+        copy = dir.file("damaged.img");
+        ASSERT_TRUE(scenario->CopyTo(copy));
+        struct stat st;
+        ASSERT_EQ(::stat(copy.c_str(), &st), 0);
+        originalSectors = (long long)(st.st_size / 512);
+        // Where things are, from a scan of the intact volume.
+        FastFatOpened intact = OpenFastFat(scenario->image().path());
+        ASSERT_EQ(intact.engine->ScanDevice(nullptr), 0);
+        intactTree = FastFatTree(*intact.engine);
+    }
+
+    // Scans the damaged copy (declared at its original size) and checks the
+    // scan finished and listed nothing the intact volume does not hold.
+    std::map<std::string, _FILE_NODE_> ScanDamaged() {
+        FastFatOpened o = OpenFastFat(copy, 0, originalSectors);
+        EXPECT_EQ(o.initResult, 0);
+        if (o.initResult != 0) return {};
+        EXPECT_EQ(o.engine->ScanDevice(nullptr), 0);
+        std::map<std::string, _FILE_NODE_> tree = FastFatTree(*o.engine);
+        for (auto& [path, node] : tree) EXPECT_EQ(intactTree.count(path), 1u) << "invented: " << path;
+        // Every listed file can be asked for; what is gone gives an error, not a crash.
+        for (auto& [path, node] : tree) {
+            if (node.bIsDir) continue;
+            std::wstring out = Utf8ToWide(dir.file("probe.bin").c_str());
+            int rc = o.engine->SaveFileData(&node, const_cast<wchar_t*>(out.c_str()), 0);
+            if (rc == 0) {
+                EXPECT_EQ(Sha256File(dir.file("probe.bin")), Sha256Hex(scenario->expected().at(path))) << path;
+            }
+        }
+        EXPECT_EQ(o.engine->BuildBitMapInfo(), 0);
+        uint64_t sector = 0, count = 1;
+        for (int i = 0; i < 1000000 && count != 0; ++i) {
+            o.engine->GetUnUsedSectorCount(sector, count);
+            sector += count;
+        }
+        EXPECT_EQ(count, 0u);
+        engine = std::move(o.engine);
+        return tree;
+    }
+
+    StoreTestEnv env;
+    TempDir dir{"fastfatdamage"};
+    FatImageScenario* scenario = nullptr;
+    std::string copy;
+    long long originalSectors = 0;
+    std::map<std::string, _FILE_NODE_> intactTree;
+    std::unique_ptr<CFastFatRecovery> engine;
+};
+
+} // namespace
+
+TEST_P(FastFatDamage, TruncatedImage) {
+    // Cut in the middle of the big deleted file's data.
+    const _FILE_NODE_& big = intactTree.at("Trip/Beach archive.dat");
+    const FatImageBuilder& img = scenario->image();
+    const uint64_t cut = (img.ClusterSector(big.nClusterNO) + 64) * 512;
+    ASSERT_EQ(::truncate(copy.c_str(), off_t(cut)), 0);
+    std::map<std::string, _FILE_NODE_> tree = ScanDamaged();
+    EXPECT_EQ(tree.count("Docs/Old draft.txt"), 1u);
+    std::wstring out = Utf8ToWide(dir.file("big.bin").c_str());
+    _FILE_NODE_ node = big;
+    EXPECT_NE(engine->SaveFileData(&node, const_cast<wchar_t*>(out.c_str()), 0), 0);
+}
+
+TEST_P(FastFatDamage, DirectoryClusterOfRandomBytes) {
+    // The root is trusted and read whatever it holds: after its last entry comes
+    // noise instead of the end mark. A live sub-folder is wiped whole.
+    const FatImageBuilder& img = scenario->image();
+    FatImageBuilder damaged(copy, GetParam());
+    uint64_t regionStart, regionBytes;
+    if (GetParam() == 32) {
+        const std::vector<uint32_t> fat = img.FatEntries();
+        uint32_t last = 2;
+        while (fat[last] >= 2 && fat[last] < 0x0FFFFFF8) last = fat[last];
+        regionStart = img.ClusterSector(last) * 512;
+        regionBytes = scenario->ClusterBytes();
+    } else {
+        regionStart = (img.DataStartSector() - 32) * 512;
+        regionBytes = 32 * 512;
+    }
+    const std::vector<uint8_t> region = img.ReadBytes(regionStart, size_t(regionBytes));
+    size_t firstFree = 0;
+    while (firstFree < region.size() && region[firstFree] != 0) firstFree += 32;
+    ASSERT_LT(firstFree, region.size()) << "no room after the root's entries";
+    std::vector<uint8_t> noise = RandomBytes(std::min<size_t>(region.size() - firstFree, 4096), 31);
+    for (size_t i = 0; i < noise.size(); i += 32) noise[i] = noise[i] ? noise[i] : 0x41;
+    ASSERT_TRUE(damaged.Patch(regionStart + firstFree, noise));
+    ASSERT_TRUE(damaged.Patch(img.ClusterSector(intactTree.at("Docs/Nested").nClusterNO) * 512,
+                              RandomBytes(scenario->ClusterBytes(), 32)));
+
+    std::map<std::string, _FILE_NODE_> tree = ScanDamaged();
+    for (auto& [path, node] : intactTree) {
+        const bool underNested = path.rfind("Docs/Nested", 0) == 0;
+        EXPECT_EQ(tree.count(path), underNested ? 0u : 1u) << path;
+    }
+}
+
+TEST_P(FastFatDamage, FatEntryPointingPastTheEnd) {
+    // The live folder "Many" spans several clusters; its chain now points nowhere.
+    FatImageBuilder damaged(copy, GetParam());
+    const uint32_t many = intactTree.at("Many").nClusterNO;
+    ASSERT_TRUE(damaged.SetFatEntry(many, GetParam() == 32 ? 0x0FFFFF00 : 0xFFF0));
+    std::map<std::string, _FILE_NODE_> tree = ScanDamaged();
+    EXPECT_EQ(tree.count("Docs/Old draft.txt"), 1u);
+    // The bitmap stopped at the bad entry: behind it only clusters named as the
+    // successor of an earlier cluster are marked, the rest count as free.
+    const FAST_FAT_GEOMETRY& g = engine->Geometry();
+    const uint8_t* bits = engine->GetBitMap();
+    ASSERT_NE(bits, nullptr);
+    const std::vector<uint32_t> fat = damaged.FatEntries();
+    std::set<uint32_t> successors;
+    for (uint32_t c = 2; c < many; ++c) successors.insert(fat[c]);
+    uint32_t usedAfter = 0;
+    for (uint32_t c = many + 1; c < g.nClusterCount + 2; ++c) {
+        usedAfter += fat[c] != 0;
+        const bool marked = (bits[(c - 2) / 8] >> ((c - 2) % 8)) & 1;
+        EXPECT_EQ(marked, successors.count(c) == 1) << c;
+    }
+    EXPECT_GT(usedAfter, 0u);
+}
+
+TEST_P(FastFatDamage, ChainThatLoops) {
+    // "Many": its second cluster leads back to its first. Each entry is listed once.
+    FatImageBuilder damaged(copy, GetParam());
+    const uint32_t many = intactTree.at("Many").nClusterNO;
+    const std::vector<uint32_t> fat = damaged.FatEntries();
+    const uint32_t second = fat[many];
+    ASSERT_GT(second, 1u);
+    ASSERT_LT(second, 0xFFF0u);
+    ASSERT_TRUE(damaged.SetFatEntry(second, many));
+    // And a live file whose chain loops back on itself.
+    const uint32_t inside = intactTree.at("Kept/Inside live.txt").nClusterNO;
+    ASSERT_TRUE(damaged.SetFatEntry(inside, inside));
+    std::map<std::string, _FILE_NODE_> tree = ScanDamaged();
+    ASSERT_EQ(tree.count("Kept/Inside live.txt"), 1u);
+    std::wstring out = Utf8ToWide(dir.file("loop.bin").c_str());
+    EXPECT_EQ(engine->SaveFileData(&tree.at("Kept/Inside live.txt"), const_cast<wchar_t*>(out.c_str()), 0),
+              CFastFatRecovery::kChainEndedEarly);
+    EXPECT_EQ(ReadFileBytes(dir.file("loop.bin")).size(), size_t(scenario->ClusterBytes()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Fat16And32, FastFatDamage, ::testing::Values(16, 32),
+                         [](const ::testing::TestParamInfo<int>& i) { return "FAT" + std::to_string(i.param); });
+
+// A deleted FAT32 folder whose entry lost the high word of its cluster is found
+// by probing; a file without extension keeps high word 0.
+TEST(FastFatHighWord, DeletedFolderBeyondCluster65535IsFound) {
+    ORVALE_REQUIRE_TOOL("mkfs.vfat");
+    ORVALE_REQUIRE_TOOL("mdeltree");
+    StoreTestEnv env;
+    TempDir dir("fastfathigh");
+    FatImageBuilder img(dir.file("v.img"), 32, 40000, 1);
+    ASSERT_TRUE(img.ok());
+    ASSERT_TRUE(img.PutFile("/filler.bin", std::vector<uint8_t>(66000u * 512, 0)));
+    ASSERT_TRUE(img.MakeDir("/Far away"));
+    const std::vector<uint8_t> remote = RandomBytes(1500, 8);
+    ASSERT_TRUE(img.PutFile("/Far away/Remote file.txt", remote));
+    ASSERT_TRUE(img.PutFile("/NOEXT", RandomBytes(700, 9)));
+    ASSERT_TRUE(img.DeleteTree("/Far away"));
+    ASSERT_TRUE(img.DeleteFile("/NOEXT"));
+    const uint64_t far = img.FindShortEntry("\xE5" "ARAWA~1   ");
+    const uint64_t noext = img.FindShortEntry("\xE5" "OEXT      ");
+    ASSERT_NE(far, 0u);
+    ASSERT_NE(noext, 0u);
+    const std::vector<uint8_t> farEntry = img.ReadBytes(far, 32), noextEntry = img.ReadBytes(noext, 32);
+    ASSERT_EQ(farEntry[20] | (farEntry[21] << 8), 1) << "the folder should lie past cluster 65535";
+    const uint32_t noextLow = noextEntry[26] | (noextEntry[27] << 8);
+    ASSERT_TRUE(img.Patch(far + 20, {0, 0}));
+    ASSERT_TRUE(img.Patch(noext + 20, {0, 0}));
+
+    FastFatOpened o = OpenFastFat(img.path());
+    ASSERT_EQ(o.initResult, 0);
+    ASSERT_EQ(o.engine->ScanDevice(nullptr), 0);
+    std::map<std::string, _FILE_NODE_> tree = FastFatTree(*o.engine);
+    ASSERT_EQ(tree.count("Far away/Remote file.txt"), 1u);
+    EXPECT_GT(tree.at("Far away").nClusterNO, 65535u);
+    std::wstring out = Utf8ToWide(dir.file("remote.txt").c_str());
+    ASSERT_EQ(o.engine->SaveFileData(&tree.at("Far away/Remote file.txt"), const_cast<wchar_t*>(out.c_str()), 0), 0);
+    EXPECT_EQ(Sha256File(dir.file("remote.txt")), Sha256Hex(remote));
+    ASSERT_EQ(tree.count("!oext"), 1u);
+    EXPECT_EQ(tree.at("!oext").nClusterNO, noextLow);
+}
