@@ -1,23 +1,124 @@
 // orvale-cli: the command-line face of the recovery engines.
+#include "cli/CliFindings.h"
+#include "cli/CliOptions.h"
+#include "cli/CliProgress.h"
+#include "cli/CliRecovery.h"
+#include "cli/CliTarget.h"
+#include "disk/CPartitionManager.h"
+#include "engine/CFileRecoveryFactory.h"
+#include "engine/CProfessionalRecovery.h"
+#include "engine/FileCategories.h"
+#include "platform/TextCodec.h"
+
 #include <cstdio>
-#include <cstring>
+#include <map>
+#include <memory>
+#include <vector>
 
 namespace {
-void PrintUsage(FILE* out) {
-    std::fputs("usage: orvale-cli disks\n"
-               "       orvale-cli scan TARGET [--partition K | --start S --count C] [--types LIST]\n"
-               "                        [--quick] [--resume] [--json] [--recover DIR]\n"
-               "TARGET is a disk number, a device path or an image file.\n",
-               out);
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+std::string PartitionName(const _PARTITION_ITEM_& item) {
+    size_t units = 0;
+    while (units < 36 && (item.szPartitionName[2 * units] || item.szPartitionName[2 * units + 1])) ++units;
+    return WideToUtf8(Utf16leToWide(item.szPartitionName, units).c_str());
+}
+
+int ListDisks() {
+    std::map<int, uint64_t> disks;
+    CPartitionManager::GetDiskList(disks);
+    std::map<int, std::vector<_PARTITION_ITEM_>> partitions;
+    CPartitionManager manager;
+    manager.GetPartitionItems(partitions);
+    if (disks.empty()) {
+        std::printf("No disks found (reading disks needs administrator rights; ORVALE_DISK_DIR names a folder of images).\n");
+        return kExitOk;
+    }
+    for (const auto& disk : disks) {
+        std::printf("Physical Driver %d  %s\n", disk.first, CliSizeText(disk.second * 512).c_str());
+        auto it = partitions.find(disk.first);
+        if (it != partitions.end()) {
+            for (size_t i = 0; i < it->second.size(); ++i) {
+                const _PARTITION_ITEM_& p = it->second[i];
+                std::printf("  %zu  %-24s first %-12llu last %-12llu %s\n", i + 1, PartitionName(p).c_str(),
+                            static_cast<unsigned long long>(p.u64StartSector),
+                            static_cast<unsigned long long>(p.u64EndSector),
+                            CliSizeText((p.u64EndSector + 1 - p.u64StartSector) * 512).c_str());
+            }
+        }
+        std::printf("     %-24s first %-12d last %-12llu %s\n", "Whole Disk", 0,
+                    static_cast<unsigned long long>(disk.second ? disk.second - 1 : 0), CliSizeText(disk.second * 512).c_str());
+    }
+    return kExitOk;
+}
+
+int Fail(const std::string& target, const std::string& reason) {
+    std::fprintf(stderr, "orvale-cli: %s: %s\n", target.c_str(), reason.c_str());
+    return kExitFailed;
+}
+
+int Scan(const CliOptions& options) {
+    CliTarget target;
+    std::string error;
+    if (!ResolveCliTarget(options, target, error)) return Fail(options.target, error);
+
+    CliProgress::InstallInterruptHandler();
+    CliProgress progress;
+    RECOVERY_TYPE mode = options.quick ? RECOVERY_TYPE_FAST : RECOVERY_TYPE_PROFESSIONAL;
+    std::unique_ptr<IFileRecoveryParse> engine(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+        target.diskNo, target.firstSector, target.sectorCount, L'C', mode));
+    if (!engine) {
+        if (options.quick) return Fail(options.target, "no FAT or NTFS file system in this area for a quick scan (a deep scan reads any area)");
+        return Fail(options.target, "cannot be opened or read");
+    }
+    if (!options.quick && !options.resume) static_cast<CProfessionalRecovery*>(engine.get())->SetNotLoadLogFile();
+    engine->InitCallBack(CliProgress::ScanCallBack, CliProgress::RecoveryCallBack, &progress, 100);
+    int scanResult = engine->ScanDevice(nullptr);
+    progress.Finish();
+    if (CliProgress::StopRequested()) std::fprintf(stderr, "Scan stopped; listing what was found so far.\n");
+    else if (scanResult != 0) std::fprintf(stderr, "orvale-cli: %s: the scan ended early: %s\n", options.target.c_str(), RecoveryErrorText(scanResult).c_str());
+
+    engine->InitSearchCallBack(CliProgress::SearchCallBack, &progress);
+    std::wstring key = BuildSearchKey(options.categories);
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    engine->SearchFileNode(key.data(), hits);
+    progress.Finish();
+
+    std::vector<CliFinding> findings = DescribeFindings(engine.get(), !options.quick, hits);
+    if (options.json) PrintFindingsJson(stdout, options.target, target.firstSector, target.sectorCount, findings);
+    else PrintFindingsText(stdout, options.target, target.firstSector, target.sectorCount, findings);
+    std::fflush(stdout);
+
+    int status = kExitOk;
+    if (!options.recoverDir.empty()) {
+        CliRecoveryReport report = RecoverFindings(engine.get(), findings, options.recoverDir, progress);
+        FILE* out = options.json ? stderr : stdout;
+        std::fprintf(out, "\nRecovered %zu of %zu files into %s\n", report.saved.size(), findings.size(), options.recoverDir.c_str());
+        for (const auto& failure : report.failures)
+            std::fprintf(out, "  Failed: %s: %s\n", failure.first.c_str(), failure.second.c_str());
+        if (report.stopped) std::fprintf(out, "Recovery stopped.\n");
+        if (!report.failures.empty() || report.stopped) status = kExitFailed;
+    }
+    return status;
 }
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        PrintUsage(argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    CliOptions options;
+    std::string error;
+    if (!ParseCliOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "orvale-cli: %s\n", error.c_str());
+        PrintCliUsage(stderr);
+        return kExitUsage;
     }
-    std::fprintf(stderr, "orvale-cli: unknown command '%s'\n", argv[1]);
-    PrintUsage(stderr);
-    return 2;
+    switch (options.command) {
+    case CliOptions::COMMAND_HELP: PrintCliUsage(stdout); return kExitOk;
+    case CliOptions::COMMAND_DISKS: return ListDisks();
+    case CliOptions::COMMAND_SCAN: return Scan(options);
+    case CliOptions::COMMAND_NONE: break;
+    }
+    PrintCliUsage(stderr);
+    return kExitUsage;
 }

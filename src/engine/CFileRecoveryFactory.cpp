@@ -2,6 +2,7 @@
 
 #include "disk/VolumeRecognizers.h"
 #include "engine/CFastExtRecovery.h"
+#include "engine/CProfessionalRecovery.h"
 #include "fat/CFastFatRecovery.h"
 #include "ntfs/CFastNtfsRecovery.h"
 #include "platform/CDiskReader.h"
@@ -51,7 +52,7 @@ ENGINE_KIND CFileRecoveryFactory::ChooseEngineKind(const unsigned char* bootArea
 IFileRecoveryParse* CFileRecoveryFactory::NewEngine(ENGINE_KIND kind, RECOVERY_TYPE type) {
     if (type != RECOVERY_TYPE_FAST) {
         // Deep scans run on any area through the composite engine.
-        return nullptr;
+        return new CProfessionalRecovery();
     }
     switch (kind) {
     case ENGINE_KIND_NTFS: return new CFastNtfsRecovery();

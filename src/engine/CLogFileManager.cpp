@@ -276,6 +276,11 @@ int CLogFileManager::SaveLogFileInfo(const char* devicePath, int diskNo, uint64_
     return 0;
 }
 
+static bool EndsWith(const char* text, const char* suffix) {
+    size_t n = std::strlen(text), m = std::strlen(suffix);
+    return n >= m && std::strcmp(text + n - m, suffix) == 0;
+}
+
 int CLogFileManager::GetLogFileNameByFileType(const char* dirPath, const char* prefix, char* out) {
     DIR* dir = dirPath ? ::opendir(dirPath) : nullptr;
     if (!dir) {
@@ -284,6 +289,9 @@ int CLogFileManager::GetLogFileNameByFileType(const char* dirPath, const char* p
     }
     while (dirent* e = ::readdir(dir)) {
         if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+        // A store is three files; only its node file names the store. Taking a
+        // companion file here would reopen "X_Relation" as a store of its own.
+        if (EndsWith(e->d_name, "_Relation") || EndsWith(e->d_name, "_DirInfo")) continue;
         if (std::strstr(e->d_name, prefix ? prefix : "")) {
             CopyText(out, 256, e->d_name);
             break;

@@ -116,7 +116,13 @@ TEST(LogFileDirs, NameByFileType) {
     EXPECT_EQ(0, Log()->GetLogFileNameByFileType(Dir(env, 1).c_str(), "File_Type_", name));
     EXPECT_STREQ("unchanged", name);
     EXPECT_EQ(0, Log()->GetLogFileNameByFileType(Dir(env, 1).c_str(), "Fast_", name));
-    EXPECT_EQ(0, std::strncmp("Fast_0_2024339 5", name, 16)) << "a bare name, without the folder";
+    EXPECT_STREQ("Fast_0_2024339 5", name) << "the node file's bare name, never a companion file";
+    // Whatever the directory order, companion files never name a store.
+    WriteFileBytes(Dir(env, 1) + "File_Type_9_2024339 5_DirInfo", {});
+    WriteFileBytes(Dir(env, 1) + "File_Type_9_2024339 5_Relation", {});
+    std::strcpy(name, "unchanged");
+    EXPECT_EQ(0, Log()->GetLogFileNameByFileType(Dir(env, 1).c_str(), "File_Type_", name));
+    EXPECT_STREQ("unchanged", name);
     EXPECT_EQ(0, Log()->GetLogFileNameByFileType((env.logDir() + "missing").c_str(), "Fast_", name));
 }
 

@@ -1,0 +1,23 @@
+#pragma once
+// Command line of orvale-cli.
+#include <string>
+
+struct CliOptions {
+    enum Command { COMMAND_NONE, COMMAND_HELP, COMMAND_DISKS, COMMAND_SCAN };
+    Command command = COMMAND_NONE;
+    std::string target;
+    int partition = 0;          // 1-based; 0 = none
+    bool hasRange = false;
+    long long start = 0;
+    long long count = 0;
+    unsigned categories = 0;    // FILE_CATEGORY_FLAG bits
+    bool quick = false;
+    bool resume = false;
+    bool json = false;
+    bool force = false;
+    std::string recoverDir;
+};
+
+// Fills options from argv. Returns false with a one-line error for a usage mistake.
+bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& error);
+void PrintCliUsage(FILE* out);

@@ -1,0 +1,42 @@
+#pragma once
+// Progress of the scan, search and recovery on standard error, and Ctrl-C as the stop request.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+class CliProgress {
+public:
+    CliProgress();
+
+    // Installs the Ctrl-C handler: the first press asks the engine to stop, a second one ends the program.
+    static void InstallInterruptHandler();
+    static bool StopRequested();
+
+    static int ScanCallBack(void* pParam, int nProgress, int nPercent, int nRemaindSecond, uint64_t u64CurSector,
+                            uint64_t u64SectorCount, uint64_t u64FindFileCount, wchar_t* pRecoveryFileName);
+    static int SearchCallBack(void* pParam, int nProgress, wchar_t* pRecoveryFileName);
+    static int RecoveryCallBack(void* pParam, int nProgress, int nPercent, int nErrorCode, wchar_t* pRecoveryFileName);
+
+    // The file being recovered, for the recovery line.
+    void BeginFile(size_t index, size_t total, const std::string& name);
+    // Ends the current progress line.
+    void Finish();
+    uint64_t LastSectorCount() const { return m_u64Total; }
+    uint64_t LastSector() const { return m_u64Current; }
+
+private:
+    void Show(const std::string& line, int percent);
+
+    bool m_bTerminal;
+    int m_nLastPercent;
+    long m_lLastTick;
+    bool m_bLineOpen;
+    uint64_t m_u64Current;
+    uint64_t m_u64Total;
+    size_t m_nFileIndex;
+    size_t m_nFileTotal;
+    std::string m_strFile;
+};
+
+// "1 Hour 2 Min", "2 Min 5 Sec", "59 Sec".
+std::string CliDurationText(long long seconds);

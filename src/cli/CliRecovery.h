@@ -1,0 +1,21 @@
+#pragma once
+// Saves found files into per-category folders of a destination, never overwriting.
+#include "cli/CliFindings.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+class CliProgress;
+class IFileRecoveryParse;
+
+struct CliRecoveryReport {
+    std::vector<std::string> saved;                                 // UTF-8 paths written
+    std::vector<std::pair<std::string, std::string>> failures;      // name, reason
+    bool stopped = false;
+};
+
+CliRecoveryReport RecoverFindings(IFileRecoveryParse* engine, const std::vector<CliFinding>& findings,
+                                  const std::string& destination, CliProgress& progress);
+// Why a save failed, from its result code.
+std::string RecoveryErrorText(int code);

@@ -1,0 +1,73 @@
+#pragma once
+// The deep scan: the quick engine's scan of the file system, then one pass over
+// the free extents (or the whole area) offering every sector to the deep NTFS
+// engine, the deep FAT engine and the carver, with a resumable scan log.
+#include "carving/CFileTypeRecovery.h"
+#include "engine/CLogFileManager.h"
+#include "engine/IFileRecoveryParse.h"
+#include "fat/CProfessionalFatRecovery.h"
+#include "ntfs/CProfessionalNtfsRecovery.h"
+#include "platform/CDiskReader.h"
+
+#include <map>
+#include <string>
+
+class CProfessionalRecovery : public IFileRecoveryParse {
+public:
+    CProfessionalRecovery();
+    ~CProfessionalRecovery() override;
+
+    int Init(int diskNo, long long startSector, long long sectorCount, wchar_t driveLetter) override;
+    int Init(wchar_t* devicePath, wchar_t driveLetter) override;
+    int InitCallBack(ScanCallBack scanCb, RecoveryCallBack recoveryCb, void* pParam, int nPercent) override;
+    int ScanDevice(wchar_t* path) override;
+    int GetChildrenFileNode(_FILE_NODE_* parent, unsigned group, std::vector<_FILE_NODE_>& out) override;
+    int GetChildrenFileCount(_FILE_NODE_* parent, unsigned group, unsigned& count) override;
+    int GetLostFileCount() override;
+    int GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path, int size) override;
+    int SaveFileData(_FILE_NODE_* node, wchar_t* targetPath, int dirIndex) override;
+    int GetUnUsedSectorCount(uint64_t&, uint64_t&) override { return 0; }
+    int InitSearchCallBack(SearchCallBack cb, void* pParam) override;
+    int SearchFileNode(wchar_t* key, std::vector<__SEARCH_FILE_INFO__>& out) override;
+    int BuildBitMapInfo() override { return 0; }
+    int PreView(_FILE_NODE_* node, wchar_t* tmpPath, unsigned char* buf, int& len, PreViewCallBack cb,
+                void* pParam) override;
+
+    int IsFindLogFile() const { return m_bFindLogFile; }
+    // Discards an earlier result of this area: the next scan starts afresh.
+    void SetNotLoadLogFile();
+    // Absolute first data sector of a file-system node mapped to its extension.
+    int GetFileDataStartSectorMap(_FILE_NODE_* node, std::map<unsigned long long, std::string>& map);
+    int ParseProfessionalFileInfo(unsigned char* buffer, int bytes, uint64_t firstSector, uint64_t scannedSectors,
+                                  uint64_t totalSectors, int remainingSeconds, long long& overshoot,
+                                  uint64_t& findFileCount);
+    // Sectors of the area the pass could not read (they were skipped).
+    uint64_t GetUnreadableSectorCount() const { return m_u64UnreadableSectors; }
+
+private:
+    IFileRecoveryParse* EngineOf(const _FILE_NODE_* node);
+    bool CollectFreeExtents(uint64_t& total);
+    void SetUpSubEngines(const char* foundDir);
+
+    int m_hDevice;
+    uint32_t m_nDriveLetter;
+    int m_nBytesPerSector;
+    int m_nDiskNo;
+    uint64_t m_u64StartSector;
+    uint64_t m_u64SectorCount;
+    CDiskReader m_DiskReader;
+    CProfessionalFatRecovery m_ProfessionalFatRecovery;
+    CProfessionalNtfsRecovery m_ProfessionalNtfsRecovery;
+    CFileTypeRecovery m_FileTypeRecovery;
+    IFileRecoveryParse* m_pFastRecovery;
+    int m_nPercent;
+    ScanCallBack m_pScanCallBack;
+    RecoveryCallBack m_pRecoveryCallBack;
+    SearchCallBack m_pSearchCallBack;
+    void* m_pSearchParam;
+    void* m_pParam;
+    int m_bFindLogFile;
+    _LOG_FILE_INFO_ m_LogFileInfo;
+    std::string m_strDevicePath;
+    uint64_t m_u64UnreadableSectors;
+};

@@ -1,0 +1,180 @@
+// orvale-cli end to end, on images made with the real file-system tools.
+#include "fixtures/E2eDiskImage.h"
+#include "fixtures/SkipUnless.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+#include <regex>
+#include <set>
+#include <sys/wait.h>
+
+namespace {
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+CliRun RunCli(const std::string& args, const std::string& supportDir) {
+    TempDir capture("orvale-cli-run");
+    std::string cmd = "ORVALE_SUPPORT_DIR='" + supportDir + "' " ORVALE_CLI_PATH " " + args + " >" +
+                      capture.file("out") + " 2>" + capture.file("err");
+    CliRun run;
+    int status = std::system(cmd.c_str());
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    auto text = [](const std::string& p) {
+        std::vector<uint8_t> b = ReadFileBytes(p);
+        return std::string(b.begin(), b.end());
+    };
+    run.out = text(capture.file("out"));
+    run.err = text(capture.file("err"));
+    return run;
+}
+
+struct JsonFile {
+    std::string name, category, extension, engine, folder;
+    unsigned long long size = 0, firstSector = 0;
+    bool healthy = false;
+};
+
+// The tool prints one file object per line.
+std::vector<JsonFile> ParseFiles(const std::string& json) {
+    std::vector<JsonFile> files;
+    std::regex line(R"re(\{"name": "([^"]*)", "category": "([^"]*)", "extension": "([^"]*)", "size": (\d+), "engine": "([^"]*)", "first_sector": (\d+), "healthy": (true|false), "folder": "([^"]*)"\})re");
+    for (std::sregex_iterator it(json.begin(), json.end(), line), end; it != end; ++it) {
+        JsonFile f;
+        f.name = (*it)[1];
+        f.category = (*it)[2];
+        f.extension = (*it)[3];
+        f.size = std::stoull((*it)[4]);
+        f.engine = (*it)[5];
+        f.firstSector = std::stoull((*it)[6]);
+        f.healthy = (*it)[7] == "true";
+        f.folder = (*it)[8];
+        files.push_back(f);
+    }
+    return files;
+}
+
+std::vector<const JsonFile*> Named(const std::vector<JsonFile>& files, const std::string& name) {
+    std::vector<const JsonFile*> out;
+    for (const JsonFile& f : files)
+        if (f.name == name) out.push_back(&f);
+    return out;
+}
+
+} // namespace
+
+TEST(CliScan, BadTargetsFailWithOneClearLine) {
+    TempDir dir;
+    TempDir support;
+    WriteFileBytes(dir.file("empty.img"), {});
+    WriteFileBytes(dir.file("short.img"), std::vector<uint8_t>(10000, 0));
+    struct Case {
+        std::string target;
+        std::string reason;
+    } cases[] = {
+        {dir.file("missing.img"), "No such file"},
+        {dir.path(), "directory"},
+        {dir.file("empty.img"), "empty"},
+        {dir.file("short.img"), "too small"},
+    };
+    for (const Case& c : cases) {
+        CliRun run = RunCli("scan '" + c.target + "'", support.path());
+        EXPECT_EQ(1, run.status) << c.target;
+        EXPECT_NE(std::string::npos, run.err.find(c.target)) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(c.reason)) << run.err;
+        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+    }
+    EXPECT_EQ(2, RunCli("scan", support.path()).status);
+    EXPECT_EQ(2, RunCli("scan x --bogus", support.path()).status);
+    EXPECT_EQ(0, RunCommand("[ -z \"$(ls -A " + support.path() + ")\" ]")) << "nothing written for a target that cannot be scanned";
+}
+
+TEST(CliScan, UnreadableTargetForAnotherUser) {
+    ORVALE_REQUIRE_TOOL("setpriv");
+    TempDir dir;
+    WriteFileBytes(dir.file("secret.img"), std::vector<uint8_t>(1 << 20, 0));
+    RunCommand("chmod 0600 " + dir.file("secret.img") + " && chmod 0755 " + dir.path());
+    TempDir support;
+    RunCommand("chmod 0777 " + support.path());
+    std::string cmd = "setpriv --reuid=65534 --regid=65534 --clear-groups env ORVALE_SUPPORT_DIR=" + support.path() + " " +
+                      ORVALE_CLI_PATH " scan " + dir.file("secret.img") + " 2>&1 | grep -q 'Permission denied'";
+    if (::geteuid() != 0) GTEST_SKIP() << "SKIPPED: needs root to switch to another user";
+    EXPECT_EQ(0, RunCommand(cmd));
+}
+
+TEST(CliScan, PartitionedImageListsAndRecoversEveryDeletedFile) {
+    ORVALE_REQUIRE_TOOL("mkfs.vfat");
+    ORVALE_REQUIRE_TOOL("mcopy");
+    ORVALE_REQUIRE_TOOL("sfdisk");
+    ORVALE_REQUIRE_TOOL("/usr/bin/convert");
+    ORVALE_REQUIRE_TOOL("ntfs-3g");
+    TempDir dir;
+    TempDir support;
+    E2eDiskImage image;
+    std::string error;
+    if (!image.Build(dir.path(), true, error)) GTEST_SKIP() << "SKIPPED: " << error;
+
+    struct Partition {
+        int number;
+        const std::vector<E2eFile>* files;
+    } partitions[] = {{1, &image.fatFiles()}, {2, &image.ntfsFiles()}};
+    for (const Partition& p : partitions) {
+        SCOPED_TRACE("partition " + std::to_string(p.number));
+        CliRun run = RunCli("scan " + image.path() + " --partition " + std::to_string(p.number) + " --json", support.path());
+        ASSERT_EQ(0, run.status) << run.err;
+        std::vector<JsonFile> files = ParseFiles(run.out);
+        for (const E2eFile& f : *p.files) {
+            if (!f.deleted || f.carvedOnly) continue;
+            std::vector<const JsonFile*> hits = Named(files, f.name);
+            ASSERT_EQ(1u, hits.size()) << f.name << " must be listed exactly once\n" << run.out;
+            EXPECT_EQ(f.folder, hits[0]->folder) << f.name;
+            EXPECT_EQ(f.size, hits[0]->size) << f.name;
+            // No carved duplicate of a file-system file at the same sector.
+            for (const JsonFile& other : files) {
+                if (other.engine == "carved") {
+                    EXPECT_NE(hits[0]->firstSector, other.firstSector) << other.name;
+                }
+            }
+        }
+        // Recover everything and find every deleted file byte for byte in its category folder.
+        TempDir out;
+        CliRun rec = RunCli("scan " + image.path() + " --partition " + std::to_string(p.number) + " --recover " + out.path(), support.path());
+        EXPECT_EQ(0, rec.status) << rec.out << rec.err;
+        std::set<std::string> recovered;
+        FILE* list = ::popen(("find " + out.path() + " -type f -exec sha256sum {} +").c_str(), "r");
+        char line[1024];
+        while (list && std::fgets(line, sizeof line, list)) recovered.insert(std::string(line, 64));
+        if (list) ::pclose(list);
+        for (const E2eFile& f : *p.files) {
+            if (f.deleted) {
+                EXPECT_TRUE(recovered.count(f.sha256)) << (f.name.empty() ? "carved file" : f.name) << " not recovered byte-identical";
+            }
+        }
+    }
+}
+
+TEST(CliScan, WholeRawImageIsCarvedToItsLastSector) {
+    ORVALE_REQUIRE_TOOL("/usr/bin/convert");
+    TempDir dir;
+    TempDir support;
+    ASSERT_EQ(0, RunCommand("cd " + dir.path() + " && /usr/bin/convert -size 64x64 plasma: tail.png && /usr/bin/convert -size 64x64 plasma: head.jpg"));
+    std::vector<uint8_t> disk = RandomBytes(8 << 20, 7);
+    std::vector<uint8_t> head = ReadFileBytes(dir.file("head.jpg"));
+    std::vector<uint8_t> tail = ReadFileBytes(dir.file("tail.png"));
+    std::copy(head.begin(), head.end(), disk.begin());
+    size_t tailSector = (disk.size() - tail.size()) / 512 - 1;
+    std::copy(tail.begin(), tail.end(), disk.begin() + tailSector * 512);
+    WriteFileBytes(dir.file("raw.img"), disk);
+    CliRun run = RunCli("scan " + dir.file("raw.img") + " --json", support.path());
+    ASSERT_EQ(0, run.status) << run.err;
+    std::vector<JsonFile> files = ParseFiles(run.out);
+    EXPECT_EQ(1u, Named(files, "0.jpg").size()) << run.out;
+    EXPECT_EQ(1u, Named(files, std::to_string(tailSector) + ".png").size()) << run.out;
+}
