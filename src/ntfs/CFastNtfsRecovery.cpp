@@ -1,5 +1,6 @@
 #include "ntfs/CFastNtfsRecovery.h"
 
+#include "engine/CLogFileManager.h"
 #include "engine/CScanResultFileManager.h"
 #include "ntfs/NtfsRecordAccess.h"
 #include "platform/ByteView.h"
@@ -125,6 +126,12 @@ int CFastNtfsRecovery::ScanDevice(wchar_t* logName) {
     char name[128];
     std::snprintf(name, sizeof name, "Fast_%lld_%d%d%d%d%2d", static_cast<long long>(m_u64StartSector), now.wYear,
                   now.wMonth, now.wDay, now.wHour, now.wMinute);
+    // A new scan starts from empty files: a store of the same name (a scan of the
+    // same volume in the same minute) would otherwise mix old results into it.
+    char dir[256] = {0};
+    CLogFileManager::GetInstance()->GetLogFileDirPath(dir);
+    const std::string base = std::string(dir) + name;
+    for (const char* suffix : {"", "_Relation", "_DirInfo"}) ::unlink((base + suffix).c_str());
     std::wstring wideName = Ansi2Unicode(name);
     int rc = m_pScanResult->Init(wideName.c_str());
     if (rc != 0) return rc;

@@ -149,14 +149,12 @@ TEST(FastNtfsScan, ByDiskNumberAtAnOffsetThroughTheFactory) {
     StoreTestEnv env;
     TempDir disks("orvale-ntfs-disk");
     // The volume as the partition at sector 2048 of disk 0.
-    std::vector<uint8_t> disk(2048 * 512, 0);
-    std::vector<uint8_t> volume = ReadFileBytes(sc->imagePath);
-    disk.insert(disk.end(), volume.begin(), volume.end());
-    WriteFileBytes(disks.file("disk0"), disk);
+    ASSERT_EQ(0, RunCommand("head -c 1048576 /dev/zero > '" + disks.file("disk0") + "' && cat '" + sc->imagePath +
+                            "' >> '" + disks.file("disk0") + "'"));
     ScopedEnv diskDir("ORVALE_DISK_DIR", disks.path());
 
     std::unique_ptr<IFileRecoveryParse> engine(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
-        0, 2048, static_cast<long long>(volume.size() / 512), L'C', RECOVERY_TYPE_FAST));
+        0, 2048, static_cast<long long>(sc->imageBytes / 512), L'C', RECOVERY_TYPE_FAST));
     ASSERT_NE(nullptr, engine);
     ASSERT_NE(nullptr, dynamic_cast<CFastNtfsRecovery*>(engine.get()));
     ASSERT_EQ(0, engine->ScanDevice(nullptr));

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-// The standard volume, or null with the reason when it cannot be built.
+// The standard volume, or null with the reason when it cannot be built. It is built
+// once into a folder of $TMPDIR and reused by later test processes (read only).
 const NtfsImageScenario* SharedNtfsScenario(std::string& error);
 
 struct ListedNode {
