@@ -269,10 +269,14 @@ int CFastNtfsRecovery::ParseRecordInfo(unsigned char* record, int pass, unsigned
 
     _FILE_NODE_* node = nullptr;
     uint32_t parent = 0;
+    bool sawData = false;
+    size_t attrListPos = 0;
     NTFS_ATTR_POS pos;
     while (NextNtfsAttribute(record, bound, pos)) {
         const unsigned char* attr = record + pos.nPos;
+        if (pos.nType == NTFS_ATTR_ATTRIBUTE_LIST) attrListPos = pos.nPos;
         if (pos.nType == NTFS_ATTR_DATA && node && rec.u8(pos.nPos + NTFS_ATTR_NAME_LENGTH) == 0) {
+            sawData = true;
             if (rec.u8(pos.nPos + NTFS_ATTR_NON_RESIDENT) != 0) {
                 if (pos.nLength >= NTFS_ATTR_NON_RESIDENT_MIN) node->u64FileSize = rec.le64(pos.nPos + NTFS_ATTR_REAL_SIZE);
             } else {
@@ -316,6 +320,8 @@ int CFastNtfsRecovery::ParseRecordInfo(unsigned char* record, int pass, unsigned
         m_pScanResult->AddChildren(parent, static_cast<uint32_t>(depth), node->nFileIndex, node->nClusterNO,
                                    node->szFileName);
     } else {
+        // Data moved to another record: its size is there, not in the (often stale) name.
+        if (!sawData && attrListPos) ListedDataSize(record, bound, attrListPos, node->u64FileSize);
         m_pScanResult->AddChildren(parent, static_cast<uint32_t>(depth), node->nFileIndex, node->nClusterNO, nullptr);
         node->bIsHealth = static_cast<uint32_t>(HealthOfRecord(node, record));
     }

@@ -73,6 +73,8 @@ private:
 
     int ReadRecord(uint64_t sector, std::vector<unsigned char>& record);
     int FollowAttrList(const unsigned char* record, size_t recordLen, size_t attrPos, uint32_t type, std::vector<__RUNLIST__>& runs);
+    // The real size of $DATA kept in another record, found through a resident list.
+    void ListedDataSize(const unsigned char* record, size_t recordLen, size_t attrPos, uint64_t& size);
     int JoinListedExtents(const std::vector<NTFS_ATTR_LIST_ENTRY>& entries, uint32_t type,
                           std::vector<__RUNLIST__>& runs);
     int HealthOfRecord(_FILE_NODE_* node, const unsigned char* record);

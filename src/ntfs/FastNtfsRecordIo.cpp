@@ -177,3 +177,23 @@ int CFastNtfsRecovery::GetBitMapRealBytesSize(long long sector, unsigned long lo
     if (rc == 0) size = real;
     return rc;
 }
+
+void CFastNtfsRecovery::ListedDataSize(const unsigned char* record, size_t recordLen, size_t attrPos, uint64_t& size) {
+    ByteView rec(record, recordLen);
+    if (rec.u8(attrPos + NTFS_ATTR_NON_RESIDENT) != 0) return;
+    std::vector<NTFS_ATTR_LIST_ENTRY> entries;
+    CollectResidentAttrListEntries(record + attrPos, recordLen - attrPos, NTFS_ATTR_DATA, entries);
+    for (const NTFS_ATTR_LIST_ENTRY& entry : entries) {
+        if (entry.u64LowestVcn != 0) continue;
+        uint64_t sector = 0;
+        if (!MapMftRecordSector(m_vecMftRunList, entry.u64Record, m_nSectorsPerFileRecord, m_nSectorsPerCluster,
+                                m_u64StartSector, sector))
+            return;
+        std::vector<unsigned char> holder;
+        if (ReadRecord(sector, holder) != 0 || !HasFileSignature(holder.data(), holder.size())) return;
+        m_NtfsParse.FileRecordFixUp(holder.data());
+        uint64_t real = 0;
+        if (FindDataRealSize(holder.data(), holder.size(), real) == 0) size = real;
+        return;
+    }
+}
