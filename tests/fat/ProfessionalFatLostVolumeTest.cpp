@@ -174,3 +174,57 @@ TEST(ProfessionalFatLostVolume, Fat32RebuiltFromDirectoriesAtAnOffset) {
     EXPECT_EQ(Sha256Hex(longdoc), Sha256File(docsOut + "/A Very Long Document Name For Testing.txt"));
     EXPECT_EQ(Sha256Hex(deep), Sha256File(docsOut + "/Nested/Deeper/deep file.bin"));
 }
+
+TEST(ProfessionalFatLostVolume, Fat16RebuiltWithLongNamesSplitAcrossSectors) {
+    ORVALE_REQUIRE_TOOL("mkfs.vfat");
+    ORVALE_REQUIRE_TOOL("mcopy");
+    StoreTestEnv env;
+    TempDir dir("deepfat16");
+    FatImageBuilder vol(dir.file("vol.img"), 16, 16384, 4);
+    ASSERT_TRUE(vol.ok());
+    // Written first so that it, not a folder, takes cluster 2: the rebuilt tree
+    // files the root's entries under cluster 2, which on FAT16 is also the first
+    // data cluster.
+    std::vector<Expected> expected;
+    auto put = [&](const std::string& path, const std::string& dirPath, const std::string& name, size_t size) {
+        std::vector<uint8_t> data = RandomBytes(size, uint32_t(expected.size() + 100));
+        ASSERT_TRUE(vol.PutFile(path, data));
+        expected.push_back({dirPath, name, data});
+    };
+    put("/first.dat", "", "first.dat", 4000);
+    ASSERT_TRUE(vol.MakeDir("/Music"));
+    put("/Music/track one.bin", "Music/", "track one.bin", 7000);
+    ASSERT_TRUE(vol.MakeDir("/Music/Long Names Here"));
+    // ".", ".." and five names of two long-name pieces each: the fifth name's
+    // pieces end the folder's first sector, its short entry opens the second.
+    for (int i = 1; i <= 5; ++i) {
+        std::string name = "Long file name 0" + std::to_string(i) + ".bin";
+        put("/Music/Long Names Here/" + name, "Music/Long Names Here/", name, size_t(1000 * i + 3));
+    }
+    put("/Music/old song.bin", "Music/", "old song.bin", 2500);
+    ASSERT_TRUE(vol.DeleteFile("/Music/old song.bin"));
+    const uint64_t data = vol.DataStartSector();
+    ASSERT_TRUE(DeepFatImageDestroyMetadata(vol, 16));
+
+    TempDir disks("deepfat16-disk");
+    const uint64_t lead = 1001, tail = 64;
+    ASSERT_TRUE(DeepFatImageEmbed(vol.path(), disks.file("disk0"), lead, tail, 99));
+    const uint64_t total = ReadFileBytes(disks.file("disk0")).size() / 512;
+    ScopedEnv diskDir("ORVALE_DISK_DIR", disks.path());
+
+    CProfessionalFatRecovery engine;
+    ASSERT_EQ(0, engine.Init(0, 0, static_cast<long long>(total), L'C'));
+    ASSERT_EQ(0, DeepFatImageScan(engine, disks.file("disk0"), 0, total));
+    bool geometry = false;
+    for (const auto& d : engine.GetVirtualDbrVec())
+        if (d.nSectorsPerCluster == 4 && d.u64VolumeStartSector + d.nDataStartSector == lead + data) geometry = true;
+    EXPECT_TRUE(geometry);
+    EXPECT_EQ(0u, engine.GetPendingLongNameCount());
+
+    TempDir out("deepfat16-out");
+    ScanOutcome r = CheckFiles(engine, expected, out.path());
+    std::cout << "[lost FAT16] listed under the right folder: " << r.listed << "/" << expected.size()
+              << ", recovered byte-identical: " << r.identical << "/" << expected.size() << "\n";
+    EXPECT_EQ(expected.size(), r.listed);
+    EXPECT_EQ(expected.size(), r.identical);
+}
