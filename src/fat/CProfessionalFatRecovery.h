@@ -99,7 +99,10 @@ private:
     int GetRootParentDirIndex(const __VIRTUAL_DBR_INFO__* d, uint32_t cluster, unsigned& depth,
                               std::set<uint32_t>& visited);
     unsigned DepthOf(const __VIRTUAL_DBR_INFO__* d, uint32_t cluster);
-    int GetDirRealHighClusterNO(uint16_t low, uint16_t& high, const __VIRTUAL_DBR_INFO__* d);
+    // parent: the folder that listed the entry, kUnknownParent when not known.
+    static constexpr uint32_t kUnknownParent = 0xFFFFFFFFu;
+    int GetDirRealHighClusterNO(uint16_t low, uint16_t& high, const __VIRTUAL_DBR_INFO__* d,
+                                uint32_t parent = kUnknownParent);
     int GetFileRealHighClusterNO(uint16_t low, uint16_t& high, const char* name, const __VIRTUAL_DBR_INFO__* d);
     void StoreFileRecord(const _FILE_NODE_& node, uint32_t dirCluster, const __VIRTUAL_DBR_INFO__& d);
     void RegisterDirsAbove(uint32_t dir, const __VIRTUAL_DBR_INFO__* d, uint64_t sector);

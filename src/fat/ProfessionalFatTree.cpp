@@ -136,23 +136,35 @@ unsigned CProfessionalFatRecovery::DepthOf(const __VIRTUAL_DBR_INFO__* d, uint32
     return depth;
 }
 
-int CProfessionalFatRecovery::GetDirRealHighClusterNO(uint16_t low, uint16_t& high, const __VIRTUAL_DBR_INFO__* d) {
+int CProfessionalFatRecovery::GetDirRealHighClusterNO(uint16_t low, uint16_t& high, const __VIRTUAL_DBR_INFO__* d,
+                                                      uint32_t parent) {
     high = 0;
     if (!HasGeometry(d)) return 0;
     unsigned char sector[512];
+    bool haveFirst = false;
+    uint16_t first = 0;
     for (uint32_t h = 0; h < kProbeHighWords; ++h) {
         uint32_t c = (h << 16) | low;
         if (c < 2) continue;
         uint64_t s = VirtualDbrClusterSector(*d, c);
-        if (s >= AreaEnd()) return 0;
-        if (ReadSectors(sector, 1, s) == 0) return 0;
-        // The "." entry of a directory names its own cluster: a directory that
-        // merely shares the low word is not taken for the lost one.
-        if (BeginsWithDots(sector) && FatEntryCluster(EntryAt(sector, 0)) == c) {
+        if (s >= AreaEnd() || ReadSectors(sector, 1, s) == 0) break;
+        if (!BeginsWithDots(sector)) continue;
+        if (parent == kUnknownParent) {
             high = static_cast<uint16_t>(h);
             return 0;
         }
+        // Any folder whose number shares the low word begins with dot entries;
+        // the lost one is the folder whose ".." names the folder that listed it.
+        if (RootClusterOf(FatEntryCluster(EntryAt(sector, 32))) == parent) {
+            high = static_cast<uint16_t>(h);
+            return 0;
+        }
+        if (!haveFirst) {
+            haveFirst = true;
+            first = static_cast<uint16_t>(h);
+        }
     }
+    if (haveFirst) high = first;
     return 0;
 }
 
@@ -289,7 +301,7 @@ void CProfessionalFatRecovery::DealProfessionalFatFileEntry(const unsigned char*
             uint32_t sub = FatEntryCluster(e);
             if (d && deleted && e->DIR_FstClusHI == 0) {
                 uint16_t high = 0;
-                GetDirRealHighClusterNO(e->DIR_FstClusLO, high, d);
+                GetDirRealHighClusterNO(e->DIR_FstClusLO, high, d, dir);
                 sub = (uint32_t(high) << 16) | e->DIR_FstClusLO;
             }
             if (sub == 0 || sub == dir) continue;

@@ -141,3 +141,21 @@ TEST_F(ProfessionalFatIntake, TwoVolumesEachWithFolder40) {
     EXPECT_EQ(Sha256Hex(fa), sha["ina.bin"]);
     EXPECT_EQ(Sha256Hex(fb), sha["inb.bin"]);
 }
+
+TEST_F(ProfessionalFatIntake, DeletedFolderGetsItsHighWordFromTheFolderThatPointsBack) {
+    // One sector per cluster, data area at sector 100: cluster 0x10005 lies at sector 65639.
+    auto at = [](uint32_t c) { return 100 + uint64_t(c - 2); };
+    const uint32_t lost = 0x10005;
+    DeepFatImageCraft img(at(lost) + 40);
+    auto data = RandomBytes(700, 81);
+    img.PutDir(at(10), 10, 0, {C::File("A       BIN", 0, 0)});
+    // Deletion cleared the high word of the folder's cluster: only 0x0005 is left.
+    img.PutDir(at(20), 20, 0, {C::Dir("SUB        ", lost & 0xFFFF, true)});
+    // Cluster 5 is another folder: sharing the low word must not make it the lost one.
+    img.PutDir(at(5), 5, 0, {C::File("OTHER   BIN", 0, 0)});
+    img.PutDir(at(lost), lost, 20, {C::File("IN      BIN", lost + 1, 700, true)});
+    img.PutData(at(lost + 1), data);
+    Scan(img);
+
+    EXPECT_EQ(Sha256Hex(data), Recover("LostFolder20/!ub/!n.bin"));
+}
