@@ -1,8 +1,14 @@
 #include "fat/FastFatSignature.h"
 
+#include "carving/CFileTypeJudge.h"
+
+#include <cstring>
+
 bool FastFatMatchesSignature(unsigned char* buf, int len, const char* ext, CDiskReader* reader, int bytesPerSector,
                              uint64_t sector) {
-    // Until the signature judge is available every extension is undecidable.
-    (void)buf, (void)len, (void)ext, (void)reader, (void)bytesPerSector, (void)sector;
-    return true;
+    if (!ext) return true;
+    char copy[256];
+    std::strncpy(copy, ext, sizeof copy - 1);
+    copy[sizeof copy - 1] = 0;
+    return CFileTypeJudge::IsFileTypeMatching(buf, len, copy, reader, bytesPerSector, sector);
 }
