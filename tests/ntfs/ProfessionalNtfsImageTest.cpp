@@ -11,6 +11,7 @@
 #include "fixtures/TestFiles.h"
 #include "ntfs/CProfessionalNtfsRecovery.h"
 #include "platform/CDiskReader.h"
+#include "platform/DeviceMap.h"
 #include "platform/PathHelpers.h"
 #include "platform/TextCodec.h"
 
@@ -109,14 +110,18 @@ TEST_F(ProfessionalNtfsImageTest, RebuildsTheLostVolumeAndRecoversItsFilesByteFo
 
     TempDir out("deepntfs-out");
     int listed = 0, listable = 0, identical = 0, recoverable = 0, saved = 0;
+    int risky = 0, riskyListed = 0, riskyIdentical = 0, deleted = 0;
     for (const DeepNtfsImageFile& f : img.files) {
         if (!f.bMayBeOverwritten) ++listable;
+        if (f.bMayBeOverwritten) ++risky;
+        if (f.bDeleted && !f.bMayBeOverwritten) ++deleted;
         const _FILE_NODE_* node = Find(m_tree, f.strPath, false);
         if (!node) {
             EXPECT_TRUE(f.bMayBeOverwritten) << f.strPath << " is not listed under its folder";
             continue;
         }
         if (!f.bMayBeOverwritten) ++listed;
+        else ++riskyListed;
         EXPECT_EQ(img.u64VolumeStart, node->u64PartitionStartSector) << f.strPath;
         EXPECT_EQ(img.nClusterBytes, node->nClusterBytes) << f.strPath;
         EXPECT_EQ(f.data.size(), node->u64FileSize) << f.strPath;
@@ -135,6 +140,7 @@ TEST_F(ProfessionalNtfsImageTest, RebuildsTheLostVolumeAndRecoversItsFilesByteFo
         const int rc = engine.SaveFileData(&copy, const_cast<wchar_t*>(wtarget.c_str()), 0);
         if (rc == 0 && Sha256File(target) == Sha256Hex(f.data)) {
             if (!f.bMayBeOverwritten) ++identical;
+            else ++riskyIdentical;
         } else {
             EXPECT_TRUE(f.bMayBeOverwritten) << f.strPath << " saved with " << rc << " and differs";
         }
@@ -143,7 +149,8 @@ TEST_F(ProfessionalNtfsImageTest, RebuildsTheLostVolumeAndRecoversItsFilesByteFo
     EXPECT_NE(nullptr, Find(m_tree, "Trash", true));
     std::cout << "[ lost NTFS ] listed under their right folder path: " << listed << " of " << listable
               << "; recovered byte-identical: " << identical << " of " << recoverable
-              << " (deleted files freed before later writes not counted: they may be overwritten)\n";
+              << " (" << deleted << " of them deleted); deleted before a later write filled the volume: " << riskyListed
+              << " of " << risky << " listed, " << riskyIdentical << " byte-identical (the rest overwritten)\n";
     EXPECT_EQ(listable, listed);
     EXPECT_EQ(recoverable, identical);
     EXPECT_GE(listable, 12);
@@ -198,6 +205,33 @@ TEST_F(ProfessionalNtfsImageTest, SavesAWholeFolderTreeAndPreviews) {
         if (f.strPath != "Docs/report.bin") continue;
         EXPECT_TRUE(std::equal(buf.begin(), buf.end(), f.data.begin()));
     }
+
+    // A picture previews into a file of the scan-log folder.
+    const _FILE_NODE_* pic = Find(m_tree, "pic.jpg", false);
+    ASSERT_NE(nullptr, pic);
+    EXPECT_EQ(1u, pic->bIsHealth);
+    node = *pic;
+    len = 10240;
+    ASSERT_EQ(0, engine.PreView(&node, tmp, buf.data(), len, nullptr, nullptr));
+    EXPECT_EQ(0, len);
+    const std::string tmpFile = WideToUtf8(tmp);
+    EXPECT_EQ(GetScanLogDirPath() + "tmp.jpg", tmpFile);
+    for (const DeepNtfsImageFile& f : s_image->files) {
+        if (f.strPath != "pic.jpg") continue;
+        EXPECT_EQ(Sha256Hex(f.data), Sha256File(tmpFile));
+    }
+}
+
+TEST_F(ProfessionalNtfsImageTest, AReopenedResultListsTheSameTree) {
+    CProfessionalNtfsRecovery engine;
+    Scan(engine);
+    std::wstring name = Utf8ToWide(engine.GetStoreName().c_str());
+    CProfessionalNtfsRecovery reopened;
+    ASSERT_EQ(0, reopened.Init(0, 0, static_cast<long long>(s_image->u64DiskSectors), L'C'));
+    ASSERT_EQ(0, reopened.InitProfessionalScan(&name[0]));
+    const Tree tree = DeepNtfsImageWalk(reopened);
+    ASSERT_EQ(m_tree.size(), tree.size());
+    for (const auto& kv : m_tree) EXPECT_EQ(1u, tree.count(kv.first)) << kv.first;
 }
 
 TEST_F(ProfessionalNtfsImageTest, ADestroyedFolderRecordLeavesItsFilesInALostFolder) {
