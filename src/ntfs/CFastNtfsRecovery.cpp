@@ -201,17 +201,34 @@ int CFastNtfsRecovery::FastScanDevice() {
 }
 
 int CFastNtfsRecovery::ReadFileAndParseRecordInfo(long long sector, int sectorCount) {
-    if (sectorCount <= 0) return 0;
+    if (sectorCount <= 0 || sector < 0) return 0;
     const int maxSectors = m_nRecordBufSize / m_nBytesPerSector;
     if (sectorCount > maxSectors) sectorCount = maxSectors;
+    // The part of a run that lies inside the volume is still read.
+    const uint64_t limit = m_DiskReader.GetSectorLimit();
+    const uint64_t first = static_cast<uint64_t>(sector);
+    if (first >= limit) return 87;
+    if (first + static_cast<uint64_t>(sectorCount) > limit) sectorCount = static_cast<int>(limit - first);
+
+    const unsigned perRecord = static_cast<unsigned>(m_nSectorsPerFileRecord);
     unsigned got = 0;
-    int rc = m_DiskReader.ReadData(m_pRecordBuf.data(), sectorCount, sector, m_nBytesPerSector, &got);
-    // A short read (the end of a truncated image) still parses what arrived.
-    if (rc != 0 && got == 0) return rc;
-    const unsigned records = got / static_cast<unsigned>(m_nSectorsPerFileRecord);
-    for (unsigned i = 0; i < records; ++i) {
+    const int rc = m_DiskReader.ReadData(m_pRecordBuf.data(), sectorCount, sector, m_nBytesPerSector, &got);
+    const unsigned records = static_cast<unsigned>(sectorCount) / perRecord;
+    unsigned readable = rc == 0 ? records : got / perRecord;
+    if (rc != 0) {
+        // A bad sector costs the records it holds: read the rest one record at a time.
+        for (unsigned i = readable; i < records; ++i) {
+            unsigned char* record = m_pRecordBuf.data() + static_cast<size_t>(i) * m_nFileRecordSize;
+            unsigned one = 0;
+            if (m_DiskReader.ReadData(record, static_cast<int>(perRecord), sector + static_cast<long long>(i) * perRecord,
+                                      m_nBytesPerSector, &one) != 0)
+                std::memset(record, 0, static_cast<size_t>(m_nFileRecordSize));
+        }
+        readable = records;
+    }
+    for (unsigned i = 0; i < readable; ++i) {
         unsigned char* record = m_pRecordBuf.data() + static_cast<size_t>(i) * m_nFileRecordSize;
-        ParseRecordInfo(record, 0, 0, static_cast<uint64_t>(sector) + uint64_t(i) * m_nSectorsPerFileRecord);
+        ParseRecordInfo(record, 0, 0, first + uint64_t(i) * perRecord);
     }
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "ntfs/CFastNtfsRecovery.h"
+#include "platform/CDiskReader.h"
 
 #include "platform/TextCodec.h"
 
@@ -180,4 +181,32 @@ TEST(FastNtfsDamage, UnusableDevicesAreRefused) {
     std::vector<_FILE_NODE_> out;
     EXPECT_EQ(0, engine.GetChildrenFileNode(nullptr, 0, out));
     EXPECT_TRUE(out.empty());
+}
+
+TEST(FastNtfsDamage, ABadSectorInTheMftCostsOnlyItsRecord) {
+    ORVALE_REQUIRE_NTFS_SCENARIO(sc);
+    StoreTestEnv env;
+    std::map<std::string, ListedNode> clean;
+    {
+        CFastNtfsRecovery engine;
+        int rc = -1;
+        clean = ScanFiles(engine, sc->imagePath, rc);
+        ASSERT_EQ(0, rc);
+    }
+    ASSERT_TRUE(clean.count("gone/a.txt"));
+    ASSERT_TRUE(clean.count("gone/sub/b.bin"));
+    const uint64_t bad = clean["gone/a.txt"].node.u64RecordSector;
+    ASSERT_GT(clean["gone/sub/b.bin"].node.u64RecordSector, bad) << "a later record of the same chunk";
+    CDiskReader::SetFailingSectorsForTesting({bad});
+    CFastNtfsRecovery engine;
+    int rc = -1;
+    auto listed = ScanFiles(engine, sc->imagePath, rc);
+    CDiskReader::SetFailingSectorsForTesting({});
+    EXPECT_EQ(0, rc);
+    EXPECT_EQ(0u, listed.count("gone/a.txt"));
+    for (const auto& f : sc->deleted) {
+        if (f.visible && f.path != "gone/a.txt") {
+            EXPECT_EQ(1u, listed.count(f.path)) << f.path;
+        }
+    }
 }

@@ -1,6 +1,7 @@
 #include "ntfs/CFastNtfsRecovery.h"
 
 #include "engine/CFileRecoveryFactory.h"
+#include "engine/FileCategories.h"
 #include "platform/TextCodec.h"
 
 #include "FastNtfsTestSupport.h"
@@ -192,4 +193,34 @@ TEST(FastNtfsScan, StopsWhenTheCallbackAsks) {
     progress.stopAt = 0;
     EXPECT_EQ(1, ScanByPath(engine, sc->imagePath, &progress));
     EXPECT_EQ(1u, progress.values.size());
+}
+
+TEST(FastNtfsScan, SearchFindsTheTickedCategories) {
+    ORVALE_REQUIRE_NTFS_SCENARIO(sc);
+    StoreTestEnv env;
+    CFastNtfsRecovery engine;
+    ASSERT_EQ(0, ScanByPath(engine, sc->imagePath));
+    std::vector<int> progress;
+    engine.InitSearchCallBack(
+        [](void* p, int percent, wchar_t*) {
+            static_cast<std::vector<int>*>(p)->push_back(percent);
+            return 0;
+        },
+        &progress);
+    std::wstring key = BuildSearchKey(CATEGORY_PHOTO);
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    ASSERT_EQ(0, engine.SearchFileNode(&key[0], hits));
+    std::vector<std::string> names;
+    for (const auto& h : hits) names.push_back(NodeNameUtf8(h));
+    EXPECT_EQ((std::vector<std::string>{"photo.jpg"}), names) << "the unhealthy fake photo stays hidden";
+    EXPECT_FALSE(progress.empty());
+
+    key = BuildSearchKey(CATEGORY_DOCUMENT);
+    hits.clear();
+    ASSERT_EQ(0, engine.SearchFileNode(&key[0], hits));
+    std::set<std::string> documents;
+    for (const auto& h : hits) documents.insert(NodeNameUtf8(h));
+    EXPECT_EQ(1u, documents.count("small.txt"));
+    EXPECT_EQ(1u, documents.count("r.txt"));
+    EXPECT_EQ(0u, documents.count("photo.jpg"));
 }
