@@ -423,6 +423,8 @@ int CFastFatRecovery::GetFileRealHighClusterNO(uint16_t low, uint32_t& high, con
     high = 0;
     char ext[256];
     if (!name || std::strlen(name) >= sizeof ext || GetExtendName(name, ext) != 0) return 0;
+    // Without a signature every candidate would be accepted: the first one stands.
+    if (!FastFatCanJudge(ext)) return 0;
     std::vector<uint8_t> buf(m_nBytesPerSector);
     for (uint32_t h = 0; h < kHighWordCandidates; ++h) {
         const uint32_t cluster = (h << 16) | low;

@@ -57,6 +57,7 @@ int CFastFatRecovery::IsFileDataHealth(const _FILE_NODE_* node, unsigned sectors
     if (!node) return 1;
     char ext[256];
     if (std::strlen(node->szFileName) >= sizeof ext || GetExtendName(node->szFileName, ext) != 0) return 1;
+    if (!FastFatCanJudge(ext)) return 1;
     std::vector<uint8_t> sector(m_nBytesPerSector, 0);
     // A file without a data cluster has no content left to match: judge an empty sector.
     if (!IsDataCluster(node->nClusterNO))

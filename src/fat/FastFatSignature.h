@@ -1,8 +1,12 @@
 #pragma once
-// The quick FAT engine's one question to the file signature judge.
+// The quick FAT engine's questions to the file signature judge.
 #include <cstdint>
 
 class CDiskReader;
+
+// True when the judge has a signature for the extension; without one every
+// content is accepted, so there is nothing worth reading the disk for.
+bool FastFatCanJudge(const char* ext);
 
 // True when buf (the first sector of a file's data) carries the signature the
 // extension promises, or when no judgement is possible for that extension.

@@ -1,6 +1,8 @@
 #include "fat/FatStructures.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <ctime>
 #include <initializer_list>
 
@@ -46,7 +48,8 @@ bool IsPlausibleShortName(const unsigned char* e) {
 }
 } // namespace
 
-int64_t FatDateToUnixTime(uint16_t dateWord) {
+namespace {
+int64_t ConvertFatDate(uint16_t dateWord) {
     FAT_DATE d{dateWord};
     struct tm tm;
     std::memset(&tm, 0, sizeof tm);
@@ -55,6 +58,34 @@ int64_t FatDateToUnixTime(uint16_t dateWord) {
     tm.tm_mday = int(d.Day());
     tm.tm_isdst = 0;
     return int64_t(mktime(&tm));
+}
+
+// mktime consults the time-zone file on every call; a volume's entries share few
+// dates, so conversions are remembered per thread (and forgotten when TZ changes).
+struct FatDateCache {
+    std::string tz;
+    bool tzSet = false;
+    uint16_t keys[256];
+    int64_t values[256];
+    bool used[256] = {false};
+};
+} // namespace
+
+int64_t FatDateToUnixTime(uint16_t dateWord) {
+    thread_local FatDateCache cache;
+    const char* tz = std::getenv("TZ");
+    if ((tz != nullptr) != cache.tzSet || (tz && cache.tz != tz)) {
+        cache.tzSet = tz != nullptr;
+        cache.tz = tz ? tz : "";
+        std::memset(cache.used, 0, sizeof cache.used);
+    }
+    const unsigned slot = (dateWord ^ (dateWord >> 8)) & 0xFF;
+    if (cache.used[slot] && cache.keys[slot] == dateWord) return cache.values[slot];
+    const int64_t t = ConvertFatDate(dateWord);
+    cache.used[slot] = true;
+    cache.keys[slot] = dateWord;
+    cache.values[slot] = t;
+    return t;
 }
 
 namespace {
