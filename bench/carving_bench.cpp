@@ -101,6 +101,7 @@ int main(int argc, char** argv) {
     // Each pass on a fresh engine (a new store); the last one is checked below.
     std::unique_ptr<CFileTypeRecovery> last;
     for (int i = 0; i < passes; ++i) {
+        CLogFileManager::GetInstance()->AddDirIndex(); // a result folder of its own
         last.reset(new CFileTypeRecovery());
         if (last->Init(0, 0, static_cast<long long>(sectors), L'C') != 0) {
             std::printf("cannot open the image\n");

@@ -2,6 +2,7 @@
 // formats without one, up to the next file start or file-system metadata).
 #include "carving/CFileTypeJudge.h"
 #include "carving/ReadAhead.h"
+#include "carving/StructureLengths.h"
 #include "platform/ByteView.h"
 
 #include <cstring>
@@ -126,32 +127,47 @@ uint64_t CFileTypeJudge::GetDefaultAudioFileBytesSize(unsigned char*, int) {
 
 uint64_t CFileTypeJudge::GetFLAFileBytesSize(unsigned char* buf, int len) { return GetDefaultAudioFileBytesSize(buf, len); }
 
-uint64_t CFileTypeJudge::GetDefaultVedioFileBytesSize(unsigned char*, int) {
-    return ReadAhead(4 * GiB, STOP_AT_ANY_START, nullptr);
+// The read-ahead bounds these files; where the container's own structure shows
+// an earlier end (QuickTime-style boxes, Flash video tags), the file ends there.
+uint64_t CFileTypeJudge::GetDefaultVedioFileBytesSize(unsigned char* buf, int len) {
+    uint64_t structural = 0;
+    if (IsMovType(buf, len) != TYPE_UNKNOWN || Is3pgType(buf, len) != TYPE_UNKNOWN) structural = IsoBoxesEnd(buf, len, 4 * GiB);
+    else if (IsFlvType(buf, len) != TYPE_UNKNOWN) structural = FlvTagsEnd(buf, len, 4 * GiB);
+    return ReadAheadToStructuralEnd(structural, 4 * GiB, STOP_AT_ANY_START, nullptr);
 }
 
-uint64_t CFileTypeJudge::GetMKVFileBytes(unsigned char*, int) { return ReadAhead(64 * GiB, STOP_AT_ANY_START, nullptr); }
+uint64_t CFileTypeJudge::GetMKVFileBytes(unsigned char* buf, int len) {
+    return ReadAheadToStructuralEnd(MatroskaEnd(buf, len), 64 * GiB, STOP_AT_ANY_START, nullptr);
+}
 
-uint64_t CFileTypeJudge::GetDBFileBytesSize(unsigned char*, int) { return ReadAhead(0x180000000ull, STOP_AT_ANY_START, nullptr); }
+uint64_t CFileTypeJudge::GetDBFileBytesSize(unsigned char* buf, int len) {
+    return ReadAheadToStructuralEnd(SqliteEnd(buf, len), 0x180000000ull, STOP_AT_ANY_START, nullptr);
+}
 
 uint64_t CFileTypeJudge::GetMailFileBytesSize(unsigned char*, int) { return ReadAhead(0x80000000ull, STOP_AT_ANY_START, nullptr); }
 
 uint64_t CFileTypeJudge::GetMPGFileBytesSize(unsigned char* buf, int len) {
     static const unsigned char programEnd[4] = {0, 0, 1, 0xB9}, sequenceEnd[4] = {0, 0, 1, 0xB7};
     static const unsigned char sequenceHeader[4] = {0, 0, 1, 0xB3};
-    const unsigned char* marker = buf && len >= 4 && std::memcmp(buf, sequenceHeader, 4) == 0 ? sequenceEnd : programEnd;
-    return ReadAhead(4 * GiB, STOP_NOT_AT_MPEG, [&](unsigned char* w, int bytes, uint64_t before, uint64_t& end) {
-        uint64_t e = 0;
-        if (!FindAcceptedMarker(w, bytes, marker, 4, true, e)) return false;
-        end = before + e;
-        return true;
-    });
+    const bool sequence = buf && len >= 4 && std::memcmp(buf, sequenceHeader, 4) == 0;
+    const unsigned char* marker = sequence ? sequenceEnd : programEnd;
+    // Encoders that pad the stream instead of ending it leave the pack chain to show the end.
+    uint64_t structural = sequence ? 0 : MpegPacksEnd(buf, len, 4 * GiB);
+    return ReadAheadToStructuralEnd(structural, 4 * GiB, STOP_NOT_AT_MPEG,
+                                    [&](unsigned char* w, int bytes, uint64_t before, uint64_t& end) {
+                                        uint64_t e = 0;
+                                        if (!FindAcceptedMarker(w, bytes, marker, 4, true, e)) return false;
+                                        end = before + e;
+                                        return true;
+                                    });
 }
 
-uint64_t CFileTypeJudge::GetMP4FileBytesSize(unsigned char*, int) {
+uint64_t CFileTypeJudge::GetMP4FileBytesSize(unsigned char* buf, int len) {
     static const char freeBox[] = "freeIsoMedia File Produced";
     const int n = sizeof(freeBox) - 1;
-    return ReadAhead(4 * GiB, STOP_AT_ANY_START, [&](unsigned char* w, int bytes, uint64_t before, uint64_t& end) {
+    uint64_t structural = IsoBoxesEnd(buf, len, 4 * GiB);
+    return ReadAheadToStructuralEnd(structural, 4 * GiB, STOP_AT_ANY_START,
+                                    [&](unsigned char* w, int bytes, uint64_t before, uint64_t& end) {
         unsigned char* p = memmem(w, bytes, reinterpret_cast<const unsigned char*>(freeBox), n);
         if (!p) return false;
         int at = static_cast<int>(p - w) + n;

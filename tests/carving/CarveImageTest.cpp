@@ -25,7 +25,7 @@ struct Placed {
 };
 
 // Sample, expected extension, and whether its rule finds the file's true end
-// (the MPEG encoder here pads its stream instead of writing a program end code).
+// (by an end marker, a header size or the container's own structure).
 const struct {
     const char* sample;
     const char* ext;
@@ -35,9 +35,9 @@ const struct {
     {"bmp", "bmp", true},      {"tif", "tif", false},  {"pdf", "pdf", true},      {"zip", "zip", true},
     {"docx", "docx", true},    {"xlsx", "xlsx", true}, {"pptx", "pptx", true},    {"doc", "doc", true},
     {"xls", "xls", true},      {"ole", "ole", true},   {"mp3", "mp3", true},      {"wav", "wav", true},
-    {"avi", "avi", true},      {"mp4", "mp4", false},  {"mkv", "mkv", false},     {"flv", "flv", false},
-    {"mpg", "mpeg", false},     {"ts", "ts", true},     {"7z", "7z", true},        {"rar", "rar", true},
-    {"gz", "gz", false},       {"db", "db", false},    {"mid", "mid", true},      {"ico", "ico", true},
+    {"avi", "avi", true},      {"mp4", "mp4", true},  {"mkv", "mkv", true},     {"flv", "flv", true},
+    {"mpg", "mpeg", true},     {"ts", "ts", true},     {"7z", "7z", true},        {"rar", "rar", true},
+    {"gz", "gz", false},       {"db", "db", true},    {"mid", "mid", true},      {"ico", "ico", true},
     {"ttf", "ttf", true},      {"cab", "cab", true},   {"exe", "", false},        {"comment.zip", "zip", false},
 };
 
