@@ -35,15 +35,15 @@ for i in $(seq 1 40); do echo "Meeting notes, line $i: the quarterly figures are
 fs="$work/fat32.img"
 mkfs.vfat -C -F 32 -s 1 -n DEMO "$fs" 65536 >/dev/null
 mmd -i "$fs" ::/Photos ::/Photos/Holiday ::/Documents ::/Old
-mcopy -i "$fs" "$work/beach.jpg" ::/Photos/Holiday/beach.jpg
-mcopy -i "$fs" "$work/garden.jpg" ::/Photos/garden.jpg
-mcopy -i "$fs" "$work/board.png" ::/Photos/board.png
-mcopy -i "$fs" "$work/letter.pdf" ::/Documents/letter.pdf
-mcopy -i "$fs" "$work/notes.txt" ::/Documents/notes.txt
-mcopy -i "$fs" "$work/report.zip" ::/Old/report.zip
-mcopy -i "$fs" "$work/sunset.gif" ::/Old/sunset.gif
+mcopy -i "$fs" "$work/beach.jpg" ::/Photos/Holiday/BeachHoliday.jpg
+mcopy -i "$fs" "$work/garden.jpg" ::/Photos/GardenInMay.jpg
+mcopy -i "$fs" "$work/board.png" ::/Photos/Chessboard.png
+mcopy -i "$fs" "$work/letter.pdf" ::/Documents/LetterToBank.pdf
+mcopy -i "$fs" "$work/notes.txt" ::/Documents/MeetingNotes.txt
+mcopy -i "$fs" "$work/report.zip" ::/Old/QuarterlyReport.zip
+mcopy -i "$fs" "$work/sunset.gif" ::/Old/SunsetOverSea.gif
 # Delete some files and a whole folder.
-mdel -i "$fs" ::/Photos/Holiday/beach.jpg ::/Documents/letter.pdf
+mdel -i "$fs" ::/Photos/Holiday/BeachHoliday.jpg ::/Documents/LetterToBank.pdf
 mdeltree -i "$fs" ::/Old
 # Files in the free space, far past the used clusters, with no directory entry.
 dd if="$work/lost-holiday.jpg" of="$fs" bs=512 seek=100000 conv=notrunc status=none
