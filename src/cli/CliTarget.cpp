@@ -90,8 +90,7 @@ bool ResolveCliTarget(const CliOptions& options, CliTarget& t, std::string& erro
         error = "ends before sector " + std::to_string(t.firstSector);
         return false;
     }
-    // An area that a partition table claims beyond the device's end is scanned as far as the device goes.
-    if (static_cast<uint64_t>(t.firstSector + t.sectorCount) > t.deviceSectors)
-        t.sectorCount = static_cast<long long>(t.deviceSectors) - t.firstSector;
+    // An area that a partition table claims beyond the device's end is scanned
+    // whole: the sectors that are not there count as unreadable, and the scan says so.
     return true;
 }

@@ -8,6 +8,7 @@
 #include "engine/CFileRecoveryFactory.h"
 #include "engine/CProfessionalRecovery.h"
 #include "engine/FileCategories.h"
+#include "platform/DeviceMap.h"
 #include "platform/TextCodec.h"
 
 #include <cstdio>
@@ -64,6 +65,10 @@ int Scan(const CliOptions& options) {
     std::string error;
     if (!ResolveCliTarget(options, target, error)) return Fail(options.target, error);
 
+    if (!options.recoverDir.empty() && !options.force && IsPathOnDevice(options.recoverDir, target.devicePath))
+        return Fail(options.target, "the recovery folder " + options.recoverDir +
+                                        " lies on the device being scanned, where saving could overwrite the files being "
+                                        "recovered; choose a folder on another disk (or insist with --force)");
     CliProgress::InstallInterruptHandler();
     CliProgress progress;
     RECOVERY_TYPE mode = options.quick ? RECOVERY_TYPE_FAST : RECOVERY_TYPE_PROFESSIONAL;
@@ -80,6 +85,12 @@ int Scan(const CliOptions& options) {
     if (CliProgress::StopRequested()) std::fprintf(stderr, "Scan stopped; listing what was found so far.\n");
     else if (scanResult != 0) std::fprintf(stderr, "orvale-cli: %s: the scan ended early: %s\n", options.target.c_str(), RecoveryErrorText(scanResult).c_str());
 
+    if (!options.quick) {
+        uint64_t unreadable = static_cast<CProfessionalRecovery*>(engine.get())->GetUnreadableSectorCount();
+        if (unreadable)
+            std::fprintf(stderr, "orvale-cli: %s: %llu sectors could not be read and were skipped\n", options.target.c_str(),
+                         static_cast<unsigned long long>(unreadable));
+    }
     engine->InitSearchCallBack(CliProgress::SearchCallBack, &progress);
     std::wstring key = BuildSearchKey(options.categories);
     std::vector<__SEARCH_FILE_INFO__> hits;

@@ -7,7 +7,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <cstdio>
 #include <sys/ioctl.h>
+#include <sys/sysmacros.h>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
@@ -100,6 +102,72 @@ int GetDeviceSize(const std::string& path, uint64_t& bytes) {
     }
     ::close(fd);
     return rc;
+}
+
+namespace {
+std::string ReadSmallFile(const std::string& path) {
+    std::string text;
+    if (FILE* f = std::fopen(path.c_str(), "r")) {
+        char buf[4096];
+        size_t n = std::fread(buf, 1, sizeof buf, f);
+        text.assign(buf, n);
+        std::fclose(f);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+std::string DevText(dev_t dev) { return std::to_string(major(dev)) + ":" + std::to_string(minor(dev)); }
+
+// The whole disk a block device number belongs to (itself when it is a whole disk).
+std::string WholeDiskOf(dev_t dev) {
+    char real[PATH_MAX];
+    std::string link = "/sys/dev/block/" + DevText(dev);
+    if (!::realpath(link.c_str(), real)) return DevText(dev);
+    if (::access((std::string(real) + "/partition").c_str(), F_OK) == 0) {
+        std::string parent = ReadSmallFile(std::string(real) + "/../dev");
+        if (!parent.empty()) return parent;
+    }
+    return DevText(dev);
+}
+} // namespace
+
+bool IsPathOnDevice(const std::string& path, const std::string& devicePath) {
+    struct stat device;
+    if (::stat(devicePath.c_str(), &device) != 0) return false;
+    std::string folder = path.empty() ? "." : path;
+    struct stat target;
+    while (::stat(folder.c_str(), &target) != 0) {
+        size_t slash = folder.find_last_of('/');
+        if (slash == std::string::npos) folder = ".";
+        else if (slash == 0) folder = "/";
+        else folder = folder.substr(0, slash);
+        if (folder == "." || folder == "/") {
+            if (::stat(folder.c_str(), &target) != 0) return false;
+            break;
+        }
+    }
+    std::vector<std::string> disks;
+    if (S_ISBLK(device.st_mode)) {
+        disks.push_back(WholeDiskOf(device.st_rdev));
+    } else if (S_ISREG(device.st_mode)) {
+        // An image is "the device" of the loop devices it backs.
+        char real[PATH_MAX];
+        if (!::realpath(devicePath.c_str(), real)) return false;
+        if (DIR* dir = ::opendir("/sys/block")) {
+            while (dirent* e = ::readdir(dir)) {
+                std::string name = e->d_name;
+                if (name.rfind("loop", 0) != 0) continue;
+                if (ReadSmallFile("/sys/block/" + name + "/loop/backing_file") == real)
+                    disks.push_back(ReadSmallFile("/sys/block/" + name + "/dev"));
+            }
+            ::closedir(dir);
+        }
+    }
+    std::string targetDisk = WholeDiskOf(target.st_dev);
+    for (const std::string& disk : disks)
+        if (!disk.empty() && disk == targetDisk) return true;
+    return false;
 }
 
 std::string GetSupportDirPath() {

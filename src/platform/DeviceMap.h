@@ -20,6 +20,11 @@ int RegisterImageDisk(const std::string& path);
 // Size in bytes of a device or image file. 0 or errno.
 int GetDeviceSize(const std::string& path, uint64_t& bytes);
 
+// True when the folder path (or its nearest existing parent) lies on the device
+// or image at devicePath, or on one of its partitions, or on a loop device
+// backed by that image: recovering there could overwrite what is being recovered.
+bool IsPathOnDevice(const std::string& path, const std::string& devicePath);
+
 // The support directory, without a trailing '/': $ORVALE_SUPPORT_DIR, else
 // /var/lib/orvale for root, else $XDG_DATA_HOME/orvale (~/.local/share/orvale).
 std::string GetSupportDirPath();

@@ -120,6 +120,7 @@ TEST(CliScan, PartitionedImageListsAndRecoversEveryDeletedFile) {
     E2eDiskImage image;
     std::string error;
     if (!image.Build(dir.path(), true, error)) GTEST_SKIP() << "SKIPPED: " << error;
+    const std::string imageDigest = Sha256File(image.path());
 
     struct Partition {
         int number;
@@ -158,6 +159,24 @@ TEST(CliScan, PartitionedImageListsAndRecoversEveryDeletedFile) {
             }
         }
     }
+    EXPECT_EQ(imageDigest, Sha256File(image.path())) << "scanning and recovering never write to the scanned image";
+}
+
+TEST(CliScan, ImageShorterThanItsPartitionTableSaysHowMuchWasMissing) {
+    ORVALE_REQUIRE_TOOL("mkfs.vfat");
+    ORVALE_REQUIRE_TOOL("sfdisk");
+    ORVALE_REQUIRE_TOOL("/usr/bin/convert");
+    TempDir dir;
+    TempDir support;
+    E2eDiskImage image;
+    std::string error;
+    if (!image.Build(dir.path(), false, error)) GTEST_SKIP() << "SKIPPED: " << error;
+    // Cut the image 8192 sectors before the end of the FAT32 partition.
+    ASSERT_EQ(0, RunCommand("truncate -s " + std::to_string((2048 + 131072 - 8192) * 512LL) + " " + image.path()));
+    CliRun run = RunCli("scan " + image.path() + " --partition 1 --json", support.path());
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("sectors could not be read")) << run.err;
+    EXPECT_EQ(1u, Named(ParseFiles(run.out), "BeachPhoto.jpg").size()) << "what was readable is still found";
 }
 
 TEST(CliScan, WholeRawImageIsCarvedToItsLastSector) {

@@ -107,3 +107,34 @@ TEST(ProfessionalRecovery, UnrecognisedAreaIsPassedSectorBySectorFromTen) {
     EXPECT_EQ(5u, count) << "the top-level count adds to the caller's";
     EXPECT_EQ(87, engine->GetChildrenFileCount(nullptr, 1, count));
 }
+
+TEST(ProfessionalRecovery, UnreadableSectorsAreSkippedAndCounted) {
+    ORVALE_REQUIRE_TOOL("mkfs.vfat");
+    ORVALE_REQUIRE_TOOL("sfdisk");
+    ORVALE_REQUIRE_TOOL("/usr/bin/convert");
+    TempDir dir;
+    TempDir support;
+    ScopedEnv env("ORVALE_SUPPORT_DIR", support.path());
+    E2eDiskImage image;
+    std::string error;
+    if (!image.Build(dir.path(), false, error)) GTEST_SKIP() << "SKIPPED: " << error;
+    int diskNo = RegisterImageDisk(image.path());
+    std::vector<uint64_t> bad;
+    for (uint64_t s = 0; s < 64; ++s) bad.push_back(kFatStart + 60000 + s); // free clusters, mid-volume
+    bad.push_back(kFatStart + 100000 + 3);                                    // inside the carved JPEG
+    CDiskReader::SetFailingSectorsForTesting(bad);
+    auto engine = DeepEngine(diskNo);
+    ASSERT_NE(nullptr, engine);
+    static_cast<CProfessionalRecovery*>(engine.get())->SetNotLoadLogFile();
+    StopAt never{-1};
+    engine->InitCallBack(ScanCb, nullptr, &never, 100);
+    int rc = engine->ScanDevice(nullptr);
+    CDiskReader::SetFailingSectorsForTesting({});
+    EXPECT_EQ(0, rc) << "bad sectors never end the scan";
+    EXPECT_EQ(110, never.lastProgress);
+    EXPECT_EQ(65u, static_cast<CProfessionalRecovery*>(engine.get())->GetUnreadableSectorCount());
+    std::set<std::string> found = Found(engine.get());
+    EXPECT_TRUE(found.count("BeachPhoto.jpg/" + std::to_string(image.fatFiles()[0].size)));
+    EXPECT_TRUE(found.count(std::to_string(kFatStart + 110000) + ".png/" + std::to_string(image.fatFiles()[5].size)))
+        << "carving goes on after the bad area";
+}

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 // An image of `sectors` sectors where every byte of sector s is (s & 0xFF), plus `tail` extra bytes.
@@ -133,4 +134,22 @@ TEST(DiskReader, FailingSectorsStopAReadLikeABadSector) {
     EXPECT_EQ(0u, got);
     CDiskReader::SetFailingSectorsForTesting({});
     EXPECT_EQ(0, reader.ReadData(buf.data(), 16, 16, 512, &got));
+}
+
+TEST(DeviceMap, FoldersOnTheScannedDeviceAreRecognised) {
+    TempDir dir;
+    WriteFileBytes(dir.file("image.img"), std::vector<uint8_t>(4096, 0));
+    EXPECT_FALSE(IsPathOnDevice(dir.file("out"), dir.file("image.img"))) << "an image that is not mounted holds no folder";
+    EXPECT_FALSE(IsPathOnDevice(dir.file("out"), dir.file("missing.img")));
+    // The block device that holds the temporary folder, found through sysfs.
+    struct stat st;
+    ASSERT_EQ(0, ::stat(dir.path().c_str(), &st));
+    std::string uevent = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev)) + "/uevent";
+    std::vector<uint8_t> text = ReadFileBytes(uevent);
+    std::string s(text.begin(), text.end());
+    size_t at = s.find("DEVNAME=");
+    if (at == std::string::npos) GTEST_SKIP() << "SKIPPED: the temporary folder is not on a block device";
+    std::string device = "/dev/" + s.substr(at + 8, s.find('\n', at) - at - 8);
+    if (!FileExists(device)) GTEST_SKIP() << "SKIPPED: " << device << " is not visible here";
+    EXPECT_TRUE(IsPathOnDevice(dir.file("not/yet/made"), device)) << device;
 }
