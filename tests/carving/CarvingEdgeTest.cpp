@@ -276,3 +276,35 @@ TEST_F(CarvingEdges, StoreIsNamedAfterTheAreaAndEngineByPathReads) {
     EXPECT_EQ(0, byPath.ParseFileBuf(s.data(), 512, 0, 0, 8, -1, &byPath.GetDiskReader(), 512, used, found));
     EXPECT_EQ(1, byPath.GetLostFileCount());
 }
+
+TEST_F(CarvingEdges, ContainerStructureEndsAFileButNeverPastTheNextStart) {
+    const CarvingSample& mp4 = GetCarvingSample("mp4");
+    if (mp4.bytes.empty()) GTEST_SKIP() << "SKIPPED: ffmpeg is missing";
+    const uint64_t sectorsOfMp4 = (mp4.bytes.size() + 511) / 512;
+    // The boxes end the file exactly, though random sectors follow it.
+    Put(2, mp4.bytes);
+    Put(2 + sectorsOfMp4, RandomBytes(30 * 512, 12));
+    Put(2 + sectorsOfMp4 + 30, JpegWithEndAt(700));
+    // The same file with its last box claiming far more than is there: the next
+    // file's start bounds it.
+    std::vector<uint8_t> broken = mp4.bytes;
+    uint64_t off = 0, last = 0;
+    while (off + 8 <= broken.size()) {
+        uint64_t size = (uint64_t(broken[off]) << 24) | (broken[off + 1] << 16) | (broken[off + 2] << 8) | broken[off + 3];
+        if (size < 8) break;
+        last = off;
+        off += size;
+    }
+    broken[last] = 0x40; // a gigabyte-sized box
+    const uint64_t second = 2 + sectorsOfMp4 + 32;
+    Put(second, broken);
+    Put(second + sectorsOfMp4, RandomBytes(3 * 512, 13));
+    Put(second + sectorsOfMp4 + 3, JpegWithEndAt(700));
+    Open(second + sectorsOfMp4 + 10);
+
+    uint64_t used = 0, found = 0;
+    ASSERT_EQ(0, Step(2, used, found));
+    EXPECT_EQ(mp4.bytes.size(), NodeAt(2).u64FileSize);
+    ASSERT_EQ(0, Step(second, used, found));
+    EXPECT_EQ((sectorsOfMp4 + 3) * 512, NodeAt(second).u64FileSize);
+}
