@@ -246,7 +246,8 @@ int CProfessionalNtfsRecovery::ParseProfessionalRecordInfo(unsigned char* record
                                        node->szFileName);
         } else {
             m_pScanResult->AddChildren(fn.nParent, static_cast<uint32_t>(depth), node->nFileIndex, recordNo, nullptr);
-            node->bIsHealth = static_cast<uint32_t>(IsFileDataHealth(node, spc));
+            // The record is at hand: no need to read it again.
+            node->bIsHealth = static_cast<uint32_t>(HealthOfRecord(node, record));
         }
     }
     if (mustNameFolder && !named) AddLostFolder(dirIndex);

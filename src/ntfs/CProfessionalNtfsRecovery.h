@@ -100,6 +100,9 @@ private:
     int LocateFolderRecord(uint32_t dirIndex, uint64_t partitionStart, unsigned sectorsPerCluster,
                            const std::vector<__RUNLIST__>& runs, uint64_t& sector);
 
+    // The health test on the node's record, already read and fixed up.
+    int HealthOfRecord(const _FILE_NODE_* node, const unsigned char* record);
+
     // Data access shared by preview and save: the node's data, resident or not,
     // handed piece by piece to sink until amount bytes were delivered.
     struct DataSink;

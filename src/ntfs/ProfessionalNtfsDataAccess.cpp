@@ -62,29 +62,10 @@ struct CProfessionalNtfsRecovery::DataSink {
     virtual int Put(const unsigned char* data, size_t bytes, uint64_t delivered) = 0;
 };
 
-int CProfessionalNtfsRecovery::GetRunListInfo(long long sector, int attributeType, std::vector<__RUNLIST__>& runs) {
-    if (sector < 0) return NTFS_ERR_INVALID;
-    unsigned char record[kRecordBytes];
-    const int rc = ReadRecord(static_cast<uint64_t>(sector), record);
-    if (rc != 0) return rc;
-    if (!HasFileSignature(record, kRecordBytes)) return NTFS_ERR_NO_SIGNATURE;
-    m_NtfsParse.FileRecordFixUp(record);
-    NTFS_ATTR_POS attr;
-    const int found = FindFirstAttribute(record, kRecordBytes, static_cast<uint32_t>(attributeType), attr);
-    if (found != 0) return found;
-    // A resident attribute has no runlist; decoding its value as one gives garbage clusters.
-    DecodeRuns(m_NtfsParse, record, attr, runs);
-    return 0;
-}
-
-int CProfessionalNtfsRecovery::GetAttr0x80Data(long long sector, unsigned char* out, unsigned int& length) {
-    length = 0;
-    if (!out || sector < 0) return NTFS_ERR_INVALID;
-    unsigned char record[kRecordBytes];
-    const int rc = ReadRecord(static_cast<uint64_t>(sector), record);
-    if (rc != 0) return rc;
-    if (!HasFileSignature(record, kRecordBytes)) return NTFS_ERR_NO_RESIDENT_DATA;
-    m_NtfsParse.FileRecordFixUp(record);
+namespace {
+// The value of the record's first $DATA when it is resident (0); -101 when it
+// is not; 87 when its header is inconsistent. The record is fixed up.
+int ResidentDataOf(const unsigned char* record, unsigned char* out, unsigned int& length) {
     ByteView rec(record, kRecordBytes);
     NTFS_ATTR_POS attr;
     while (NextNtfsAttribute(record, kRecordBytes, attr)) {
@@ -100,6 +81,38 @@ int CProfessionalNtfsRecovery::GetAttr0x80Data(long long sector, unsigned char* 
         return 0;
     }
     return NTFS_ERR_NO_RESIDENT_DATA;
+}
+
+// The runs of the record's first attribute of the type; none for a resident
+// one (its value decoded as a runlist would give garbage clusters).
+int RunListOf(const CNtfsParse& parse, const unsigned char* record, uint32_t type, std::vector<__RUNLIST__>& runs) {
+    NTFS_ATTR_POS attr;
+    const int found = FindFirstAttribute(record, kRecordBytes, type, attr);
+    if (found != 0) return found;
+    DecodeRuns(parse, record, attr, runs);
+    return 0;
+}
+}  // namespace
+
+int CProfessionalNtfsRecovery::GetRunListInfo(long long sector, int attributeType, std::vector<__RUNLIST__>& runs) {
+    if (sector < 0) return NTFS_ERR_INVALID;
+    unsigned char record[kRecordBytes];
+    const int rc = ReadRecord(static_cast<uint64_t>(sector), record);
+    if (rc != 0) return rc;
+    if (!HasFileSignature(record, kRecordBytes)) return NTFS_ERR_NO_SIGNATURE;
+    m_NtfsParse.FileRecordFixUp(record);
+    return RunListOf(m_NtfsParse, record, static_cast<uint32_t>(attributeType), runs);
+}
+
+int CProfessionalNtfsRecovery::GetAttr0x80Data(long long sector, unsigned char* out, unsigned int& length) {
+    length = 0;
+    if (!out || sector < 0) return NTFS_ERR_INVALID;
+    unsigned char record[kRecordBytes];
+    const int rc = ReadRecord(static_cast<uint64_t>(sector), record);
+    if (rc != 0) return rc;
+    if (!HasFileSignature(record, kRecordBytes)) return NTFS_ERR_NO_RESIDENT_DATA;
+    m_NtfsParse.FileRecordFixUp(record);
+    return ResidentDataOf(record, out, length);
 }
 
 int CProfessionalNtfsRecovery::GetFileNodeRunListInfo(const _FILE_NODE_* node, std::vector<__RUNLIST__>& runs) {
@@ -333,11 +346,19 @@ int CProfessionalNtfsRecovery::SaveDataToTargetFile(_FILE_NODE_* node, const wch
 
 int CProfessionalNtfsRecovery::IsFileDataHealth(_FILE_NODE_* node, unsigned /*sectorsPerCluster*/) {
     if (!node) return 1;
+    unsigned char record[kRecordBytes];
+    if (ReadRecord(node->u64RecordSector, record) != 0) return 1;
+    if (!HasFileSignature(record, kRecordBytes)) return 1;
+    m_NtfsParse.FileRecordFixUp(record);
+    return HealthOfRecord(node, record);
+}
+
+int CProfessionalNtfsRecovery::HealthOfRecord(const _FILE_NODE_* node, const unsigned char* record) {
     char ext[256];
     const bool hasExt = GetExtendName(node->szFileName, ext) == 0 && ext[0] != 0;
     unsigned char value[kRecordBytes];
     unsigned valueLength = 0;
-    const int resident = GetFileNodeAttr0x80Data(node, value, valueLength);
+    const int resident = ResidentDataOf(record, value, valueLength);
     if (resident == 0) {
         if (valueLength == 0) return 0;
         if (hasExt && !m_FileTypeJudge.IsFileTypeMatching(value, static_cast<int>(valueLength), ext, &m_DiskReader,
@@ -345,11 +366,11 @@ int CProfessionalNtfsRecovery::IsFileDataHealth(_FILE_NODE_* node, unsigned /*se
             return 0;
         return 1;
     }
-    if (resident != -101) return 1;
+    if (resident != NTFS_ERR_NO_RESIDENT_DATA) return 1;
     std::vector<__RUNLIST__> runs;
-    if (GetFileNodeRunListInfo(node, runs) != 0 || runs.empty()) return 1;
-    const uint64_t first =
-        uint64_t(node->nClusterBytes) * static_cast<uint64_t>(runs.front().n64RunOffset) / 512 + node->u64PartitionStartSector;
+    if (RunListOf(m_NtfsParse, record, NTFS_ATTR_DATA, runs) != 0 || runs.empty()) return 1;
+    const uint64_t first = uint64_t(node->nClusterBytes) * static_cast<uint64_t>(runs.front().n64RunOffset) / 512 +
+                           node->u64PartitionStartSector;
     if (first == 0 || !hasExt) return 1;
     unsigned char sector[512];
     unsigned got = 0;

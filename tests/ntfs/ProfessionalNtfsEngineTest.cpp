@@ -309,6 +309,37 @@ TEST_F(ProfessionalNtfsEngineTest, NonResidentDataHolesAndShortRuns) {
     EXPECT_EQ(-1, m_engine.GetRunListInfo(10, 0x80, runs));
 }
 
+TEST_F(ProfessionalNtfsEngineTest, HealthIsJudgedFromTheFirstData) {
+    NewDisk(8192);
+    std::vector<uint8_t> jfif = RandomBytes(4096, 5);
+    const uint8_t head[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0x01, 0x01, 0x00, 0x00, 0x01};
+    std::copy(head, head + sizeof head, jfif.begin());
+    Put(200 * 8, jfif);
+    Put(64 + 80, NonResidentRecord(40, 5, u"good.jpg", {{1, 200}}, 4096, 4096));
+    Put(64 + 82, NonResidentRecord(41, 5, u"bad.jpg", {{1, 300}}, 4096, 4096));  // zeros there now
+    const std::vector<uint8_t> none;
+    Put(64 + 84, FileRecord(42, 1, 5, u"empty.txt", &none));
+    const std::vector<uint8_t> notJpeg = {'t', 'e', 'x', 't'};
+    Put(64 + 86, FileRecord(43, 1, 5, u"small.jpg", &notJpeg));
+    Scan();
+
+    ASSERT_NE(nullptr, Node("good.jpg"));
+    EXPECT_EQ(1u, Node("good.jpg")->bIsHealth);
+    // Pictures whose data is gone are hidden from the listing but still counted.
+    EXPECT_EQ(nullptr, Node("bad.jpg"));
+    EXPECT_EQ(nullptr, Node("small.jpg"));
+    unsigned count = 0;
+    EXPECT_EQ(0, m_engine.GetChildrenFileCount(nullptr, 0, count));
+    EXPECT_EQ(4u, count);
+    // An empty resident file is judged damaged, but only pictures are hidden.
+    ASSERT_NE(nullptr, Node("empty.txt"));
+    EXPECT_EQ(0u, Node("empty.txt")->bIsHealth);
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    EXPECT_EQ(0, m_engine.SearchFileNode(const_cast<wchar_t*>(L"*.jpg|"), hits));
+    ASSERT_EQ(1u, hits.size());
+    EXPECT_STREQ("good.jpg", hits[0].szFileName);
+}
+
 TEST_F(ProfessionalNtfsEngineTest, AttributeListsAreNotFollowed) {
     NewDisk(8192);
     NtfsImageRecord listed(40, 1);
