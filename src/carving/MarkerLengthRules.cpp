@@ -117,8 +117,9 @@ uint64_t CFileTypeJudge::GetGIFFileBytesSize(unsigned char* buf, int len) {
     return CandidateRule(buf, len, trailer, 2, 128 * MiB);
 }
 
-uint64_t CFileTypeJudge::GetDefaultPictureFileBytesSize(unsigned char*, int) {
-    return ReadAhead(0x8000000, STOP_AT_ANY_START, nullptr);
+uint64_t CFileTypeJudge::GetDefaultPictureFileBytesSize(unsigned char* buf, int len) {
+    uint64_t structural = IsTifType(buf, len) != TYPE_UNKNOWN ? TiffEnd(buf, len, 0x8000000) : 0;
+    return ReadAheadToStructuralEnd(structural, 0x8000000, STOP_AT_ANY_START, nullptr);
 }
 
 uint64_t CFileTypeJudge::GetDefaultAudioFileBytesSize(unsigned char*, int) {

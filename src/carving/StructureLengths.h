@@ -15,6 +15,7 @@ uint64_t MatroskaEnd(unsigned char* buf, int len);                   // mkv
 uint64_t FlvTagsEnd(unsigned char* buf, int len, uint64_t cap);      // flv
 uint64_t SqliteEnd(unsigned char* buf, int len);                     // db
 uint64_t MpegPacksEnd(unsigned char* buf, int len, uint64_t cap);    // mpeg program streams
+uint64_t TiffEnd(unsigned char* buf, int len, uint64_t cap);         // tif: directories, strips, tiles
 
 // The read-ahead of a rule, ended early at structural (when non-zero) or at a
 // marker the visitor accepts; structural is taken only when it lies before

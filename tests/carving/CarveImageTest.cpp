@@ -32,7 +32,7 @@ const struct {
     bool exact;
 } kLayout[] = {
     {"jfif.jpg", "jpg", true}, {"png", "png", true},   {"exif.jpg", "jpg", true}, {"gif", "gif", true},
-    {"bmp", "bmp", true},      {"tif", "tif", false},  {"pdf", "pdf", true},      {"zip", "zip", true},
+    {"bmp", "bmp", true},      {"tif", "tif", true}, {"be.tif", "tif", true},  {"pdf", "pdf", true},      {"zip", "zip", true},
     {"docx", "docx", true},    {"xlsx", "xlsx", true}, {"pptx", "pptx", true},    {"doc", "doc", true},
     {"xls", "xls", true},      {"ole", "ole", true},   {"mp3", "mp3", true},      {"wav", "wav", true},
     {"avi", "avi", true},      {"mp4", "mp4", true},  {"mkv", "mkv", true},     {"flv", "flv", true},
