@@ -157,6 +157,21 @@ TEST_F(ProfessionalNtfsEngineTest, ClusterSizeComesFromDataRunsAndFromEachMft) {
             EXPECT_EQ(1000u, d.u64PartitionStartSector);
         }
     EXPECT_EQ(1, queued40);
+
+    // A volume's second $MFT fragment met after another volume's $MFT changed
+    // the current cluster size: the fragment's records still use their own.
+    NewDisk(32768);
+    Put(1032, MftRecord({{64, 4}, {64, 500}}, 128 * 4096));  // volume at 1000: fragment 2 at cluster 504
+    Put(3016, MftRecord({{256, 8}}, 256 * 1024));             // volume at 3000 with 1 KiB clusters
+    Put(3016 + 140, FileRecord(70, 1, 5, u"y.txt"));
+    Put(1000 + 504 * 8 + 2 * (300 - 256), FileRecord(300, 1, 5, u"x.txt"));
+    Scan();
+    ASSERT_NE(nullptr, Node("x.txt"));
+    EXPECT_EQ(1000u, Node("x.txt")->u64PartitionStartSector);
+    EXPECT_EQ(4096u, Node("x.txt")->nClusterBytes);
+    ASSERT_NE(nullptr, Node("y.txt"));
+    EXPECT_EQ(3000u, Node("y.txt")->u64PartitionStartSector);
+    EXPECT_EQ(1024u, Node("y.txt")->nClusterBytes);
 }
 
 TEST_F(ProfessionalNtfsEngineTest, BrokenChainsEndInLostFoldersWithFixedFields) {

@@ -264,3 +264,53 @@ TEST_F(ProfessionalNtfsImageTest, ADestroyedFolderRecordLeavesItsFilesInALostFol
 }
 
 }  // namespace
+
+namespace {
+
+// Two lost volumes with different cluster sizes on one disk: every file is
+// placed with its own volume's $MFT, start and cluster size.
+TEST(ProfessionalNtfsTwoVolumes, EachVolumeKeepsItsOwnGeometry) {
+    ORVALE_REQUIRE_TOOL("mkntfs");
+    ORVALE_REQUIRE_TOOL("ntfs-3g");
+    TempDir dir("deepntfs-two");
+    TempDir support("deepntfs-two-support");
+    DeepNtfsImage a, b;
+    ASSERT_EQ("", BuildDeepNtfsTwoVolumeImage(dir.path(), a, b));
+    ScopedEnv envDisk("ORVALE_DISK_DIR", dir.path());
+    ScopedEnv envSupport("ORVALE_SUPPORT_DIR", support.path());
+
+    CProfessionalNtfsRecovery engine;
+    ASSERT_EQ(0, engine.Init(0, 0, static_cast<long long>(a.u64DiskSectors), L'C'));
+    ASSERT_EQ(0, engine.InitProfessionalScan(nullptr));
+    FeedDisk(engine, a.strDiskPath, a.u64DiskSectors);
+    engine.ParseProfessionalRecordVec();
+    const Tree tree = DeepNtfsImageWalk(engine);
+    EXPECT_GE(engine.GetMftRegistry().size(), 2u);
+
+    TempDir out("deepntfs-two-out");
+    int checked = 0, saved = 0;
+    for (const DeepNtfsImage* vol : {&a, &b}) {
+        for (const DeepNtfsImageFile& f : vol->files) {
+            if (f.bMayBeOverwritten) continue;
+            const _FILE_NODE_* node = Find(tree, f.strPath, false);
+            // Both volumes number their first files alike: a root file of one may
+            // be found twice, so pick the copy of this volume.
+            auto range = tree.equal_range(f.strPath);
+            for (auto it = range.first; it != range.second; ++it)
+                if (it->second.u64PartitionStartSector == vol->u64VolumeStart) node = &it->second;
+            ASSERT_NE(nullptr, node) << f.strPath;
+            EXPECT_EQ(vol->u64VolumeStart, node->u64PartitionStartSector) << f.strPath;
+            EXPECT_EQ(vol->nClusterBytes, node->nClusterBytes) << f.strPath;
+            _FILE_NODE_ copy = *node;
+            const std::string target = out.file("f" + std::to_string(saved++));
+            const std::wstring w = Utf8ToWide(target.c_str());
+            ASSERT_EQ(0, engine.SaveFileData(&copy, const_cast<wchar_t*>(w.c_str()), 0)) << f.strPath;
+            EXPECT_EQ(Sha256Hex(f.data), Sha256File(target)) << f.strPath;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 100);
+    EXPECT_NE(nullptr, Find(tree, "Other/b3.bin", false));
+}
+
+}  // namespace
