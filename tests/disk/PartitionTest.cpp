@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <sys/stat.h>
 #include <utility>
@@ -159,6 +160,37 @@ TEST(PartitionList, DamagedExtendedChainsEnd) {
     EXPECT_EQ((std::vector<Range>{{2048, 2147}, {4160, 4259}, {5160, 5209}}), Ranges(all[0]));
     EXPECT_EQ((std::vector<Range>{{110, 129}}), Ranges(all[1]));
     EXPECT_EQ("Partition 4", Label(all[1][0]));
+}
+
+TEST(PartitionList, GarbageAndRunawayChains) {
+    TempDir dir("orvale-part");
+    ScopedEnv disks("ORVALE_DISK_DIR", dir.path());
+    // The extended partition points at random bytes without a boot signature.
+    std::vector<uint8_t> garbage = RandomBytes(1 << 20, 7);
+    std::fill(garbage.begin(), garbage.begin() + 512, 0);
+    PutEntry(garbage, 0, 0, 0x83, 2048, 10);
+    PutEntry(garbage, 0, 1, 0x05, 100, 500);
+    garbage[100 * 512 + 510] = 0;
+    WriteFileBytes(dir.file("disk0"), garbage);
+
+    // 3000 valid boot records, each linking to the next: far more than any disk has.
+    std::vector<uint8_t> chain((3000 * 2 + 16) * 512, 0);
+    PutEntry(chain, 0, 0, 0x05, 8, 6000);
+    for (uint32_t k = 0; k < 3000; ++k) {
+        PutEntry(chain, 8 + 2 * k, 0, 0x83, 1, 1);
+        PutEntry(chain, 8 + 2 * k, 1, 0x05, 2 * (k + 1), 2);
+    }
+    WriteFileBytes(dir.file("disk1"), chain);
+
+    CPartitionManager manager;
+    std::vector<_PARTITION_ITEM_> items;
+    EXPECT_EQ(1, manager.GetDiskPartitionItems(0, items)) << "only the primary partition";
+    items.clear();
+    int found = manager.GetDiskPartitionItems(1, items);
+    EXPECT_GE(found, 1000);
+    EXPECT_LE(found, 1024);
+    EXPECT_EQ(Range(9, 9), Range(items[0].u64StartSector, items[0].u64EndSector));
+    EXPECT_EQ(Range(11, 11), Range(items[1].u64StartSector, items[1].u64EndSector));
 }
 
 TEST(PartitionList, TablePredicates) {
