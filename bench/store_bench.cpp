@@ -123,6 +123,20 @@ int main(int argc, char** argv) {
                         nodeMB / sec, r);
         }
         std::printf("search overall: %.0f MB/s of node file\n", totalMB / totalSeconds);
+
+        // Folder paths of files spread over the whole store (the first one builds the parent index).
+        auto t = std::chrono::steady_clock::now();
+        wchar_t path[512];
+        int bad = 0;
+        const int lookups = 1000;
+        for (int k = 0; k < lookups; ++k) {
+            _FILE_NODE_ node{};
+            node.nFileIndex = uint32_t(1 + (uint64_t(k) * 7919 * 1000 + 1) % records);
+            if (node.nFileIndex % 1000 == 1) ++node.nFileIndex; // a file, not a folder
+            if (node.nFileIndex > records) continue;
+            if (store.GetParentDirPath(&node, path, 512) != 0 || path[0] != L'F') ++bad;
+        }
+        std::printf("folder paths: %d look-ups in %.3f s (%d without a path)\n", lookups, Seconds(t), bad);
         std::printf("peak RSS: %ld KiB\n", PeakRssKiB());
     }
     std::string cleanup = "rm -rf '" + work + "'";

@@ -178,6 +178,9 @@ void CScanResultFileManager::Close() {
     }
     m_mapRelation.clear();
     m_vecDirInfo.clear();
+    m_vecFirstListOf.clear();
+    m_vecListKeys.clear();
+    m_bParentIndexValid = false;
     m_pLastList = nullptr;
     m_u64LastKey = ~uint64_t(0);
     m_nBufUsed = 0;
@@ -290,6 +293,7 @@ void CScanResultFileManager::AddChildren(uint32_t parentClusterNO, uint32_t grou
     }
     m_pLastList->push_back(fileIndex);
     m_bRelationDirty = true;
+    m_bParentIndexValid = false;
     if (dirName) {
         _DIR_FILE_INFO_ info;
         std::memset(&info, 0, sizeof info);
@@ -487,6 +491,23 @@ int CScanResultFileManager::GetFileNodeByClusterNO(uint32_t clusterNO, _FILE_NOD
     return 87;
 }
 
+bool CScanResultFileManager::FindParentKey(uint32_t index, uint64_t& key) {
+    if (!m_bParentIndexValid) {
+        m_vecFirstListOf.assign(static_cast<size_t>(m_u32FileIndex) + 1, 0);
+        m_vecListKeys.clear();
+        for (const auto& entry : m_mapRelation) {
+            m_vecListKeys.push_back(entry.first);
+            const uint32_t ordinal = static_cast<uint32_t>(m_vecListKeys.size());
+            for (uint32_t n : entry.second)
+                if (n < m_vecFirstListOf.size() && m_vecFirstListOf[n] == 0) m_vecFirstListOf[n] = ordinal;
+        }
+        m_bParentIndexValid = true;
+    }
+    if (index >= m_vecFirstListOf.size() || m_vecFirstListOf[index] == 0) return false;
+    key = m_vecListKeys[m_vecFirstListOf[index] - 1];
+    return true;
+}
+
 int CScanResultFileManager::GetParentFileNode(const _FILE_NODE_* node, std::vector<_FILE_NODE_>& chain) {
     if (!node) return 87;
     uint32_t current = node->nFileIndex;
@@ -496,15 +517,7 @@ int CScanResultFileManager::GetParentFileNode(const _FILE_NODE_* node, std::vect
     while (!m_mapRelation.empty()) {
         const uint64_t rootKey = m_mapRelation.begin()->first;
         uint64_t key = 0;
-        bool found = false;
-        for (const auto& entry : m_mapRelation) {
-            if (std::find(entry.second.begin(), entry.second.end(), current) != entry.second.end()) {
-                key = entry.first;
-                found = true;
-                break;
-            }
-        }
-        if (!found || key == rootKey) return 0;
+        if (!FindParentKey(current, key) || key == rootKey) return 0;
 
         const uint32_t parentCluster = static_cast<uint32_t>(key);
         _FILE_NODE_ parent;

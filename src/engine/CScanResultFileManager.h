@@ -67,6 +67,8 @@ private:
     // the write buffer. 0, 30 when the record does not exist, or errno.
     int ReadRecord(uint32_t index, _FILE_NODE_* out) const;
     bool IsHiddenPhoto(const _FILE_NODE_& node) const;
+    // The key of the first list, in key order, holding record index; false when none.
+    bool FindParentKey(uint32_t index, uint64_t& key);
     void LoadRelationFile();
     void LoadDirInfoFile();
 
@@ -87,6 +89,12 @@ private:
     // The companion files are rewritten whole, so only when something changed.
     bool m_bRelationDirty = false;
     bool m_bDirInfoDirty = false;
+    // Record number -> 1 + ordinal of the first list holding it, built on the
+    // first ancestor query after a change, so that folder paths do not scan
+    // every list per step.
+    std::vector<uint32_t> m_vecFirstListOf;
+    std::vector<uint64_t> m_vecListKeys;
+    bool m_bParentIndexValid = false;
     uint64_t m_u64LastKey = ~uint64_t(0);
     std::vector<uint32_t>* m_pLastList = nullptr;
     std::string m_strKnownExtensions;

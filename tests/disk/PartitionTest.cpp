@@ -26,9 +26,14 @@ std::string Label(const _PARTITION_ITEM_& item) {
 }
 
 using Range = std::pair<uint64_t, uint64_t>;
+// The item is packed to 4 bytes: its 64-bit fields are copied, never bound by reference.
+Range RangeOf(const _PARTITION_ITEM_& item) {
+    uint64_t start = item.u64StartSector, end = item.u64EndSector;
+    return Range(start, end);
+}
 std::vector<Range> Ranges(const std::vector<_PARTITION_ITEM_>& items) {
     std::vector<Range> r;
-    for (const auto& i : items) r.emplace_back(i.u64StartSector, i.u64EndSector);
+    for (const auto& i : items) r.push_back(RangeOf(i));
     return r;
 }
 
@@ -89,7 +94,7 @@ TEST(PartitionList, GptMbrAndApmDisksOfOneFolder) {
     // GPT (its protective MBR notwithstanding): only the 24 entries inside the first 4096 bytes.
     const auto& gpt = all[0];
     ASSERT_EQ(24u, gpt.size());
-    EXPECT_EQ(Range(2064, 2071), Range(gpt[0].u64StartSector, gpt[0].u64EndSector));
+    EXPECT_EQ(Range(2064, 2071), RangeOf(gpt[0]));
     EXPECT_EQ("p1", Label(gpt[0]));
     EXPECT_EQ("p24", Label(gpt[23]));
     EXPECT_EQ(0, gpt[5].nDiskNo);
@@ -189,8 +194,8 @@ TEST(PartitionList, GarbageAndRunawayChains) {
     int found = manager.GetDiskPartitionItems(1, items);
     EXPECT_GE(found, 1000);
     EXPECT_LE(found, 1024);
-    EXPECT_EQ(Range(9, 9), Range(items[0].u64StartSector, items[0].u64EndSector));
-    EXPECT_EQ(Range(11, 11), Range(items[1].u64StartSector, items[1].u64EndSector));
+    EXPECT_EQ(Range(9, 9), RangeOf(items[0]));
+    EXPECT_EQ(Range(11, 11), RangeOf(items[1]));
 }
 
 TEST(PartitionList, TablePredicates) {
