@@ -5,6 +5,7 @@
 
 #include "FastNtfsTestSupport.h"
 #include "fixtures/NtfsImageRecord.h"
+#include "fixtures/NtfsImageSynthetic.h"
 #include "fixtures/NtfsImageVolume.h"
 #include "fixtures/StoreTestEnv.h"
 #include "fixtures/TestFiles.h"
@@ -13,6 +14,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -208,5 +210,51 @@ TEST(FastNtfsDamage, ABadSectorInTheMftCostsOnlyItsRecord) {
         if (f.visible && f.path != "gone/a.txt") {
             EXPECT_EQ(1u, listed.count(f.path)) << f.path;
         }
+    }
+}
+
+TEST(FastNtfsDamage, RecordsOfNoiseAreSurvived) {
+    StoreTestEnv env;
+    TempDir dir("orvale-ntfs-noise");
+    for (uint32_t seed = 1; seed <= 4; ++seed) {
+        NtfsImageSynthetic vol(512, 8, 1024, 256);
+        vol.AddRoot();
+        for (uint32_t n = 16; n < 256; ++n) {
+            // Valid-looking headers over noise, with a $FILE_NAME-shaped start now and then.
+            std::vector<uint8_t> rec = RandomBytes(1024, seed * 1000 + n);
+            std::copy_n("FILE", 4, rec.begin());
+            PutLe16(rec, 0x04, 0x30);
+            PutLe16(rec, 0x06, 3);
+            PutLe16(rec, 0x14, 0x38);
+            PutLe16(rec, 0x16, 0);
+            PutLe32(rec, 0x18, n % 3 ? 1024 : 0xFFFFFFFF);
+            PutLe32(rec, 0x2C, n);
+            if (n % 2) {
+                PutLe32(rec, 0x38, 0x30);
+                PutLe32(rec, 0x3C, 0x68 + (n % 7) * 8);
+                PutLe32(rec, 0x38 + 0x18, 16 + (n * 7) % 240); // parent: another noisy record
+                rec[0x38 + 0x58] = uint8_t(n % 40);
+                PutLe32(rec, 0x38 + 0x68 + (n % 7) * 8, n % 5 ? 0x80 : 0x20); // then $DATA or a list
+            }
+            vol.SetRecord(n, rec);
+        }
+        const std::string image = dir.file("noise.img");
+        vol.Save(image);
+        CFastNtfsRecovery engine;
+        int rc = -1;
+        auto listed = ScanFiles(engine, image, rc);
+        ASSERT_EQ(0, rc) << "seed " << seed;
+        EXPECT_GT(engine.GetLostFileCount(), 20) << "noisy records with names still become nodes";
+        std::vector<unsigned char> buf(10240);
+        wchar_t tmp[512] = {0};
+        int n = 0;
+        for (auto& kv : listed) {
+            int len = int(buf.size());
+            engine.PreView(&kv.second.node, tmp, buf.data(), len, nullptr, nullptr);
+            EXPECT_LE(len, int(buf.size()));
+            std::wstring target = Wide(dir.file("n" + std::to_string(n++)));
+            engine.SaveFileData(&kv.second.node, &target[0], 0);
+        }
+        ASSERT_EQ(0, engine.BuildBitMapInfo());
     }
 }
