@@ -1,0 +1,120 @@
+#include "ui/CDetail.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <cstring>
+
+namespace {
+const char* const kHeaderStyle = "background-color: rgb(54, 100, 139);";
+const char* const kButtonStyle =
+    "QPushButton{background-color: rgb(191, 191, 191); color: white; border-radius: 10px;"
+    " border: 2px groove white; border-style: outset;}"
+    "QPushButton:hover{background-color: rgb(156, 156, 156);}"
+    "QPushButton:pressed{background-color: rgb(156, 156, 156); border-style: inset;}";
+const int kRowHeight = 22;
+} // namespace
+
+CDetail::CDetail(QDialog* parent, Qt::WindowFlags flags) : QDialog(parent, flags) {
+    setFixedSize(600, 400);
+    InitDialog();
+}
+
+void CDetail::InitDialog() {
+    setWindowTitle(QStringLiteral("Orvale"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* header = new QWidget(this);
+    header->setStyleSheet(QLatin1String(kHeaderStyle));
+    header->setFixedHeight(70);
+    auto* headerLayout = new QHBoxLayout(header);
+    m_label = new QLabel(header);
+    m_label->setStyleSheet(QStringLiteral("color: white;"));
+    m_label->setFont(QFont(QStringLiteral("Arial"), 11));
+    headerLayout->addWidget(m_label);
+    layout->addWidget(header);
+
+    layout->addWidget(CreateTable(), 1);
+
+    auto* footer = new QWidget(this);
+    auto* footerLayout = new QHBoxLayout(footer);
+    footerLayout->addStretch(1);
+    auto* ok = new QPushButton(QStringLiteral("OK"), footer);
+    ok->setFlat(true);
+    ok->setCursor(Qt::PointingHandCursor);
+    ok->setFixedSize(100, 30);
+    ok->setStyleSheet(QLatin1String(kButtonStyle));
+    connect(ok, &QPushButton::clicked, this, &CDetail::btnSlot);
+    footerLayout->addWidget(ok);
+    layout->addWidget(footer);
+    UpdateLabel();
+}
+
+QTableWidget* CDetail::CreateTable() {
+    m_table = new QTableWidget(0, 2, this);
+    m_table->setColumnWidth(0, 400);
+    m_table->setColumnWidth(1, 300);
+    m_table->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Status")});
+    m_table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->verticalHeader()->setVisible(false);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    return m_table;
+}
+
+void CDetail::AddTableItem(QString name, int failed) {
+    int row = failed == 0 ? m_table->rowCount() : 0;
+    m_table->insertRow(row);
+    auto* nameItem = new QTableWidgetItem(name);
+    nameItem->setToolTip(name);
+    QString status = QStringLiteral("Success");
+    if (failed != 0) {
+        status = QStringLiteral("Failed");
+        // 1 is what a plain "failed" flag reads as; other positive values are errno.
+        if (failed > 1) status += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(failed)));
+    }
+    auto* statusItem = new QTableWidgetItem(status);
+    if (failed != 0) {
+        nameItem->setForeground(QColor(255, 0, 0));
+        statusItem->setForeground(QColor(255, 0, 0));
+        ++m_nFailed;
+    } else {
+        ++m_nSuccess;
+    }
+    m_table->setItem(row, 0, nameItem);
+    m_table->setItem(row, 1, statusItem);
+    m_table->setRowHeight(row, kRowHeight);
+    UpdateLabel();
+}
+
+QString CDetail::LabelText() const { return m_label->text(); }
+
+void CDetail::UpdateLabel() {
+    m_label->setText(QString::asprintf("  Recovery Detail\n  Sucess:%d Failed:%d\n", m_nSuccess, m_nFailed));
+}
+
+void CDetail::btnSlot() { close(); }
+
+void CDetail::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+        event->accept();
+    } else if (event->button() == Qt::RightButton) {
+        close();
+    }
+}
+
+void CDetail::mouseMoveEvent(QMouseEvent* event) {
+    if (event->buttons() & Qt::LeftButton) {
+        move(event->globalPosition().toPoint() - m_dragOffset);
+        event->accept();
+    }
+}

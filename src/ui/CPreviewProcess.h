@@ -1,0 +1,28 @@
+#pragma once
+// One preview: the record, and the buffers the engine fills on the worker thread.
+#include "engine/IFileRecoveryParse.h"
+
+#include <QString>
+
+class CPreviewProcess {
+public:
+    enum { DATA_SIZE = 10240, PATH_SIZE = 512 };
+
+    explicit CPreviewProcess(const _FILE_NODE_& record);
+
+    // Worker thread: asks the engine for the file's first bytes or a picture file.
+    int Run(IFileRecoveryParse* engine, PreViewCallBack callback, void* pParam);
+
+    const _FILE_NODE_& Record() const { return m_record; }
+    QString FileName() const;
+    // The picture file the engine wrote (as a path for open()), empty when it gave bytes.
+    QString PicturePath() const;
+    const unsigned char* Data() const { return m_data; }
+    int Length() const { return m_nLength; }
+
+private:
+    _FILE_NODE_ m_record;
+    wchar_t m_szPath[PATH_SIZE];
+    unsigned char m_data[DATA_SIZE];
+    int m_nLength;
+};

@@ -1,0 +1,40 @@
+#pragma once
+// One recovery run: every ticked file is saved into the category folder of the
+// destination under a name that overwrites nothing.
+#include "engine/IFileRecoveryParse.h"
+#include "ui/ResultSelection.h"
+
+#include <QString>
+#include <string>
+#include <vector>
+
+class CRecoveryProcess {
+public:
+    enum { TARGET_PATH_SIZE = 512 };
+
+    CRecoveryProcess(const SelectionMap& selection, const QString& saveDir);
+
+    // Worker thread. The engine reports each file through the recovery callback it
+    // was given at scan time; the same callback and context are passed here for the
+    // reports this loop makes itself (files it cannot save, the final report).
+    // Returns RECOVERY_STOPPED when the user stopped the run, else 0.
+    int Run(IFileRecoveryParse* engine, RecoveryCallBack callback, void* pParam);
+
+    // The 8-bit target of a file before a free name is chosen; empty when the path
+    // does not fit the engines' 512-byte limit.
+    static std::string TargetPath(const std::string& saveDir, const char* fileName);
+
+    // The wide target GetRealFileName picks for it, TARGET_PATH_SIZE characters long;
+    // empty when the free name no longer fits the limit.
+    static std::vector<wchar_t> FreeTargetName(const std::string& target);
+
+    int Saved() const { return m_nSaved; }
+    int Rejected() const { return m_nRejected; }
+
+private:
+    SelectionMap m_selection;
+    std::string m_saveDir; // 8-bit
+    QString m_saveDirText;
+    int m_nSaved;
+    int m_nRejected;
+};
