@@ -1,25 +1,20 @@
 #include "ui/CDetail.h"
 
+#include "ui/UiStyles.h"
+
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <cstring>
 
 namespace {
-const char* const kHeaderStyle = "background-color: rgb(54, 100, 139);";
-const char* const kButtonStyle =
-    "QPushButton{background-color: rgb(191, 191, 191); color: white; border-radius: 10px;"
-    " border: 2px groove white; border-style: outset;}"
-    "QPushButton:hover{background-color: rgb(156, 156, 156);}"
-    "QPushButton:pressed{background-color: rgb(156, 156, 156); border-style: inset;}";
 const int kRowHeight = 22;
 } // namespace
 
-CDetail::CDetail(QDialog* parent, Qt::WindowFlags flags) : QDialog(parent, flags) {
+CDetail::CDetail(QDialog* parent, Qt::WindowFlags flags) : CFramelessDialog(parent, flags) {
     setFixedSize(600, 400);
     InitDialog();
 }
@@ -31,7 +26,7 @@ void CDetail::InitDialog() {
     layout->setSpacing(0);
 
     auto* header = new QWidget(this);
-    header->setStyleSheet(QLatin1String(kHeaderStyle));
+    header->setStyleSheet(QLatin1String(backGroud_style));
     header->setFixedHeight(70);
     auto* headerLayout = new QHBoxLayout(header);
     m_label = new QLabel(header);
@@ -49,7 +44,7 @@ void CDetail::InitDialog() {
     ok->setFlat(true);
     ok->setCursor(Qt::PointingHandCursor);
     ok->setFixedSize(100, 30);
-    ok->setStyleSheet(QLatin1String(kButtonStyle));
+    ok->setStyleSheet(QLatin1String(dialog_button_style));
     connect(ok, &QPushButton::clicked, this, &CDetail::btnSlot);
     footerLayout->addWidget(ok);
     layout->addWidget(footer);
@@ -102,19 +97,3 @@ void CDetail::UpdateLabel() {
 }
 
 void CDetail::btnSlot() { close(); }
-
-void CDetail::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) {
-        m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
-        event->accept();
-    } else if (event->button() == Qt::RightButton) {
-        close();
-    }
-}
-
-void CDetail::mouseMoveEvent(QMouseEvent* event) {
-    if (event->buttons() & Qt::LeftButton) {
-        move(event->globalPosition().toPoint() - m_dragOffset);
-        event->accept();
-    }
-}

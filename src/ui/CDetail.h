@@ -1,12 +1,11 @@
 #pragma once
 // Per-file results of one recovery run: failures on top in red, successes below.
-#include <QDialog>
-#include <QPoint>
+#include "ui/CFramelessDialog.h"
 
 class QLabel;
 class QTableWidget;
 
-class CDetail : public QDialog {
+class CDetail : public CFramelessDialog {
     Q_OBJECT
 public:
     explicit CDetail(QDialog* parent = nullptr, Qt::WindowFlags flags = Qt::Dialog | Qt::FramelessWindowHint);
@@ -25,10 +24,6 @@ public:
 public slots:
     void btnSlot();
 
-protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-
 private:
     void UpdateLabel();
 
@@ -36,5 +31,4 @@ private:
     QTableWidget* m_table = nullptr;
     int m_nSuccess = 0;
     int m_nFailed = 0;
-    QPoint m_dragOffset;
 };

@@ -1,12 +1,16 @@
 #include "ui/CResultPage.h"
 
+#include "engine/DisplayFormat.h"
 #include "platform/TextCodec.h"
+#include "ui/CDruiResultHost.h"
 #include "ui/CPreviewProcess.h"
 #include "ui/CRecoveryProcess.h"
 #include "ui/FileNodeMetaType.h"
+#include "ui/DRUI.h"
 #include "ui/FileTypeIcon.h"
 #include "ui/IResultPageHost.h"
 #include "ui/PreviewFormat.h"
+#include "ui/UiStyles.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -20,40 +24,15 @@
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <cstdio>
 #include <cstring>
 
 namespace {
-const char* const kButtonStyle =
-    "QPushButton{background-color: rgb(16, 78, 159); color: white; border-radius: 10px;"
-    " border: 2px groove white; border-style: outset;}"
-    "QPushButton:hover{background-color: rgb(156, 156, 156);}"
-    "QPushButton:pressed{background-color: rgb(156, 156, 156); border-style: inset;}";
-const char* const kButtonStyleNoFile =
-    "QPushButton{background-color: rgb(191, 191, 191); color: rgb(128, 128, 128); border-radius: 10px;"
-    " border: 2px groove white; border-style: outset;}"
-    "QPushButton:hover{background-color: rgb(156, 156, 156);}"
-    "QPushButton:pressed{background-color: rgb(156, 156, 156); border-style: inset;}";
-const char* const kStripStyle = "background-color: rgb(236, 246, 255);";
-
 const int kRoleCategory = Qt::UserRole;
 const int kRoleExtension = Qt::UserRole + 1;
 const int kRowHeight = 22;
 
-QString FileSizeText(long long bytes) {
-    char text[64];
-    const double b = static_cast<double>(bytes);
-    if (bytes >= (1LL << 40))
-        std::snprintf(text, sizeof text, "%.2f TB", b / static_cast<double>(1LL << 40));
-    else if (bytes >= (1LL << 30))
-        std::snprintf(text, sizeof text, "%.2f GB", b / static_cast<double>(1LL << 30));
-    else if (bytes >= (1LL << 20))
-        std::snprintf(text, sizeof text, "%.2f MB", b / static_cast<double>(1LL << 20));
-    else if (bytes < 1024)
-        std::snprintf(text, sizeof text, "%d Bytes", static_cast<int>(bytes));
-    else
-        std::snprintf(text, sizeof text, "%.2f KB", b / 1024.0);
-    return QString::fromLatin1(text);
+QString FileSizeText(unsigned long long bytes) {
+    return QString::fromStdString(GetFileSizeString(static_cast<long long>(bytes)));
 }
 
 QString NodeName(const _FILE_NODE_& node) {
@@ -66,23 +45,36 @@ QString NodeName(const _FILE_NODE_& node) {
 bool IsExtensionRow(const QTreeWidgetItem* row) { return row && row->data(0, kRoleExtension).isValid(); }
 } // namespace
 
+CResultPage::CResultPage(DRUI* owner, QWidget* parent)
+    : QWidget(parent), m_ownedHost(new CDruiResultHost(owner)), m_host(m_ownedHost.get()) {
+    InitLayout(owner);
+    connect(this, &CResultPage::BackClicked, owner, &DRUI::btnSlotBack);
+    SetResults(owner->GetSearchResults());
+}
+
 CResultPage::CResultPage(IResultPageHost* host, QWidget* parent) : QWidget(parent), m_host(host) {
+    InitLayout(nullptr);
+}
+
+CResultPage::~CResultPage() = default;
+
+void CResultPage::InitLayout(DRUI* owner) {
     RegisterFileNodeMetaType();
     m_chooseDirectory = [this]() {
         return QFileDialog::getExistingDirectory(
             this, QString(), QStringLiteral("/"),
             QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks | QFileDialog::DontUseNativeDialog);
     };
-    InitLayout();
-}
-
-void CResultPage::InitLayout() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    if (owner) {
+        layout->addWidget(owner->CreateHeaderBar(this));
+        layout->addWidget(owner->CreateHeading(this));
+    }
 
     auto* strip = new QWidget(this);
-    strip->setStyleSheet(QLatin1String(kStripStyle));
+    strip->setStyleSheet(QLatin1String(light_strip_style));
     strip->setFixedHeight(70);
     auto* stripLayout = new QHBoxLayout(strip);
     stripLayout->setContentsMargins(20, 0, 20, 0);
@@ -98,9 +90,6 @@ void CResultPage::InitLayout() {
     auto* bodyLayout = new QVBoxLayout(body);
     bodyLayout->setContentsMargins(10, 4, 10, 4);
     bodyLayout->setSpacing(4);
-    m_selectLabel = new QLabel(body);
-    m_selectLabel->setFont(QFont(QStringLiteral("Arial"), 11));
-    bodyLayout->addWidget(m_selectLabel);
 
     auto* row = new QHBoxLayout();
     row->setSpacing(6);
@@ -117,7 +106,9 @@ void CResultPage::InitLayout() {
     bodyLayout->addLayout(row, 1);
 
     auto* buttons = new QHBoxLayout();
-    buttons->addStretch(1);
+    m_selectLabel = new QLabel(body);
+    m_selectLabel->setFont(QFont(QStringLiteral("Arial"), 12, QFont::Bold));
+    buttons->addWidget(m_selectLabel, 1);
     m_btnBack = new QPushButton(QStringLiteral("Back"), body);
     m_btnRecover = new QPushButton(QStringLiteral("Recover"), body);
     for (QPushButton* b : {m_btnBack, m_btnRecover}) {
@@ -126,11 +117,12 @@ void CResultPage::InitLayout() {
         b->setCursor(Qt::PointingHandCursor);
         buttons->addWidget(b);
     }
-    m_btnBack->setStyleSheet(QLatin1String(kButtonStyle));
+    m_btnBack->setStyleSheet(QLatin1String(main_button_style));
     connect(m_btnBack, &QPushButton::clicked, this, &CResultPage::BackClicked);
     connect(m_btnRecover, &QPushButton::clicked, this, &CResultPage::btnRecovery);
     bodyLayout->addLayout(buttons);
     layout->addWidget(body, 1);
+    if (owner) layout->addWidget(owner->CreateFooterBar(this));
 
     SetResults(std::vector<__SEARCH_FILE_INFO__>());
 }
@@ -225,7 +217,7 @@ void CResultPage::UpdateTreeInfo(QTreeWidgetItem* row, int /*column*/) {
             name->setData(Qt::UserRole, data);
             name->setFlags((name->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
             name->setCheckState(Qt::Unchecked);
-            auto* size = new QTableWidgetItem(FileSizeText(static_cast<long long>(node.u64FileSize)));
+            auto* size = new QTableWidgetItem(FileSizeText(node.u64FileSize));
             size->setData(Qt::UserRole, data);
             m_table->setItem(i, 0, name);
             m_table->setItem(i, 1, size);
@@ -361,15 +353,13 @@ QString CResultPage::SelectionText(const SelectionMap& selection) {
     for (const auto& entry : selection) total += entry.second.u64FileSize;
     const int n = static_cast<int>(selection.size());
     return QStringLiteral("Select %1 in %2 %3")
-        .arg(FileSizeText(static_cast<long long>(total)))
+        .arg(FileSizeText(total))
         .arg(n)
         .arg(n >= 2 ? QStringLiteral("files") : QStringLiteral("file"));
 }
 
 void CResultPage::UpdateSelectionInfo() {
-    const bool any = !m_selection.empty();
-    m_btnRecover->setEnabled(any);
-    m_btnRecover->setStyleSheet(QLatin1String(any ? kButtonStyle : kButtonStyleNoFile));
+    SetActionButtonEnabled(m_btnRecover, !m_selection.empty());
     m_selectLabel->setText(SelectionText(m_selection));
 }
 

@@ -8,9 +8,11 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class CPreviewProcess;
+class DRUI;
 class IResultPageHost;
 class QLabel;
 class QPushButton;
@@ -24,7 +26,12 @@ class CResultPage : public QWidget {
 public:
     enum { PREVIEW_WIDTH = 720, PREVIEW_HEIGHT = 200 };
 
+    // The main window's third page: the window's header, heading and footer around
+    // the browser, its search results shown, preview and recovery run on its workers.
+    CResultPage(DRUI* owner, QWidget* parent = nullptr);
+    // The browser alone, its work run by the given host.
     CResultPage(IResultPageHost* host, QWidget* parent = nullptr);
+    ~CResultPage() override;
 
     // A new scan's hits: the tree and table are rebuilt, every row unticked, and the
     // selection emptied (records of an earlier scan belong to a destroyed engine).
@@ -66,11 +73,12 @@ public slots:
     void btnRecovery();
 
 private:
-    void InitLayout();
+    void InitLayout(DRUI* owner);
     void UpdateSelectionInfo();
     // Records behind a tree row: one extension's, or all of a category's.
     std::vector<const __SEARCH_FILE_INFO__*> RecordsUnder(QTreeWidgetItem* row) const;
 
+    std::unique_ptr<IResultPageHost> m_ownedHost;
     IResultPageHost* m_host;
     std::vector<__SEARCH_FILE_INFO__> m_results;
     CFileTypeGroups m_groups;

@@ -1,0 +1,62 @@
+#include "ui/CDruiResultHost.h"
+
+#include "ui/CDetail.h"
+#include "ui/CMyThread.h"
+#include "ui/CPreviewProcess.h"
+#include "ui/CRecoveryProcess.h"
+#include "ui/DRUI.h"
+#include "ui/SCANUI.h"
+
+#include <QDebug>
+
+void CDruiResultHost::RunPreview(CPreviewProcess& preview) {
+    m_pPreview = &preview;
+    CMyThread worker;
+    worker.SetFunc(_PreviewProcess, this);
+    SCANUI dialog;
+    dialog.SetPreviewName(preview.FileName());
+    dialog.InitSlot(m_owner, SCANUI::OPR_PREVIEW);
+    dialog.WatchWorker(&worker);
+    worker.start();
+    dialog.exec();
+    worker.wait();
+    m_pPreview = nullptr;
+}
+
+void CDruiResultHost::_PreviewProcess(void* ctx, int&) {
+    auto* self = static_cast<CDruiResultHost*>(ctx);
+    DRUI* owner = self->m_owner;
+    owner->m_bPreviewCancel = false;
+    owner->m_bPreviewFinished = false;
+    self->m_pPreview->Run(owner->GetEngine(), DRUI::PreViewCallBack, owner);
+    owner->m_bPreviewFinished = true;
+}
+
+void CDruiResultHost::RunRecovery(CRecoveryProcess& recovery, const QString& saveDir) {
+    m_pRecovery = &recovery;
+    CDetail detail;
+    SCANUI dialog;
+    dialog.SetSaveDir(saveDir);
+    dialog.SetDetailDialog(&detail);
+    QObject::connect(&dialog, &SCANUI::DetailRow, &detail, &CDetail::AddTableItem);
+    dialog.InitSlot(m_owner, SCANUI::OPR_RECOVERY);
+    CMyThread worker;
+    worker.SetFunc(_RecoveryProcess, this);
+    dialog.WatchWorker(&worker);
+    qDebug("_RecoveryProcess Start\n");
+    worker.start();
+    dialog.exec();
+    worker.wait();
+    m_pRecovery = nullptr;
+}
+
+void CDruiResultHost::_RecoveryProcess(void* ctx, int&) {
+    auto* self = static_cast<CDruiResultHost*>(ctx);
+    DRUI* owner = self->m_owner;
+    owner->m_bRecoveryCancel = false;
+    owner->m_bRecoveryFinished = false;
+    self->m_pRecovery->Run(owner->GetEngine(), DRUI::RecoveryCallBack, owner);
+    // Reports that come after the run stop at once.
+    owner->m_bRecoveryCancel = true;
+    owner->m_bRecoveryFinished = true;
+}

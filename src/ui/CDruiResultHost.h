@@ -1,0 +1,24 @@
+#pragma once
+// Runs the result page's preview and recovery on the main window's machinery:
+// a CMyThread worker behind a modal SCANUI, reporting through the window's
+// callbacks and stopping on its cancel flags.
+#include "ui/IResultPageHost.h"
+
+class DRUI;
+
+class CDruiResultHost : public IResultPageHost {
+public:
+    explicit CDruiResultHost(DRUI* owner) : m_owner(owner) {}
+
+    void RunPreview(CPreviewProcess& preview) override;
+    void RunRecovery(CRecoveryProcess& recovery, const QString& saveDir) override;
+
+    // Work functions (worker thread); ctx is the host.
+    static void _PreviewProcess(void* ctx, int& ret);
+    static void _RecoveryProcess(void* ctx, int& ret);
+
+private:
+    DRUI* m_owner;
+    CPreviewProcess* m_pPreview = nullptr;
+    CRecoveryProcess* m_pRecovery = nullptr;
+};
