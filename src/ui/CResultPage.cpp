@@ -222,8 +222,9 @@ void CResultPage::UpdateTreeInfo(QTreeWidgetItem* row, int /*column*/) {
             m_table->setItem(i, 0, name);
             m_table->setItem(i, 1, size);
             m_table->setRowHeight(i, kRowHeight);
-            if (i == 0) tableItemClick(name);
         }
+        // The preview's modal dialog lets the table repaint: it is complete by then.
+        if (m_table->rowCount() > 0) tableItemClick(m_table->item(0, 0));
     }
 
     const Qt::CheckState state = row->checkState(0);
