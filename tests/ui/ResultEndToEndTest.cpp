@@ -3,7 +3,6 @@
 // runs, the last one into a destination whose photo folder is read-only.
 // With ORVALE_SCREENSHOT_DIR set, the pages and dialogs are saved there as PNG.
 #include "ModalDriver.h"
-#include "engine/CFileRecoveryFactory.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
 #include "ui/CDetail.h"
@@ -136,12 +135,6 @@ private slots:
         DRUI w;
         w.Init();
         w.resize(1000, 660);
-        // The quick FAT engine of the factory reads the image's deleted files.
-        w.SetEngineMaker([](const _PARTITION_ITEM_& item) {
-            return CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
-                item.nDiskNo, static_cast<long long>(item.u64StartSector),
-                static_cast<long long>(item.u64EndSector + 1 - item.u64StartSector), L'C', RECOVERY_TYPE_FAST);
-        });
         w.btnSlot();
         // The image has no partition table: its volume is reached through the whole disk.
         const auto whole = w.GetDiskTree()->findItems("Whole Disk", Qt::MatchExactly | Qt::MatchRecursive);
