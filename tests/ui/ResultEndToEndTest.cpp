@@ -179,6 +179,22 @@ private slots:
         QVERIFY(page->SelectionLabel()->text().endsWith("in 2 files"));
         QVERIFY(page->RecoverButton()->isEnabled());
 
+        // Unticking a file row and ticking it again, with clicks on the table.
+        {
+            ModalDriver none([](QWidget*) {});
+            page->Tree()->setCurrentItem(Row(page, "jpg Files (2)"));
+            const QRect cell = page->Table()->visualItemRect(page->Table()->item(1, 0));
+            const QPoint box(cell.left() + 10, cell.center().y());
+            QTest::mouseClick(page->Table()->viewport(), Qt::LeftButton, Qt::NoModifier, box);
+            QCOMPARE(page->Table()->item(1, 0)->checkState(), Qt::Unchecked);
+            QCOMPARE(photo->checkState(0), Qt::PartiallyChecked);
+            QVERIFY(page->SelectionLabel()->text().endsWith("in 1 file"));
+            Shot(&w, "result-partial");
+            QTest::mouseClick(page->Table()->viewport(), Qt::LeftButton, Qt::NoModifier, box);
+            QCOMPARE(photo->checkState(0), Qt::Checked);
+        }
+        QCOMPARE(page->Selection().size(), size_t(2));
+
         const std::string dest = m_dir.path() + "/dest";
         QCOMPARE(RunCommand("mkdir -p '" + dest + "'"), 0);
         RecoveryRun first, second;
