@@ -10,7 +10,6 @@ class DetailTest : public QObject {
 private slots:
     void failuresOnTopInRed();
     void reasonOfASystemError();
-    void startsEmpty();
 };
 
 void DetailTest::failuresOnTopInRed() {
@@ -38,15 +37,6 @@ void DetailTest::reasonOfASystemError() {
     detail.AddTableItem("/ro/photo/a.jpg", EACCES);
     QVERIFY(detail.Table()->item(0, 1)->text().startsWith("Failed ("));
     QVERIFY(detail.Table()->item(0, 1)->text().contains(QString::fromLocal8Bit(std::strerror(EACCES))));
-}
-
-void DetailTest::startsEmpty() {
-    CDetail detail;
-    QCOMPARE(detail.Table()->rowCount(), 0);
-    QCOMPARE(detail.Table()->columnCount(), 2);
-    QCOMPARE(detail.LabelText(), QString("  Recovery Detail\n  Sucess:0 Failed:0\n"));
-    QCOMPARE(detail.size(), QSize(600, 400));
-    QVERIFY(detail.windowFlags() & Qt::FramelessWindowHint);
 }
 
 QTEST_MAIN(DetailTest)
