@@ -161,8 +161,12 @@ int CFastNtfsRecovery::FastScanDevice() {
         }
         const uint64_t runSector = m_u64StartSector + static_cast<uint64_t>(runCluster) * spc;
         const uint64_t chunkSectors = static_cast<uint64_t>(m_nRecordBufSize / m_nBytesPerSector);
-        for (uint64_t read = 0; read < runSectors;) {
-            const uint64_t count = std::min(chunkSectors, runSectors - read);
+        // A damaged runlist may claim clusters beyond the volume: those are not walked.
+        const uint64_t volumeEnd = m_u64StartSector + m_u64SectorCount;
+        const uint64_t inside = runSector < volumeEnd ? std::min(runSectors, volumeEnd - runSector) : 0;
+        done += runSectors - inside;
+        for (uint64_t read = 0; read < inside;) {
+            const uint64_t count = std::min(chunkSectors, inside - read);
             // An unreadable chunk (bad sectors, a truncated image) costs its records
             // only: the scan goes on and finishes with what it found.
             int rc = ReadFileAndParseRecordInfo(static_cast<long long>(runSector + read), static_cast<int>(count));

@@ -258,3 +258,43 @@ TEST(FastNtfsDamage, RecordsOfNoiseAreSurvived) {
         ASSERT_EQ(0, engine.BuildBitMapInfo());
     }
 }
+
+TEST(FastNtfsDamage, AnMftRunlistReachingPastTheVolumeIsCut) {
+    StoreTestEnv env;
+    TempDir dir("orvale-ntfs-mftrun");
+    NtfsImageSynthetic vol(512, 8, 1024, 64);
+    vol.AddRoot();
+    // $MFT: its 16 real clusters, then four billion clusters far outside the volume.
+    NtfsImageRecord mft(0, 1, 1024);
+    mft.AddFileName(5, u"$MFT", 3);
+    mft.AddNonResident(0x80, EncodeNtfsRunList({{16, 4}, {0xFFFFFFFFull, 1000000}}), 64 * 1024, 0, 16 * 4096);
+    vol.SetRecord(0, mft.Finish());
+    NtfsImageRecord file(20, 0, 1024);
+    file.AddFileName(5, u"kept.txt", 1);
+    file.AddResidentData({'o', 'k'});
+    vol.SetRecord(20, file.Finish());
+    const std::string image = dir.file("runs.img");
+    vol.Save(image);
+
+    struct Seen {
+        int calls = 0;
+        int last = -1;
+    } seen;
+    CFastNtfsRecovery engine;
+    std::wstring path = Wide(image);
+    ASSERT_EQ(0, engine.Init(&path[0], L'C'));
+    engine.InitCallBack(
+        [](void* p, int progress, int, int, uint64_t, uint64_t, uint64_t, wchar_t*) {
+            static_cast<Seen*>(p)->calls++;
+            static_cast<Seen*>(p)->last = progress;
+            return 0;
+        },
+        nullptr, &seen, 100);
+    ASSERT_EQ(0, engine.ScanDevice(nullptr));
+    EXPECT_EQ(100, seen.last);
+    EXPECT_LT(seen.calls, 10) << "no walk over clusters that do not exist";
+    std::vector<ListedNode> files, folders;
+    WalkResultTree(engine, nullptr, 0, "", files, folders);
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ("kept.txt", files[0].path);
+}
