@@ -195,3 +195,36 @@ TEST(ProfessionalFatRealBootSector, IntactVolumeKeepsItsOwnGeometryFirst) {
     ASSERT_EQ(1u, hits.size());
     EXPECT_EQ(Sha256Hex(data), DeepFatImageRecover(engine, hits[0].node, dir.file("out.bin")));
 }
+
+TEST(ProfessionalFatRealBootSector, IntactFat16FilesItsRootUnderClusterZero) {
+    ORVALE_REQUIRE_TOOL("mkfs.vfat");
+    ORVALE_REQUIRE_TOOL("mcopy");
+    StoreTestEnv env;
+    TempDir dir("deepfat-real16");
+    ScopedEnv diskDir("ORVALE_DISK_DIR", dir.path());
+    FatImageBuilder vol(dir.file("disk0"), 16, 16384, 4);
+    ASSERT_TRUE(vol.ok());
+    auto top = RandomBytes(3000, 72), inner = RandomBytes(5000, 73);
+    ASSERT_TRUE(vol.PutFile("/top level.bin", top));
+    ASSERT_TRUE(vol.MakeDir("/Folder"));
+    ASSERT_TRUE(vol.PutFile("/Folder/inner file.bin", inner));
+    const uint64_t sectors = ReadFileBytes(vol.path()).size() / 512;
+
+    CProfessionalFatRecovery engine;
+    ASSERT_EQ(0, engine.Init(0, 0, static_cast<long long>(sectors), L'C'));
+    ASSERT_EQ(0, DeepFatImageScan(engine, vol.path(), 0, sectors));
+    EXPECT_TRUE(engine.HasRealDbr());
+    EXPECT_EQ(0u, engine.GetRootClusterNO());
+    auto found = DeepFatImageListFiles(engine);
+    auto a = DeepFatImageFind(found, "top level.bin");
+    auto b = DeepFatImageFind(found, "Folder/inner file.bin");
+    ASSERT_EQ(1u, a.size());
+    ASSERT_EQ(1u, b.size());
+    EXPECT_EQ(Sha256Hex(top), DeepFatImageRecover(engine, a[0].node, dir.file("a")));
+    EXPECT_EQ(Sha256Hex(inner), DeepFatImageRecover(engine, b[0].node, dir.file("b")));
+    std::vector<_FILE_NODE_> list;
+    ASSERT_EQ(0, engine.GetChildrenFileNode(nullptr, 0, list));
+    bool folderOnTop = false;
+    for (const auto& n : list) folderOnTop |= std::strcmp(n.szFileName, "Folder") == 0;
+    EXPECT_TRUE(folderOnTop);
+}
