@@ -30,15 +30,13 @@ struct __UNDEAL_FILE__ {
     std::vector<uint8_t> buf;
 };
 
-#pragma pack(push, 4)
 // A file entry met before any geometry explained its directory. In the node,
 // nFileIndex holds the directory's cluster and u64RecordSector the parsed sector.
 struct __NO_DBR_FILE_NODE__ {
     uint32_t bDealt;
     _FILE_NODE_ node;
 };
-#pragma pack(pop)
-static_assert(sizeof(__NO_DBR_FILE_NODE__) == 348, "held file record");
+// Kept in memory only, so the node keeps its natural alignment.
 
 // A subdirectory entry: its node (nFileIndex = parent cluster, nClusterNO = its
 // own cluster) and the geometry it was found under (zeros when none).
