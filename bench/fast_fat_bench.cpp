@@ -13,16 +13,16 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
-    FAT_IMAGE_SYNTH_SPEC spec;
-    spec.nFolders = argc > 1 ? std::atoi(argv[1]) : 1000;
-    spec.nFilesPerFolder = argc > 2 ? std::atoi(argv[2]) : 100;
-    spec.nFileBytes = 300;
-    spec.nDeleteEvery = 2;
+    FAT_IMAGE_SYNTH_LAYOUT layout;
+    layout.nFolders = argc > 1 ? std::atoi(argv[1]) : 1000;
+    layout.nFilesPerFolder = argc > 2 ? std::atoi(argv[2]) : 100;
+    layout.nFileBytes = 300;
+    layout.nDeleteEvery = 2;
     TempDir dir("fastfatbench");
     ScopedEnv support("ORVALE_SUPPORT_DIR", dir.file("support"));
     const std::string image = dir.file("bench.img");
     FAT_IMAGE_SYNTH_RESULT made;
-    if (!SynthesizeFat32Image(image, spec, &made)) {
+    if (!SynthesizeFat32Image(image, layout, &made)) {
         std::fprintf(stderr, "cannot write %s\n", image.c_str());
         return 1;
     }

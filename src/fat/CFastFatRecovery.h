@@ -119,7 +119,6 @@ private:
     SearchCallBack m_pSearchCallBack = nullptr;
     void* m_pSearchParam = nullptr;
 
-private:
     FAST_FAT_GEOMETRY m_Geometry;
     bool m_bGeometryValid = false;
     std::set<uint32_t> m_FoundDirSet;          // membership of m_FoundDirVec

@@ -176,3 +176,52 @@ TEST(FastFatScanControl, FactoryGivesTheQuickEngineForFatAreas) {
     ASSERT_NE(fat, nullptr);
     EXPECT_EQ(fat->GetDeviceFileSystemType(), 1);
 }
+
+// The path form reads the geometry too, so a scan after it works.
+TEST(FastFatScanControl, OpenedByPathScansLikeByDisk) {
+    ORVALE_REQUIRE_TOOL("mkfs.vfat");
+    StoreTestEnv env;
+    TempDir dir("fastfat");
+    FatImageBuilder img(dir.file("v.img"), 16, 16384, 4);
+    ASSERT_TRUE(img.ok());
+    const std::vector<uint8_t> data = RandomBytes(5000, 2);
+    ASSERT_TRUE(img.PutFile("/Gone file.txt", data));
+    ASSERT_TRUE(img.DeleteFile("/Gone file.txt"));
+    std::wstring path = Utf8ToWide(img.path().c_str());
+    std::unique_ptr<IFileRecoveryParse> engine(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+        const_cast<wchar_t*>(path.c_str()), L'C', RECOVERY_TYPE_FAST));
+    ASSERT_NE(engine, nullptr);
+    ASSERT_EQ(engine->ScanDevice(nullptr), 0);
+    std::vector<_FILE_NODE_> top;
+    ASSERT_EQ(engine->GetChildrenFileNode(nullptr, 0, top), 0);
+    ASSERT_EQ(top.size(), 1u);
+    std::wstring out = Utf8ToWide(dir.file("out.txt").c_str());
+    ASSERT_EQ(engine->SaveFileData(&top[0], const_cast<wchar_t*>(out.c_str()), 0), 0);
+    EXPECT_EQ(Sha256File(dir.file("out.txt")), Sha256Hex(data));
+    EXPECT_EQ(engine->GetChildrenFileNode(nullptr, 1, top), 87);
+}
+
+// A boot sector that describes no volume is refused instead of being divided by.
+TEST(FastFatScanControl, ImpossibleGeometryIsRefused) {
+    StoreTestEnv env;
+    TempDir dir("fastfat");
+    std::vector<uint8_t> image(1024 * 1024, 0);
+    image[0x0B] = 0x00; image[0x0C] = 0x02; // 512 bytes per sector
+    image[0x0D] = 0;                        // no sectors per cluster
+    image[0x0E] = 1;
+    image[0x10] = 2;
+    image[0x16] = 8;
+    image[0x13] = 0x00; image[0x14] = 0x08;
+    WriteFileBytes(dir.file("bad.img"), image);
+    FastFatOpened o = OpenFastFat(dir.file("bad.img"));
+    EXPECT_EQ(o.initResult, 87);
+    EXPECT_EQ(o.engine->ScanDevice(nullptr), 87);
+    EXPECT_EQ(o.engine->BuildBitMapInfo(), 87);
+    uint64_t sector = 0, count = 5;
+    EXPECT_EQ(o.engine->GetUnUsedSectorCount(sector, count), 0);
+    EXPECT_EQ(count, 5u) << "no map: the arguments are left alone";
+
+    FastFatOpened missing = OpenFastFat(dir.file("does-not-exist.img"), 0, 100);
+    EXPECT_NE(missing.initResult, 0);
+    EXPECT_EQ(missing.engine->GetLostFileCount(), 0);
+}

@@ -13,13 +13,13 @@
 TEST(FastFatSynth, ListsEveryDeletedFileOfALargerTree) {
     StoreTestEnv env;
     TempDir dir("fastfatsynth");
-    FAT_IMAGE_SYNTH_SPEC spec;
-    spec.nFolders = 40;
-    spec.nFilesPerFolder = 30;
-    spec.nFileBytes = 1500; // three clusters each
-    spec.nDeleteEvery = 3;
+    FAT_IMAGE_SYNTH_LAYOUT layout;
+    layout.nFolders = 40;
+    layout.nFilesPerFolder = 30;
+    layout.nFileBytes = 1500; // three clusters each
+    layout.nDeleteEvery = 3;
     FAT_IMAGE_SYNTH_RESULT made;
-    ASSERT_TRUE(SynthesizeFat32Image(dir.file("synth.img"), spec, &made));
+    ASSERT_TRUE(SynthesizeFat32Image(dir.file("synth.img"), layout, &made));
     ASSERT_EQ(made.u64DeletedFiles, 40u * 10);
 
     FastFatOpened o = OpenFastFat(dir.file("synth.img"));
@@ -27,9 +27,9 @@ TEST(FastFatSynth, ListsEveryDeletedFileOfALargerTree) {
     ASSERT_EQ(o.engine->ScanDevice(nullptr), 0);
     std::map<std::string, _FILE_NODE_> tree = FastFatTree(*o.engine);
     std::set<std::string> expected, listed;
-    for (int f = 0; f < spec.nFolders; ++f) {
+    for (int f = 0; f < layout.nFolders; ++f) {
         expected.insert(FatImageSynthFolderName(f));
-        for (int i = 0; i < spec.nFilesPerFolder; i += spec.nDeleteEvery)
+        for (int i = 0; i < layout.nFilesPerFolder; i += layout.nDeleteEvery)
             expected.insert(FatImageSynthFolderName(f) + "/" + FatImageSynthFileName(f, i));
     }
     for (auto& [path, node] : tree) listed.insert(path);
@@ -42,7 +42,7 @@ TEST(FastFatSynth, ListsEveryDeletedFileOfALargerTree) {
         std::wstring out = Utf8ToWide(dir.file("out.txt").c_str());
         ASSERT_EQ(o.engine->SaveFileData(&tree.at(path), const_cast<wchar_t*>(out.c_str()), 0), 0);
         std::vector<uint8_t> got = ReadFileBytes(dir.file("out.txt"));
-        ASSERT_EQ(got.size(), spec.nFileBytes);
+        ASSERT_EQ(got.size(), layout.nFileBytes);
         for (size_t k = 0; k < got.size(); ++k) ASSERT_EQ(got[k], uint8_t(k * 31 + 27 * 7 + uint32_t(f))) << path << k;
     }
 }
