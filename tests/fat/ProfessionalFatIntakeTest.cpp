@@ -159,3 +159,29 @@ TEST_F(ProfessionalFatIntake, DeletedFolderGetsItsHighWordFromTheFolderThatPoint
 
     EXPECT_EQ(Sha256Hex(data), Recover("LostFolder20/!ub/!n.bin"));
 }
+
+TEST_F(ProfessionalFatIntake, LongNameSplitAcrossHeldSectorsIsJoinedAtTheEnd) {
+    DeepFatImageCraft img(2000);
+    // The root (by its label) comes before any folder that could explain it: both
+    // of its sectors are held, and the run opened in the first continues in the second.
+    std::vector<DeepFatEntry> root = {C::Entry("MYDISK     ", 0x08, 0, 0)};
+    for (int i = 0; i < 13; ++i) {
+        char nm[12];
+        std::snprintf(nm, sizeof nm, "R%02d     TXT", i);
+        root.push_back(C::File(nm, 0, 0));
+    }
+    auto ln = C::LongName("Held Long Name File.bin", "HELDLO~1BIN");
+    ASSERT_EQ(2u, ln.size());
+    root.insert(root.end(), ln.begin(), ln.end());
+    img.PutEntries(Sec(2), 0, root);
+    img.PutEntries(Sec(2) + 1, 0, {C::File("HELDLO~1BIN", 60, 900)});
+    img.PutDir(1000, 10, 0, {C::File("A       TXT", 30, 10)});
+    img.PutDir(1080, 20, 0, {C::File("B       BIN", 40, 10)});
+    auto data = RandomBytes(900, 23);
+    img.PutData(Sec(60), data);
+    Scan(img);
+
+    EXPECT_EQ(Sha256Hex(data), Recover("Held Long Name File.bin"));
+    EXPECT_TRUE(DeepFatImageFind(found, "heldlo~1.bin").empty());
+    EXPECT_EQ(1u, DeepFatImageFind(found, "r12.txt").size());
+}
