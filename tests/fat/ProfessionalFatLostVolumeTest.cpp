@@ -96,6 +96,8 @@ TEST(ProfessionalFatLostVolume, Fat32RebuiltFromDirectoriesAtAnOffset) {
     ASSERT_TRUE(vol.MakeDir("/Docs/Nested/Deeper"));
     ASSERT_TRUE(vol.PutFile("/Docs/Nested/Deeper/deep file.bin", deep));
     ASSERT_TRUE(vol.PutFile("/Docs/deleted note.txt", note));
+    std::vector<uint8_t> report = RandomBytes(2600, 10);
+    ASSERT_TRUE(vol.PutFile("/Docs/\xe6\x8a\xa5\xe5\x91\x8a final.txt", report)); // a CJK long name, in UTF-8
     ASSERT_TRUE(vol.MakeDir("/Old"));
     ASSERT_TRUE(vol.PutFile("/Old/gone1.txt", gone1));
     ASSERT_TRUE(vol.PutFile("/Old/Gone Two.bin", gone2));
@@ -141,6 +143,7 @@ TEST(ProfessionalFatLostVolume, Fat32RebuiltFromDirectoriesAtAnOffset) {
         {"Docs/", "A Very Long Document Name For Testing.txt", longdoc},
         {"Docs/Nested/Deeper/", "deep file.bin", deep},
         {"Docs/", "deleted note.txt", note},
+        {"Docs/", Unicode2Ansi(L"\u62a5\u544a final.txt"), report},
         // An 8.3 name has no long-name entries: deleted, its first letter is gone.
         {"Old/", "!one1.txt", gone1},
         {"Old/", "Gone Two.bin", gone2},
