@@ -10,6 +10,7 @@
 #include "platform/Portability.h"
 #include "platform/TextCodec.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -99,10 +100,16 @@ int CProfessionalNtfsRecovery::OpenCommon(const char* path, uint64_t startSector
     const uint64_t limit = startSector + sectorCount;
     int rc = byDisk ? m_DiskReader.Init(diskNo, limit) : m_DiskReader.Init(Utf8ToWide(path).c_str(), limit);
 
-    std::vector<unsigned char> boot(kBootReadBytes);
-    const ssize_t got = ::pread(m_hDevice, boot.data(), boot.size(), static_cast<off_t>(startSector * 512));
-    if (got != kBootReadBytes) return got < 0 ? errno : 30;
-    if (rc == 0 && IsNtfs(boot.data())) {
+    // The boot area only seeds the $MFT registry. A deep scan is often wanted
+    // precisely because it is unreadable or too short, so that is no failure.
+    std::vector<unsigned char> boot(kBootReadBytes, 0);
+    unsigned got = 0;
+    const int bootSectors = static_cast<int>(std::min<uint64_t>(kBootReadBytes / 512, sectorCount));
+    if (rc == 0 && bootSectors > 0)
+        m_DiskReader.ReadData(boot.data(), bootSectors, static_cast<long long>(startSector), 512, &got);
+    if (rc == 0 && got == 0) OrvaleLog("ProfessionalNtfs: boot area of sector %llu unreadable\n",
+                                       static_cast<unsigned long long>(startSector));
+    if (rc == 0 && got > 0 && IsNtfs(boot.data())) {
         // An intact boot sector knows where its $MFT is and how big its clusters are.
         ByteView b(boot.data(), boot.size());
         const unsigned spc = b.u8(NTFS_BOOT_SECTORS_PER_CLUSTER);

@@ -8,6 +8,7 @@
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
 #include "ntfs/CProfessionalNtfsRecovery.h"
+#include "platform/CDiskReader.h"
 #include "platform/PathHelpers.h"
 #include "platform/TextCodec.h"
 
@@ -285,6 +286,35 @@ TEST_F(ProfessionalNtfsEngineTest, HostileRecordsNeverStopThePass) {
     wchar_t tmp[256] = {};
     EXPECT_NE(0, m_engine.PreView(&copy, tmp, buf.data(), len, nullptr, nullptr));
     EXPECT_EQ(0, len);
+}
+
+TEST_F(ProfessionalNtfsEngineTest, AnUnreadableBootAreaDoesNotStopTheScan) {
+    NewDisk(8192);
+    const std::vector<uint8_t> text = {'o', 'k'};
+    Put(64 + 80, FileRecord(40, 1, 5, u"kept.txt", &text));
+    WriteFileBytes(m_dir->file("disk0"), m_disk);
+    {
+        // A bad first sector is why deep scans are run at all.
+        CDiskReader::SetFailingSectorsForTesting({0});
+        CProfessionalNtfsRecovery engine;
+        const int rc = engine.Init(0, 0, 8192, L'C');
+        CDiskReader::SetFailingSectorsForTesting({});
+        EXPECT_EQ(0, rc);
+    }
+    Scan();
+    ASSERT_NE(nullptr, Node("kept.txt"));
+    int rc = -1;
+    EXPECT_EQ(text, Save(Node("kept.txt"), &rc));
+
+    // An area too small for the boot read, and a disk that does not exist.
+    CProfessionalNtfsRecovery tiny;
+    EXPECT_EQ(0, tiny.Init(0, 8190, 2, L'C'));
+    CProfessionalNtfsRecovery missing;
+    EXPECT_NE(0, missing.Init(7, 0, 100, L'C'));
+    EXPECT_EQ(0, missing.GetLostFileCount());
+    std::vector<_FILE_NODE_> none;
+    EXPECT_EQ(0, missing.GetChildrenFileNode(nullptr, 0, none));
+    EXPECT_TRUE(none.empty());
 }
 
 TEST_F(ProfessionalNtfsEngineTest, NonResidentDataHolesAndShortRuns) {
