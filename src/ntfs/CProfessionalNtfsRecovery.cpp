@@ -138,6 +138,7 @@ int CProfessionalNtfsRecovery::InitProfessionalScan(wchar_t* logName) {
     m_mapParentBySector.clear();
     delete m_pScanResult;
     m_pScanResult = new CScanResultFileManager();
+    m_bStoreDirty = false;
     if (m_pSearchCallBack) m_pScanResult->InitSearchCallBack(m_pSearchCallBack, m_pSearchParam);
     if (logName && logName[0]) {
         m_strStoreName = Unicode2Ansi(logName);
@@ -274,6 +275,7 @@ void CProfessionalNtfsRecovery::RegisterMftRecord(const unsigned char* record, u
 }
 
 _FILE_NODE_* CProfessionalNtfsRecovery::FillFileNode(const NTFS_FILE_NAME_INFO& fn, int isDir) {
+    m_bStoreDirty = true;
     _FILE_NODE_* node = reinterpret_cast<_FILE_NODE_*>(m_pScanResult->CreateFileNode(sizeof(_FILE_NODE_)));
     if (!node) return nullptr;
     std::memset(node, 0, sizeof *node);
@@ -292,6 +294,7 @@ _FILE_NODE_* CProfessionalNtfsRecovery::FillFileNode(const NTFS_FILE_NAME_INFO& 
 }
 
 void CProfessionalNtfsRecovery::AddLostFolder(uint32_t number) {
+    m_bStoreDirty = true;
     _FILE_NODE_* node = reinterpret_cast<_FILE_NODE_*>(m_pScanResult->CreateFileNode(sizeof(_FILE_NODE_)));
     if (!node) return;
     std::memset(node, 0, sizeof *node);
@@ -428,15 +431,22 @@ int CProfessionalNtfsRecovery::ParseProfessionalRecordVec() {
         }
         result = ParseProfessionalRecordInfo(record, sector, 1, entry.nRecordIndex);
     }
-    m_pScanResult->FlushBufToFile();
+    FlushStore();
     return result;
+}
+
+void CProfessionalNtfsRecovery::FlushStore() {
+    // A flush rewrites the whole relation map: only when something was added.
+    if (!m_pScanResult || !m_bStoreDirty) return;
+    m_pScanResult->FlushBufToFile();
+    m_bStoreDirty = false;
 }
 
 int CProfessionalNtfsRecovery::GetChildrenFileNode(_FILE_NODE_* parent, unsigned level, std::vector<_FILE_NODE_>& out) {
     if (!m_pScanResult) return 0;
     if (!parent && level != 0) return 87;
     const uint32_t key = parent && parent->nClusterNO ? parent->nClusterNO : NTFS_ROOT_RECORD;
-    m_pScanResult->FlushBufToFile();
+    FlushStore();
     return m_pScanResult->GetChildrenFileNode((uint64_t(level) << 32) | key, out);
 }
 
@@ -444,7 +454,7 @@ int CProfessionalNtfsRecovery::GetChildrenFileCount(_FILE_NODE_* parent, unsigne
     if (!m_pScanResult) return 0;
     if (!parent && level != 0) return 87;
     const uint32_t key = parent && parent->nClusterNO ? parent->nClusterNO : NTFS_ROOT_RECORD;
-    m_pScanResult->FlushBufToFile();
+    FlushStore();
     return m_pScanResult->GetChildrenFileCount((uint64_t(level) << 32) | key, count);
 }
 
@@ -454,7 +464,7 @@ int CProfessionalNtfsRecovery::GetLostFileCount() {
 
 int CProfessionalNtfsRecovery::GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path, int size) {
     if (!m_pScanResult) return 87;
-    m_pScanResult->FlushBufToFile();
+    FlushStore();
     return m_pScanResult->GetParentDirPath(node, path, size);
 }
 

@@ -85,6 +85,7 @@ public:
 private:
     int OpenCommon(const char* path, uint64_t startSector, uint64_t sectorCount, bool byDisk, int diskNo);
     void RegisterMftRecord(const unsigned char* record, uint64_t sector);
+    void FlushStore();
     int ReadRecord(uint64_t sector, unsigned char* record);
     int ParseProfessionalRecordInfo(unsigned char* record, unsigned long long sector, int pass, unsigned int dirIndex);
     _FILE_NODE_* FillFileNode(const NTFS_FILE_NAME_INFO& fn, int isDir);
@@ -121,6 +122,7 @@ private:
     CDiskReader m_DiskReader;
     CNtfsParse m_NtfsParse;
     CScanResultFileManager* m_pScanResult;
+    bool m_bStoreDirty = false;   // records or relations added since the last flush
     std::string m_strStoreName;
     int m_nPercent;
     ScanCallBack m_pScanCallBack;
