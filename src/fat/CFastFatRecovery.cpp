@@ -302,6 +302,10 @@ void CFastFatRecovery::RecordDir(const FASTFAT_DIR_ITEM& item, uint32_t currentD
     node.bIsHealth = 1;
     node.nFileIndex = currentDir; // the parent's cluster until the folder is stored
     node.nClusterNO = cluster;
+    // A live entry for the cluster outranks a stale deleted one: the cluster now
+    // belongs to a live folder, whose live files must not be taken for deleted ones.
+    auto known = m_DirMap.find(cluster);
+    if (known != m_DirMap.end() && known->second.nReserved == 0 && node.nReserved == 1) return;
     m_DirQueue.push(cluster);
     m_DirMap[cluster] = node;
 }

@@ -194,5 +194,25 @@ TEST_P(FastFatDamage, TwoEntriesForOneFolderReadItOnce) {
     EXPECT_EQ(copies, 1);
 }
 
+TEST_P(FastFatDamage, StaleDeletedEntryForALiveFolderChangesNothing) {
+    // A deleted entry left from an older folder whose cluster the live "Docs" now uses.
+    const FatImageBuilder& img = scenario->image();
+    FatImageBuilder damaged(copy, GetParam());
+    const uint64_t docs = img.FindShortEntry("DOCS       ");
+    ASSERT_NE(docs, 0u);
+    std::vector<uint8_t> entry = img.ReadBytes(docs, 32);
+    entry[0] = 0xE5;
+    entry[1] = 'L';
+    const auto [end, room] = RootEnd(img, GetParam(), scenario->ClusterBytes());
+    ASSERT_GE(room, 32u);
+    ASSERT_TRUE(damaged.Patch(end, entry));
+
+    std::map<std::string, _FILE_NODE_> tree = ScanDamaged();
+    EXPECT_EQ(tree.size(), intactTree.size());
+    EXPECT_EQ(tree.count("Docs/Report final.docx"), 0u) << "a live file is not a deleted one";
+    ASSERT_EQ(tree.count("Docs"), 1u);
+    EXPECT_EQ(tree.at("Docs").nReserved, 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Fat16And32, FastFatDamage, ::testing::Values(16, 32),
                          [](const ::testing::TestParamInfo<int>& i) { return "FAT" + std::to_string(i.param); });
