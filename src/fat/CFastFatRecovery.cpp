@@ -258,9 +258,7 @@ void CFastFatRecovery::FillCommonFields(_FILE_NODE_& node, const FAT32_Entry& e,
     std::snprintf(node.szFileName, sizeof node.szFileName, "%s", name);
 }
 
-void CFastFatRecovery::RecordFile(const FASTFAT_DIR_ITEM& item, uint32_t currentDir, uint64_t entrySector,
-                                  bool dirDeleted) {
-    (void)dirDeleted;
+void CFastFatRecovery::RecordFile(const FASTFAT_DIR_ITEM& item, uint32_t currentDir, uint64_t entrySector) {
     const FAT32_Entry& e = item.entry;
     uint32_t cluster = e.DIR_FstClusLO;
     if (m_nFatType == 1) {
@@ -383,7 +381,7 @@ int CFastFatRecovery::InitDirInfo(uint32_t dirCluster) {
             const uint64_t entrySector = sector + item.nOffset / bps;
             switch (item.nKind) {
             case FASTFAT_ITEM_FILE:
-                if (item.bDeleted || deleted) RecordFile(item, currentDir, entrySector, deleted);
+                if (item.bDeleted || deleted) RecordFile(item, currentDir, entrySector);
                 break;
             case FASTFAT_ITEM_DOT:
                 currentDir = m_nFatType == 1 ? FatEntryCluster(&item.entry) : item.entry.DIR_FstClusLO;

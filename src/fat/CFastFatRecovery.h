@@ -78,7 +78,7 @@ private:
     int ReadFatWindow(uint64_t byteOffset);
     bool IsDataCluster(uint32_t cluster) const { return cluster >= 2 && cluster < m_Geometry.nClusterCount + 2; }
     int Report(int progress, int remaindSecond);
-    void RecordFile(const FASTFAT_DIR_ITEM& item, uint32_t currentDir, uint64_t entrySector, bool dirDeleted);
+    void RecordFile(const FASTFAT_DIR_ITEM& item, uint32_t currentDir, uint64_t entrySector);
     void RecordDir(const FASTFAT_DIR_ITEM& item, uint32_t currentDir, uint64_t entrySector, bool dirDeleted);
     void MarkFoundDirChain(uint32_t dir);
     void FillCommonFields(_FILE_NODE_& node, const FAT32_Entry& e, uint64_t entrySector, const char* name) const;
