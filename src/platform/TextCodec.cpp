@@ -120,10 +120,18 @@ size_t WideLength(const wchar_t* s, long srcLen) {
     return n;
 }
 
-std::mutex g_mapMutex;
-std::string g_codePage;
-iconv_t g_startupToUnicode = reinterpret_cast<iconv_t>(-1);
-iconv_t g_startupFromUnicode = reinterpret_cast<iconv_t>(-1);
+// The start-up converters live as long as the process and are closed at its end.
+struct StartupMap {
+    std::mutex mutex;
+    std::string codePage;
+    iconv_t toUnicode = reinterpret_cast<iconv_t>(-1);
+    iconv_t fromUnicode = reinterpret_cast<iconv_t>(-1);
+    ~StartupMap() {
+        if (toUnicode != reinterpret_cast<iconv_t>(-1)) iconv_close(toUnicode);
+        if (fromUnicode != reinterpret_cast<iconv_t>(-1)) iconv_close(fromUnicode);
+    }
+};
+StartupMap g_startup;
 } // namespace
 
 long inner_uni2str(char* dst, const wchar_t* src, long dstSize, long srcLen) {
@@ -170,15 +178,15 @@ std::wstring Ansi2Unicode(const char* src) {
 }
 
 int inner_initUnicodeMap(const char* codePage) {
-    std::lock_guard<std::mutex> lock(g_mapMutex);
-    g_codePage = codePage ? codePage : "";
-    if (g_startupToUnicode != reinterpret_cast<iconv_t>(-1)) return 0;
-    g_startupToUnicode = iconv_open("UNICODELITTLE", g_codePage.c_str());
-    if (g_startupToUnicode == reinterpret_cast<iconv_t>(-1)) return -1;
-    g_startupFromUnicode = iconv_open(g_codePage.c_str(), "UNICODELITTLE");
-    if (g_startupFromUnicode == reinterpret_cast<iconv_t>(-1)) {
-        iconv_close(g_startupToUnicode);
-        g_startupToUnicode = reinterpret_cast<iconv_t>(-1);
+    std::lock_guard<std::mutex> lock(g_startup.mutex);
+    g_startup.codePage = codePage ? codePage : "";
+    if (g_startup.toUnicode != reinterpret_cast<iconv_t>(-1)) return 0;
+    g_startup.toUnicode = iconv_open("UNICODELITTLE", g_startup.codePage.c_str());
+    if (g_startup.toUnicode == reinterpret_cast<iconv_t>(-1)) return -1;
+    g_startup.fromUnicode = iconv_open(g_startup.codePage.c_str(), "UNICODELITTLE");
+    if (g_startup.fromUnicode == reinterpret_cast<iconv_t>(-1)) {
+        iconv_close(g_startup.toUnicode);
+        g_startup.toUnicode = reinterpret_cast<iconv_t>(-1);
         return -1;
     }
     return 0;
