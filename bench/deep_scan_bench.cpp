@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     ScopedEnv support("ORVALE_SUPPORT_DIR", dir.file("support"));
     const std::string image = dir.file("bench.img");
 
-    FAT_IMAGE_SYNTH_SPEC spec;
+    FAT_IMAGE_SYNTH_LAYOUT spec;
     spec.nFolders = 500;
     spec.nFilesPerFolder = 100;
     spec.nFileBytes = 3000;
