@@ -18,15 +18,6 @@ CRecoveryProcess::CRecoveryProcess(const SelectionMap& selection, const QString&
       m_nSaved(0),
       m_nRejected(0) {}
 
-std::string CRecoveryProcess::TargetPath(const std::string& saveDir, const char* fileName) {
-    char folder[16] = {0};
-    GetDirTypeByFileName(fileName, folder);
-    std::string target = saveDir + "/" + folder + "/" + fileName;
-    // A cut path would name another file; it is refused instead.
-    if (target.size() >= TARGET_PATH_SIZE) return std::string();
-    return target;
-}
-
 std::vector<wchar_t> CRecoveryProcess::FreeTargetName(const std::string& target) {
     // Room for the "(n)" an existing name gets, so that a cut is seen rather than used.
     std::vector<wchar_t> wide(2 * TARGET_PATH_SIZE, L'\0');
@@ -49,25 +40,20 @@ int CRecoveryProcess::Run(IFileRecoveryParse* engine, RecoveryCallBack callback,
         char folder[16] = {0};
         GetDirTypeByFileName(node.szFileName, folder);
         QDir().mkdir(m_saveDirText + "/" + QString::fromLatin1(folder) + "/");
-        std::string target = TargetPath(m_saveDir, node.szFileName);
-        if (target.empty() || !engine) {
+        const std::string target = m_saveDir + "/" + folder + "/" + node.szFileName;
+        // A path cut to the engines' limit would name another file: such files are refused.
+        std::vector<wchar_t> wideTarget;
+        int refusal = 0;
+        if (!engine)
+            refusal = 87;
+        else if (target.size() >= TARGET_PATH_SIZE || (wideTarget = FreeTargetName(target)).empty())
+            refusal = ENAMETOOLONG;
+        if (refusal != 0) {
             ++m_nRejected;
-            std::wstring shown = Ansi2Unicode((m_saveDir + "/" + folder + "/" + node.szFileName).c_str());
-            OrvaleLog("recovery refused: %s\n", target.empty() ? "target path too long" : "no engine");
+            OrvaleLog("recovery refused (%d): %s\n", refusal, target.c_str());
             // The report is the detail dialog's row for this file.
-            if (callback && callback(pParam, 100, 100, target.empty() ? ENAMETOOLONG : 87, &shown[0]) ==
-                                RECOVERY_STOPPED) {
-                result = RECOVERY_STOPPED;
-                break;
-            }
-            continue;
-        }
-        std::vector<wchar_t> wideTarget = FreeTargetName(target);
-        if (wideTarget.empty()) {
-            ++m_nRejected;
             std::wstring shown = Ansi2Unicode(target.c_str());
-            OrvaleLog("recovery refused: no free name within the path limit\n");
-            if (callback && callback(pParam, 100, 100, ENAMETOOLONG, &shown[0]) == RECOVERY_STOPPED) {
+            if (callback && callback(pParam, 100, 100, refusal, &shown[0]) == RECOVERY_STOPPED) {
                 result = RECOVERY_STOPPED;
                 break;
             }

@@ -20,10 +20,6 @@ public:
     // Returns RECOVERY_STOPPED when the user stopped the run, else 0.
     int Run(IFileRecoveryParse* engine, RecoveryCallBack callback, void* pParam);
 
-    // The 8-bit target of a file before a free name is chosen; empty when the path
-    // does not fit the engines' 512-byte limit.
-    static std::string TargetPath(const std::string& saveDir, const char* fileName);
-
     // The wide target GetRealFileName picks for it, TARGET_PATH_SIZE characters long;
     // empty when the free name no longer fits the limit.
     static std::vector<wchar_t> FreeTargetName(const std::string& target);
