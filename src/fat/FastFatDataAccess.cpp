@@ -37,14 +37,9 @@ int WriteAll(int fd, const unsigned char* p, size_t n) {
     return 0;
 }
 
-// A found name as one component of a target path: '/' cannot be part of a name here.
-std::wstring PathComponent(const char* name) {
-    std::wstring w = Ansi2Unicode(name);
-    for (wchar_t& c : w)
-        if (c == L'/') c = L'_';
-    if (w.empty() || w == L"." || w == L"..") w = L"_" + w;
-    return w;
-}
+// A found name as one component of a target path: whatever the directory entry
+// says, it must not leave the folder being saved into, nor exceed a name's length.
+std::wstring PathComponent(const char* name) { return Ansi2Unicode(SanitizeFileName(name).c_str()); }
 
 int MakeFolder(const wchar_t* path) {
     std::string p = WideToUtf8(path);
