@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <strings.h>
@@ -26,6 +27,16 @@ constexpr int kRecordReadBytes = 8192;
 constexpr long kEstimateIntervalMs = 5000;
 constexpr int kDeepWeight = 90;
 constexpr int kQuickWeight = 9;
+// How often the deep pass records where it is, so that a process that is killed
+// (not stopped) leaves a scan log that --resume continues from. ORVALE_CHECKPOINT_MS
+// changes it (slow media, tests).
+constexpr long kCheckpointIntervalMs = 5000;
+
+long CheckpointIntervalMs() {
+    const char* v = std::getenv("ORVALE_CHECKPOINT_MS");
+    long ms = v ? std::strtol(v, nullptr, 10) : 0;
+    return ms > 0 ? ms : kCheckpointIntervalMs;
+}
 
 std::string DiskText(int diskNo) { return "/dev/disk" + std::to_string(diskNo); }
 
@@ -236,6 +247,23 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
         const long startTick = rsb_getTickCount();
         long lastEstimateTick = startTick;
         bool stopped = false;
+
+        // A checkpoint writes the carved records found so far, then the position
+        // reached, through "config"'s replace-by-rename, so a kill at any moment
+        // leaves either the previous checkpoint or this one. Scans of a device
+        // path are saved at their end only (each save adds a record for them).
+        const long checkpointMs = CheckpointIntervalMs();
+        long lastCheckpointTick = startTick;
+        char checkpointDir[256];
+        if (resumed) std::memcpy(checkpointDir, found.szLogDirPath, sizeof checkpointDir);
+        else log->GetLogFileDirPath(checkpointDir);
+        const std::string checkpointDevice = DiskText(m_nDiskNo);
+        auto checkpoint = [&]() {
+            unsigned carved = 0;
+            m_FileTypeRecovery.GetChildrenFileCount(nullptr, 0, carved);  // flushes its store
+            log->SaveLogFileInfo(checkpointDevice.c_str(), m_nDiskNo, m_u64StartSector, m_u64SectorCount, extentStart,
+                                 extentLength, position, scanned, findFileCount, checkpointDir, "");
+        };
         while (extentLength != 0 && !stopped) {
             position = 0;
             uint64_t remaining = extentLength;
@@ -274,6 +302,10 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
                 remaining -= std::min(step, remaining);
 
                 long now = rsb_getTickCount();
+                if (m_strDevicePath.empty() && now - lastCheckpointTick >= checkpointMs) {
+                    lastCheckpointTick = now;
+                    checkpoint();
+                }
                 if (now - lastEstimateTick >= kEstimateIntervalMs && m_nPercent == kDeepWeight) {
                     lastEstimateTick = now;
                     uint64_t seconds = static_cast<uint64_t>(now - startTick) / 1000;
