@@ -1,0 +1,146 @@
+#pragma once
+// The main window: the file-type page, the media page and the result page in
+// one stack; it owns the engine of the current scan and runs the scan and the
+// search on worker threads behind the progress dialog.
+#include "disk/CPartitionManager.h"
+#include "engine/IFileRecoveryParse.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <vector>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QStackedLayout;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QWidget;
+
+Q_DECLARE_METATYPE(_PARTITION_ITEM_)
+
+class DRUI : public QMainWindow {
+    Q_OBJECT
+public:
+    // Makes the engine for a chosen area; the window owns what it returns.
+    typedef std::function<IFileRecoveryParse*(const _PARTITION_ITEM_&)> EngineMaker;
+
+    enum { PAGE_FILE_TYPE = 0, PAGE_MEDIA = 1, PAGE_RESULT = 2 };
+
+    explicit DRUI(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
+    ~DRUI() override;
+    void Init();
+
+    // What the result page and the preview and recovery workers work on.
+    IFileRecoveryParse* GetEngine() const { return m_pEngine; }
+    const std::vector<__SEARCH_FILE_INFO__>& GetSearchResults() const { return m_vecSearchResult; }
+    const _PARTITION_ITEM_& GetPartitionItem() const { return m_partitionItem; }
+    // FILE_CATEGORY_FLAG bits of the ticked category boxes.
+    unsigned GetCheckedCategories() const;
+    // The wide search key composed from the ticked boxes.
+    std::wstring BuildCheckedSearchKey() const;
+
+    // Pieces every page shares: the grey bar with close and minimise, the heading
+    // with the About/Support/Help buttons, and the footer with the version.
+    QWidget* CreateHeaderBar(QWidget* parent);
+    QWidget* CreateHeading(QWidget* parent);
+    QWidget* CreateFooterBar(QWidget* parent);
+    QPushButton* CreateButton(int kind, int x, QWidget* parent);
+
+    // Replaces the factory's deep engine (tests, tools). An empty maker restores it.
+    void SetEngineMaker(EngineMaker maker) { m_engineMaker = std::move(maker); }
+    // Why the last scan could not run, empty when it ran.
+    QString GetScanError() const { return m_strScanError; }
+
+    // Widgets the tests drive.
+    QStackedLayout* GetStackedLayout() const { return m_pStackedLayout; }
+    QTreeWidget* GetDiskTree() const { return m_pDiskTree; }
+    QPushButton* GetScanButton() const { return m_pScanButton; }
+    QPushButton* GetStartButton() const { return m_pStartButton; }
+    QCheckBox* GetCategoryBox(int i) const { return m_pCategoryBox[i]; }
+    QCheckBox* GetRecoverAllBox() const { return m_pRecoverAllBox; }
+    QWidget* GetResultPage() const { return m_pLayout3Widget; }
+
+    // Engine callbacks: the context is the window; they run on the worker thread
+    // and turn each report into a queued signal. A set cancel flag returns the
+    // stop value (1, or RECOVERY_STOPPED for recovery) and reports nothing.
+    static int ScanCallBack(void* pParam, int nProgress, int nPercent, int nRemaindSecond, uint64_t u64CurSector,
+                            uint64_t u64SectorCount, uint64_t u64FindFileCount, wchar_t* pRecoveryFileName);
+    static int RecoveryCallBack(void* pParam, int nProgress, int nPercent, int nErrorCode, wchar_t* pRecoveryFileName);
+    static int SearchCallBack(void* pParam, int nProgress, wchar_t* pRecoveryFileName);
+    static int PreViewCallBack(void* pParam, int nProgress, int nRet);
+
+    // Work functions of the scan and the search (worker thread).
+    static void _ScanProcess(void* ctx, int& ret);
+    static void _SearchProcess(void* ctx, int& ret);
+    int Scan(wchar_t* path, int& ret);
+
+    // Cancel flags are set by the progress dialog on the user-interface thread and
+    // read by the callbacks on the worker; finished flags the other way round.
+    std::atomic<bool> m_bScanCancel{false};
+    std::atomic<bool> m_bScanFinished{false};
+    std::atomic<bool> m_bSearchCancel{false};
+    std::atomic<bool> m_bSearchFinished{false};
+    std::atomic<bool> m_bRecoveryCancel{false};
+    std::atomic<bool> m_bRecoveryFinished{false};
+    std::atomic<bool> m_bPreviewCancel{false};
+    std::atomic<bool> m_bPreviewFinished{false};
+
+signals:
+    void ScanProcessCallBack(int nProgress, int nPercent, int nRemaindSecond, QString u64CurSectorStr,
+                             QString u64SectorCountStr, QString u64FindFileCountStr, QString pRecoveryFileName);
+    void RecoveryCallBackSignal(int nProgress, int nPercent, int nErrorCode, QString pRecoveryFileName);
+    void SearchCallBackSignal(int nProgress, QString pRecoveryFileName);
+    void PreViewCallBackForSlot(int nProgress, int nRet);
+
+public slots:
+    void btnSlot();
+    void btnSlotBack();
+    void btnSlotScan();
+    void btnCloseSlot();
+    void btnMinSlot();
+    void btnAboutSlot();
+    void btnSupportSlot();
+    void btnHelpSlot();
+    void btnOpenUrl(QString url);
+    void diskItemClick(QTreeWidgetItem* item, int column);
+    void diskItemDoubleClick(QTreeWidgetItem* item, int column);
+    void CheckBoxStatChange(int state);
+    void CheckBoxAllStatChange(int state);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QWidget* InitLayout1Widget();
+    QWidget* InitLayout2Widget();
+    QWidget* InitLayout3Widget();
+    QTreeWidget* CreateDiskTree();
+    void DestroyEngine();
+    IFileRecoveryParse* MakeEngine(const _PARTITION_ITEM_& item);
+    // Why no engine could be made for the area: the platform's error text.
+    QString DescribeOpenFailure(const _PARTITION_ITEM_& item) const;
+
+    _PARTITION_ITEM_ m_partitionItem;
+    IFileRecoveryParse* m_pEngine = nullptr;
+    EngineMaker m_engineMaker;
+    std::vector<__SEARCH_FILE_INFO__> m_vecSearchResult;
+    QString m_strScanError;
+
+    QStackedLayout* m_pStackedLayout = nullptr;
+    QWidget* m_pLayout1Widget = nullptr;
+    QWidget* m_pLayout2Widget = nullptr;
+    QWidget* m_pLayout3Widget = nullptr;
+    QTreeWidget* m_pDiskTree = nullptr;
+    QPushButton* m_pScanButton = nullptr;
+    QPushButton* m_pStartButton = nullptr;
+    QCheckBox* m_pCategoryBox[6] = {};
+    QCheckBox* m_pRecoverAllBox = nullptr;
+    bool m_bPartialSelection = false;
+    int m_nDragX = 0;
+    int m_nDragY = 0;
+};

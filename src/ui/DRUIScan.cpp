@@ -1,0 +1,192 @@
+// The scan and the search of the main window: worker functions, engine
+// callbacks and the modal progress dialogs that wait for them.
+#include "ui/DRUI.h"
+
+#include "engine/CFileRecoveryFactory.h"
+#include "platform/DeviceMap.h"
+#include "ui/CMessageBox.h"
+#include "ui/CMyThread.h"
+#include "ui/ResultPageFactory.h"
+#include "ui/SCANUI.h"
+#include "ui/UiStyles.h"
+
+#include <QDebug>
+#include <QStackedLayout>
+#include <QTreeWidget>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+// The program's own result codes first; any other positive value is an errno.
+QString DescribeResultCode(int code) {
+    switch (code) {
+    case 87: return "invalid parameter or out-of-range request";
+    case 30: return "a read of the device delivered nothing";
+    case 29: return "a cluster larger than 100 MiB";
+    case 8: return "out of memory";
+    default: return QString::fromLocal8Bit(std::strerror(code));
+    }
+}
+} // namespace
+
+#if __has_include("engine/CProfessionalRecovery.h")
+#include "engine/CProfessionalRecovery.h"
+#define ORVALE_HAVE_COMPOSITE 1
+#endif
+
+void DRUI::btnSlotScan() {
+    QTreeWidgetItem* row = m_pDiskTree ? m_pDiskTree->currentItem() : nullptr;
+    QVariant data = row ? row->data(0, Qt::UserRole) : QVariant();
+    if (data.canConvert<_PARTITION_ITEM_>() && data.userType() == qMetaTypeId<_PARTITION_ITEM_>())
+        m_partitionItem = data.value<_PARTITION_ITEM_>();
+    else
+        std::memset(&m_partitionItem, 0, sizeof m_partitionItem);
+
+    {
+        CMyThread worker;
+        worker.SetFunc(_ScanProcess, this);
+        SCANUI dialog;
+        dialog.InitSlot(this, SCANUI::OPR_SCAN);
+        dialog.WatchWorker(&worker);
+        dialog.setGeometry(x() + width() / 4, y() + height() / 4, 500, 250);
+        worker.start();
+        dialog.exec();
+        worker.wait();
+        qDebug("_ScanProcess end\n");
+    }
+
+    if (!m_strScanError.isEmpty()) {
+        CMessageBox box;
+        box.InitMessageDialog("Scan", m_strScanError);
+        box.move(x() + width() / 2 - 200, y() + height() / 2 - 75);
+        box.exec();
+    }
+
+    {
+        CMyThread worker;
+        worker.SetFunc(_SearchProcess, this);
+        SCANUI dialog;
+        dialog.InitSlot(this, SCANUI::OPR_SEARCH);
+        dialog.WatchWorker(&worker);
+        qDebug("_SearchProcess Start\n");
+        worker.start();
+        dialog.exec();
+        worker.wait();
+        qDebug("_SearchProcess end\n");
+    }
+
+    m_pLayout3Widget = InitLayout3Widget();
+    m_pStackedLayout->addWidget(m_pLayout3Widget);
+    m_pStackedLayout->setCurrentWidget(m_pLayout3Widget);
+}
+
+QWidget* DRUI::InitLayout3Widget() {
+    if (m_pLayout3Widget) {
+        m_pStackedLayout->removeWidget(m_pLayout3Widget);
+        delete m_pLayout3Widget;
+        m_pLayout3Widget = nullptr;
+    }
+    return BuildResultPage(this, nullptr);
+}
+
+void DRUI::_ScanProcess(void* ctx, int& ret) {
+    wchar_t path[1] = {0};
+    static_cast<DRUI*>(ctx)->Scan(path, ret);
+}
+
+IFileRecoveryParse* DRUI::MakeEngine(const _PARTITION_ITEM_& item) {
+    if (m_engineMaker) return m_engineMaker(item);
+    long long count = static_cast<long long>(item.u64EndSector + 1 - item.u64StartSector);
+    return CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+        item.nDiskNo, static_cast<long long>(item.u64StartSector), count, L'C', RECOVERY_TYPE_PROFESSIONAL);
+}
+
+QString DRUI::DescribeOpenFailure(const _PARTITION_ITEM_& item) const {
+    std::string path = GetDiskDevicePath(item.nDiskNo);
+    QString reason;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = QString::fromLocal8Bit(std::strerror(errno));
+    } else {
+        unsigned char probe[512];
+        ssize_t got = ::pread(fd, probe, sizeof probe, static_cast<off_t>(item.u64StartSector * 512));
+        if (got < 0) reason = QString::fromLocal8Bit(std::strerror(errno));
+        else if (got < static_cast<ssize_t>(sizeof probe)) reason = "the area lies beyond the end of the device";
+        else reason = "no recovery engine is available for this area";
+        ::close(fd);
+    }
+    return QString("The partition could not be opened (%1): %2.").arg(QString::fromStdString(path), reason);
+}
+
+int DRUI::Scan(wchar_t* path, int&) {
+    m_bScanCancel = false;
+    m_bScanFinished = false;
+    m_strScanError.clear();
+    DestroyEngine();
+    qDebug("m_partitionItem.u64StartSector = %lld\n", static_cast<long long>(m_partitionItem.u64StartSector));
+
+    int result = -1;
+    m_pEngine = MakeEngine(m_partitionItem);
+    if (m_pEngine) {
+#ifdef ORVALE_HAVE_COMPOSITE
+        // Scans started here always start afresh: an earlier result of the area is discarded.
+        if (auto* composite = dynamic_cast<CProfessionalRecovery*>(m_pEngine)) composite->SetNotLoadLogFile();
+#endif
+        m_pEngine->InitCallBack(ScanCallBack, RecoveryCallBack, this, 100);
+        result = m_pEngine->ScanDevice(path[0] ? path : nullptr);
+        if (result > 0 && !m_bScanCancel) m_strScanError = QString("The scan ended early: %1.").arg(DescribeResultCode(result));
+    } else {
+        m_strScanError = DescribeOpenFailure(m_partitionItem);
+    }
+    m_bScanFinished = true;
+    return result;
+}
+
+void DRUI::_SearchProcess(void* ctx, int&) {
+    auto* self = static_cast<DRUI*>(ctx);
+    self->m_bSearchCancel = false;
+    self->m_bSearchFinished = false;
+    self->m_vecSearchResult.clear();
+    if (self->m_pEngine) {
+        self->m_pEngine->InitSearchCallBack(SearchCallBack, self);
+        std::wstring key = self->BuildCheckedSearchKey();
+        self->m_pEngine->SearchFileNode(key.data(), self->m_vecSearchResult);
+    }
+    self->m_bSearchFinished = true;
+    wchar_t empty[1] = {0};
+    SearchCallBack(self, 100, empty);
+}
+
+int DRUI::ScanCallBack(void* pParam, int nProgress, int nPercent, int nRemaindSecond, uint64_t u64CurSector,
+                       uint64_t u64SectorCount, uint64_t u64FindFileCount, wchar_t* pRecoveryFileName) {
+    auto* self = static_cast<DRUI*>(pParam);
+    if (self->m_bScanCancel) return 1;
+    emit self->ScanProcessCallBack(nProgress, nPercent, nRemaindSecond, QString::number(u64CurSector),
+                                   QString::number(u64SectorCount), QString::number(u64FindFileCount),
+                                   FromWide(pRecoveryFileName));
+    return 0;
+}
+
+int DRUI::RecoveryCallBack(void* pParam, int nProgress, int nPercent, int nErrorCode, wchar_t* pRecoveryFileName) {
+    auto* self = static_cast<DRUI*>(pParam);
+    if (self->m_bRecoveryCancel) return RECOVERY_STOPPED;
+    emit self->RecoveryCallBackSignal(nProgress, nPercent, nErrorCode, FromWide(pRecoveryFileName));
+    return 0;
+}
+
+int DRUI::SearchCallBack(void* pParam, int nProgress, wchar_t*) {
+    auto* self = static_cast<DRUI*>(pParam);
+    if (self->m_bSearchCancel) return 1;
+    emit self->SearchCallBackSignal(nProgress, QString());
+    return 0;
+}
+
+int DRUI::PreViewCallBack(void* pParam, int nProgress, int nRet) {
+    auto* self = static_cast<DRUI*>(pParam);
+    if (self->m_bPreviewCancel) return 1;
+    emit self->PreViewCallBackForSlot(nProgress, nRet);
+    return 0;
+}

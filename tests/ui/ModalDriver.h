@@ -1,0 +1,31 @@
+#pragma once
+// Acts on the modal dialogs a call opens while the test's own call is blocked in
+// them: every few milliseconds the handler sees the active modal widget. The
+// handler runs from a posted call, not inside the timer, because acting on a
+// dialog may itself block in a nested dialog while the timer must keep firing.
+#include <QApplication>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+class ModalDriver {
+public:
+    explicit ModalDriver(std::function<void(QWidget*)> handler) : m_handler(std::move(handler)) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            QPointer<QWidget> w = QApplication::activeModalWidget();
+            if (!w || m_busy.contains(w)) return;
+            m_busy.append(w);
+            QTimer::singleShot(0, &m_timer, [this, w] {
+                if (w) m_handler(w);
+                m_busy.removeAll(w);
+            });
+        });
+        m_timer.start(10);
+    }
+
+private:
+    std::function<void(QWidget*)> m_handler;
+    QTimer m_timer;
+    QList<QPointer<QWidget>> m_busy;
+};
