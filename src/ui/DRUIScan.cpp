@@ -3,6 +3,7 @@
 #include "ui/DRUI.h"
 
 #include "engine/CFileRecoveryFactory.h"
+#include "engine/CProfessionalRecovery.h"
 #include "platform/DeviceMap.h"
 #include "ui/CMessageBox.h"
 #include "ui/CMyThread.h"
@@ -32,10 +33,6 @@ QString DescribeResultCode(int code) {
 }
 } // namespace
 
-#if __has_include("engine/CProfessionalRecovery.h")
-#include "engine/CProfessionalRecovery.h"
-#define ORVALE_HAVE_COMPOSITE 1
-#endif
 
 void DRUI::btnSlotScan() {
     QTreeWidgetItem* row = m_pDiskTree ? m_pDiskTree->currentItem() : nullptr;
@@ -131,10 +128,8 @@ int DRUI::Scan(wchar_t* path, int&) {
     int result = -1;
     m_pEngine = MakeEngine(m_partitionItem);
     if (m_pEngine) {
-#ifdef ORVALE_HAVE_COMPOSITE
         // Scans started here always start afresh: an earlier result of the area is discarded.
         if (auto* composite = dynamic_cast<CProfessionalRecovery*>(m_pEngine)) composite->SetNotLoadLogFile();
-#endif
         m_pEngine->InitCallBack(ScanCallBack, RecoveryCallBack, this, 100);
         result = m_pEngine->ScanDevice(path[0] ? path : nullptr);
         if (result > 0 && !m_bScanCancel) m_strScanError = QString("The scan ended early: %1.").arg(DescribeResultCode(result));

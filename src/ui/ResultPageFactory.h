@@ -1,9 +1,6 @@
 #pragma once
-// The main window's third page is its own widget class; the window builds it
-// here after every scan and search. When the result browser (CResultPage.h in
-// this folder) is present it is used: `CResultPage(DRUI* owner, QWidget* parent)`,
-// reading owner->GetEngine() and owner->GetSearchResults(). Otherwise a summary
-// page shows the number of hits.
+// The main window's third page is its own widget class (the result browser);
+// the window builds it here after every scan and search.
 class DRUI;
 class QWidget;
 

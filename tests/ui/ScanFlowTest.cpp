@@ -87,10 +87,11 @@ private slots:
         std::atomic<int> alive{0};
         w.SetEngineMaker([&](const _PARTITION_ITEM_&) { return new FakeEngine({"a.jpg"}, false, &alive); });
         w.btnSlotScan();
-        QWidget* first = w.GetResultPage();
+        QPointer<QWidget> first = w.GetResultPage();
         w.btnSlotScan();
         QCOMPARE(alive.load(), 1);
-        QVERIFY(w.GetResultPage() != first);
+        QVERIFY(first.isNull()); // the old page is gone, a new one shown
+        QVERIFY(w.GetResultPage());
         QCOMPARE(w.GetStackedLayout()->count(), 3);
         QCOMPARE(w.GetSearchResults().size(), size_t(1));
     }
