@@ -14,7 +14,7 @@ CMessageBox::CMessageBox(QDialog* parent, Qt::WindowFlags flags) : CFramelessDia
     setFixedSize(400, 150);
 }
 
-void CMessageBox::BuildFrame(const QString& title, const QString& text) {
+void CMessageBox::BuildFrame(const QString& title, const QString& text, const char* iconName) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
@@ -31,7 +31,7 @@ void CMessageBox::BuildFrame(const QString& title, const QString& text) {
     auto* body = new QHBoxLayout();
     body->setContentsMargins(16, 0, 16, 0);
     auto* icon = new QLabel(header);
-    icon->setPixmap(QPixmap(":/image/question.png"));
+    icon->setPixmap(QPixmap(iconName));
     body->addWidget(icon);
     m_text = new QLabel(text, header);
     m_text->setAlignment(Qt::AlignCenter);
@@ -51,7 +51,7 @@ void CMessageBox::BuildFrame(const QString& title, const QString& text) {
 }
 
 void CMessageBox::InitQuestionDialog(QString text, bool) {
-    BuildFrame("  Question", text);
+    BuildFrame("  Question", text, ":/image/question.png");
     auto* no = new QPushButton("No", this);
     auto* yes = new QPushButton("Yes", this);
     for (QPushButton* b : {no, yes}) {
@@ -65,7 +65,7 @@ void CMessageBox::InitQuestionDialog(QString text, bool) {
 }
 
 void CMessageBox::InitMessageDialog(QString title, QString text) {
-    BuildFrame("  " + title, text);
+    BuildFrame("  " + title, text, ":/image/notice.png");
     auto* ok = new QPushButton("OK", this);
     ok->setStyleSheet(dialog_button_style);
     ok->setCursor(Qt::PointingHandCursor);

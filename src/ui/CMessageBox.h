@@ -22,7 +22,7 @@ public slots:
     void btnSlotNO();
 
 private:
-    void BuildFrame(const QString& title, const QString& text);
+    void BuildFrame(const QString& title, const QString& text, const char* icon);
 
     int m_nRet = 0;
     QLabel* m_text = nullptr;

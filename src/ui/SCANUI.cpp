@@ -101,6 +101,8 @@ void SCANUI::WorkerEnded() {
 
 void SCANUI::Finish() {
     m_bIsFinished = true;
+    // The operation ended while the user was asked whether to stop it: nothing left to ask.
+    if (m_pQuestion) m_pQuestion->close();
     close();
 }
 
@@ -172,7 +174,10 @@ bool SCANUI::CancelProtocol() {
         CMessageBox box;
         box.InitQuestionDialog(questions[(m_nOprType >= 1 && m_nOprType <= 4) ? m_nOprType : 1], false);
         box.setGeometry(x() + width() / 8, y() + height() / 8, 400, 150);
+        m_pQuestion = &box;
         box.exec();
+        m_pQuestion = nullptr;
+        if (m_bIsFinished) return true;
         if (box.GetMessageBoxRet() != 1) return false;
     }
     if (m_pOwner) {

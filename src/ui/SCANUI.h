@@ -4,8 +4,10 @@
 // before the operation ended asks first and then stops the worker.
 #include "ui/CFramelessDialog.h"
 
+#include <QPointer>
 #include <QString>
 
+class CMessageBox;
 class DRUI;
 class QLabel;
 class QProgressBar;
@@ -71,6 +73,7 @@ private:
     QProgressBar* m_progressBar = nullptr;
     QPushButton* m_pActionButton = nullptr;
     QDialog* m_pDetail = nullptr;
+    QPointer<CMessageBox> m_pQuestion; // open while the cancel question waits for an answer
     QString m_strCurrentFileName;
     QString m_strSaveDir;
     QString m_strPreviewName;

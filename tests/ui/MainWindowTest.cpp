@@ -10,6 +10,11 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <unistd.h>
+
+#define ORVALE_TEST_TOOL(tool) \
+    if (!HaveTool(tool)) QSKIP("SKIPPED: " tool " is not installed")
+
 class MainWindowTest : public QObject {
     Q_OBJECT
     TempDir m_dir{"ui-mainwindow"};
@@ -117,6 +122,35 @@ private slots:
         QCOMPARE(item.u64EndSector, 2047ull);
         QVERIFY(tree->currentItem());
         QVERIFY(w.GetScanButton()->isEnabled());
+    }
+
+    void partitionRowsFromATable() {
+        ORVALE_TEST_TOOL("sfdisk");
+        std::string disk = m_disks + "/disk3";
+        QCOMPARE(RunCommand("truncate -s 8M '" + disk + "' && printf 'label: dos\\nstart=2048, size=2048, type=83\\n"
+                            "start=8192, size=4096, type=83\\n' | sfdisk -q '" + disk + "'"),
+                 0);
+        DRUI w;
+        w.Init();
+        QVERIFY(::unlink(disk.c_str()) == 0);
+        QTreeWidget* tree = w.GetDiskTree();
+        QCOMPARE(tree->topLevelItemCount(), 3);
+        QTreeWidgetItem* row = tree->topLevelItem(2);
+        QCOMPARE(row->text(0), QString("Physical Driver 3"));
+        QCOMPARE(row->childCount(), 3);
+        QCOMPARE(row->child(0)->text(0), QString("Partition 1"));
+        QCOMPARE(row->child(0)->text(1), QString("1.00 MB"));
+        QCOMPARE(row->child(1)->text(0), QString("Partition 2"));
+        QCOMPARE(row->child(1)->text(1), QString("2.00 MB"));
+        QCOMPARE(row->child(2)->text(0), QString("Whole Disk"));
+        QCOMPARE(row->child(2)->text(1), QString("8.00 MB"));
+        _PARTITION_ITEM_ second = row->child(1)->data(0, Qt::UserRole).value<_PARTITION_ITEM_>();
+        QCOMPARE(second.nDiskNo, 3);
+        QCOMPARE(second.u64StartSector, 8192ull);
+        QCOMPARE(second.u64EndSector, 8192ull + 4096 - 1);
+        QVERIFY(row->isExpanded());
+        // The last partition is preselected, not a whole disk.
+        QCOMPARE(tree->currentItem(), row->child(1));
     }
 
     void scanEnabledOnAreaRowsOnly() {

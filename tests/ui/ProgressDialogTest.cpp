@@ -132,6 +132,26 @@ private slots:
         QVERIFY(scan.IsFinished());
     }
 
+    void finalReportDuringTheQuestionEndsBoth() {
+        DRUI owner;
+        SCANUI dialog;
+        dialog.InitSlot(&owner, SCANUI::OPR_SCAN);
+        int questions = 0;
+        ModalDriver driver([&](QWidget* w) {
+            if (qobject_cast<CMessageBox*>(w)) {
+                ++questions;
+                dialog.ScanProcessCallBackSlot(100, 100, 0, "2", "2", "0", ""); // arrives while the user is asked
+            } else if (w == &dialog) {
+                dialog.ActionButton()->click();
+            }
+        });
+        dialog.exec();
+        QCOMPARE(questions, 1);
+        QVERIFY(dialog.IsFinished());
+        QVERIFY(!owner.m_bScanCancel); // nothing was stopped
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
     void cancelAnswersNoThenYes() {
         // No keeps the operation; Yes sets the cancel flag and waits for the finished flag.
         DRUI owner;
