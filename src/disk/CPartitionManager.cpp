@@ -87,13 +87,14 @@ CPartitionManager::CPartitionManager() : nBytesPerSector(512), nPartitionNumber(
 
 CPartitionManager::~CPartitionManager() = default;
 
-bool CPartitionManager::IsMBR(const char* buf, int) {
-    return buf && static_cast<unsigned char>(buf[510]) == 0x55 && static_cast<unsigned char>(buf[511]) == 0xAA;
+// A buffer shorter than the signature's place holds no signature.
+bool CPartitionManager::IsMBR(const char* buf, int len) {
+    return buf && len >= 512 && static_cast<unsigned char>(buf[510]) == 0x55 && static_cast<unsigned char>(buf[511]) == 0xAA;
 }
 
-bool CPartitionManager::IsAPM(const char* buf, int) { return buf && buf[0] == 'E' && buf[1] == 'R'; }
+bool CPartitionManager::IsAPM(const char* buf, int len) { return buf && len >= 2 && buf[0] == 'E' && buf[1] == 'R'; }
 
-bool CPartitionManager::IsEFI(const char* buf, int) { return buf && std::memcmp(buf, "EFI PART", 8) == 0; }
+bool CPartitionManager::IsEFI(const char* buf, int len) { return buf && len >= 8 && std::memcmp(buf, "EFI PART", 8) == 0; }
 
 int CPartitionManager::GetPartitionItems(std::map<int, std::vector<_PARTITION_ITEM_>>& out) {
     out.clear();

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+using namespace pro_ntfs;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     // The first byte picks the sector size (512 or 4096 bytes a record stride).

@@ -7,7 +7,7 @@ out=${1:?usage: make-seeds.sh corpus-dir}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export MTOOLS_SKIP_CHECK=1
-mkdir -p "$out"/{fuzz_boot_sectors,fuzz_fat_directory,fuzz_ntfs_record,fuzz_signatures,fuzz_partition_table}
+mkdir -p "$out"/{fuzz_boot_sectors,fuzz_fat_directory,fuzz_ntfs_record,fuzz_signatures,fuzz_partition_table,fuzz_deep_fat_intake,fuzz_deep_ntfs_record,fuzz_scan_log_config}
 
 # slice FILE OFFSET-BYTES LENGTH-BYTES DEST
 slice() { dd if="$1" of="$4" bs=1 skip="$2" count="$3" status=none 2>/dev/null || true; }
@@ -28,6 +28,7 @@ if command -v mkfs.vfat >/dev/null && command -v mcopy >/dev/null; then
       start=$(( off / 512 * 512 ))
       slice "$img" "$start" 2048 "$out/fuzz_fat_directory/fat$bits-dir"
       slice "$img" "$start" 512 "$out/fuzz_boot_sectors/fat$bits-dir"
+      { printf '\x00\x01\x00\x00\x00\x00\x00\x00'; dd if="$img" bs=512 skip=$(( start / 512 )) count=8 status=none; } > "$out/fuzz_deep_fat_intake/fat$bits-dir"
     fi
   done
 fi
@@ -42,6 +43,7 @@ if command -v mkntfs >/dev/null; then
     for n in 0 1 3 5 6; do
       { printf '\x00'; dd if="$img" bs=1 skip=$(( mft + n * 1024 )) count=1024 status=none; } > "$out/fuzz_ntfs_record/rec$n"
     done
+    dd if="$img" of="$out/fuzz_deep_ntfs_record/mft-start" bs=1 skip="$mft" count=16384 status=none
   fi
 fi
 
@@ -56,6 +58,9 @@ if command -v sfdisk >/dev/null; then
   printf 'label: gpt\nstart=64, size=1024, name=data\n' | sfdisk -q "$img" >/dev/null 2>&1
   head -c $(( 64 * 512 )) "$img" > "$out/fuzz_partition_table/gpt"
 fi
+
+# A scan log index: the folder counter, then one 592-byte record.
+{ printf '\x02\x00\x00\x00\x00\x00\x00\x00'; printf '\x05\x00\x00\x00'; head -c 588 /dev/zero; } > "$out/fuzz_scan_log_config/one-record"
 
 # Signature seeds: small real files of the common kinds.
 sig=$out/fuzz_signatures
