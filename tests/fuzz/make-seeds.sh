@@ -4,6 +4,7 @@
 # leave their seeds out; the targets still run from an empty corpus.
 set -uo pipefail
 out=${1:?usage: make-seeds.sh corpus-dir}
+mkdir -p "$out" && out=$(cd "$out" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export MTOOLS_SKIP_CHECK=1
