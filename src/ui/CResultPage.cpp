@@ -42,6 +42,13 @@ QString NodeName(const _FILE_NODE_& node) {
     return QString::fromStdWString(Ansi2Unicode(name));
 }
 
+// Check states the page sets itself are not user ticks.
+struct ProgrammaticChange {
+    explicit ProgrammaticChange(int& depth) : m_depth(depth) { ++m_depth; }
+    ~ProgrammaticChange() { --m_depth; }
+    int& m_depth;
+};
+
 bool IsExtensionRow(const QTreeWidgetItem* row) { return row && row->data(0, kRoleExtension).isValid(); }
 } // namespace
 
@@ -168,6 +175,7 @@ QTreeWidget* CResultPage::CreateTree() {
     m_tree->setItemsExpandable(true);
     connect(m_tree, &QTreeWidget::itemClicked, this, &CResultPage::treeItemClick);
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CResultPage::treeItemSelectChanged);
+    connect(m_tree, &QTreeWidget::itemChanged, this, &CResultPage::treeItemChanged);
     return m_tree;
 }
 
@@ -185,6 +193,7 @@ QTableWidget* CResultPage::CreateTable() {
     m_table->setMinimumSize(300, 205);
     connect(m_table, &QTableWidget::cellClicked, this, &CResultPage::tableItemPress);
     connect(m_table, &QTableWidget::itemSelectionChanged, this, &CResultPage::tableItemSelectChanged);
+    connect(m_table, &QTableWidget::itemChanged, this, &CResultPage::tableItemChanged);
     return m_table;
 }
 
@@ -203,6 +212,7 @@ std::vector<const __SEARCH_FILE_INFO__*> CResultPage::RecordsUnder(QTreeWidgetIt
 }
 
 void CResultPage::UpdateTreeInfo(QTreeWidgetItem* row, int /*column*/) {
+    ProgrammaticChange guard(m_nProgrammatic);
     m_table->setRowCount(0);
     if (!row) return;
     if (IsExtensionRow(row)) {
@@ -227,6 +237,11 @@ void CResultPage::UpdateTreeInfo(QTreeWidgetItem* row, int /*column*/) {
         if (m_table->rowCount() > 0) tableItemClick(m_table->item(0, 0));
     }
 
+    ApplyTreeCheckState(row);
+}
+
+void CResultPage::ApplyTreeCheckState(QTreeWidgetItem* row) {
+    ProgrammaticChange guard(m_nProgrammatic);
     const Qt::CheckState state = row->checkState(0);
     if (state == Qt::Checked || state == Qt::Unchecked) {
         SetTreeChildCheckState(row, state);
@@ -237,15 +252,22 @@ void CResultPage::UpdateTreeInfo(QTreeWidgetItem* row, int /*column*/) {
             else
                 m_selection.erase(GetSelectionKey(*hit));
         }
-        for (int i = 0; i < m_table->rowCount(); ++i) m_table->item(i, 0)->setCheckState(state);
-    } else {
-        for (int i = 0; i < m_table->rowCount(); ++i) {
-            const _FILE_NODE_ node = m_table->item(i, 0)->data(Qt::UserRole).value<_FILE_NODE_>();
-            m_table->item(i, 0)->setCheckState(m_selection.count(GetSelectionKey(node)) ? Qt::Checked
-                                                                                          : Qt::Unchecked);
-        }
+    }
+    // The table may show this row or one of its children: its ticks follow the map.
+    for (int i = 0; i < m_table->rowCount(); ++i) {
+        const _FILE_NODE_ node = m_table->item(i, 0)->data(Qt::UserRole).value<_FILE_NODE_>();
+        m_table->item(i, 0)->setCheckState(m_selection.count(GetSelectionKey(node)) ? Qt::Checked : Qt::Unchecked);
     }
     UpdateSelectionInfo();
+}
+
+void CResultPage::treeItemChanged(QTreeWidgetItem* row, int column) {
+    // A tick the user made, with the mouse or the keyboard: the map follows at once.
+    if (m_nProgrammatic == 0 && row && column == 0) ApplyTreeCheckState(row);
+}
+
+void CResultPage::tableItemChanged(QTableWidgetItem* cell) {
+    if (m_nProgrammatic == 0 && cell && cell->column() == 0) tableItemPress(cell->row(), 0);
 }
 
 void CResultPage::SetTreeChildCheckState(QTreeWidgetItem* row, int state) {
@@ -294,6 +316,7 @@ void CResultPage::treeItemClick(QTreeWidgetItem* row, int /*column*/) {
 }
 
 void CResultPage::tableItemPress(int row, int /*column*/) {
+    ProgrammaticChange guard(m_nProgrammatic);
     QTableWidgetItem* cell = m_table->item(row, 0);
     if (!cell) return;
     const _FILE_NODE_ node = cell->data(Qt::UserRole).value<_FILE_NODE_>();

@@ -71,10 +71,14 @@ public slots:
     void tableItemSelectChanged();
     void tableItemClick(QTableWidgetItem* cell);
     void btnRecovery();
+    void treeItemChanged(QTreeWidgetItem* row, int column);
+    void tableItemChanged(QTableWidgetItem* cell);
 
 private:
     void InitLayout(DRUI* owner);
     void UpdateSelectionInfo();
+    // Propagates a tree row's tick to its children, parents, the map and the table.
+    void ApplyTreeCheckState(QTreeWidgetItem* row);
     // Records behind a tree row: one extension's, or all of a category's.
     std::vector<const __SEARCH_FILE_INFO__*> RecordsUnder(QTreeWidgetItem* row) const;
 
@@ -91,6 +95,7 @@ private:
     QPushButton* m_btnRecover = nullptr;
     QPushButton* m_btnBack = nullptr;
     QTreeWidgetItem* m_lastTreeItem = nullptr;
+    int m_nProgrammatic = 0; // depth of the page's own check-state changes
     QString m_saveDir;
     std::function<QString()> m_chooseDirectory;
 };

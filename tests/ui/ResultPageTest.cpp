@@ -46,6 +46,7 @@ private slots:
     void tickingCategoryTicksExtensionsAndRows();
     void untickingOneRowMakesParentsPartial();
     void tickingAllRowsChecksParents();
+    void keyboardTicksReachTheSelection();
     void emptySelectionDisablesRecover();
     void newResultsEmptyTheSelection();
     void equalKeysOfDifferentEnginesStayApart();
@@ -160,6 +161,32 @@ void ResultPageTest::tickingAllRowsChecksParents() {
     }
     QCOMPARE(jpg->parent()->checkState(0), Qt::Checked);
     QCOMPARE(page.SelectionLabel()->text(), QString("Select 2 Bytes in 2 files"));
+}
+
+void ResultPageTest::keyboardTicksReachTheSelection() {
+    ResultFakeHost host;
+    CResultPage page(&host);
+    page.SetResults({MakeHit("a.jpg", 1, 1), MakeHit("b.jpg", 2, 1), MakeHit("c.png", 3, 1)});
+    QTreeWidgetItem* jpg = FindRow(page.Tree(), "jpg Files (2)");
+    page.Tree()->setCurrentItem(jpg);
+    QTest::keyClick(page.Tree()->viewport(), Qt::Key_Space);
+    QCOMPARE(jpg->checkState(0), Qt::Checked);
+    QCOMPARE(jpg->parent()->checkState(0), Qt::PartiallyChecked);
+    QCOMPARE(page.Selection().size(), size_t(2));
+    QCOMPARE(page.Table()->item(1, 0)->checkState(), Qt::Checked);
+
+    page.Table()->setCurrentCell(1, 0);
+    QTest::keyClick(page.Table()->viewport(), Qt::Key_Space);
+    QCOMPARE(page.Table()->item(1, 0)->checkState(), Qt::Unchecked);
+    QCOMPARE(jpg->checkState(0), Qt::PartiallyChecked);
+    QCOMPARE(page.Selection().size(), size_t(1));
+    QCOMPARE(page.SelectionLabel()->text(), QString("Select 1 Bytes in 1 file"));
+
+    // The category ticked from the keyboard while its extension row is shown.
+    page.Tree()->setCurrentItem(jpg->parent());
+    QTest::keyClick(page.Tree()->viewport(), Qt::Key_Space);
+    QCOMPARE(jpg->parent()->checkState(0), Qt::Checked);
+    QCOMPARE(page.Selection().size(), size_t(3));
 }
 
 void ResultPageTest::emptySelectionDisablesRecover() {
