@@ -219,12 +219,14 @@ private slots:
         QCOMPARE(page->Selection().size(), size_t(4));
         const std::string dest3 = m_dir.path() + "/dest3";
         QCOMPARE(RunCommand("mkdir -p '" + dest3 + "/photo'"), 0);
-        if (geteuid() == 0) {
+        if (geteuid() != 0) {
+            QCOMPARE(RunCommand("chmod 0555 '" + dest3 + "/photo'"), 0);
+        } else if (RunCommand("mount -t tmpfs -o ro,size=64k tmpfs '" + dest3 + "/photo'") == 0) {
             // Permission bits do not stop root: a read-only mount does.
-            QCOMPARE(RunCommand("mount -t tmpfs -o ro,size=64k tmpfs '" + dest3 + "/photo'"), 0);
             m_readOnlyMount = dest3 + "/photo";
         } else {
-            QCOMPARE(RunCommand("chmod 0555 '" + dest3 + "/photo'"), 0);
+            // No mounting here: a plain file where the folder should be stops the writes as well.
+            QCOMPARE(RunCommand("rmdir '" + dest3 + "/photo' && touch '" + dest3 + "/photo'"), 0);
         }
         RecoveryRun third;
         Recover(page, dest3, third, "recovery3");
