@@ -38,6 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<NTFS_ATTR_LIST_ENTRY> entries;
         CollectResidentAttrListEntries(attr, available, 0x80, entries);
     }
+    // The same bytes read as the entries of a non-resident attribute list.
+    std::vector<NTFS_ATTR_LIST_ENTRY> listed;
+    CollectAttrListEntries(rec, recordSize, 0x80, listed);
     std::vector<__RUNLIST__> runs;
     NTFS_RUNLIST_LOOKUP info;
     FindRecordRunList(parse, rec, recordSize, 0x80, NTFS_ANY_VCN, runs, info);
