@@ -1,5 +1,7 @@
 // Partition tables (MBR with its EBR chain, GPT, APM) read from a small disk
 // image whose bytes are the input; volumes inside are probed as well.
+#include "FuzzEnvironment.h"
+
 #include "disk/CPartitionManager.h"
 #include "platform/DeviceMap.h"
 
@@ -12,7 +14,8 @@
 namespace {
 constexpr int kFuzzDisk = 4242;
 std::string ImagePath() {
-    static const std::string path = "/tmp/orvale-fuzz-disk-" + std::to_string(::getpid()) + ".img";
+    // Inside the target's private folder, which goes when the process exits.
+    static const std::string path = FuzzEnvironmentDir() + "/table.img";
     return path;
 }
 } // namespace
