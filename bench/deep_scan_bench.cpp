@@ -58,15 +58,15 @@ int main(int argc, char** argv) {
     ScopedEnv support("ORVALE_SUPPORT_DIR", dir.file("support"));
     const std::string image = dir.file("bench.img");
 
-    FAT_IMAGE_SYNTH_LAYOUT spec;
-    spec.nFolders = 500;
-    spec.nFilesPerFolder = 100;
-    spec.nFileBytes = 3000;
-    spec.nDeleteEvery = 3;
-    spec.nSectorsPerCluster = 8;
-    spec.u64MinimumClusters = imageMiB * 1024 * 1024 / 4096;
+    FAT_IMAGE_SYNTH_LAYOUT layout;
+    layout.nFolders = 500;
+    layout.nFilesPerFolder = 100;
+    layout.nFileBytes = 3000;
+    layout.nDeleteEvery = 3;
+    layout.nSectorsPerCluster = 8;
+    layout.u64MinimumClusters = imageMiB * 1024 * 1024 / 4096;
     FAT_IMAGE_SYNTH_RESULT made;
-    if (!SynthesizeFat32Image(image, spec, &made)) {
+    if (!SynthesizeFat32Image(image, layout, &made)) {
         std::fprintf(stderr, "cannot write %s\n", image.c_str());
         return 1;
     }
