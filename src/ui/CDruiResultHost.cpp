@@ -1,6 +1,8 @@
 #include "ui/CDruiResultHost.h"
 
+#include "platform/DeviceMap.h"
 #include "ui/CDetail.h"
+#include "ui/CMessageBox.h"
 #include "ui/CMyThread.h"
 #include "ui/CPreviewProcess.h"
 #include "ui/CRecoveryProcess.h"
@@ -32,7 +34,20 @@ void CDruiResultHost::_PreviewProcess(void* ctx, int&) {
     owner->m_bPreviewFinished = true;
 }
 
+bool CDruiResultHost::ConfirmDestination(const QString& saveDir) {
+    const _PARTITION_ITEM_ item = m_owner->GetPartitionItem();
+    if (!IsPathOnDevice(saveDir.toUtf8().toStdString(), GetDiskDevicePath(item.nDiskNo))) return true;
+    CMessageBox box;
+    box.InitQuestionDialog(QStringLiteral("The folder %1 is on the disk being scanned.\n"
+                                          "Saving there could overwrite the files you are recovering.\n"
+                                          "Save there anyway?")
+                               .arg(saveDir));
+    box.exec();
+    return box.GetMessageBoxRet() == 1;
+}
+
 void CDruiResultHost::RunRecovery(CRecoveryProcess& recovery, const QString& saveDir) {
+    if (!ConfirmDestination(saveDir)) return;
     m_pRecovery = &recovery;
     CDetail detail;
     SCANUI dialog;

@@ -18,6 +18,10 @@ public:
     static void _RecoveryProcess(void* ctx, int& ret);
 
 private:
+    // True when the recovery may go to saveDir: a folder on the disk being scanned
+    // could overwrite the very files being recovered, so the user is asked first.
+    bool ConfirmDestination(const QString& saveDir);
+
     DRUI* m_owner;
     CPreviewProcess* m_pPreview = nullptr;
     CRecoveryProcess* m_pRecovery = nullptr;
