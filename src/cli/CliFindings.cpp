@@ -1,6 +1,7 @@
 #include "cli/CliFindings.h"
 
 #include "engine/CProfessionalRecovery.h"
+#include "engine/DisplayFormat.h"
 #include "engine/FileCategories.h"
 #include "engine/IFileRecoveryParse.h"
 #include "platform/TextCodec.h"
@@ -43,17 +44,6 @@ uint64_t DataSector(IFileRecoveryParse* engine, bool deep, const _FILE_NODE_& no
     return node.u64RecordSector;
 }
 } // namespace
-
-std::string CliSizeText(uint64_t bytes) {
-    char text[64];
-    const double b = static_cast<double>(bytes);
-    if (bytes >= (1ull << 40)) std::snprintf(text, sizeof text, "%.2f TB", b / (1ull << 40));
-    else if (bytes >= (1ull << 30)) std::snprintf(text, sizeof text, "%.2f GB", b / (1ull << 30));
-    else if (bytes >= (1ull << 20)) std::snprintf(text, sizeof text, "%.2f MB", b / (1ull << 20));
-    else if (bytes >= 1024) std::snprintf(text, sizeof text, "%.2f KB", b / 1024);
-    else std::snprintf(text, sizeof text, "%llu Bytes", static_cast<unsigned long long>(bytes));
-    return text;
-}
 
 std::vector<CliFinding> DescribeFindings(IFileRecoveryParse* engine, bool deep,
                                          const std::vector<__SEARCH_FILE_INFO__>& hits) {
@@ -118,7 +108,7 @@ void PrintFindingsText(FILE* out, const std::string& target, long long firstSect
             std::fprintf(out, "  %s Files (%zu)\n", group.first.empty() ? "(none)" : group.first.c_str(), group.second.size());
             for (const CliFinding* f : group.second)
                 std::fprintf(out, "    %-40s %12s  sector %-12llu %-10s %s%s\n", f->name.c_str(),
-                             CliSizeText(f->node.u64FileSize).c_str(), static_cast<unsigned long long>(f->firstSector),
+                             GetFileSizeString(static_cast<long long>(f->node.u64FileSize)).c_str(), static_cast<unsigned long long>(f->firstSector),
                              f->node.bIsHealth ? "healthy" : "damaged", f->folder.empty() ? "" : "/", f->folder.c_str());
         }
     }

@@ -30,4 +30,3 @@ void PrintFindingsJson(FILE* out, const std::string& target, long long firstSect
 
 // JSON string literal of UTF-8 text (invalid bytes become U+FFFD).
 std::string JsonString(const std::string& utf8);
-std::string CliSizeText(uint64_t bytes);

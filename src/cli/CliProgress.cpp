@@ -1,5 +1,6 @@
 #include "cli/CliProgress.h"
 
+#include "engine/DisplayFormat.h"
 #include "engine/IFileRecoveryParse.h"
 #include "platform/Portability.h"
 
@@ -17,14 +18,6 @@ void OnInterrupt(int) {
     }
 }
 } // namespace
-
-std::string CliDurationText(long long s) {
-    char text[64];
-    if (s >= 3600) std::snprintf(text, sizeof text, "%lld Hour %lld Min", s / 3600, (s % 3600) / 60);
-    else if (s >= 60) std::snprintf(text, sizeof text, "%lld Min %lld Sec", s / 60, s % 60);
-    else std::snprintf(text, sizeof text, "%lld Sec", s < 0 ? 0 : s);
-    return text;
-}
 
 CliProgress::CliProgress()
     : m_bTerminal(::isatty(2) == 1), m_nLastPercent(-1), m_lLastTick(0), m_bLineOpen(false), m_u64Current(0),
@@ -80,7 +73,7 @@ int CliProgress::ScanCallBack(void* pParam, int nProgress, int nPercent, int nRe
                           static_cast<unsigned long long>(cur), static_cast<unsigned long long>(total),
                           static_cast<unsigned long long>(found));
     if (nRemaindSecond >= 0 && n > 0 && static_cast<size_t>(n) < sizeof line)
-        std::snprintf(line + n, sizeof line - n, "  %s left", CliDurationText(nRemaindSecond).c_str());
+        std::snprintf(line + n, sizeof line - n, "  %s left", GetTimeString(nRemaindSecond).c_str());
     self->Show(line, value);
     return g_stop.load() ? 1 : 0;
 }

@@ -38,5 +38,3 @@ private:
     std::string m_strFile;
 };
 
-// "1 Hour 2 Min", "2 Min 5 Sec", "59 Sec".
-std::string CliDurationText(long long seconds);

@@ -7,6 +7,7 @@
 #include "disk/CPartitionManager.h"
 #include "engine/CFileRecoveryFactory.h"
 #include "engine/CProfessionalRecovery.h"
+#include "engine/DisplayFormat.h"
 #include "engine/FileCategories.h"
 #include "platform/DeviceMap.h"
 #include "platform/TextCodec.h"
@@ -38,7 +39,7 @@ int ListDisks() {
         return kExitOk;
     }
     for (const auto& disk : disks) {
-        std::printf("Physical Driver %d  %s\n", disk.first, CliSizeText(disk.second * 512).c_str());
+        std::printf("Physical Driver %d  %s\n", disk.first, GetFileSizeString(static_cast<long long>(disk.second * 512)).c_str());
         auto it = partitions.find(disk.first);
         if (it != partitions.end()) {
             for (size_t i = 0; i < it->second.size(); ++i) {
@@ -46,11 +47,11 @@ int ListDisks() {
                 std::printf("  %zu  %-24s first %-12llu last %-12llu %s\n", i + 1, PartitionName(p).c_str(),
                             static_cast<unsigned long long>(p.u64StartSector),
                             static_cast<unsigned long long>(p.u64EndSector),
-                            CliSizeText((p.u64EndSector + 1 - p.u64StartSector) * 512).c_str());
+                            GetFileSizeString(static_cast<long long>((p.u64EndSector + 1 - p.u64StartSector) * 512)).c_str());
             }
         }
         std::printf("     %-24s first %-12d last %-12llu %s\n", "Whole Disk", 0,
-                    static_cast<unsigned long long>(disk.second ? disk.second - 1 : 0), CliSizeText(disk.second * 512).c_str());
+                    static_cast<unsigned long long>(disk.second ? disk.second - 1 : 0), GetFileSizeString(static_cast<long long>(disk.second * 512)).c_str());
     }
     return kExitOk;
 }
