@@ -520,16 +520,20 @@ int CProfessionalRecovery::SearchFileNode(wchar_t* key, std::vector<__SEARCH_FIL
     std::vector<__SEARCH_FILE_INFO__> deep;
     m_ProfessionalFatRecovery.SearchFileNode(key, deep);
     m_ProfessionalNtfsRecovery.SearchFileNode(key, deep);
+    // Each deep hit's start is worked out once (an NTFS one costs a record read)
+    // and joins the map after the loop, so deep hits are compared with quick ones only.
+    std::map<unsigned long long, std::string> deepStarts;
     for (__SEARCH_FILE_INFO__& hit : deep) {
         std::map<unsigned long long, std::string> own;
         GetFileDataStartSectorMap(&hit, own);
+        if (!own.empty()) deepStarts[own.begin()->first] = own.begin()->second;
         if (!own.empty() && hit.u64FileSize != 0) {
             auto it = starts.find(own.begin()->first);
             if (it != starts.end() && ::strcasecmp(it->second.c_str(), own.begin()->second.c_str()) == 0) continue;
         }
         out.push_back(hit);
     }
-    for (__SEARCH_FILE_INFO__& hit : deep) GetFileDataStartSectorMap(&hit, starts);
+    for (auto& start : deepStarts) starts[start.first] = start.second;
     std::vector<__SEARCH_FILE_INFO__> carved;
     m_FileTypeRecovery.SearchFileNode(key, carved);
     for (const __SEARCH_FILE_INFO__& hit : carved) {
