@@ -10,6 +10,10 @@ enum FILE_SYSTEM_TYPE : uint32_t {
     FS_TYPE_PRO_NTFS = 2,
     FS_TYPE_PRO_FAT = 3,
     FS_TYPE_FILE_TYPE = 4,
+    FS_TYPE_FAST_EXFAT = 5,
+    FS_TYPE_PRO_EXFAT = 6,
+    FS_TYPE_FAST_EXT = 7,
+    FS_TYPE_PRO_EXT = 8,
 };
 
 struct _FILE_NODE_ {
