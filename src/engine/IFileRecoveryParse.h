@@ -37,5 +37,12 @@ public:
     virtual int BuildBitMapInfo() = 0;
     virtual int PreView(_FILE_NODE_* node, wchar_t* tmpPath, unsigned char* buf, int& len, PreViewCallBack cb,
                         void* pParam) = 0;
+    // Absolute first sector of a found file's data (0), or 1 when the engine cannot tell:
+    // the composite drops carved copies of files a file system already found.
+    virtual int GetFileDataStartSector(_FILE_NODE_* node, uint64_t& absoluteSector) {
+        (void)node;
+        (void)absoluteSector;
+        return 1;
+    }
     virtual ~IFileRecoveryParse() = default;
 };
