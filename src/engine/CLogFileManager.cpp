@@ -103,6 +103,10 @@ int dfs_remove_dir() {
 
 CLogFileManager* CLogFileManager::GetInstance() {
     static CLogFileManager instance;
+    // The support folder may change while the process runs; the log follows it
+    // rather than keeping the first folder it saw.
+    std::lock_guard<std::recursive_mutex> lock(instance.m_mutex);
+    if (instance.m_strLogDir != GetScanLogDirPath()) instance.Load();
     return &instance;
 }
 

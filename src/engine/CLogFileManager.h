@@ -43,9 +43,9 @@ public:
     int SaveLogConfigFile();
 
     // Forgets everything and loads the log again from the scan-log folder of the
-    // current environment (ORVALE_SUPPORT_DIR). The instance lives for the whole
-    // process, so tests that each use a folder of their own call this first.
-    // Returns what loading returned: 0, 87 (no or empty "config"), 30 or errno.
+    // current environment (ORVALE_SUPPORT_DIR); GetInstance does this by itself
+    // when that folder has changed. Returns what loading returned: 0, 87 (no or
+    // empty "config"), 30 or errno.
     int Reload();
 
     // Read-only views, for callers that show or check the log.
