@@ -1,7 +1,7 @@
 #include "engine/CFileRecoveryFactory.h"
 
 #include "disk/VolumeRecognizers.h"
-#include "engine/CFastExtRecovery.h"
+#include "ext/CFastExtRecovery.h"
 #include "engine/CProfessionalRecovery.h"
 #include "fat/CFastFatRecovery.h"
 #include "ntfs/CFastNtfsRecovery.h"
