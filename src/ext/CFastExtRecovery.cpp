@@ -17,6 +17,7 @@ constexpr long kReportIntervalMs = 5000;
 constexpr uint64_t kMaxDirBlocks = 1u << 16;     // a folder of more blocks is not believed
 constexpr uint64_t kMaxJournalBytes = 1ull << 30;
 constexpr uint64_t kUnixToFileTime = 11644473600ull;
+constexpr uint64_t kOnDiskRank = 1ull << 32;  // above every journal sequence
 
 uint64_t FileTime(uint32_t unixSeconds) {
     return unixSeconds ? (uint64_t(unixSeconds) + kUnixToFileTime) * 10000000ull : 0;
@@ -343,7 +344,7 @@ void CFastExtRecovery::WalkFolder(uint32_t dirIno, const EXT_INODE& dir, bool di
             m_BlockOwner[b] = dirIno;
             entries.clear();
             if (ReadBlocks(b, 1, buf)) ParseExtDirBlock(ByteView(buf.data(), buf.size()), m_Sb, true, entries);
-            TakeEntries(dirIno, entries, dirDeleted, false);
+            TakeEntries(dirIno, entries, dirDeleted, kOnDiskRank);
             // Older states of this block in the journal name files since removed from it.
             auto it = m_JournalCopies.find(b);
             if (it == m_JournalCopies.end()) continue;
@@ -357,15 +358,14 @@ void CFastExtRecovery::WalkFolder(uint32_t dirIno, const EXT_INODE& dir, bool di
                 }
                 entries.clear();
                 ParseExtDirBlock(ByteView(copy.data(), copy.size()), m_Sb, true, entries);
-                TakeEntries(dirIno, entries, true, true);
+                TakeEntries(dirIno, entries, true, c.nSequence);
             }
         }
     }
 }
 
 void CFastExtRecovery::TakeEntries(uint32_t dirIno, const std::vector<EXT_DIR_ENTRY>& entries, bool dirDeleted,
-                                   bool fromJournal) {
-    (void)fromJournal;
+                                   uint64_t rank) {
     for (const EXT_DIR_ENTRY& e : entries) {
         if (e.nInode == dirIno || e.nInode == kExtRootInode) continue;
         const bool live = !e.bDeleted && !dirDeleted;
@@ -382,12 +382,16 @@ void CFastExtRecovery::TakeEntries(uint32_t dirIno, const std::vector<EXT_DIR_EN
             }
             continue;
         }
-        if (m_LiveInodes.count(e.nInode) || m_Candidates.count(e.nInode)) continue;
+        if (m_LiveInodes.count(e.nInode)) continue;
+        // An inode number is reused: the newest name belongs to the newest inode copy.
+        auto known = m_Candidates.find(e.nInode);
+        if (known != m_Candidates.end() && known->second.u64Rank >= rank) continue;
         Candidate c;
         c.nInode = e.nInode;
         c.nParent = dirIno;
         c.strName = e.strName;
         c.bDir = e.nFileType == 2;
+        c.u64Rank = rank;
         if (c.bDir) {
             if (m_DirParent.count(e.nInode)) continue;
             // A deleted folder is walked along the inode it had before deletion.

@@ -61,6 +61,7 @@ private:
         uint32_t nParent = 0;
         std::string strName;
         bool bDir = false;
+        uint64_t u64Rank = 0;  // newer names win: journal sequence, or above all for the disk itself
     };
     struct InodeSource {
         EXT_INODE inode;
@@ -82,7 +83,7 @@ private:
     void LoadJournal();
     uint64_t JournalCopySector(const JBD2_COPY& c) const;
     void WalkFolder(uint32_t dirIno, const EXT_INODE& dir, bool dirDeleted);
-    void TakeEntries(uint32_t dirIno, const std::vector<EXT_DIR_ENTRY>& entries, bool dirDeleted, bool fromJournal);
+    void TakeEntries(uint32_t dirIno, const std::vector<EXT_DIR_ENTRY>& entries, bool dirDeleted, uint64_t rank);
     void RecordCandidates();
     void MarkFolderChain(uint32_t dir);
     unsigned Depth(uint32_t dir);
@@ -108,7 +109,6 @@ private:
 
     std::vector<uint8_t> m_BitMap;  // one bit per block, 1 = in use
     bool m_bBitMapValid = false;
-    uint64_t m_u64LastRunEnd = 0;
 
     std::unique_ptr<CScanResultFileManager> m_pScanResult;
     std::map<uint32_t, uint32_t> m_DirParent;             // folder inode -> parent folder inode
