@@ -52,8 +52,13 @@ public:
     bool IsOpen() const { return m_bGeometryValid; }
     // Whether block b is in use by the bitmaps (false before BuildBitMapInfo).
     bool IsBlockInUse(uint64_t b) const;
-    // The runs of a found file's data, read along the inode its record points at.
+    // The runs of a found file's data, read along the inode its record points at
+    // (or, for a file the deep pass rebuilt, along the map its record carries).
     int MapNode(const _FILE_NODE_* node, std::vector<EXT_RUN>& runs, uint64_t& blocks);
+    bool ReadBlocks(uint64_t block, uint32_t count, std::vector<uint8_t>& out);
+    // A map block from the disk, or its newest sound copy in the journal.
+    bool FetchMapBlock(uint64_t block, std::vector<uint8_t>& out);
+    uint64_t StartSector() const { return m_u64StartSector; }
 
 private:
     struct Candidate {
@@ -72,9 +77,6 @@ private:
     int OpenGeometry(uint64_t volumeBytes);
     bool LoadGroups();
     int Report(int progress, int remaindSecond);
-    bool ReadBlocks(uint64_t block, uint32_t count, std::vector<uint8_t>& out);
-    // A map block from the disk, or its newest sound copy in the journal.
-    bool FetchMapBlock(uint64_t block, std::vector<uint8_t>& out);
     bool InodeLocation(uint32_t ino, uint64_t& block, uint32_t& offsetInBlock) const;
     bool ReadInode(uint32_t ino, InodeSource& src);
     static bool InodeInUse(const EXT_INODE& n) { return n.nMode != 0 && n.nLinks != 0 && n.nDtime == 0; }

@@ -3,6 +3,7 @@
 #include "ext/CFastExtRecovery.h"
 
 #include "engine/FileCategories.h"
+#include "ext/ExtMapLinker.h"
 #include "platform/DeviceMap.h"
 #include "platform/PathHelpers.h"
 #include "platform/TextCodec.h"
@@ -47,13 +48,17 @@ int CFastExtRecovery::MapNode(const _FILE_NODE_* node, std::vector<EXT_RUN>& run
     blocks = 0;
     if (!node || !m_bGeometryValid || node->bIsDir || node->u64DataStartSector >= 512) return 87;
     if (node->nClusterBytes != m_Sb.nBlockSize) return 87;
-    unsigned char sector[512];
-    unsigned got = 0;
-    m_DiskReader.ReadData(sector, 1, (long long)node->u64RecordSector, 512, &got);
-    if (got != 1) return 30;
     EXT_INODE inode;
-    const size_t off = size_t(node->u64DataStartSector);
-    if (!ParseExtInode(ByteView(sector + off, 512 - off), inode)) return 87;
+    if (node->nFileSystemType == FS_TYPE_PRO_EXT) {
+        if (!LoadExtMapFromNode(*node, inode)) return 87;
+    } else {
+        unsigned char sector[512];
+        unsigned got = 0;
+        m_DiskReader.ReadData(sector, 1, (long long)node->u64RecordSector, 512, &got);
+        if (got != 1) return 30;
+        const size_t off = size_t(node->u64DataStartSector);
+        if (!ParseExtInode(ByteView(sector + off, 512 - off), inode)) return 87;
+    }
     blocks = (node->u64FileSize + m_Sb.nBlockSize - 1) / m_Sb.nBlockSize;
     ExtBlockFetch fetch = [this](uint64_t b, std::vector<uint8_t>& out) { return FetchMapBlock(b, out); };
     const uint64_t covered = BuildExtBlockRuns(inode, m_Sb, blocks, fetch, runs);

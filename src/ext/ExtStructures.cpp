@@ -232,7 +232,7 @@ bool ParseExtExtentNode(const ByteView& v, uint64_t blockCount, EXT_EXTENT_NODE&
     return true;
 }
 
-uint32_t RecogniseExtIndirectBlock(const ByteView& v, uint64_t blockCount, uint32_t firstDataBlock) {
+uint32_t RecogniseExtIndirectBlock(const ByteView& v, uint64_t blockCount, uint32_t firstDataBlock, uint64_t selfBlock) {
     const size_t n = v.size() / 4;
     if (n < 256) return 0;
     size_t used = 0;
@@ -252,7 +252,8 @@ uint32_t RecogniseExtIndirectBlock(const ByteView& v, uint64_t blockCount, uint3
         prev = b;
     }
     // A lone number could be anything; a real map runs forward almost always.
-    if (used < 2 || ascending * 8 < steps * 7) return 0;
+    if (used == 1) return v.le32(0) == selfBlock + 1 ? 1 : 0;
+    if (ascending * 8 < steps * 7) return 0;
     return uint32_t(used);
 }
 

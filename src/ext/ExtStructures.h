@@ -115,7 +115,9 @@ bool ParseExtExtentNode(const ByteView& v, uint64_t blockCount, EXT_EXTENT_NODE&
 // A block of 32-bit block numbers as an indirect block of a deleted file leaves
 // it: numbers inside the volume, a non-empty prefix followed only by zeros,
 // mostly ascending. Returns the count of used entries, 0 when it is not one.
-uint32_t RecogniseExtIndirectBlock(const ByteView& v, uint64_t blockCount, uint32_t firstDataBlock);
+// A single pointer is believed only when it names the very next block (selfBlock + 1),
+// as a double-indirect block's first child does.
+uint32_t RecogniseExtIndirectBlock(const ByteView& v, uint64_t blockCount, uint32_t firstDataBlock, uint64_t selfBlock);
 
 // ---- JBD2 (big-endian) ----
 struct JBD2_SUPERBLOCK {

@@ -1,0 +1,149 @@
+#include "ext/ExtMapLinker.h"
+
+#include "engine/FileNode.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+namespace {
+constexpr uint64_t kDirectBlocks = 12;
+constexpr uint64_t kMaxWalkBack = 4096; // blocks searched for a file's direct blocks
+
+void Put32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+void Put16(uint8_t* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+} // namespace
+
+void ExtPointerMap(const std::vector<uint64_t>& direct, uint64_t single, uint64_t dbl, uint8_t (&block)[60]) {
+    std::fill(std::begin(block), std::end(block), 0);
+    for (size_t i = 0; i < direct.size() && i < kDirectBlocks; ++i) Put32(block + 4 * i, uint32_t(direct[i]));
+    Put32(block + 48, uint32_t(single));
+    Put32(block + 52, uint32_t(dbl));
+}
+
+void LinkExtPointerBlocks(const std::map<uint64_t, std::vector<uint32_t>>& pointerBlocks, const EXT_SUPERBLOCK& sb,
+                          const ExtBlockFree& isFree, std::vector<EXT_LINKED_FILE>& out) {
+    const uint64_t perBlock = sb.nBlockSize / 4;
+    std::set<uint64_t> doubles, underDouble;
+    for (const auto& pb : pointerBlocks) {
+        bool all = !pb.second.empty();
+        for (uint32_t b : pb.second) all = all && b != pb.first && pointerBlocks.count(b);
+        if (!all) continue;
+        doubles.insert(pb.first);
+        for (uint32_t b : pb.second) underDouble.insert(b);
+    }
+    std::map<uint64_t, uint64_t> doubleByFirstData;
+    for (uint64_t d : doubles) doubleByFirstData.emplace(pointerBlocks.at(pointerBlocks.at(d)[0])[0], d);
+    for (const auto& pb : pointerBlocks) {
+        const uint64_t single = pb.first;
+        if (doubles.count(single) || underDouble.count(single)) continue;
+        // The 12 direct blocks were laid just before the 13th, which the first
+        // pointer names (the pointer blocks themselves go elsewhere): the nearest
+        // blocks before it that no live file holds.
+        std::vector<uint64_t> direct;
+        for (uint64_t b = pb.second[0], steps = 0; b > sb.nFirstDataBlock + 1 && direct.size() < kDirectBlocks &&
+                                             steps < kMaxWalkBack; ++steps) {
+            --b;
+            if (isFree(b) && !pointerBlocks.count(b)) direct.push_back(b);
+        }
+        if (direct.size() < kDirectBlocks) continue;
+        std::reverse(direct.begin(), direct.end());
+        EXT_LINKED_FILE f;
+        f.u64MapBlock = single;
+        f.u64Blocks = kDirectBlocks + pb.second.size();
+        uint64_t dbl = 0;
+        if (pb.second.size() == perBlock) {
+            // A full single block goes on in a double one whose first data block
+            // continues the run where the single block's last one ends.
+            uint64_t b = uint64_t(pb.second.back()) + 1;
+            for (uint64_t steps = 0; b < sb.u64BlockCount && !isFree(b) && steps < kMaxWalkBack; ++steps) ++b;
+            auto it = doubleByFirstData.find(b);
+            if (it != doubleByFirstData.end()) {
+                dbl = it->second;
+                for (uint32_t child : pointerBlocks.at(dbl)) f.u64Blocks += pointerBlocks.at(child).size();
+            }
+        }
+        ExtPointerMap(direct, single, dbl, f.Block);
+        out.push_back(f);
+    }
+}
+
+void LinkExtExtentNodes(const std::map<uint64_t, EXT_EXTENT_NODE>& nodes, std::vector<EXT_LINKED_FILE>& out) {
+    std::set<uint64_t> referenced;
+    for (const auto& n : nodes)
+        for (uint64_t c : n.second.Children) referenced.insert(c);
+    // Leaves that continue a file: an inode root holds up to four, in logical order.
+    std::multimap<uint64_t, uint64_t> leafByStart;
+    for (const auto& n : nodes)
+        if (!referenced.count(n.first) && n.second.nDepth == 0 && !n.second.Leaves.empty() &&
+            n.second.Leaves[0].nLogical != 0)
+            leafByStart.emplace(n.second.Leaves[0].nLogical, n.first);
+    std::set<uint64_t> taken;
+    for (const auto& n : nodes) {
+        const EXT_EXTENT_NODE& node = n.second;
+        if (referenced.count(n.first)) continue;
+        const bool startsFile = node.nDepth == 0 ? !node.Leaves.empty() && node.Leaves[0].nLogical == 0
+                                                 : !node.ChildLogical.empty() && node.ChildLogical[0] == 0;
+        if (!startsFile) continue;
+        EXT_LINKED_FILE f;
+        f.bExtents = true;
+        f.u64MapBlock = n.first;
+        std::vector<std::pair<uint64_t, uint64_t>> entries{{0, n.first}};
+        if (node.nDepth == 0) {
+            f.u64Blocks = uint64_t(node.Leaves.back().nLogical) + node.Leaves.back().nLength;
+            while (entries.size() < 4) {
+                // Of the leaves going on where this one ends, the one laid nearest.
+                auto range = leafByStart.equal_range(f.u64Blocks);
+                uint64_t best = 0, bestGap = ~0ull;
+                for (auto it = range.first; it != range.second; ++it) {
+                    if (taken.count(it->second)) continue;
+                    const uint64_t last = entries.back().second;
+                    const uint64_t gap = it->second > last ? it->second - last : last - it->second;
+                    if (gap < bestGap) bestGap = gap, best = it->second;
+                }
+                if (!best) break;
+                taken.insert(best);
+                entries.emplace_back(f.u64Blocks, best);
+                const EXT_EXTENT& tail = nodes.at(best).Leaves.back();
+                f.u64Blocks = uint64_t(tail.nLogical) + tail.nLength;
+            }
+        }
+        // An inode root one level above the found nodes, pointing at them.
+        Put16(f.Block + 0, kExtExtentMagic);
+        Put16(f.Block + 2, uint16_t(entries.size()));
+        Put16(f.Block + 4, 4);
+        Put16(f.Block + 6, uint16_t(node.nDepth + 1));
+        for (size_t i = 0; i < entries.size(); ++i) {
+            uint8_t* e = f.Block + 12 + 12 * i;
+            Put32(e, uint32_t(entries[i].first));
+            Put32(e + 4, uint32_t(entries[i].second));
+            Put16(e + 8, uint16_t(entries[i].second >> 32));
+        }
+        out.push_back(f);
+    }
+}
+
+void StoreExtMapInNode(_FILE_NODE_& node, const EXT_LINKED_FILE& f) {
+    char* tail = node.szFileName + kExtMapInNameOffset;
+    std::memset(tail, 0, sizeof node.szFileName - kExtMapInNameOffset);
+    node.szFileName[kExtMapInNameOffset - 1] = 0;
+    tail[0] = f.bExtents ? 'E' : 'P';
+    std::memcpy(tail + 1, f.Block, sizeof f.Block);
+}
+
+bool LoadExtMapFromNode(const _FILE_NODE_& node, EXT_INODE& inode) {
+    const char* tail = node.szFileName + kExtMapInNameOffset;
+    if (tail[0] != 'E' && tail[0] != 'P') return false;
+    inode = EXT_INODE();
+    inode.nMode = 0x8000;
+    inode.nLinks = 1;
+    inode.u64Size = node.u64FileSize;
+    if (tail[0] == 'E') inode.nFlags = 0x80000;
+    std::memcpy(inode.Block, tail + 1, sizeof inode.Block);
+    return true;
+}
