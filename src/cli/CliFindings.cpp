@@ -1,6 +1,5 @@
 #include "cli/CliFindings.h"
 
-#include "engine/CProfessionalRecovery.h"
 #include "engine/DisplayFormat.h"
 #include "engine/FileCategories.h"
 #include "engine/IFileRecoveryParse.h"
@@ -33,14 +32,12 @@ std::string LowerExtension(const char* name) {
 }
 
 uint64_t DataSector(IFileRecoveryParse* engine, bool deep, const _FILE_NODE_& node) {
-    if (deep) {
-        std::map<unsigned long long, std::string> starts;
-        static_cast<CProfessionalRecovery*>(engine)->GetFileDataStartSectorMap(const_cast<_FILE_NODE_*>(&node), starts);
-        if (!starts.empty()) return starts.begin()->first;
-    } else if (node.nFileSystemType == FS_TYPE_FAST_FAT && node.nClusterNO >= 2 && node.nClusterBytes >= 512) {
-        return node.u64PartitionStartSector + node.u64DataStartSector +
-               uint64_t(node.nClusterNO - 2) * (node.nClusterBytes / 512);
-    }
+    // A FAT file without a cluster owns no data: its entry's sector stands for it.
+    const bool fat = node.nFileSystemType == FS_TYPE_FAST_FAT || node.nFileSystemType == FS_TYPE_PRO_FAT;
+    uint64_t sector = 0;
+    if ((deep || node.nFileSystemType == FS_TYPE_FAST_FAT) && !(fat && node.nClusterNO < 2) &&
+        engine->GetFileDataStartSector(const_cast<_FILE_NODE_*>(&node), sector) == 0)
+        return sector;
     return node.u64RecordSector;
 }
 } // namespace

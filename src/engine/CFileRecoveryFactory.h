@@ -1,13 +1,8 @@
 #pragma once
-// Picks and initialises the engine for a disk area from its first 16 KiB.
+// Picks and initialises the engine for a disk area: its quick engine, or the
+// deep composite. Nothing below includes this file.
 #include "engine/IFileRecoveryParse.h"
-
-enum ENGINE_KIND {
-    ENGINE_KIND_NONE = 0,
-    ENGINE_KIND_NTFS,
-    ENGINE_KIND_FAT,
-    ENGINE_KIND_EXT,
-};
+#include "engine/QuickEngines.h"
 
 class CFileRecoveryFactory {
 public:
@@ -17,8 +12,8 @@ public:
     IFileRecoveryParse* CreateFileRecoveryInstance(int diskNo, long long startSector, long long sectorCount,
                                                    wchar_t driveLetter, RECOVERY_TYPE type);
 
-    // The file system a 16384-byte boot area holds, tested NTFS, FAT, ext in that order.
-    static ENGINE_KIND ChooseEngineKind(const unsigned char* bootArea);
+    // The file system a 16384-byte boot area holds.
+    static ENGINE_KIND ChooseEngineKind(const unsigned char* bootArea) { return ChooseQuickEngineKind(bootArea); }
     // A new, uninitialised engine for the kind and mode; null when there is none.
     static IFileRecoveryParse* NewEngine(ENGINE_KIND kind, RECOVERY_TYPE type);
 

@@ -1,9 +1,8 @@
 #include "engine/CProfessionalRecovery.h"
 
 #include "carving/CFileTypeJudge.h"
-#include "disk/VolumeRecognizers.h"
-#include "engine/CFileRecoveryFactory.h"
-#include "fat/FatStructures.h"
+#include "engine/DeepEngines.h"
+#include "engine/QuickEngines.h"
 #include "platform/DeviceMap.h"
 #include "platform/Log.h"
 #include "platform/PathHelpers.h"
@@ -11,6 +10,7 @@
 #include "platform/TextCodec.h"
 
 #include <algorithm>
+#include <set>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -22,8 +22,6 @@
 namespace {
 constexpr int kSectorBytes = 512;
 constexpr int kChunkSectors = 65536 / kSectorBytes;
-constexpr unsigned kRecordBytes = 1024;
-constexpr int kRecordReadBytes = 8192;
 constexpr long kEstimateIntervalMs = 5000;
 constexpr int kDeepWeight = 90;
 constexpr int kQuickWeight = 9;
@@ -41,11 +39,16 @@ long CheckpointIntervalMs() {
 std::string DiskText(int diskNo) { return "/dev/disk" + std::to_string(diskNo); }
 
 std::wstring WideName(const char* name) { return Ansi2Unicode(name); }
+
+bool IsQuickRecordType(uint32_t type) {
+    return type == FS_TYPE_FAST_NTFS || type == FS_TYPE_FAST_FAT || type == FS_TYPE_FAST_EXFAT ||
+           type == FS_TYPE_FAST_EXT;
+}
 } // namespace
 
 CProfessionalRecovery::CProfessionalRecovery()
     : m_hDevice(-1), m_nDriveLetter('C'), m_nBytesPerSector(kSectorBytes), m_nDiskNo(0), m_u64StartSector(0),
-      m_u64SectorCount(0), m_pFastRecovery(nullptr), m_nPercent(kDeepWeight), m_pScanCallBack(nullptr),
+      m_u64SectorCount(0), m_DeepEngines(NewDeepEngines()), m_pFastRecovery(nullptr), m_nPercent(kDeepWeight), m_pScanCallBack(nullptr),
       m_pRecoveryCallBack(nullptr), m_pSearchCallBack(nullptr), m_pSearchParam(nullptr), m_pParam(nullptr),
       m_bFindLogFile(0), m_LogFileInfo(), m_u64UnreadableSectors(0) {}
 
@@ -67,11 +70,13 @@ int CProfessionalRecovery::Init(int diskNo, long long startSector, long long sec
     std::string devicePath = DiskText(diskNo);
     m_bFindLogFile = CLogFileManager::GetInstance()->LoadRecoveryLogInfo(devicePath.c_str(), diskNo, m_u64StartSector,
                                                                          m_u64SectorCount, &m_LogFileInfo);
-    m_ProfessionalFatRecovery.Init(diskNo, startSector, sectorCount, driveLetter);
-    int rc = m_ProfessionalNtfsRecovery.Init(diskNo, startSector, sectorCount, driveLetter);
+    int rc = 0;
+    for (auto& engine : m_DeepEngines) {
+        int engineRc = engine->Init(diskNo, startSector, sectorCount, driveLetter);
+        if (!rc) rc = engineRc;
+    }
     delete m_pFastRecovery;
-    m_pFastRecovery = CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(diskNo, startSector, sectorCount,
-                                                                                     driveLetter, RECOVERY_TYPE_FAST);
+    m_pFastRecovery = CreateQuickEngine(diskNo, startSector, sectorCount, driveLetter);
     return rc;
 }
 
@@ -92,11 +97,13 @@ int CProfessionalRecovery::Init(wchar_t* devicePath, wchar_t driveLetter) {
     m_bFindLogFile = 0;
     std::memset(&m_LogFileInfo, 0, sizeof m_LogFileInfo);
     if (int rc = m_DiskReader.Init(devicePath, m_u64SectorCount)) return rc;
-    m_ProfessionalFatRecovery.Init(devicePath, driveLetter);
-    int rc = m_ProfessionalNtfsRecovery.Init(devicePath, driveLetter);
+    int rc = 0;
+    for (auto& engine : m_DeepEngines) {
+        int engineRc = engine->Init(devicePath, driveLetter);
+        if (!rc) rc = engineRc;
+    }
     delete m_pFastRecovery;
-    m_pFastRecovery = CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(devicePath, driveLetter,
-                                                                                     RECOVERY_TYPE_FAST);
+    m_pFastRecovery = CreateQuickEngine(devicePath, driveLetter);
     return rc;
 }
 
@@ -106,9 +113,7 @@ int CProfessionalRecovery::InitCallBack(ScanCallBack scanCb, RecoveryCallBack re
     m_pParam = pParam;
     m_nPercent = kDeepWeight;
     if (m_pFastRecovery) m_pFastRecovery->InitCallBack(scanCb, recoveryCb, pParam, kQuickWeight);
-    m_ProfessionalFatRecovery.InitCallBack(scanCb, recoveryCb, pParam, kDeepWeight);
-    m_ProfessionalNtfsRecovery.InitCallBack(scanCb, recoveryCb, pParam, kDeepWeight);
-    m_FileTypeRecovery.InitCallBack(scanCb, recoveryCb, pParam, kDeepWeight);
+    for (auto& engine : m_DeepEngines) engine->InitCallBack(scanCb, recoveryCb, pParam, kDeepWeight);
     return 0;
 }
 
@@ -116,9 +121,7 @@ int CProfessionalRecovery::InitSearchCallBack(SearchCallBack cb, void* pParam) {
     m_pSearchCallBack = cb;
     m_pSearchParam = pParam;
     if (m_pFastRecovery) m_pFastRecovery->InitSearchCallBack(cb, pParam);
-    m_ProfessionalFatRecovery.InitSearchCallBack(cb, pParam);
-    m_ProfessionalNtfsRecovery.InitSearchCallBack(cb, pParam);
-    m_FileTypeRecovery.InitSearchCallBack(cb, pParam);
+    for (auto& engine : m_DeepEngines) engine->InitSearchCallBack(cb, pParam);
     return 0;
 }
 
@@ -128,43 +131,20 @@ void CProfessionalRecovery::SetNotLoadLogFile() {
     std::memset(&m_LogFileInfo, 0, sizeof m_LogFileInfo);
 }
 
-void CProfessionalRecovery::SetUpSubEngines(const char* foundDir) {
+void CProfessionalRecovery::BeginDeepEngines(const char* foundDir) {
     CLogFileManager* log = CLogFileManager::GetInstance();
-    wchar_t driveLetter = static_cast<wchar_t>(m_nDriveLetter);
-    if (!foundDir) {
-        if (m_strDevicePath.empty()) {
-            m_FileTypeRecovery.Init(m_nDiskNo, static_cast<long long>(m_u64StartSector),
-                                    static_cast<long long>(m_u64SectorCount), driveLetter);
-        } else {
-            std::wstring path = WideName(m_strDevicePath.c_str());
-            m_FileTypeRecovery.Init(path.data(), driveLetter);
+    for (auto& engine : m_DeepEngines) {
+        // A resumed scan reopens each engine's store in the scan's log folder.
+        char name[256] = {0};
+        if (foundDir) {
+            char dir[256];
+            std::strncpy(dir, foundDir, sizeof dir - 1);
+            dir[sizeof dir - 1] = 0;
+            log->GetLogFileNameByFileType(dir, const_cast<char*>(engine->StorePrefix()), name);
         }
-        m_ProfessionalFatRecovery.ClearProfessionalVec(nullptr);
-        m_ProfessionalNtfsRecovery.InitProfessionalScan(nullptr);
-        return;
+        std::wstring store = WideName(name);
+        engine->BeginDeepPass(name[0] ? &store[0] : nullptr);
     }
-    char name[256];
-    char dir[256];
-    std::strncpy(dir, foundDir, sizeof dir - 1);
-    dir[sizeof dir - 1] = 0;
-    name[0] = 0;
-    log->GetLogFileNameByFileType(dir, const_cast<char*>("File_Type_"), name);
-    std::wstring carved = WideName(name);
-    uint64_t end = m_u64StartSector + m_u64SectorCount;
-    if (m_strDevicePath.empty()) {
-        m_FileTypeRecovery.InitLogFile(carved.data(), driveLetter, m_nDiskNo, kSectorBytes, end);
-    } else {
-        std::wstring path = WideName(m_strDevicePath.c_str());
-        m_FileTypeRecovery.InitLogFile(carved.data(), driveLetter, path.data(), kSectorBytes, end);
-    }
-    name[0] = 0;
-    log->GetLogFileNameByFileType(dir, const_cast<char*>("Pro_Fat_"), name);
-    std::wstring fat = WideName(name);
-    m_ProfessionalFatRecovery.ClearProfessionalVec(name[0] ? fat.data() : nullptr);
-    name[0] = 0;
-    log->GetLogFileNameByFileType(dir, const_cast<char*>("Pro_Ntfs_"), name);
-    std::wstring ntfs = WideName(name);
-    m_ProfessionalNtfsRecovery.InitProfessionalScan(name[0] ? ntfs.data() : nullptr);
 }
 
 bool CProfessionalRecovery::CollectFreeExtents(uint64_t& total) {
@@ -215,9 +195,7 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
     }
 
     if (result == 0) {
-        SetUpSubEngines(m_bFindLogFile ? found.szLogDirPath : nullptr);
-        OrvaleLog("InitVirtualDbrInfo Start\n");
-        m_ProfessionalFatRecovery.InitVirtualDbrInfo();
+        BeginDeepEngines(m_bFindLogFile ? found.szLogDirPath : nullptr);
         CFileTypeJudge::m_tsFileRangeVec.clear();
         std::vector<unsigned char> buffer(kChunkSectors * kSectorBytes);
 
@@ -260,7 +238,7 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
         const std::string checkpointDevice = DiskText(m_nDiskNo);
         auto checkpoint = [&]() {
             unsigned carved = 0;
-            m_FileTypeRecovery.GetChildrenFileCount(nullptr, 0, carved);  // flushes its store
+            m_DeepEngines.back()->GetChildrenFileCount(nullptr, 0, carved);  // flushes the carver's store
             log->SaveLogFileInfo(checkpointDevice.c_str(), m_nDiskNo, m_u64StartSector, m_u64SectorCount, extentStart,
                                  extentLength, position, scanned, findFileCount, checkpointDir, "");
         };
@@ -334,8 +312,7 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
             position = 0;
         }
         if (m_u64UnreadableSectors) OrvaleLog("unreadable sectors skipped: %llu\n", static_cast<unsigned long long>(m_u64UnreadableSectors));
-        m_ProfessionalFatRecovery.DealProfessionalRecordVec();
-        m_ProfessionalNtfsRecovery.ParseProfessionalRecordVec();
+        for (auto& engine : m_DeepEngines) engine->EndDeepPass();
         done = true;
     }
 
@@ -364,37 +341,18 @@ int CProfessionalRecovery::ParseProfessionalFileInfo(unsigned char* buffer, int 
     const uint64_t sectors = static_cast<uint64_t>(bytes) / kSectorBytes;
     int result = 0;
     uint64_t i = 0;
-    std::vector<unsigned char> record;
     while (i < sectors) {
-        unsigned char* p = buffer + i * kSectorBytes;
-        const uint64_t absolute = firstSector + i;
+        DeepSector offer{buffer + i * kSectorBytes, static_cast<size_t>((sectors - i) * kSectorBytes), firstSector + i,
+                         scannedSectors + i, totalSectors, remainingSeconds, &m_DiskReader};
         uint64_t step = 1;
-        if (IsNtfsFileRecord(p, kRecordBytes)) {
-            // The record parser gets a private, zero-padded copy: it fixes records up in place.
-            record.assign(kRecordReadBytes, 0);
-            uint64_t inBuffer = (sectors - i) * kSectorBytes;
-            if (inBuffer >= kRecordBytes) {
-                std::memcpy(record.data(), p, std::min<uint64_t>(inBuffer, kRecordReadBytes));
-            } else {
-                unsigned got = 0;
-                int count = kRecordReadBytes / kSectorBytes;
-                uint64_t limit = m_DiskReader.GetSectorLimit();
-                if (absolute + count > limit) count = static_cast<int>(limit > absolute ? limit - absolute : 0);
-                if (count <= 0 || m_DiskReader.ReadData(record.data(), count, static_cast<long long>(absolute), kSectorBytes, &got) != 0)
-                    std::memcpy(record.data(), p, static_cast<size_t>(inBuffer));
-            }
-            result = m_ProfessionalNtfsRecovery.ParseNtfsFileRecord(record.data(), absolute);
-        } else if (IsFatFileRecord(p)) {
-            result = m_ProfessionalFatRecovery.ParseFatFileRecord(p, absolute);
-        } else if (IsFatFDTRecord(p, kSectorBytes)) {
-            result = m_ProfessionalFatRecovery.ParseFDTFileRecord(p, absolute);
-        } else {
+        for (auto& engine : m_DeepEngines) {
             uint64_t used = 1;
-            result = m_FileTypeRecovery.ParseFileBuf(p, kSectorBytes, absolute, scannedSectors + i, totalSectors,
-                                                     remainingSeconds, &m_DiskReader, kSectorBytes, used, findFileCount);
-            if (result == RECOVERY_STOPPED) break;
+            result = engine->OfferSector(offer, used, findFileCount);
+            if (result == 0) continue;
             step = used ? used : 1;
+            break;
         }
+        if (result == RECOVERY_STOPPED) break;
         i += step;
     }
     if (i > sectors) overshoot = static_cast<long long>(i - sectors);
@@ -402,14 +360,10 @@ int CProfessionalRecovery::ParseProfessionalFileInfo(unsigned char* buffer, int 
 }
 
 IFileRecoveryParse* CProfessionalRecovery::EngineOf(const _FILE_NODE_* node) {
-    switch (node->nFileSystemType) {
-    case FS_TYPE_FAST_NTFS:
-    case FS_TYPE_FAST_FAT: return m_pFastRecovery;
-    case FS_TYPE_PRO_NTFS: return &m_ProfessionalNtfsRecovery;
-    case FS_TYPE_PRO_FAT: return &m_ProfessionalFatRecovery;
-    case FS_TYPE_FILE_TYPE: return &m_FileTypeRecovery;
-    default: return nullptr;
-    }
+    if (IsQuickRecordType(node->nFileSystemType)) return m_pFastRecovery;
+    for (auto& engine : m_DeepEngines)
+        if (engine->OwnsRecordType(node->nFileSystemType)) return engine.get();
+    return nullptr;
 }
 
 int CProfessionalRecovery::GetChildrenFileCount(_FILE_NODE_* node, unsigned level, unsigned& count) {
@@ -417,12 +371,10 @@ int CProfessionalRecovery::GetChildrenFileCount(_FILE_NODE_* node, unsigned leve
         if (level != 0) return 87;
         unsigned part = 0;
         if (m_pFastRecovery && m_pFastRecovery->GetChildrenFileCount(nullptr, 0, part) == 0) count += part;
-        part = 0;
-        if (m_ProfessionalFatRecovery.GetChildrenFileCount(nullptr, 0, part) == 0) count += part;
-        part = 0;
-        if (m_ProfessionalNtfsRecovery.GetChildrenFileCount(nullptr, 0, part) == 0) count += part;
-        part = 0;
-        if (m_FileTypeRecovery.GetChildrenFileCount(nullptr, 0, part) == 0) count += part;
+        for (auto& engine : m_DeepEngines) {
+            part = 0;
+            if (engine->GetChildrenFileCount(nullptr, 0, part) == 0) count += part;
+        }
         return 0;
     }
     if (node->nFileSystemType == FS_TYPE_FILE_TYPE) return 0;
@@ -438,9 +390,7 @@ int CProfessionalRecovery::GetChildrenFileNode(_FILE_NODE_* node, unsigned level
             rc = 87;
         } else {
             if (m_pFastRecovery) m_pFastRecovery->GetChildrenFileNode(nullptr, 0, out);
-            m_ProfessionalFatRecovery.GetChildrenFileNode(nullptr, 0, out);
-            m_ProfessionalNtfsRecovery.GetChildrenFileNode(nullptr, 0, out);
-            m_FileTypeRecovery.GetChildrenFileNode(nullptr, 0, out);
+            for (auto& engine : m_DeepEngines) engine->GetChildrenFileNode(nullptr, 0, out);
         }
     } else if (node->nFileSystemType != FS_TYPE_FILE_TYPE) {
         if (IFileRecoveryParse* engine = EngineOf(node)) engine->GetChildrenFileNode(node, level, out);
@@ -450,15 +400,15 @@ int CProfessionalRecovery::GetChildrenFileNode(_FILE_NODE_* node, unsigned level
 }
 
 int CProfessionalRecovery::GetLostFileCount() {
-    int n = m_ProfessionalFatRecovery.GetLostFileCount() + m_ProfessionalNtfsRecovery.GetLostFileCount() +
-            m_FileTypeRecovery.GetLostFileCount();
+    int n = 0;
+    for (auto& engine : m_DeepEngines) n += engine->GetLostFileCount();
     if (m_pFastRecovery) n += m_pFastRecovery->GetLostFileCount();
     return n;
 }
 
 int CProfessionalRecovery::GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path, int size) {
     if (!node) return 87;
-    if (node->nFileSystemType > FS_TYPE_PRO_FAT) return 0;
+    if (node->nFileSystemType == FS_TYPE_FILE_TYPE) return 0;  // carved files have no folder
     IFileRecoveryParse* engine = EngineOf(node);
     return engine ? engine->GetFileNodeParentDirPath(node, path, size) : 0;
 }
@@ -476,33 +426,16 @@ int CProfessionalRecovery::PreView(_FILE_NODE_* node, wchar_t* tmpPath, unsigned
     return engine ? engine->PreView(node, tmpPath, buf, len, cb, pParam) : 0;
 }
 
+int CProfessionalRecovery::GetFileDataStartSector(_FILE_NODE_* node, uint64_t& absoluteSector) {
+    if (!node || node->nFileSystemType == FS_TYPE_FILE_TYPE) return 1;
+    IFileRecoveryParse* engine = EngineOf(node);
+    return engine ? engine->GetFileDataStartSector(node, absoluteSector) : 1;
+}
+
 int CProfessionalRecovery::GetFileDataStartSectorMap(_FILE_NODE_* node, std::map<unsigned long long, std::string>& map) {
-    if (!node) return 0;
-    unsigned long long sector = 0;
-    bool known = false;
-    switch (node->nFileSystemType) {
-    case FS_TYPE_FAST_NTFS:
-    case FS_TYPE_PRO_NTFS: {
-        std::vector<__RUNLIST__> runs;
-        if (m_ProfessionalNtfsRecovery.GetRunListInfo(static_cast<long long>(node->u64RecordSector), 0x80, runs) == 0 &&
-            !runs.empty()) {
-            sector = static_cast<unsigned long long>(static_cast<long long>(node->nClusterBytes) * runs[0].n64RunOffset /
-                                                     kSectorBytes) + node->u64PartitionStartSector;
-            known = true;
-        }
-        break;
-    }
-    case FS_TYPE_FAST_FAT:
-    case FS_TYPE_PRO_FAT: {
-        long long perCluster = node->nClusterBytes / kSectorBytes;
-        long long offset = node->nClusterNO == 0 ? -32 : (static_cast<long long>(node->nClusterNO) - 2) * perCluster;
-        sector = static_cast<unsigned long long>(static_cast<long long>(node->u64DataStartSector + node->u64PartitionStartSector) + offset);
-        known = true;
-        break;
-    }
-    default: break;
-    }
-    if (known) {
+    if (!node || node->nFileSystemType == FS_TYPE_FILE_TYPE) return 0;
+    uint64_t sector = 0;
+    if (GetFileDataStartSector(node, sector) == 0) {
         char ext[256] = {0};
         GetExtendName(node->szFileName, ext);
         map[sector] = ext;
@@ -512,40 +445,45 @@ int CProfessionalRecovery::GetFileDataStartSectorMap(_FILE_NODE_* node, std::map
 
 int CProfessionalRecovery::SearchFileNode(wchar_t* key, std::vector<__SEARCH_FILE_INFO__>& out) {
     if (m_pFastRecovery) m_pFastRecovery->SearchFileNode(key, out);
+    // Where each quick hit's data starts, with its extension; and where a found
+    // file's data starts (folders and empty files own no data).
     std::map<unsigned long long, std::string> starts;
-    for (__SEARCH_FILE_INFO__& hit : out) GetFileDataStartSectorMap(&hit, starts);
+    std::set<unsigned long long> fileStarts;
+    auto noteFileStart = [&](__SEARCH_FILE_INFO__& hit, const std::map<unsigned long long, std::string>& own) {
+        if (!hit.bIsDir && hit.u64FileSize != 0 && !own.empty()) fileStarts.insert(own.begin()->first);
+    };
+    for (__SEARCH_FILE_INFO__& hit : out) {
+        std::map<unsigned long long, std::string> own;
+        GetFileDataStartSectorMap(&hit, own);
+        noteFileStart(hit, own);
+        starts.insert(own.begin(), own.end());
+    }
     // The deep engines meet again the deleted folders the quick engine already
     // listed (their clusters are free space); a deep hit whose data starts where a
     // quick hit of the same extension starts is that same file, listed once.
-    std::vector<__SEARCH_FILE_INFO__> deep;
-    m_ProfessionalFatRecovery.SearchFileNode(key, deep);
-    m_ProfessionalNtfsRecovery.SearchFileNode(key, deep);
-    // Each deep hit's start is worked out once (an NTFS one costs a record read)
-    // and joins the map after the loop, so deep hits are compared with quick ones only.
-    std::map<unsigned long long, std::string> deepStarts;
-    for (__SEARCH_FILE_INFO__& hit : deep) {
-        std::map<unsigned long long, std::string> own;
-        GetFileDataStartSectorMap(&hit, own);
-        if (!own.empty()) deepStarts[own.begin()->first] = own.begin()->second;
-        if (!own.empty() && hit.u64FileSize != 0) {
-            auto it = starts.find(own.begin()->first);
-            if (it != starts.end() && ::strcasecmp(it->second.c_str(), own.begin()->second.c_str()) == 0) continue;
+    // Deep hits are compared with quick ones only.
+    IDeepEngine* carver = m_DeepEngines.back().get();
+    for (auto& engine : m_DeepEngines) {
+        if (engine.get() == carver) continue;
+        std::vector<__SEARCH_FILE_INFO__> deep;
+        engine->SearchFileNode(key, deep);
+        for (__SEARCH_FILE_INFO__& hit : deep) {
+            std::map<unsigned long long, std::string> own;
+            GetFileDataStartSectorMap(&hit, own);
+            noteFileStart(hit, own);
+            if (!own.empty() && hit.u64FileSize != 0) {
+                auto it = starts.find(own.begin()->first);
+                if (it != starts.end() && ::strcasecmp(it->second.c_str(), own.begin()->second.c_str()) == 0) continue;
+            }
+            out.push_back(hit);
         }
-        out.push_back(hit);
     }
-    for (auto& start : deepStarts) starts[start.first] = start.second;
+    // A carved file that starts where a file-system file starts is that file,
+    // whatever type the carver gave it (an OpenDocument file is a zip to it).
     std::vector<__SEARCH_FILE_INFO__> carved;
-    m_FileTypeRecovery.SearchFileNode(key, carved);
-    for (const __SEARCH_FILE_INFO__& hit : carved) {
-        auto it = starts.find(hit.u64RecordSector);
-        if (it != starts.end()) {
-            char ext[256] = {0};
-            GetExtendName(hit.szFileName, ext);
-            if (::strcasecmp(ext, it->second.c_str()) == 0) continue;
-            if (::strcasecmp(it->second.c_str(), "thm") == 0 && ::strcasecmp(ext, "jpg") == 0) continue;
-        }
-        out.push_back(hit);
-    }
+    carver->SearchFileNode(key, carved);
+    for (const __SEARCH_FILE_INFO__& hit : carved)
+        if (fileStarts.find(hit.u64RecordSector) == fileStarts.end()) out.push_back(hit);
     std::sort(out.begin(), out.end(), SearchVectorCmp);
     return 0;
 }

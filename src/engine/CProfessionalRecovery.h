@@ -1,16 +1,16 @@
 #pragma once
 // The deep scan: the quick engine's scan of the file system, then one pass over
-// the free extents (or the whole area) offering every sector to the deep NTFS
-// engine, the deep FAT engine and the carver, with a resumable scan log.
-#include "carving/CFileTypeRecovery.h"
+// the free extents (or the whole area) offering every sector to the ordered list
+// of deep engines (the carver last), with a resumable scan log.
 #include "engine/CLogFileManager.h"
+#include "engine/IDeepEngine.h"
 #include "engine/IFileRecoveryParse.h"
-#include "fat/CProfessionalFatRecovery.h"
-#include "ntfs/CProfessionalNtfsRecovery.h"
 #include "platform/CDiskReader.h"
 
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 class CProfessionalRecovery : public IFileRecoveryParse {
 public:
@@ -36,6 +36,7 @@ public:
     int IsFindLogFile() const { return m_bFindLogFile; }
     // Discards an earlier result of this area: the next scan starts afresh.
     void SetNotLoadLogFile();
+    int GetFileDataStartSector(_FILE_NODE_* node, uint64_t& absoluteSector) override;
     // Absolute first data sector of a file-system node mapped to its extension.
     int GetFileDataStartSectorMap(_FILE_NODE_* node, std::map<unsigned long long, std::string>& map);
     int ParseProfessionalFileInfo(unsigned char* buffer, int bytes, uint64_t firstSector, uint64_t scannedSectors,
@@ -47,7 +48,7 @@ public:
 private:
     IFileRecoveryParse* EngineOf(const _FILE_NODE_* node);
     bool CollectFreeExtents(uint64_t& total);
-    void SetUpSubEngines(const char* foundDir);
+    void BeginDeepEngines(const char* foundDir);
 
     int m_hDevice;
     uint32_t m_nDriveLetter;
@@ -56,9 +57,7 @@ private:
     uint64_t m_u64StartSector;
     uint64_t m_u64SectorCount;
     CDiskReader m_DiskReader;
-    CProfessionalFatRecovery m_ProfessionalFatRecovery;
-    CProfessionalNtfsRecovery m_ProfessionalNtfsRecovery;
-    CFileTypeRecovery m_FileTypeRecovery;
+    std::vector<std::unique_ptr<IDeepEngine>> m_DeepEngines;  // in offer order, the carver last
     IFileRecoveryParse* m_pFastRecovery;
     int m_nPercent;
     ScanCallBack m_pScanCallBack;

@@ -1,4 +1,5 @@
 #include "fat/CFastFatRecovery.h"
+#include "fat/FatNodeSectors.h"
 
 #include "engine/CLogFileManager.h"
 #include "engine/CScanResultFileManager.h"
@@ -506,4 +507,10 @@ int CFastFatRecovery::GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path,
 int CFastFatRecovery::SearchFileNode(wchar_t* key, std::vector<__SEARCH_FILE_INFO__>& out) {
     if (!m_pScanResult) return 0;
     return m_pScanResult->SearchFileNodeInfo(key, out);
+}
+
+int CFastFatRecovery::GetFileDataStartSector(_FILE_NODE_* node, uint64_t& absoluteSector) {
+    if (!node) return 87;
+    absoluteSector = FatNodeFirstSector(*node);
+    return 0;
 }

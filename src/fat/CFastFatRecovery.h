@@ -32,6 +32,7 @@ public:
 
     int Init(int diskNo, long long startSector, long long sectorCount, wchar_t driveLetter) override;
     int Init(wchar_t* devicePath, wchar_t driveLetter) override;
+    int GetFileDataStartSector(_FILE_NODE_* node, uint64_t& absoluteSector) override;
     int InitCallBack(ScanCallBack scanCb, RecoveryCallBack recoveryCb, void* pParam, int nPercent) override;
     int ScanDevice(wchar_t* resultName) override;
     int GetChildrenFileNode(_FILE_NODE_* parent, unsigned depth, std::vector<_FILE_NODE_>& out) override;

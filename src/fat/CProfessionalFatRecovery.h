@@ -6,7 +6,7 @@
 // folder tree (with "LostFolder%d" for directories known only by number).
 // File data is read as a contiguous run of clusters: no FAT is needed.
 #include "engine/CScanResultFileManager.h"
-#include "engine/IFileRecoveryParse.h"
+#include "engine/IDeepEngine.h"
 #include "fat/FatStructures.h"
 #include "fat/ProfessionalFatTypes.h"
 #include "fat/VirtualDbr.h"
@@ -20,12 +20,20 @@
 #include <tuple>
 #include <vector>
 
-class CProfessionalFatRecovery : public IFileRecoveryParse {
+class CProfessionalFatRecovery : public IDeepEngine {
 public:
     CProfessionalFatRecovery();
     ~CProfessionalFatRecovery() override;
     CProfessionalFatRecovery(const CProfessionalFatRecovery&) = delete;
     CProfessionalFatRecovery& operator=(const CProfessionalFatRecovery&) = delete;
+
+    // IDeepEngine: directory sectors and boot sectors are this engine's.
+    const char* StorePrefix() const override { return "Pro_Fat_"; }
+    int BeginDeepPass(wchar_t* storeName) override;
+    int OfferSector(const DeepSector& sector, uint64_t& used, uint64_t& findFileCount) override;
+    int EndDeepPass() override { return DealProfessionalRecordVec(); }
+    bool OwnsRecordType(uint32_t type) const override { return type == FS_TYPE_PRO_FAT; }
+    int GetFileDataStartSector(_FILE_NODE_* node, uint64_t& absoluteSector) override;
 
     // IFileRecoveryParse
     int Init(int diskNo, long long startSector, long long sectorCount, wchar_t driveLetter) override;

@@ -47,6 +47,7 @@ public:
     // Reads the record into buffer (at least 8192 bytes). 0 or the read's error.
     int GetFileRecordBuf(unsigned int recordIndex, unsigned char* buffer);
     int GetRunListInfo(long long sector, int attributeType, std::vector<__RUNLIST__>& runs);
+    int GetFileDataStartSector(_FILE_NODE_* node, uint64_t& absoluteSector) override;
     int Get0X20RunList(unsigned char* attributeList, std::vector<__RUNLIST__>& runs);
     int GetAttr0x80Data(long long sector, unsigned char* out, unsigned int& length);
     int GetBitMapRealBytesSize(long long sector, unsigned long long& size);

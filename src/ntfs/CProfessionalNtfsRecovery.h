@@ -7,7 +7,7 @@
 // after the pass, turns the folders met on those chains into folder nodes.
 #include "carving/CFileTypeJudge.h"
 #include "engine/CScanResultFileManager.h"
-#include "engine/IFileRecoveryParse.h"
+#include "engine/IDeepEngine.h"
 #include "ntfs/CNtfsParse.h"
 #include "ntfs/NtfsRecordAccess.h"
 #include "ntfs/NtfsStructures.h"
@@ -30,7 +30,7 @@ struct __SPECIAL_RECOVERY_DIR__ {
     std::vector<__RUNLIST__> vecMftRunList;
 };
 
-class CProfessionalNtfsRecovery : public IFileRecoveryParse {
+class CProfessionalNtfsRecovery : public IDeepEngine {
 public:
     // Parent chains longer than this are treated as broken (a real tree is far flatter).
     static constexpr int kMaxChainDepth = 512;
@@ -39,6 +39,14 @@ public:
     ~CProfessionalNtfsRecovery() override;
     CProfessionalNtfsRecovery(const CProfessionalNtfsRecovery&) = delete;
     CProfessionalNtfsRecovery& operator=(const CProfessionalNtfsRecovery&) = delete;
+
+    // IDeepEngine: sectors that start an MFT record are this engine's.
+    const char* StorePrefix() const override { return "Pro_Ntfs_"; }
+    int BeginDeepPass(wchar_t* storeName) override { return InitProfessionalScan(storeName); }
+    int OfferSector(const DeepSector& sector, uint64_t& used, uint64_t& findFileCount) override;
+    int EndDeepPass() override { return ParseProfessionalRecordVec(); }
+    bool OwnsRecordType(uint32_t type) const override { return type == FS_TYPE_PRO_NTFS; }
+    int GetFileDataStartSector(_FILE_NODE_* node, uint64_t& absoluteSector) override;
 
     int Init(int diskNo, long long startSector, long long sectorCount, wchar_t driveLetter) override;
     int Init(wchar_t* devicePath, wchar_t driveLetter) override;
@@ -83,6 +91,7 @@ public:
     const std::string& GetStoreName() const { return m_strStoreName; }
 
 private:
+    std::vector<unsigned char> m_OfferedRecord;  // private copy of an offered record
     int OpenCommon(const char* path, uint64_t startSector, uint64_t sectorCount, bool byDisk, int diskNo);
     void RegisterMftRecord(const unsigned char* record, uint64_t sector);
     void FlushStore();

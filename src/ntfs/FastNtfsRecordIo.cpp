@@ -197,3 +197,10 @@ void CFastNtfsRecovery::ListedDataSize(const unsigned char* record, size_t recor
         return;
     }
 }
+
+int CFastNtfsRecovery::GetFileDataStartSector(_FILE_NODE_* node, uint64_t& absoluteSector) {
+    if (!node) return 87;
+    std::vector<__RUNLIST__> runs;
+    if (GetRunListInfo(static_cast<long long>(node->u64RecordSector), NTFS_ATTR_DATA, runs) != 0) return 1;
+    return NtfsFirstDataSector(runs, node->nClusterBytes, node->u64PartitionStartSector, absoluteSector) ? 0 : 1;
+}

@@ -175,3 +175,10 @@ bool ReadFileNameAttribute(const unsigned char* attribute, size_t attrLength, NT
     info.pName = attribute + NTFS_FN_NAME;
     return true;
 }
+
+bool NtfsFirstDataSector(const std::vector<__RUNLIST__>& runs, uint32_t clusterBytes, uint64_t partitionStart,
+                         uint64_t& sector) {
+    if (runs.empty()) return false;
+    sector = static_cast<uint64_t>(static_cast<long long>(clusterBytes) * runs[0].n64RunOffset / 512) + partitionStart;
+    return true;
+}

@@ -88,3 +88,8 @@ struct NTFS_FILE_NAME_INFO {
 };
 // False when the attribute is too short for its value or its name.
 bool ReadFileNameAttribute(const unsigned char* attribute, size_t attrLength, NTFS_FILE_NAME_INFO& info);
+
+// Absolute first sector of a file's data from its $DATA runs (the first run's
+// offset is absolute); false when there is no run.
+bool NtfsFirstDataSector(const std::vector<__RUNLIST__>& runs, uint32_t clusterBytes, uint64_t partitionStart,
+                         uint64_t& sector);
