@@ -1,8 +1,10 @@
 #include "disk/CPartitionManager.h"
 
+#include "disk/VolumeRecognizers.h"
 #include "platform/ByteView.h"
 #include "platform/DeviceMap.h"
 #include "platform/Log.h"
+#include "platform/TextCodec.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -80,6 +82,23 @@ void AppendApmItems(const ByteView& map, int diskNo, const char* diskName, std::
         items.push_back(item);
     }
 }
+// A Linux volume's kind and label join the row's name: "home (ext4)".
+void NameLinuxVolume(int fd, _PARTITION_ITEM_& item) {
+    std::vector<unsigned char> head(0x11000);
+    long got = ReadAt(fd, item.u64StartSector * 512, head.data(), head.size());
+    std::string label;
+    const std::string kind = got > 0 ? DescribeLinuxVolume(head.data(), size_t(got), label) : "";
+    if (kind.empty()) return;
+    size_t units = 0;
+    while (units < 36 && (item.szPartitionName[2 * units] || item.szPartitionName[2 * units + 1])) ++units;
+    std::wstring name = label.empty() ? Utf16leToWide(item.szPartitionName, units) : Utf8ToWide(label.c_str());
+    name += Utf8ToWide((" (" + kind + ")").c_str());
+    std::memset(item.szPartitionName, 0, sizeof item.szPartitionName);
+    for (size_t i = 0; i < name.size() && i < sizeof item.szPartitionName / 2 - 1; ++i) {
+        item.szPartitionName[2 * i] = static_cast<unsigned char>(name[i]);
+        item.szPartitionName[2 * i + 1] = static_cast<unsigned char>(name[i] >> 8);
+    }
+}
 } // namespace
 
 CPartitionManager::CPartitionManager() : nBytesPerSector(512), nPartitionNumber(1), u32ExtendedBase(0),
@@ -119,6 +138,7 @@ void CPartitionManager::ProbeDisk(int diskNo, std::vector<_PARTITION_ITEM_>& ite
     u32ExtendedBase = 0;
     m_setVisitedBase.clear();
     m_nBootRecordsRead = 0;
+    const size_t firstItem = items.size();
 
     const std::string path = GetDiskDevicePath(diskNo);
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -148,6 +168,7 @@ void CPartitionManager::ProbeDisk(int diskNo, std::vector<_PARTITION_ITEM_>& ite
     } else if (view.has(510, 2) && IsMBR(buf, 512)) {
         GetMBRPartition(fd, 0, items, diskNo, diskName);
     }
+    for (size_t i = firstItem; i < items.size(); ++i) NameLinuxVolume(fd, items[i]);
     ::close(fd);
 }
 

@@ -93,3 +93,26 @@ unsigned GetDefaultNtfsSectorPerCluster(uint64_t totalSectors, unsigned bytesPer
     if (size <= t4) return 4;
     return 8;
 }
+
+std::string DescribeLinuxVolume(const unsigned char* buf, size_t len, std::string& label) {
+    label.clear();
+    auto text = [&](size_t off, size_t max) {
+        size_t n = 0;
+        while (n < max && off + n < len && buf[off + n]) ++n;
+        return std::string(reinterpret_cast<const char*>(buf + off), n);
+    };
+    if (buf && len >= 2048 && IsExt(buf)) {
+        const unsigned char* sb = buf + 1024;
+        const uint32_t compat = Le32(sb + 0x5C), incompat = Le32(sb + 0x60), roCompat = Le32(sb + 0x64);
+        label = text(1024 + 0x78, 16);
+        // Extents, 64-bit, flex_bg or huge files mark the fourth version; a journal the third.
+        if ((incompat & (0x40 | 0x80 | 0x200)) || (roCompat & 0x8)) return "ext4";
+        return (compat & 0x4) ? "ext3" : "ext2";
+    }
+    constexpr size_t kBtrfs = 0x10000;
+    if (buf && len >= kBtrfs + 0x22B && std::memcmp(buf + kBtrfs + 0x40, "_BHRfS_M", 8) == 0) {
+        label = text(kBtrfs + 0x12B, 256);
+        return "btrfs";
+    }
+    return "";
+}

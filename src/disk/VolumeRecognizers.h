@@ -11,3 +11,9 @@ bool IsBitlockerDBR(const unsigned char* buf);
 bool IsExt(const unsigned char* buf);                 // at least 1112 bytes
 bool IsNtfsFileRecord(const unsigned char* buf, unsigned recordSize); // at least 512 bytes
 unsigned GetDefaultNtfsSectorPerCluster(uint64_t totalSectors, unsigned bytesPerSector);
+
+#include <cstddef>
+#include <string>
+// "ext2", "ext3", "ext4" or "btrfs" with the volume's label (UTF-8), from the
+// volume's first bytes (68 KiB reach the btrfs superblock); empty when none.
+std::string DescribeLinuxVolume(const unsigned char* buf, size_t len, std::string& label);

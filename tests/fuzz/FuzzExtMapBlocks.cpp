@@ -1,0 +1,51 @@
+// The recognisers of pointer blocks and extent nodes, the linker that joins them
+// into file maps and the block mapping that follows a map: the input is a small
+// volume of 1 KiB blocks whose every block may be a map block.
+#include "ext/ExtBlockMap.h"
+#include "ext/ExtMapLinker.h"
+#include "ext/ExtStructures.h"
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const size_t bs = 1024;
+    const uint64_t blocks = size / bs;
+    if (blocks < 2) return 0;
+    EXT_SUPERBLOCK sb;
+    sb.nBlockSize = bs;
+    sb.u64BlockCount = blocks;
+    sb.nFirstDataBlock = 1;
+    std::map<uint64_t, std::vector<uint32_t>> pointers;
+    std::map<uint64_t, EXT_EXTENT_NODE> nodes;
+    for (uint64_t b = 1; b < blocks; ++b) {
+        ByteView v(data + b * bs, bs);
+        EXT_EXTENT_NODE node;
+        if (ParseExtExtentNode(v, blocks, node)) nodes[b] = node;
+        if (uint32_t n = RecogniseExtIndirectBlock(v, blocks, 1, b)) {
+            std::vector<uint32_t> e(n);
+            for (uint32_t i = 0; i < n; ++i) e[i] = v.le32(i * 4);
+            pointers[b] = e;
+        }
+    }
+    std::vector<EXT_LINKED_FILE> files;
+    LinkExtPointerBlocks(pointers, sb, [&](uint64_t b) { return data[(b % blocks) * bs] & 1; }, files);
+    LinkExtExtentNodes(nodes, files);
+    ExtBlockFetch fetch = [&](uint64_t b, std::vector<uint8_t>& out) {
+        if (b >= blocks) return false;
+        out.assign(data + b * bs, data + (b + 1) * bs);
+        return true;
+    };
+    EXT_INODE inode;
+    std::memcpy(inode.Block, data, sizeof inode.Block);
+    inode.nFlags = data[60] & 1 ? 0x80000 : 0;
+    std::vector<EXT_RUN> runs;
+    BuildExtBlockRuns(inode, sb, blocks * 4, fetch, runs);
+    for (const EXT_LINKED_FILE& f : files) {
+        std::memcpy(inode.Block, f.Block, sizeof f.Block);
+        inode.nFlags = f.bExtents ? 0x80000 : 0;
+        BuildExtBlockRuns(inode, sb, f.u64Blocks, fetch, runs);
+    }
+    return 0;
+}
