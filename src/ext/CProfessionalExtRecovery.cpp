@@ -50,6 +50,7 @@ int CProfessionalExtRecovery::InitSearchCallBack(SearchCallBack cb, void* pParam
 int CProfessionalExtRecovery::BeginDeepPass(wchar_t* storeName) {
     m_PointerBlocks.clear();
     m_ExtentNodes.clear();
+    m_LonePointers.clear();
     m_pScanResult.reset(new CScanResultFileManager());
     m_pScanResult->InitSearchCallBack(m_pSearchCallBack, m_pSearchParam);
     if (storeName && storeName[0]) return m_pScanResult->Init(storeName);
@@ -91,7 +92,12 @@ int CProfessionalExtRecovery::OfferSector(const DeepSector& s, uint64_t& used, u
         m_ExtentNodes[block] = std::move(node);
     } else {
         const uint32_t n = RecogniseExtIndirectBlock(v, sb.u64BlockCount, sb.nFirstDataBlock, block);
-        if (n == 0) return 0;
+        if (n == 0) {
+            // One pointer alone proves nothing yet: kept in case it names a pointer block.
+            if (RecogniseExtIndirectBlock(v, sb.u64BlockCount, sb.nFirstDataBlock, first - 1) == 1)
+                m_LonePointers[block] = first;
+            return 0;
+        }
         std::vector<uint32_t> entries(n);
         for (uint32_t i = 0; i < n; ++i) entries[i] = v.le32(size_t(i) * 4);
         m_PointerBlocks[block] = std::move(entries);
@@ -104,6 +110,9 @@ int CProfessionalExtRecovery::EndDeepPass() {
     if (!m_pScanResult) return 0;
     if (m_bOpen) {
         std::vector<EXT_LINKED_FILE> files;
+        // A double-indirect block of a file that needed one more single block names it alone.
+        for (const auto& lone : m_LonePointers)
+            if (m_PointerBlocks.count(lone.second)) m_PointerBlocks[lone.first] = {lone.second};
         ExtBlockFree isFree = [this](uint64_t b) { return !m_Volume.IsBlockInUse(b); };
         LinkExtPointerBlocks(m_PointerBlocks, m_Volume.Superblock(), isFree, files);
         LinkExtExtentNodes(m_ExtentNodes, files);

@@ -59,6 +59,7 @@ private:
     std::unique_ptr<CScanResultFileManager> m_pScanResult;
     std::map<uint64_t, std::vector<uint32_t>> m_PointerBlocks;
     std::map<uint64_t, EXT_EXTENT_NODE> m_ExtentNodes;
+    std::map<uint64_t, uint32_t> m_LonePointers;  // block -> the one block it names
     SearchCallBack m_pSearchCallBack = nullptr;
     void* m_pSearchParam = nullptr;
 };
