@@ -510,6 +510,7 @@ void CFastExtRecovery::RecordCandidates() {
         _FILE_NODE_ node;
         FillNode(node, c.nInode, src, c.strName, false);
         node.bIsHealth = JudgeHealth(node) ? 1 : 0;
+        if (!ExtInodeHasMap(src.inode, m_Sb)) node.nReserved = kNameOnly;
         unsigned char* slot = m_pScanResult->CreateFileNode(sizeof(_FILE_NODE_));
         if (!slot) continue;
         node.nFileIndex = m_pScanResult->GetFileIndex();

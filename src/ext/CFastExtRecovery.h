@@ -25,6 +25,8 @@ class CFastExtRecovery : public IFileRecoveryParse {
 public:
     // Result of a save whose map ended before the file's size was reached.
     static constexpr int kMapEndedEarly = 30;
+    // nReserved of a file known by its name alone: its inode keeps no map.
+    static constexpr uint32_t kNameOnly = 2;
 
     CFastExtRecovery();
     ~CFastExtRecovery() override;

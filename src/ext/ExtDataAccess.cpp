@@ -47,6 +47,7 @@ int CFastExtRecovery::MapNode(const _FILE_NODE_* node, std::vector<EXT_RUN>& run
     runs.clear();
     blocks = 0;
     if (!node || !m_bGeometryValid || node->bIsDir || node->u64DataStartSector >= 512) return 87;
+    if (node->nFileSystemType == FS_TYPE_FAST_EXT && node->nReserved == kNameOnly) return ENODATA;
     if (node->nClusterBytes != m_Sb.nBlockSize) return 87;
     EXT_INODE inode;
     if (node->nFileSystemType == FS_TYPE_PRO_EXT) {
@@ -87,7 +88,7 @@ int CFastExtRecovery::PreView(_FILE_NODE_* node, wchar_t* tempPath, unsigned cha
     std::vector<EXT_RUN> runs;
     uint64_t blocks = 0;
     int result = node && !node->bIsDir ? MapNode(node, runs, blocks) : 87;
-    if (result == 87) {
+    if (result == 87 || result == ENODATA) {
         report(100, result);
         return result;
     }
@@ -163,7 +164,8 @@ int CFastExtRecovery::SaveDataToTargetFile(_FILE_NODE_* node, const wchar_t* tar
     std::vector<EXT_RUN> runs;
     uint64_t blocks = 0;
     int result = MapNode(node, runs, blocks);
-    if (result == 87) {
+    // Nothing is written for a file of which nothing is known but its name.
+    if (result == 87 || result == ENODATA) {
         ReportRecovery(100, result, targetPath);
         return result;
     }
