@@ -11,7 +11,7 @@ packages=(
   dosfstools mtools ntfs-3g fdisk e2fsprogs
   sleuthkit testdisk ext4magic extundelete btrfs-progs
   xvfb xauth fonts-liberation x11-apps
-  zip unzip p7zip-full ffmpeg imagemagick sox sqlite3
+  zip unzip p7zip-full ffmpeg imagemagick sox sqlite3 zlib1g-dev ghostscript
 )
 
 missing=()

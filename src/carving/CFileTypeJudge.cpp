@@ -1,5 +1,7 @@
 #include "carving/CFileTypeJudge.h"
 
+#include "carving/formats/CarvedFormat.h"
+
 #include "fat/FatStructures.h"
 #include "platform/CDiskReader.h"
 
@@ -86,10 +88,10 @@ bool CFileTypeJudge::ReadFileBytesAt(uint64_t off, unsigned char* out, int len) 
 }
 
 namespace {
-// Entries of the start walk for sectors whose first byte is b: the rows to try,
-// in table order, each with the probe that must hold before its test is called.
+// Entries of the start walk for sectors whose first byte is b: the formats to
+// try, in table order, each with the probe that must hold before its test runs.
 struct WalkEntry {
-    const EXTEND_NAME_ROW* row;
+    const CarvedFormat* format;
     int probeOffset; // -1: no probe
     unsigned char probeByte;
 };
@@ -98,19 +100,13 @@ struct StartIndex {
     std::array<std::vector<WalkEntry>, 256> buckets;
 
     StartIndex() {
-        std::vector<SignatureTest> seen;
-        for (const EXTEND_NAME_ROW* row = CFileTypeJudge::szExtendNameAndType; row->type != TYPE_UNKNOWN; ++row) {
-            if (!row->bWalk || !row->test) continue;
-            // A test already tried by an earlier row gives the same answer again.
-            bool dup = false;
-            for (SignatureTest t : seen) dup = dup || t == row->test;
-            if (dup) continue;
-            seen.push_back(row->test);
+        for (const CarvedFormat* f : CarvedFormats()) {
+            if (!f->startWalk || !f->test) continue;
             for (int b = 0; b < 256; ++b) {
                 bool lead = false;
-                for (int i = 0; i < row->nLeadCount; ++i) lead = lead || static_cast<unsigned char>(row->szLeads[i]) == b;
-                if (lead) buckets[b].push_back({row, -1, 0});
-                else if (row->nProbeOffset >= 0) buckets[b].push_back({row, row->nProbeOffset, row->uProbeByte});
+                for (int i = 0; i < f->leadCount; ++i) lead = lead || static_cast<unsigned char>(f->leads[i]) == b;
+                if (lead || (f->leadCount == 0 && f->probeOffset < 0)) buckets[b].push_back({f, -1, 0});
+                else if (f->probeOffset >= 0) buckets[b].push_back({f, f->probeOffset, f->probeByte});
             }
         }
     }
@@ -119,6 +115,15 @@ struct StartIndex {
 const StartIndex& Index() {
     static const StartIndex index;
     return index;
+}
+
+// Kinds of one container (the zip family, the compound files, the ISO media
+// boxes) share their length rule: a file of one named as another is not damaged.
+bool SameFormat(EXTEND_NAME_TYPE a, EXTEND_NAME_TYPE b) {
+    if (a == b) return true;
+    const CarvedFormat* fa = FormatOfType(a);
+    const CarvedFormat* fb = FormatOfType(b);
+    return fa && fb && (fa == fb || (fa->length && fa->length == fb->length));
 }
 } // namespace
 
@@ -133,7 +138,7 @@ EXTEND_NAME_TYPE CFileTypeJudge::RecogniseFileStart(unsigned char* buf, int len,
     if (!buf || len <= 0) return TYPE_UNKNOWN;
     for (const WalkEntry& e : Index().buckets[buf[0]]) {
         if (e.probeOffset >= 0 && (e.probeOffset >= len || buf[e.probeOffset] != e.probeByte)) continue;
-        EXTEND_NAME_TYPE t = e.row->test(buf, len);
+        EXTEND_NAME_TYPE t = e.format->test(buf, len);
         if (t != TYPE_UNKNOWN) {
             if (rowIndex) *rowIndex = FindFirstRowOfType(t);
             return t;
@@ -148,13 +153,16 @@ bool CFileTypeJudge::IsFileTypeMatching(unsigned char* buf, int len, char* ext, 
     m_u64StartSector = m_u64CurrentSector = sector;
     m_pDiskReader = reader;
     m_bIsNeedCheckTsFileRange = 0;
-    if (!ext) return true;
-    for (const EXTEND_NAME_ROW* row = szExtendNameAndType; row->type != TYPE_UNKNOWN; ++row) {
-        if (strcasecmp(row->szExtendName, ext) != 0) continue;
-        if (!row->test) return false;
-        return row->test(buf, len) == row->type;
-    }
-    return true;
+    if (!ext || !buf || len <= 0) return true;
+    const EXTEND_NAME_ROW* row = szExtendNameAndType;
+    while (row->type != TYPE_UNKNOWN && strcasecmp(row->szExtendName, ext) != 0) ++row;
+    if (row->type == TYPE_UNKNOWN || !row->format) return true;
+    const CarvedFormat& f = *row->format;
+    if (f.test && SameFormat(f.test(buf, len), row->type)) return true;
+    EXTEND_NAME_TYPE other = RecogniseFileStart(buf, len);
+    if (other != TYPE_UNKNOWN && !IsTextKind(other) && !SameFormat(other, row->type)) return false;
+    if (f.mayStart) return f.mayStart(buf, len);
+    return !f.magic || (len >= f.magicLen && std::memcmp(buf, f.magic, static_cast<size_t>(f.magicLen)) == 0);
 }
 
 int CFileTypeJudge::ParseFileBuf(unsigned char* buf, int len, uint64_t sector, uint64_t scannedSectors,

@@ -63,12 +63,30 @@ enum EXTEND_NAME_TYPE : int {
     TYPE_MTS = 47,
     TYPE_MXF = 48,
     TYPE_UNKNOWN = 49,
+    TYPE_ODT = 50,
+    TYPE_ODS = 51,
+    TYPE_ODP = 52,
+    TYPE_ODG = 53,
+    TYPE_EPUB = 54,
+    TYPE_JAR = 55,
+    TYPE_APK = 56,
+    TYPE_OGG = 57,
+    TYPE_TXT = 58,
+    TYPE_HTML = 59,
+    TYPE_XML = 60,
+    TYPE_JSON = 61,
+    TYPE_CSV = 62,
+    TYPE_SH = 63,
 };
+
+struct CarvedFormat;
 
 typedef EXTEND_NAME_TYPE (*SignatureTest)(unsigned char* buf, int len);
 typedef uint64_t (*LengthRule)(unsigned char* buf, int len);
 
-// One file kind. A row without a length rule is recognised but never carved.
+// One extension of a carved format (see carving/formats): the table of rows is
+// made from the format table. A row without a length rule is recognised but
+// never carved.
 struct EXTEND_NAME_ROW {
     const char* szExtendName;
     EXTEND_NAME_TYPE type;
@@ -83,6 +101,7 @@ struct EXTEND_NAME_ROW {
     unsigned char uProbeByte;
     // False for a row the start walk passes over (see the table).
     bool bWalk;
+    const CarvedFormat* format;
 };
 
 struct _TS_FILE_RANGE_ {
@@ -97,12 +116,15 @@ public:
     CFileTypeJudge(const CFileTypeJudge&) = delete;
     CFileTypeJudge& operator=(const CFileTypeJudge&) = delete;
 
-    static const EXTEND_NAME_ROW szExtendNameAndType[];
+    // Every extension row, ended by a row of type TYPE_UNKNOWN.
+    static const EXTEND_NAME_ROW* const szExtendNameAndType;
 
     static void InitCallBack(ScanCallBack progressFunc, RecoveryCallBack recoveryFunc, void* pParam, int nPercent);
 
-    // Health test of the file-system engines: true when ext has no row, or when
-    // the first row of ext accepts buf with exactly that row's type.
+    // Health test of the file-system engines, over the first bytes of a file
+    // named with ext: false only when they positively show other content (another
+    // format's signature, or bytes no file of ext's format starts with); true
+    // for an extension without a row and for a variant the tests do not know.
     static bool IsFileTypeMatching(unsigned char* buf, int len, char* ext, CDiskReader* reader, int bytesPerSector,
                                    uint64_t sector);
 
@@ -165,6 +187,10 @@ public:
     static EXTEND_NAME_TYPE IsDbxEmailType(unsigned char* buf, int len);
     static EXTEND_NAME_TYPE IsPstEmailType(unsigned char* buf, int len);
     static EXTEND_NAME_TYPE IsTtfType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsOpenDocumentType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsJavaArchiveType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsOggType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsTextType(unsigned char* buf, int len);
 
     // Length rules: the file's length in bytes, with buf holding its first sector(s).
     static uint64_t GetMPGFileBytesSize(unsigned char* buf, int len);
@@ -199,6 +225,9 @@ public:
     static uint64_t GetDBFileBytesSize(unsigned char* buf, int len);
     static uint64_t GetMailFileBytesSize(unsigned char* buf, int len);
     static uint64_t GetTTFFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetGzipFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetOGGFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetTextFileBytesSize(unsigned char* buf, int len);
 
     // Stop tests of the read-ahead: true when a sector of the window starts another
     // file or is file-system metadata; length grows by the sectors before it.

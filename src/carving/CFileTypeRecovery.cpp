@@ -73,7 +73,9 @@ int CFileTypeRecovery::OpenStore(const wchar_t* name) {
     return rc;
 }
 
+// A new area: transport streams measured on an earlier one say nothing about it.
 int CFileTypeRecovery::Init(int diskNo, long long startSector, long long sectorCount, wchar_t driveLetter) {
+    CFileTypeJudge::m_tsFileRangeVec.clear();
     m_nDriveLetter = static_cast<uint32_t>(driveLetter);
     m_llStartSector = startSector;
     m_llSectorCount = sectorCount;
@@ -83,6 +85,7 @@ int CFileTypeRecovery::Init(int diskNo, long long startSector, long long sectorC
 }
 
 int CFileTypeRecovery::Init(wchar_t* devicePath, wchar_t driveLetter) {
+    CFileTypeJudge::m_tsFileRangeVec.clear();
     m_nDriveLetter = static_cast<uint32_t>(driveLetter);
     m_llStartSector = 0;
     // A bound of 0 would refuse every read: the whole device is the area.

@@ -78,9 +78,11 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsTsType(unsigned char* buf, int len) {
     if (m_bIsNeedCheckTsFileRange) {
         if (m_u64CurrentSector > 0) {
             std::vector<unsigned char> before(bps);
+            // A stream that started earlier has its packet grid through the sector before.
             if (ReadContextSectors(before.data(), 1, m_u64CurrentSector - 1, got) == 0) {
-                for (int k = 1; k <= bps / kTsPacket; ++k)
-                    if (before[bps - kTsPacket * k] == 'G') return TYPE_UNKNOWN;
+                int grid = 0;
+                for (int k = 1; k <= bps / kTsPacket; ++k) grid += before[bps - kTsPacket * k] == 'G';
+                if (grid == bps / kTsPacket) return TYPE_UNKNOWN;
             }
         }
         for (const _TS_FILE_RANGE_& r : m_tsFileRangeVec)

@@ -29,12 +29,6 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsMpgType(unsigned char* buf, int len) {
     return TYPE_UNKNOWN;
 }
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsMp4Type(unsigned char* buf, int len) {
-    if (!Has(buf, len, 32) || !At(buf, len, 4, "ftyp", 4)) return TYPE_UNKNOWN;
-    if (At(buf, len, 8, "iso", 3) || At(buf, len, 8, "mp42", 4)) return TYPE_MP4;
-    return TYPE_UNKNOWN;
-}
-
 EXTEND_NAME_TYPE CFileTypeJudge::IsRmvbType(unsigned char* buf, int len) {
     return Has(buf, len, 4) && At(buf, len, 0, ".RMF", 4) ? TYPE_RMVB : TYPE_UNKNOWN;
 }
@@ -65,10 +59,6 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsFlvType(unsigned char* buf, int len) {
                : TYPE_UNKNOWN;
 }
 
-EXTEND_NAME_TYPE CFileTypeJudge::Is3pgType(unsigned char* buf, int len) {
-    return Has(buf, len, 32) && At(buf, len, 4, "ftyp", 4) && At(buf, len, 8, "3gp", 3) ? TYPE_3GP : TYPE_UNKNOWN;
-}
-
 EXTEND_NAME_TYPE CFileTypeJudge::IsMkvType(unsigned char* buf, int len) {
     static const unsigned char ebml[4] = {0x1A, 0x45, 0xDF, 0xA3};
     return Has(buf, len, 16) && At(buf, len, 0, ebml, 4) ? TYPE_MKV : TYPE_UNKNOWN;
@@ -90,18 +80,6 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsMxfType(unsigned char* buf, int len) {
     return Has(buf, len, 16) && At(buf, len, 0, key, 16) ? TYPE_MXF : TYPE_UNKNOWN;
 }
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsMp3Type(unsigned char* buf, int len) {
-    // The ID3v2 header: version bytes, flags and a 28-bit syncsafe size. Bytes 3 to 9
-    // are read only when they are there.
-    if (!Has(buf, len, 3) || !At(buf, len, 0, "ID3", 3)) return TYPE_UNKNOWN;
-    if (len < 10) return TYPE_UNKNOWN;
-    if (buf[3] == 0xFF || buf[4] == 0xFF) return TYPE_UNKNOWN;
-    if (buf[5] & 0x1F) return TYPE_UNKNOWN;
-    for (int i = 6; i < 10; ++i)
-        if (buf[i] >= 0x80) return TYPE_UNKNOWN;
-    return TYPE_MP3;
-}
-
 EXTEND_NAME_TYPE CFileTypeJudge::IsMidType(unsigned char* buf, int len) {
     static const unsigned char six[4] = {0, 0, 0, 6};
     return Has(buf, len, 16) && At(buf, len, 0, "MThd", 4) && At(buf, len, 4, six, 4) && At(buf, len, 14, "MTrk", 4)
@@ -119,13 +97,6 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsWavType(unsigned char* buf, int len) {
                : TYPE_UNKNOWN;
 }
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsMovType(unsigned char* buf, int len) {
-    if (!Has(buf, len, 16)) return TYPE_UNKNOWN;
-    if (At(buf, len, 0, "moov", 4)) return TYPE_MOV;
-    if (At(buf, len, 4, "ftyp", 4) && At(buf, len, 8, "qt  ", 4)) return TYPE_MOV;
-    return TYPE_UNKNOWN;
-}
-
 EXTEND_NAME_TYPE CFileTypeJudge::IsMp2Type(unsigned char* buf, int len) {
     static const unsigned char sync[4] = {0xFF, 0xFD, 0xE4, 0x00};
     return Has(buf, len, 4) && At(buf, len, 0, sync, 4) ? TYPE_MP2 : TYPE_UNKNOWN;
@@ -138,32 +109,6 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsMmfType(unsigned char* buf, int len) {
 EXTEND_NAME_TYPE CFileTypeJudge::IsFlaType(unsigned char* buf, int len) {
     static const unsigned char cfb[4] = {0xD0, 0xCF, 0x11, 0xE0};
     return Has(buf, len, 16) && At(buf, len, 0, cfb, 4) ? TYPE_FLA : TYPE_UNKNOWN;
-}
-
-EXTEND_NAME_TYPE CFileTypeJudge::IsGifType(unsigned char* buf, int len) {
-    if (!Has(buf, len, 8) || !At(buf, len, 0, "GIF", 3)) return TYPE_UNKNOWN;
-    bool digits = buf[3] >= '0' && buf[3] <= '9' && buf[4] >= '0' && buf[4] <= '9';
-    return digits && buf[5] >= 'a' && buf[5] <= 'z' ? TYPE_GIF : TYPE_UNKNOWN;
-}
-
-EXTEND_NAME_TYPE CFileTypeJudge::IsBmpType(unsigned char* buf, int len) {
-    if (!Has(buf, len, 40)) return TYPE_UNKNOWN;
-    if (!At(buf, len, 0, "BA", 2) && !At(buf, len, 0, "BM", 2)) return TYPE_UNKNOWN;
-    ByteView v(buf, len);
-    return v.le16(6) == 0 && v.le16(8) == 0 && v.le32(14) == 40 ? TYPE_BMP : TYPE_UNKNOWN;
-}
-
-EXTEND_NAME_TYPE CFileTypeJudge::IsJpgType(unsigned char* buf, int len) {
-    static const unsigned char app0[4] = {0xFF, 0xD8, 0xFF, 0xE0}, app1[4] = {0xFF, 0xD8, 0xFF, 0xE1};
-    if (!Has(buf, len, 16)) return TYPE_UNKNOWN;
-    if (At(buf, len, 0, app0, 4) && At(buf, len, 6, "JFIF", 4)) return TYPE_JPG;
-    if (At(buf, len, 0, app1, 4) && At(buf, len, 6, "Exif", 4)) return TYPE_JPG;
-    return TYPE_UNKNOWN;
-}
-
-EXTEND_NAME_TYPE CFileTypeJudge::IsPngType(unsigned char* buf, int len) {
-    static const unsigned char sig[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
-    return Has(buf, len, 8) && At(buf, len, 0, sig, 8) ? TYPE_PNG : TYPE_UNKNOWN;
 }
 
 EXTEND_NAME_TYPE CFileTypeJudge::IsPsdType(unsigned char* buf, int len) {
@@ -188,34 +133,6 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsIcoType(unsigned char* buf, int len) {
         expected += v.le32(e + 8);
     }
     return TYPE_ICO;
-}
-
-EXTEND_NAME_TYPE CFileTypeJudge::IsPdfType(unsigned char* buf, int len) {
-    return Has(buf, len, 5) && At(buf, len, 0, "%PDF-", 5) ? TYPE_PDF : TYPE_UNKNOWN;
-}
-
-EXTEND_NAME_TYPE CFileTypeJudge::IsGzipType(unsigned char* buf, int len) {
-    static const unsigned char sig[3] = {0x1F, 0x8B, 0x08};
-    if (!Has(buf, len, 16) || !At(buf, len, 0, sig, 3)) return TYPE_UNKNOWN;
-    if (buf[3] != 0 && buf[3] != 8) return TYPE_UNKNOWN;
-    if (buf[8] != 2 && buf[8] != 4) return TYPE_UNKNOWN;
-    return buf[9] <= 13 || buf[9] == 255 ? TYPE_GZIP : TYPE_UNKNOWN;
-}
-
-EXTEND_NAME_TYPE CFileTypeJudge::Is7zType(unsigned char* buf, int len) {
-    // Five signature bytes are compared, so five must be there.
-    static const unsigned char sig[5] = {0x37, 0x7A, 0xBC, 0xAF, 0x27};
-    return Has(buf, len, 5) && At(buf, len, 0, sig, 5) ? TYPE_7Z : TYPE_UNKNOWN;
-}
-
-EXTEND_NAME_TYPE CFileTypeJudge::IsZipType(unsigned char* buf, int len) {
-    static const unsigned char sig[4] = {0x50, 0x4B, 0x03, 0x04};
-    return Has(buf, len, 48) && At(buf, len, 0, sig, 4) ? TYPE_ZIP : TYPE_UNKNOWN;
-}
-
-EXTEND_NAME_TYPE CFileTypeJudge::IsRarType(unsigned char* buf, int len) {
-    static const unsigned char sig[7] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00};
-    return Has(buf, len, 7) && At(buf, len, 0, sig, 7) ? TYPE_RAR : TYPE_UNKNOWN;
 }
 
 EXTEND_NAME_TYPE CFileTypeJudge::IsCabType(unsigned char* buf, int len) {

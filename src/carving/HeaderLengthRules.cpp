@@ -42,11 +42,6 @@ uint64_t CFileTypeJudge::GetSWFFileBytesSize(unsigned char* buf, int len) {
     return std::min<uint64_t>(ByteView(buf, len).le32(4), 0x10000000);
 }
 
-uint64_t CFileTypeJudge::GetBMPFileBytesSize(unsigned char* buf, int len) {
-    if (!buf || len < 6) return 0;
-    return std::min<uint64_t>(ByteView(buf, len).le32(2), 0x8000000);
-}
-
 uint64_t CFileTypeJudge::GetCABFileBytesSize(unsigned char* buf, int len) {
     if (!buf || len < 36) return Bps();
     return std::min<uint64_t>(ByteView(buf, len).le32(8), 0x40000000);

@@ -13,22 +13,6 @@ constexpr uint64_t GiB = 1024 * MiB;
 
 int Bps() { return CFileTypeJudge::m_nBytesPerSector > 0 ? CFileTypeJudge::m_nBytesPerSector : 512; }
 
-// Rules whose marker may also occur inside the data: the first accepted marker
-// of buf ends the file at once; else every window's first accepted marker
-// becomes the candidate (a later window overrides), and the candidate is taken
-// when it lies before where the read-ahead stopped.
-uint64_t CandidateRule(unsigned char* buf, int len, const unsigned char* marker, int markerLen, uint64_t cap) {
-    uint64_t end = 0;
-    if (FindAcceptedMarker(buf, len, marker, markerLen, true, end)) return end;
-    uint64_t candidate = 0;
-    uint64_t total = ReadAhead(cap, STOP_AT_ANY_START, [&](unsigned char* w, int bytes, uint64_t before, uint64_t&) {
-        uint64_t e = 0;
-        if (FindAcceptedMarker(w, bytes, marker, markerLen, true, e)) candidate = before + e;
-        return false;
-    });
-    return candidate && candidate < total ? candidate : total;
-}
-
 // Where the trailer record found at offset at of buf ends.
 typedef uint64_t (*RecordEnd)(const unsigned char* buf, int len, int at);
 
@@ -49,22 +33,6 @@ uint64_t LastRecordRule(unsigned char* buf, int len, const unsigned char* record
 // The end-of-central-directory record has 22 fixed bytes; a comment is not counted.
 uint64_t ZipRecordEnd(const unsigned char*, int, int at) { return static_cast<uint64_t>(at) + 22; }
 
-// The encoded header of a 7z archive closes the file: after the coder properties
-// come the unpacked size (a 7z number), its CRC and two end marks. Its length
-// varies with the size's width; when the bytes are not laid out so, the usual
-// 27 bytes are taken.
-uint64_t SevenZipRecordEnd(const unsigned char* w, int bytes, int at) {
-    int q = at + 12 + 4; // the pattern, then the dictionary size
-    if (q + 1 < bytes && w[q] == 0x0C) {
-        unsigned char first = w[q + 1];
-        int extra = 0;
-        while (extra < 8 && (first & (0x80 >> extra))) ++extra;
-        q += 2 + extra;
-        if (q + 1 < bytes && w[q] == 0x0A && w[q + 1] == 0x01) q += 6;
-        if (q + 1 < bytes && w[q] == 0x00 && w[q + 1] == 0x00) return static_cast<uint64_t>(q) + 2;
-    }
-    return static_cast<uint64_t>(at) + 27;
-}
 } // namespace
 
 bool CFileTypeJudge::IsEndOfFile(unsigned char* buf, int len, uint64_t& length) {
@@ -100,23 +68,6 @@ bool CFileTypeJudge::GetGIFFileTailOffset(unsigned char* buf, int len, uint64_t&
     return FindAcceptedMarker(buf, len, trailer, 2, true, offset);
 }
 
-// An Exif picture carries its thumbnail's FF D9 before its own, so every FF D9
-// of a window is tried, not only the first.
-uint64_t CFileTypeJudge::GetJPGFileBytesSize(unsigned char* buf, int len) {
-    static const unsigned char eoi[2] = {0xFF, 0xD9};
-    return CandidateRule(buf, len, eoi, 2, 128 * MiB);
-}
-
-uint64_t CFileTypeJudge::GetPNGFileBytesSize(unsigned char* buf, int len) {
-    static const unsigned char iend[8] = {0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
-    return CandidateRule(buf, len, iend, 8, 128 * MiB);
-}
-
-uint64_t CFileTypeJudge::GetGIFFileBytesSize(unsigned char* buf, int len) {
-    static const unsigned char trailer[2] = {0x00, 0x3B};
-    return CandidateRule(buf, len, trailer, 2, 128 * MiB);
-}
-
 uint64_t CFileTypeJudge::GetDefaultPictureFileBytesSize(unsigned char* buf, int len) {
     uint64_t structural = IsTifType(buf, len) != TYPE_UNKNOWN ? TiffEnd(buf, len, 0x8000000) : 0;
     return ReadAheadToStructuralEnd(structural, 0x8000000, STOP_AT_ANY_START, nullptr);
@@ -137,11 +88,14 @@ uint64_t CFileTypeJudge::GetDefaultVedioFileBytesSize(unsigned char* buf, int le
     return ReadAheadToStructuralEnd(structural, 4 * GiB, STOP_AT_ANY_START, nullptr);
 }
 
+// A segment size (or a page count) that the header states is exact.
 uint64_t CFileTypeJudge::GetMKVFileBytes(unsigned char* buf, int len) {
+    if (uint64_t end = MatroskaEnd(buf, len)) return end;
     return ReadAheadToStructuralEnd(MatroskaEnd(buf, len), 64 * GiB, STOP_AT_ANY_START, nullptr);
 }
 
 uint64_t CFileTypeJudge::GetDBFileBytesSize(unsigned char* buf, int len) {
+    if (uint64_t end = SqliteEnd(buf, len)) return end;
     return ReadAheadToStructuralEnd(SqliteEnd(buf, len), 0x180000000ull, STOP_AT_ANY_START, nullptr);
 }
 
@@ -161,22 +115,6 @@ uint64_t CFileTypeJudge::GetMPGFileBytesSize(unsigned char* buf, int len) {
                                         end = before + e;
                                         return true;
                                     });
-}
-
-uint64_t CFileTypeJudge::GetMP4FileBytesSize(unsigned char* buf, int len) {
-    static const char freeBox[] = "freeIsoMedia File Produced";
-    const int n = sizeof(freeBox) - 1;
-    uint64_t structural = IsoBoxesEnd(buf, len, 4 * GiB);
-    return ReadAheadToStructuralEnd(structural, 4 * GiB, STOP_AT_ANY_START,
-                                    [&](unsigned char* w, int bytes, uint64_t before, uint64_t& end) {
-        unsigned char* p = memmem(w, bytes, reinterpret_cast<const unsigned char*>(freeBox), n);
-        if (!p) return false;
-        int at = static_cast<int>(p - w) + n;
-        int tail = 0;
-        while (at + tail < bytes && w[at + tail] != 0) ++tail;
-        end = before + at + tail;
-        return true;
-    });
 }
 
 uint64_t CFileTypeJudge::GetRMVBFileBytesSize(unsigned char*, int) {
@@ -210,10 +148,10 @@ uint64_t CFileTypeJudge::GetTSFileBytesSize(unsigned char*, int) {
     return length;
 }
 
-uint64_t CFileTypeJudge::GetMP3FileBytesSize(unsigned char*, int) {
+uint64_t Id3v1ReadAhead() {
     uint64_t candidate = 0;
     uint64_t total = ReadAhead(0x80000000ull, STOP_AT_ANY_START, [&](unsigned char* w, int bytes, uint64_t before, uint64_t&) {
-        unsigned char* p = memmem(w, bytes, reinterpret_cast<const unsigned char*>("TAG"), 3);
+        unsigned char* p = CFileTypeJudge::memmem(w, bytes, reinterpret_cast<const unsigned char*>("TAG"), 3);
         if (p) candidate = before + static_cast<uint64_t>(p - w) + 128;
         return false;
     });
@@ -260,22 +198,12 @@ uint64_t CFileTypeJudge::GetAPEFileBytesSize(unsigned char*, int) {
     });
 }
 
-uint64_t CFileTypeJudge::GetOFFICE2007FileBytesSize(unsigned char* buf, int len) {
+uint64_t ZipRecordReadAhead(unsigned char* buf, int len, uint64_t cap) {
     static const unsigned char eocd[4] = {0x50, 0x4B, 0x05, 0x06};
-    return LastRecordRule(buf, len, eocd, 4, ZipRecordEnd, 0x7FFFFFF);
+    return LastRecordRule(buf, len, eocd, 4, ZipRecordEnd, cap);
 }
 
-uint64_t CFileTypeJudge::GetZIPFileBytesSize(unsigned char* buf, int len) {
-    static const unsigned char eocd[4] = {0x50, 0x4B, 0x05, 0x06};
-    return LastRecordRule(buf, len, eocd, 4, ZipRecordEnd, 4 * GiB);
-}
-
-uint64_t CFileTypeJudge::Get7ZFileBytesSize(unsigned char* buf, int len) {
-    static const unsigned char header[12] = {0x00, 0x07, 0x0B, 0x01, 0x00, 0x01, 0x23, 0x03, 0x01, 0x01, 0x05, 0x5D};
-    return LastRecordRule(buf, len, header, 12, SevenZipRecordEnd, 4 * GiB);
-}
-
-uint64_t CFileTypeJudge::GetRARFileBytesSize(unsigned char*, int) {
+uint64_t RarEndBlockReadAhead() {
     static const unsigned char endBlock[7] = {0xC4, 0x3D, 0x7B, 0x00, 0x40, 0x07, 0x00};
     return ReadAhead(4 * GiB, STOP_AT_ANY_START, [&](unsigned char* w, int bytes, uint64_t before, uint64_t& end) {
         uint64_t e = 0;
@@ -287,9 +215,9 @@ uint64_t CFileTypeJudge::GetRARFileBytesSize(unsigned char*, int) {
 
 // The last "%%EOF" of the first window holding one ends the file, with the line
 // end that writers put after it; else the last "trailer" keyword.
-uint64_t CFileTypeJudge::GetPDFFileBytesSize(unsigned char*, int) {
+uint64_t PdfTrailerReadAhead() {
     return ReadAhead(0x40000000, STOP_AT_ANY_START, [&](unsigned char* w, int bytes, uint64_t before, uint64_t& end) {
-        unsigned char* p = memrmem(w, bytes, reinterpret_cast<const unsigned char*>("%%EOF"), 5);
+        unsigned char* p = CFileTypeJudge::memrmem(w, bytes, reinterpret_cast<const unsigned char*>("%%EOF"), 5);
         if (p) {
             int at = static_cast<int>(p - w) + 5;
             if (at < bytes && w[at] == '\r') ++at;
@@ -297,7 +225,7 @@ uint64_t CFileTypeJudge::GetPDFFileBytesSize(unsigned char*, int) {
             end = before + at;
             return true;
         }
-        p = memrmem(w, bytes, reinterpret_cast<const unsigned char*>("trailer"), 7);
+        p = CFileTypeJudge::memrmem(w, bytes, reinterpret_cast<const unsigned char*>("trailer"), 7);
         if (!p) return false;
         end = before + static_cast<uint64_t>(p - w) + 7;
         return true;

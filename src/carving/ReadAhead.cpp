@@ -1,6 +1,7 @@
 #include "carving/ReadAhead.h"
 
 #include "carving/CFileTypeJudge.h"
+#include "carving/formats/CarvedFormat.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,14 +11,13 @@ int FindStopSector(unsigned char* window, int sectors, int bps, READ_AHEAD_STOP 
         unsigned char* s = window + static_cast<size_t>(i) * bps;
         ++CFileTypeJudge::m_u64CurrentSector;
         EXTEND_NAME_TYPE t = CFileTypeJudge::RecogniseFileStart(s, bps);
-        if (stop == STOP_NOT_AT_MPEG && t == TYPE_MPG) t = TYPE_UNKNOWN;
+        if ((stop == STOP_NOT_AT_MPEG && t == TYPE_MPG) || IsTextKind(t)) t = TYPE_UNKNOWN;
         if (t != TYPE_UNKNOWN || CFileTypeJudge::IsFileSystemSector(s, bps)) return i;
     }
     return -1;
 }
 
-namespace {
-bool ReportProgress(uint64_t running) {
+bool ReadAheadProgress(uint64_t running) {
     if (!CFileTypeJudge::m_progressFunc) return true;
     uint64_t total = CFileTypeJudge::m_u64SectorTotalCount;
     int progress = total ? static_cast<int>(running * 100 / total) + 10 : 10;
@@ -28,7 +28,6 @@ bool ReportProgress(uint64_t running) {
     CFileTypeJudge::m_ErrorCode = rc ? RECOVERY_STOPPED : 0;
     return rc == 0;
 }
-} // namespace
 
 uint64_t ReadAhead(uint64_t capBytes, READ_AHEAD_STOP stop, const WindowVisitor& visit) {
     const int bps = CFileTypeJudge::m_nBytesPerSector > 0 ? CFileTypeJudge::m_nBytesPerSector : 512;
@@ -50,7 +49,7 @@ uint64_t ReadAhead(uint64_t capBytes, READ_AHEAD_STOP stop, const WindowVisitor&
         read += got;
         left -= got;
         running += got;
-        if (!ReportProgress(running)) break;
+        if (!ReadAheadProgress(running)) break;
 
         int stopAt = FindStopSector(window, static_cast<int>(got), bps, stop);
         int usable = (stopAt < 0 ? static_cast<int>(got) : stopAt) * bps;
@@ -87,4 +86,16 @@ bool FindAcceptedMarker(const unsigned char* buf, int len, const unsigned char* 
         from = static_cast<int>(hit - buf) + 1;
     }
     return false;
+}
+
+uint64_t MarkerReadAhead(unsigned char* buf, int len, const unsigned char* marker, int markerLen, uint64_t cap) {
+    uint64_t end = 0;
+    if (FindAcceptedMarker(buf, len, marker, markerLen, true, end)) return end;
+    uint64_t candidate = 0;
+    uint64_t total = ReadAhead(cap, STOP_AT_ANY_START, [&](unsigned char* w, int bytes, uint64_t before, uint64_t&) {
+        uint64_t e = 0;
+        if (FindAcceptedMarker(w, bytes, marker, markerLen, true, e)) candidate = before + e;
+        return false;
+    });
+    return candidate && candidate < total ? candidate : total;
 }

@@ -20,6 +20,10 @@ typedef std::function<bool(unsigned char* window, int bytes, uint64_t before, ui
 // bytes up to the stop sector, the cap, the area's end or a read error.
 uint64_t ReadAhead(uint64_t capBytes, READ_AHEAD_STOP stop, const WindowVisitor& visit);
 
+// Reports a long measurement's progress as sectors scanned; false (with the
+// judge's error set) when the user asked to stop.
+bool ReadAheadProgress(uint64_t running);
+
 // Index of the first sector of window (sectors of bytesPerSector) that starts
 // another file or holds file-system metadata, -1 when none. Advances the judge's
 // current sector through the sectors it looks at, as the disk-reading tests expect.
@@ -33,3 +37,18 @@ bool IsTailAccepted(const unsigned char* window, int bytes, uint64_t end, int by
 // from (only the first occurrence when retry is false); false when none.
 bool FindAcceptedMarker(const unsigned char* buf, int len, const unsigned char* marker, int markerLen, bool retry,
                         uint64_t& end);
+
+// The marker rule of formats whose end marker may also occur inside the data:
+// the first accepted marker of buf ends the file at once; else each window's
+// first accepted marker becomes the candidate (a later window overrides), taken
+// when it lies before where the read-ahead stopped.
+uint64_t MarkerReadAhead(unsigned char* buf, int len, const unsigned char* marker, int markerLen, uint64_t cap);
+
+// Fallbacks of the structure walks, for files whose structure cannot be read:
+// the last end-of-central-directory record of the first window holding one; the
+// RAR 4 end block; the last %%EOF (or trailer) of the first window holding one;
+// the last ID3v1 tag before the read-ahead stops.
+uint64_t ZipRecordReadAhead(unsigned char* buf, int len, uint64_t cap);
+uint64_t RarEndBlockReadAhead();
+uint64_t PdfTrailerReadAhead();
+uint64_t Id3v1ReadAhead();

@@ -73,7 +73,8 @@ TEST(CarvingBadInput, RepeatedHeaderFragmentsCarveToBoundedResults) {
     EXPECT_GE(c.nodes.size(), count / 3) << "every JPEG fragment is a file start";
     for (const _FILE_NODE_& n : c.nodes) {
         if (std::strstr(n.szFileName, ".jpg")) {
-            EXPECT_LE(n.u64FileSize, 16u * 512) << "a JPEG without an end stops at the next file start";
+            // The zip fragments name entries running past their sector: no file start.
+            EXPECT_LE(n.u64FileSize, 32u * 512) << "a JPEG without an end stops at the next file start";
         }
     }
 }

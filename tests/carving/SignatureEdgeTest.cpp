@@ -25,12 +25,14 @@ std::vector<unsigned char> PeHeader(uint16_t characteristics) {
 }
 } // namespace
 
-TEST(SignatureEdges, GifVersionLetterMustBeLowerCase) {
-    auto good = Sector("GIF89a\x01\x00", 8);
-    auto upper = Sector("GIF89A\x01\x00", 8);
+TEST(SignatureEdges, GifIsVersion87aOr89aWithAScreen) {
+    auto good = Sector("GIF89a\x01\x00\x01\x00", 10);
+    auto upper = Sector("GIF89A\x01\x00\x01\x00", 10);
+    auto empty = Sector("GIF87a\x00\x00\x01\x00", 10);
+    EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsGifType(empty.data(), 512)) << "no width";
     EXPECT_EQ(TYPE_GIF, CFileTypeJudge::IsGifType(good.data(), 512));
     EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsGifType(upper.data(), 512));
-    EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsGifType(good.data(), 7)) << "below the minimum length";
+    EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsGifType(good.data(), 5)) << "below the minimum length";
     EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsGifType(nullptr, 512));
 }
 

@@ -54,7 +54,13 @@ const struct {
     {"ts", TYPE_TS, "ts"},         {"7z", TYPE_7Z, "7z"},          {"rar", TYPE_RAR, "rar"},
     {"gz", TYPE_GZIP, "gz"},       {"db", TYPE_DB, "db"},          {"mid", TYPE_MID, "mid"},
     {"ico", TYPE_ICO, "ico"},      {"ttf", TYPE_TTF, "ttf"},       {"cab", TYPE_CAB, "cab"},
-    {"exe", TYPE_EXE, "exe"},      {"dll", TYPE_DLL, "dll"},
+    {"exe", TYPE_EXE, "exe"},      {"dll", TYPE_DLL, "dll"},       {"dqt.jpg", TYPE_JPG, "jpg"},
+    {"adobe.jpg", TYPE_JPG, "jpg"}, {"progressive.jpg", TYPE_JPG, "jpg"}, {"os2.bmp", TYPE_BMP, "bmp"},
+    {"v5.bmp", TYPE_BMP, "bmp"},   {"bare.mp3", TYPE_MP3, "mp3"},  {"ogg", TYPE_OGG, "ogg"},
+    {"mov", TYPE_MOV, "mov"},      {"odt", TYPE_ODT, "odt"},       {"epub", TYPE_EPUB, "epub"},
+    {"jar", TYPE_JAR, "jar"},      {"rar5", TYPE_RAR, "rar"},      {"name.gz", TYPE_GZIP, "gz"},
+    {"txt", TYPE_TXT, "txt"},      {"html", TYPE_HTML, "html"},    {"xml", TYPE_XML, "xml"},
+    {"json", TYPE_JSON, "json"},   {"csv", TYPE_CSV, "csv"},       {"sh", TYPE_SH, "sh"},
 };
 } // namespace
 
@@ -91,7 +97,8 @@ TEST(SignatureRealFiles, ZipThatIsNotOfficeIsAZip) {
     OnDisk d(zip.bytes);
     EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsOffice2007Type(d.image.data(), 512));
     EXPECT_EQ(TYPE_ZIP, d.Recognise());
-    EXPECT_FALSE(d.Matches("docx"));
+    EXPECT_TRUE(d.Matches("docx")) << "a zip named .docx shows no other content";
+    EXPECT_FALSE(d.Matches("pdf"));
 }
 
 TEST(SignatureRealFiles, WordMagicDecidesWithoutTheDirectory) {
@@ -109,7 +116,7 @@ TEST(SignatureRealFiles, WordMagicDecidesWithoutTheDirectory) {
     EXPECT_EQ(TYPE_XLS, book.Recognise());
     OnDisk plain(MakeCompoundFile("Contents", {0x00, 0x00}, 4096, 0));
     EXPECT_EQ(TYPE_OLE, plain.Recognise());
-    EXPECT_FALSE(plain.Matches("doc"));
+    EXPECT_TRUE(plain.Matches("doc")) << "a compound file named .doc shows no other content";
     EXPECT_TRUE(plain.Matches("fla")) << "a compound file carries the Flash-source signature";
 }
 
