@@ -1,5 +1,6 @@
 #include "ext/CFastExtRecovery.h"
 
+#include "carving/CFileTypeJudge.h"
 #include "engine/CLogFileManager.h"
 #include "engine/CScanResultFileManager.h"
 #include "platform/DeviceMap.h"
@@ -475,6 +476,20 @@ bool CFastExtRecovery::JudgeHealth(const _FILE_NODE_& node) {
     return true;
 }
 
+// A file no name leads to is named after its inode; its kind comes from its first block.
+std::string CFastExtRecovery::OrphanExtension(const InodeSource& src) {
+    _FILE_NODE_ probe;
+    FillNode(probe, 0, src, "", false);
+    std::vector<EXT_RUN> runs;
+    uint64_t blocks = 0;
+    std::vector<uint8_t> head;
+    MapNode(&probe, runs, blocks);
+    if (runs.empty() || runs[0].u64Physical == 0 || !ReadBlocks(runs[0].u64Physical, 1, head)) return "";
+    int row = -1;
+    if (CFileTypeJudge::RecogniseFileStart(head.data(), int(head.size()), &row) == TYPE_UNKNOWN || row < 0) return "";
+    return std::string(".") + CFileTypeJudge::szExtendNameAndType[row].szExtendName;
+}
+
 void CFastExtRecovery::RecordCandidates() {
     // Inodes of old inode-table copies that no name leads to still hold files.
     std::map<uint32_t, Candidate> all = m_Candidates;
@@ -508,7 +523,7 @@ void CFastExtRecovery::RecordCandidates() {
         } else if (named && !cur.inode.IsDir()) src = cur; // the name alone is still worth showing
         else continue;
         _FILE_NODE_ node;
-        FillNode(node, c.nInode, src, c.strName, false);
+        FillNode(node, c.nInode, src, named ? c.strName : c.strName + OrphanExtension(src), false);
         node.bIsHealth = JudgeHealth(node) ? 1 : 0;
         if (!ExtInodeHasMap(src.inode, m_Sb)) node.nReserved = kNameOnly;
         unsigned char* slot = m_pScanResult->CreateFileNode(sizeof(_FILE_NODE_));

@@ -89,6 +89,7 @@ private:
     void WalkFolder(uint32_t dirIno, const EXT_INODE& dir, bool dirDeleted);
     void TakeEntries(uint32_t dirIno, const std::vector<EXT_DIR_ENTRY>& entries, bool dirDeleted, uint64_t rank);
     void RecordCandidates();
+    std::string OrphanExtension(const InodeSource& src);
     void MarkFolderChain(uint32_t dir);
     unsigned Depth(uint32_t dir);
     void FillNode(_FILE_NODE_& node, uint32_t ino, const InodeSource& src, const std::string& name, bool dir) const;

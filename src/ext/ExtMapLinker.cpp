@@ -39,28 +39,40 @@ void LinkExtPointerBlocks(const std::map<uint64_t, std::vector<uint32_t>>& point
     }
     std::map<uint64_t, uint64_t> doubleByFirstData;
     for (uint64_t d : doubles) doubleByFirstData.emplace(pointerBlocks.at(pointerBlocks.at(d)[0])[0], d);
+    // Blocks a found map already names belong to that file, not to a neighbour's
+    // direct blocks; files are taken in the order they were laid down, each
+    // claiming its direct blocks from those after it.
+    std::set<uint64_t> claimed;
+    std::vector<std::pair<uint64_t, uint64_t>> singles;  // first data block, single block
     for (const auto& pb : pointerBlocks) {
-        const uint64_t single = pb.first;
-        if (doubles.count(single) || underDouble.count(single)) continue;
+        claimed.insert(pb.first);
+        claimed.insert(pb.second.begin(), pb.second.end());
+        if (!doubles.count(pb.first) && !underDouble.count(pb.first)) singles.emplace_back(pb.second[0], pb.first);
+    }
+    std::sort(singles.begin(), singles.end());
+    for (const auto& entry : singles) {
+        const uint64_t single = entry.second;
+        const std::vector<uint32_t>& pointers = pointerBlocks.at(single);
         // The 12 direct blocks were laid just before the 13th, which the first
         // pointer names (the pointer blocks themselves go elsewhere): the nearest
-        // blocks before it that no live file holds.
+        // blocks before it that no live file and no other found map holds.
         std::vector<uint64_t> direct;
-        for (uint64_t b = pb.second[0], steps = 0; b > sb.nFirstDataBlock + 1 && direct.size() < kDirectBlocks &&
-                                             steps < kMaxWalkBack; ++steps) {
+        for (uint64_t b = entry.first, steps = 0; b > sb.nFirstDataBlock + 1 && direct.size() < kDirectBlocks &&
+                                                  steps < kMaxWalkBack; ++steps) {
             --b;
-            if (isFree(b) && !pointerBlocks.count(b)) direct.push_back(b);
+            if (isFree(b) && !claimed.count(b)) direct.push_back(b);
         }
         if (direct.size() < kDirectBlocks) continue;
+        claimed.insert(direct.begin(), direct.end());
         std::reverse(direct.begin(), direct.end());
         EXT_LINKED_FILE f;
         f.u64MapBlock = single;
-        f.u64Blocks = kDirectBlocks + pb.second.size();
+        f.u64Blocks = kDirectBlocks + pointers.size();
         uint64_t dbl = 0;
-        if (pb.second.size() == perBlock) {
+        if (pointers.size() == perBlock) {
             // A full single block goes on in a double one whose first data block
             // continues the run where the single block's last one ends.
-            uint64_t b = uint64_t(pb.second.back()) + 1;
+            uint64_t b = uint64_t(pointers.back()) + 1;
             for (uint64_t steps = 0; b < sb.u64BlockCount && !isFree(b) && steps < kMaxWalkBack; ++steps) ++b;
             auto it = doubleByFirstData.find(b);
             if (it != doubleByFirstData.end()) {
