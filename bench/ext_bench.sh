@@ -128,7 +128,7 @@ EOF
   rm -rf "$dir/photorec"
   mkdir -p "$dir/photorec"
   t=$(now)
-  photorec /log /d "$dir/photorec/rec" /cmd "$img" fileopt,everything,enable,freespace,search >/dev/null 2>&1
+  (cd "$dir/photorec" && photorec /log /d "$dir/photorec/rec" /cmd "$img" fileopt,everything,enable,freespace,search >/dev/null 2>&1)
   pt=$(elapsed "$t")
   pe=$(exact "$dir/photorec")
   # ext4magic: every deleted file it can find (-M), into a folder tree.
