@@ -89,9 +89,10 @@ std::string JsonString(const std::string& utf8) {
 }
 
 void PrintFindingsText(FILE* out, const std::string& target, long long firstSector, long long sectorCount,
-                       const std::vector<CliFinding>& findings) {
-    std::fprintf(out, "%s: sectors %lld to %lld, %zu files found\n", target.c_str(), firstSector,
-                 firstSector + sectorCount - 1, findings.size());
+                       const std::vector<CliFinding>& findings, bool complete) {
+    std::fprintf(out, "%s: sectors %lld to %lld, %zu files found%s\n", target.c_str(), firstSector,
+                 firstSector + sectorCount - 1, findings.size(),
+                 complete ? "" : " (incomplete: the scan did not finish)");
     static const char* const order[] = {"photo", "audio", "video", "document", "archive", "others"};
     for (const char* category : order) {
         std::map<std::string, std::vector<const CliFinding*>> byExtension;
@@ -112,9 +113,11 @@ void PrintFindingsText(FILE* out, const std::string& target, long long firstSect
 }
 
 void PrintFindingsJson(FILE* out, const std::string& target, long long firstSector, long long sectorCount,
-                       const std::vector<CliFinding>& findings) {
-    std::fprintf(out, "{\"target\": %s, \"area\": {\"first_sector\": %lld, \"sector_count\": %lld}, \"files\": [",
-                 JsonString(target).c_str(), firstSector, sectorCount);
+                       const std::vector<CliFinding>& findings, bool complete) {
+    std::fprintf(out,
+                 "{\"target\": %s, \"area\": {\"first_sector\": %lld, \"sector_count\": %lld}, \"complete\": %s, "
+                 "\"files\": [",
+                 JsonString(target).c_str(), firstSector, sectorCount, complete ? "true" : "false");
     for (size_t i = 0; i < findings.size(); ++i) {
         const CliFinding& f = findings[i];
         std::fprintf(out,

@@ -23,10 +23,11 @@ std::vector<CliFinding> DescribeFindings(IFileRecoveryParse* engine, bool deep,
                                          const std::vector<__SEARCH_FILE_INFO__>& hits);
 
 // Grouped by category and extension as the result page groups them.
+// complete is false for a scan that was stopped or failed part way: the list may lack files.
 void PrintFindingsText(FILE* out, const std::string& target, long long firstSector, long long sectorCount,
-                       const std::vector<CliFinding>& findings);
+                       const std::vector<CliFinding>& findings, bool complete);
 void PrintFindingsJson(FILE* out, const std::string& target, long long firstSector, long long sectorCount,
-                       const std::vector<CliFinding>& findings);
+                       const std::vector<CliFinding>& findings, bool complete);
 
 // JSON string literal of UTF-8 text (invalid bytes become U+FFFD).
 std::string JsonString(const std::string& utf8);

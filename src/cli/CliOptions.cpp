@@ -45,7 +45,7 @@ bool ParseTypes(const std::string& list, unsigned& flags, std::string& error) {
 void PrintCliUsage(FILE* out) {
     std::fputs("usage: orvale-cli disks\n"
                "       orvale-cli scan TARGET [--partition K | --start S --count C] [--types LIST]\n"
-               "                        [--quick] [--resume] [--json] [--recover DIR] [--force]\n"
+               "                        [--quick] [--resume] [--json] [--recover DIR [--keep-partial]] [--force]\n"
                "\n"
                "TARGET is a disk number, a device path or an image file.\n"
                "  --partition K   scan partition K (1-based, in table order) of the target\n"
@@ -56,7 +56,14 @@ void PrintCliUsage(FILE* out) {
                "  --resume        continue an interrupted deep scan of the same area\n"
                "  --json          print the findings as one JSON document\n"
                "  --recover DIR   save every file found into DIR/<category>/\n"
-               "  --force         recover even when DIR lies on the scanned device\n",
+               "  --keep-partial  keep what could be saved of an incomplete file as NAME.partial\n"
+               "                  (by default nothing is left of a file that cannot be saved whole)\n"
+               "  --force         recover even when DIR lies on the scanned device\n"
+               "\n"
+               "Exit status: 0 files found (and all saved whole); 1 nothing found, the scan failed\n"
+               "part way or a file could not be saved; 2 bad usage, a target that cannot be scanned\n"
+               "or an unusable support folder; 3 stopped with Ctrl-C (the list is incomplete).\n"
+               "Errors and progress go to standard error, the findings to standard output.\n",
                out);
 }
 
@@ -119,6 +126,8 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& o, std::string& error) {
             o.resume = true;
         } else if (a == "--json") {
             o.json = true;
+        } else if (a == "--keep-partial") {
+            o.keepPartial = true;
         } else if (a == "--force") {
             o.force = true;
         } else if (a == "--recover") {
@@ -140,6 +149,7 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& o, std::string& error) {
     if (haveStart != haveCount) { error = "--start and --count go together"; return false; }
     o.hasRange = haveStart;
     if (o.hasRange && o.partition) { error = "--partition and --start/--count exclude each other"; return false; }
+    if (o.keepPartial && o.recoverDir.empty()) { error = "--keep-partial goes with --recover"; return false; }
     if (o.quick && o.resume) { error = "--resume continues a deep scan; it cannot go with --quick"; return false; }
     if (o.categories == 0) o.categories = CATEGORY_ALL;
     return true;

@@ -21,7 +21,7 @@ void OnInterrupt(int) {
 
 CliProgress::CliProgress()
     : m_bTerminal(::isatty(2) == 1), m_nLastPercent(-1), m_lLastTick(0), m_bLineOpen(false), m_u64Current(0),
-      m_u64Total(0), m_nFileIndex(0), m_nFileTotal(0) {}
+      m_u64Total(0), m_nFileIndex(0), m_nFileTotal(0), m_nFileError(0) {}
 
 void CliProgress::InstallInterruptHandler() {
     struct sigaction sa = {};
@@ -89,10 +89,12 @@ void CliProgress::BeginFile(size_t index, size_t total, const std::string& name)
     m_nFileTotal = total;
     m_strFile = name;
     m_nLastPercent = -1;
+    m_nFileError = 0;
 }
 
-int CliProgress::RecoveryCallBack(void* pParam, int nProgress, int, int, wchar_t*) {
+int CliProgress::RecoveryCallBack(void* pParam, int nProgress, int, int nErrorCode, wchar_t*) {
     auto* self = static_cast<CliProgress*>(pParam);
+    if (nErrorCode != 0 && nErrorCode != RECOVERY_STOPPED && self->m_nFileError == 0) self->m_nFileError = nErrorCode;
     if (self->m_nFileTotal && (self->m_bTerminal || nProgress >= 100)) {
         char line[512];
         std::snprintf(line, sizeof line, "Recovering %zu/%zu: %3d%%  %s", self->m_nFileIndex + 1, self->m_nFileTotal,

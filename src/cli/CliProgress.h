@@ -19,6 +19,8 @@ public:
 
     // The file being recovered, for the recovery line.
     void BeginFile(size_t index, size_t total, const std::string& name);
+    // The first error the engine reported while saving the current file (0: none).
+    int FileError() const { return m_nFileError; }
     // Ends the current progress line.
     void Finish();
     uint64_t LastSectorCount() const { return m_u64Total; }
@@ -36,5 +38,6 @@ private:
     size_t m_nFileIndex;
     size_t m_nFileTotal;
     std::string m_strFile;
+    int m_nFileError;
 };
 

@@ -3,6 +3,7 @@
 #include "cli/CliProgress.h"
 #include "engine/FileCategories.h"
 #include "engine/IFileRecoveryParse.h"
+#include "engine/SafeSave.h"
 #include "platform/DeviceMap.h"
 #include "platform/PathHelpers.h"
 #include "platform/TextCodec.h"
@@ -18,7 +19,7 @@ std::string RecoveryErrorText(int code) {
     case 0: return "ok";
     case 8: return "out of memory";
     case 29: return "a cluster larger than 100 MiB";
-    case 30: return "the device could not be read there";
+    case 30: return "the device could not be read there, or the file's data ends early";
     case 87: return "the file's record is not valid";
     case RECOVERY_STOPPED: return "stopped";
     default: break;
@@ -28,7 +29,7 @@ std::string RecoveryErrorText(int code) {
 }
 
 CliRecoveryReport RecoverFindings(IFileRecoveryParse* engine, const std::vector<CliFinding>& findings,
-                                  const std::string& destination, CliProgress& progress) {
+                                  const std::string& destination, CliProgress& progress, bool keepPartial) {
     CliRecoveryReport report;
     std::wstring destinationWide = Utf8ToWide(destination.c_str());
     int dirIndex = 0;
@@ -37,7 +38,7 @@ CliRecoveryReport RecoverFindings(IFileRecoveryParse* engine, const std::vector<
         const CliFinding& f = findings[i];
         char folder[32];
         GetDirTypeByFileName(f.node.szFileName, folder);
-        std::string folderUtf8 = destination + (folder[0] ? "/" + std::string(folder) : std::string());
+        std::string folderUtf8 = destination + "/" + (folder[0] ? std::string(folder) : std::string("others"));
         if (int rc = MakeDirectories(folderUtf8)) {
             report.failures.emplace_back(f.name, "cannot create " + folderUtf8 + ": " + std::strerror(rc));
             continue;
@@ -50,15 +51,17 @@ CliRecoveryReport RecoverFindings(IFileRecoveryParse* engine, const std::vector<
             continue;
         }
         progress.BeginFile(i, findings.size(), f.name);
-        _FILE_NODE_ node = f.node;
-        int rc = engine->SaveFileData(&node, path, dirIndex);
-        if (rc == RECOVERY_STOPPED || CliProgress::StopRequested()) {
+        SafeSaveResult saved = SaveFileSafely(engine, f.node, WideToUtf8(path), dirIndex, keepPartial,
+                                              [&progress] { return progress.FileError(); });
+        if (saved.partial) report.partial.push_back(saved.savedPath);
+        if (saved.code == RECOVERY_STOPPED || CliProgress::StopRequested()) {
             report.stopped = true;
-            if (rc != 0) report.failures.emplace_back(f.name, RecoveryErrorText(RECOVERY_STOPPED));
+            if (saved.code != 0) report.failures.emplace_back(f.name, RecoveryErrorText(RECOVERY_STOPPED));
+            else report.saved.push_back(saved.savedPath);
             break;
         }
-        if (rc != 0) report.failures.emplace_back(f.name, RecoveryErrorText(rc));
-        else report.saved.push_back(WideToUtf8(path));
+        if (saved.code != 0) report.failures.emplace_back(f.name, RecoveryErrorText(saved.code));
+        else report.saved.push_back(saved.savedPath);
     }
     progress.Finish();
     return report;

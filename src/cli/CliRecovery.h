@@ -10,12 +10,15 @@ class CliProgress;
 class IFileRecoveryParse;
 
 struct CliRecoveryReport {
-    std::vector<std::string> saved;                                 // UTF-8 paths written
+    std::vector<std::string> saved;                                 // UTF-8 paths written whole
+    std::vector<std::string> partial;                               // incomplete files kept as "….partial"
     std::vector<std::pair<std::string, std::string>> failures;      // name, reason
     bool stopped = false;
 };
 
+// A file that cannot be saved whole leaves nothing behind, or with keepPartial
+// what was saved of it under its name with ".partial" added.
 CliRecoveryReport RecoverFindings(IFileRecoveryParse* engine, const std::vector<CliFinding>& findings,
-                                  const std::string& destination, CliProgress& progress);
+                                  const std::string& destination, CliProgress& progress, bool keepPartial);
 // Why a save failed, from its result code.
 std::string RecoveryErrorText(int code);

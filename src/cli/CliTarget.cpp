@@ -90,7 +90,14 @@ bool ResolveCliTarget(const CliOptions& options, CliTarget& t, std::string& erro
         error = "ends before sector " + std::to_string(t.firstSector);
         return false;
     }
-    // An area that a partition table claims beyond the device's end is scanned
-    // whole: the sectors that are not there count as unreadable, and the scan says so.
+    // Sectors past the end do not exist: scanning them would only count them
+    // missing, for hours when a damaged table claims terabytes.
+    const uint64_t available = t.deviceSectors - static_cast<uint64_t>(t.firstSector);
+    if (static_cast<uint64_t>(t.sectorCount) > available) {
+        t.warning = "the area claims " + std::to_string(t.sectorCount) + " sectors from sector " +
+                    std::to_string(t.firstSector) + " but the device ends after " + std::to_string(available) +
+                    "; scanning those " + std::to_string(available) + " only";
+        t.sectorCount = static_cast<long long>(available);
+    }
     return true;
 }

@@ -11,6 +11,7 @@ struct CliTarget {
     uint64_t deviceSectors = 0; // whole 512-byte sectors of the device
     long long firstSector = 0;  // the area to scan
     long long sectorCount = 0;
+    std::string warning;        // why the area was cut to the device's end, else empty
 };
 
 // Resolves the target and its area. False with a one-line reason (without the

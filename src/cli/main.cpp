@@ -6,21 +6,26 @@
 #include "cli/CliTarget.h"
 #include "disk/CPartitionManager.h"
 #include "engine/CFileRecoveryFactory.h"
+#include "engine/CLogFileManager.h"
 #include "engine/CProfessionalRecovery.h"
 #include "engine/DisplayFormat.h"
 #include "engine/FileCategories.h"
 #include "platform/DeviceMap.h"
 #include "platform/TextCodec.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <vector>
 
 namespace {
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+constexpr int kExitOk = CLI_EXIT_OK;
+constexpr int kExitFailed = CLI_EXIT_FAILED;
+constexpr int kExitUsage = CLI_EXIT_USAGE;
+constexpr int kExitStopped = CLI_EXIT_STOPPED;
 
 std::string PartitionName(const _PARTITION_ITEM_& item) {
     size_t units = 0;
@@ -44,10 +49,15 @@ int ListDisks() {
         if (it != partitions.end()) {
             for (size_t i = 0; i < it->second.size(); ++i) {
                 const _PARTITION_ITEM_& p = it->second[i];
-                std::printf("  %zu  %-24s first %-12llu last %-12llu %s\n", i + 1, PartitionName(p).c_str(),
-                            static_cast<unsigned long long>(p.u64StartSector),
-                            static_cast<unsigned long long>(p.u64EndSector),
-                            GetFileSizeString(static_cast<long long>((p.u64EndSector + 1 - p.u64StartSector) * 512)).c_str());
+                // A damaged entry may claim sectors past the disk's end: shown as far as they exist.
+                uint64_t last = disk.second && p.u64EndSector >= disk.second ? disk.second - 1 : p.u64EndSector;
+                std::string claim = last != p.u64EndSector ? "  (the table claims up to sector " +
+                                                                 std::to_string(p.u64EndSector) + ", past the end)"
+                                                           : "";
+                std::printf("  %zu  %-24s first %-12llu last %-12llu %s%s\n", i + 1, PartitionName(p).c_str(),
+                            static_cast<unsigned long long>(p.u64StartSector), static_cast<unsigned long long>(last),
+                            GetFileSizeString(static_cast<long long>((last + 1 - std::min(last + 1, p.u64StartSector)) * 512)).c_str(),
+                            claim.c_str());
             }
         }
         std::printf("     %-24s first %-12d last %-12llu %s\n", "Whole Disk", 0,
@@ -56,9 +66,9 @@ int ListDisks() {
     return kExitOk;
 }
 
-int Fail(const std::string& target, const std::string& reason) {
+int Fail(const std::string& target, const std::string& reason, int code = kExitUsage) {
     std::fprintf(stderr, "orvale-cli: %s: %s\n", target.c_str(), reason.c_str());
-    return kExitFailed;
+    return code;
 }
 
 int Scan(const CliOptions& options) {
@@ -70,21 +80,49 @@ int Scan(const CliOptions& options) {
         return Fail(options.target, "the recovery folder " + options.recoverDir +
                                         " lies on the device being scanned, where saving could overwrite the files being "
                                         "recovered; choose a folder on another disk (or insist with --force)");
+    if (!target.warning.empty()) std::fprintf(stderr, "orvale-cli: %s: %s\n", options.target.c_str(), target.warning.c_str());
+
+    // The scan keeps its results in the support folder: one that cannot take
+    // them must stop the scan before it starts, not empty its list at the end.
+    CScanAreaLock areaLock;
+    int lockRc = areaLock.Acquire(target.devicePath, target.deviceSectors * 512, static_cast<uint64_t>(target.firstSector),
+                                  static_cast<uint64_t>(target.sectorCount));
+    if (lockRc == EWOULDBLOCK) {
+        std::string holder = areaLock.Holder() ? " (process " + std::to_string(areaLock.Holder()) + ")" : "";
+        return Fail(options.target, "this area is being scanned by another orvale-cli" + holder +
+                                        "; wait for it to end or stop it");
+    }
+    if (lockRc != 0)
+        return Fail("support folder " + GetSupportDirPath(),
+                    std::string(std::strerror(lockRc)) + " (scan results are kept there; ORVALE_SUPPORT_DIR names another)");
+    CLogFileManager::GetInstance()->SetScanAreaId(areaLock.Id());
+
     CliProgress::InstallInterruptHandler();
     CliProgress progress;
     RECOVERY_TYPE mode = options.quick ? RECOVERY_TYPE_FAST : RECOVERY_TYPE_PROFESSIONAL;
     std::unique_ptr<IFileRecoveryParse> engine(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
         target.diskNo, target.firstSector, target.sectorCount, L'C', mode));
     if (!engine) {
-        if (options.quick) return Fail(options.target, "no FAT or NTFS file system in this area for a quick scan (a deep scan reads any area)");
+        if (options.quick)
+            return Fail(options.target, "no FAT or NTFS file system in this area for a quick scan (a deep scan reads any area)",
+                        kExitFailed);
         return Fail(options.target, "cannot be opened or read");
     }
     if (!options.quick && !options.resume) static_cast<CProfessionalRecovery*>(engine.get())->SetNotLoadLogFile();
     engine->InitCallBack(CliProgress::ScanCallBack, CliProgress::RecoveryCallBack, &progress, 100);
     int scanResult = engine->ScanDevice(nullptr);
     progress.Finish();
-    if (CliProgress::StopRequested()) std::fprintf(stderr, "Scan stopped; listing what was found so far.\n");
-    else if (scanResult != 0) std::fprintf(stderr, "orvale-cli: %s: the scan ended early: %s\n", options.target.c_str(), RecoveryErrorText(scanResult).c_str());
+    const bool scanStopped = CliProgress::StopRequested();
+    if (scanStopped) {
+        if (options.quick) std::fprintf(stderr, "Scan stopped: the list below is incomplete.\n");
+        else
+            std::fprintf(stderr, "Scan stopped at sector %llu of %llu: the list below is incomplete (--resume goes on).\n",
+                         static_cast<unsigned long long>(progress.LastSector()),
+                         static_cast<unsigned long long>(progress.LastSectorCount()));
+    } else if (scanResult != 0) {
+        std::fprintf(stderr, "orvale-cli: %s: the scan ended early: %s\n", options.target.c_str(),
+                     RecoveryErrorText(scanResult).c_str());
+    }
 
     if (!options.quick) {
         uint64_t unreadable = static_cast<CProfessionalRecovery*>(engine.get())->GetUnreadableSectorCount();
@@ -98,20 +136,28 @@ int Scan(const CliOptions& options) {
     engine->SearchFileNode(key.data(), hits);
     progress.Finish();
 
+    const bool complete = !scanStopped && scanResult == 0 && !CliProgress::StopRequested();
+
     std::vector<CliFinding> findings = DescribeFindings(engine.get(), !options.quick, hits);
-    if (options.json) PrintFindingsJson(stdout, options.target, target.firstSector, target.sectorCount, findings);
-    else PrintFindingsText(stdout, options.target, target.firstSector, target.sectorCount, findings);
+    if (options.json) PrintFindingsJson(stdout, options.target, target.firstSector, target.sectorCount, findings, complete);
+    else PrintFindingsText(stdout, options.target, target.firstSector, target.sectorCount, findings, complete);
     std::fflush(stdout);
 
-    int status = kExitOk;
+    int status = !complete ? kExitFailed : findings.empty() ? kExitFailed : kExitOk;
+    if (CliProgress::StopRequested()) return kExitStopped;
     if (!options.recoverDir.empty()) {
-        CliRecoveryReport report = RecoverFindings(engine.get(), findings, options.recoverDir, progress);
+        CliRecoveryReport report = RecoverFindings(engine.get(), findings, options.recoverDir, progress, options.keepPartial);
         FILE* out = options.json ? stderr : stdout;
         std::fprintf(out, "\nRecovered %zu of %zu files into %s\n", report.saved.size(), findings.size(), options.recoverDir.c_str());
         for (const auto& failure : report.failures)
             std::fprintf(out, "  Failed: %s: %s\n", failure.first.c_str(), failure.second.c_str());
-        if (report.stopped) std::fprintf(out, "Recovery stopped.\n");
-        if (!report.failures.empty() || report.stopped) status = kExitFailed;
+        for (const std::string& partial : report.partial)
+            std::fprintf(out, "  Partial (incomplete, kept on request): %s\n", partial.c_str());
+        if (report.stopped) {
+            std::fprintf(out, "Recovery stopped.\n");
+            return kExitStopped;
+        }
+        if (!report.failures.empty()) status = kExitFailed;
     }
     return status;
 }

@@ -5,10 +5,14 @@
 #include "platform/Portability.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,6 +63,73 @@ bool IsInsideFolder(const std::string& folder, const std::string& path) {
         pos = slash + 1;
     }
     return rest.find_first_not_of('/') != std::string::npos;
+}
+
+// Serialises the read-merge-replace of "config" between processes.
+class ConfigLock {
+public:
+    explicit ConfigLock(const std::string& logDir)
+        : m_fd(::open((logDir + "config.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+        if (m_fd >= 0)
+            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+    }
+    ~ConfigLock() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    ConfigLock(const ConfigLock&) = delete;
+    ConfigLock& operator=(const ConfigLock&) = delete;
+
+private:
+    int m_fd;
+};
+
+// Reads the counter and whole records of a "config" file: 0, 87 (missing or
+// empty), 30 (shorter than the counter) or errno.
+int ReadConfig(const std::string& path, uint64_t& counter, std::vector<_LOG_FILE_INFO_>& records) {
+    counter = 0;
+    records.clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? 87 : errno;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        int err = errno;
+        ::close(fd);
+        return err;
+    }
+    std::vector<char> data(static_cast<size_t>(st.st_size));
+    size_t got = 0;
+    int err = 0;
+    while (got < data.size()) {
+        ssize_t n = ::read(fd, data.data() + got, data.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) err = errno;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    if (st.st_size == 0) return 87;
+    if (got == 0) return err ? err : 30;
+    if (got < kCounterBytes) return 30;
+    std::memcpy(&counter, data.data(), kCounterBytes);
+    for (size_t off = kCounterBytes; off + kRecordBytes <= got; off += kRecordBytes) {
+        _LOG_FILE_INFO_ info;
+        std::memcpy(&info, data.data() + off, kRecordBytes);
+        info.szDevicePath[sizeof info.szDevicePath - 1] = 0;
+        info.szLogDirPath[sizeof info.szLogDirPath - 1] = 0;
+        records.push_back(info);
+    }
+    return 0;
+}
+
+bool SameArea(const _LOG_FILE_INFO_& a, const _LOG_FILE_INFO_& b) {
+    return a.nDiskNo == b.nDiskNo && a.u64StartSector == b.u64StartSector && a.u64SectorCount == b.u64SectorCount;
+}
+
+uint64_t Fnv1a64(const std::string& text) {
+    uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
+    return h;
 }
 } // namespace
 
@@ -122,52 +193,23 @@ int CLogFileManager::Load() {
     m_u64DirIndex = 0;
     m_bUseFindLogDir = 0;
     m_strFindLogDir.clear();
+    m_strOwnDir.clear();
+    m_setDeleted.clear();
     m_strLogDir = GetScanLogDirPath();
     MakeDirectories(m_strLogDir);
 
     const std::string config = m_strLogDir + "config";
     const std::string tmp = m_strLogDir + "config.tmp";
+    ConfigLock guard(m_strLogDir);
     // A save that stopped before its copy replaced the index left only the copy
     // (an empty index holds nothing worth keeping over it).
     struct stat st;
     bool noIndex = ::stat(config.c_str(), &st) != 0 || st.st_size == 0;
     if (noIndex && ::stat(tmp.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
         ::rename(tmp.c_str(), config.c_str());
-
-    int fd = ::open(config.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return 87;
-    if (::fstat(fd, &st) != 0) {
-        int err = errno;
-        ::close(fd);
-        return err;
-    }
-    if (st.st_size == 0) {
-        ::close(fd);
-        return 87;
-    }
-    std::vector<char> data(static_cast<size_t>(st.st_size));
-    size_t got = 0;
-    int err = 0;
-    while (got < data.size()) {
-        ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) err = errno;
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    if (got == 0) return err ? err : 30;
-    if (got < kCounterBytes) return 30;
-
-    std::memcpy(&m_u64DirIndex, data.data(), kCounterBytes);
-    for (size_t off = kCounterBytes; off + kRecordBytes <= got; off += kRecordBytes) {
-        _LOG_FILE_INFO_ info;
-        std::memcpy(&info, data.data() + off, kRecordBytes);
-        info.szDevicePath[sizeof info.szDevicePath - 1] = 0;
-        info.szLogDirPath[sizeof info.szLogDirPath - 1] = 0;
-        m_vecLogFileInfo.push_back(info);
-    }
-    return 0;
+    int rc = ReadConfig(config, m_u64DirIndex, m_vecLogFileInfo);
+    if (rc != 0) m_u64DirIndex = 0;
+    return rc;
 }
 
 std::vector<_LOG_FILE_INFO_> CLogFileManager::GetLogRecords() {
@@ -188,23 +230,45 @@ std::string CLogFileManager::GetLogDirPath() {
 void CLogFileManager::GetLogFileDirPath(char* out) {
     if (!out) return;
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    std::string path = m_bUseFindLogDir ? m_strFindLogDir
-                                        : m_strLogDir + std::to_string(static_cast<long long>(m_u64DirIndex)) + "/";
-    CopyText(out, 256, path.c_str());
+    if (!m_bUseFindLogDir && m_strOwnDir.empty()) BeginOwnDirLocked();
+    CopyText(out, 256, (m_bUseFindLogDir ? m_strFindLogDir : m_strOwnDir).c_str());
+}
+
+void CLogFileManager::BeginOwnDirLocked() {
+    m_bUseFindLogDir = 0;
+    MakeDirectories(m_strLogDir);
+    // Other processes count on from what they saved; a folder that exists
+    // belongs to someone (or to a scan that was killed) and is passed over.
+    uint64_t counter = 0;
+    std::vector<_LOG_FILE_INFO_> ignored;
+    if (ReadConfig(m_strLogDir + "config", counter, ignored) == 0 && counter > m_u64DirIndex) m_u64DirIndex = counter;
+    for (int tries = 0;; ++tries) {
+        ++m_u64DirIndex;
+        std::string name = (m_strAreaId.empty() ? "" : m_strAreaId + "-") + std::to_string(m_u64DirIndex);
+        m_strOwnDir = m_strLogDir + name + "/";
+        if (::mkdir(m_strOwnDir.c_str(), 0755) == 0 || errno != EEXIST || tries >= 100000) break;
+    }
+    SaveLogConfigFileLocked();
 }
 
 void CLogFileManager::AddDirIndex() {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    ++m_u64DirIndex;
-    m_bUseFindLogDir = 0;
-    char path[256];
-    GetLogFileDirPath(path);
-    DeleteLogFileDirLocked(path);
+    BeginOwnDirLocked();
 }
 
 void CLogFileManager::ReduceDirIndex() {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (m_strOwnDir.empty()) return;
+    bool recorded = false;
+    for (const _LOG_FILE_INFO_& r : m_vecLogFileInfo) recorded |= m_strOwnDir == r.szLogDirPath;
+    if (!recorded) remove_dir(m_strOwnDir.c_str());
+    m_strOwnDir.clear();
     if (m_u64DirIndex > 0) --m_u64DirIndex;
+}
+
+void CLogFileManager::SetScanAreaId(const std::string& id) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_strAreaId = id;
 }
 
 int CLogFileManager::FindRecord(int diskNo, uint64_t startSector, uint64_t sectorCount) const {
@@ -312,6 +376,7 @@ int CLogFileManager::DeleteLogFileDir(const char* dirPath) {
 
 int CLogFileManager::DeleteLogFileDirLocked(const char* dirPath) {
     if (!dirPath) return 0;
+    m_setDeleted.insert(dirPath);
     for (auto it = m_vecLogFileInfo.begin(); it != m_vecLogFileInfo.end(); ++it) {
         if (::strcasecmp(it->szLogDirPath, dirPath) == 0) {
             m_vecLogFileInfo.erase(it);
@@ -332,6 +397,21 @@ int CLogFileManager::SaveLogConfigFileLocked() {
     MakeDirectories(m_strLogDir);
     const std::string config = m_strLogDir + "config";
     const std::string tmp = m_strLogDir + "config.tmp";
+    ConfigLock guard(m_strLogDir);
+    // Records other processes saved since this one loaded are kept, unless this
+    // process holds a newer one of their area or dropped their folder.
+    uint64_t counter = 0;
+    std::vector<_LOG_FILE_INFO_> onDisk;
+    if (ReadConfig(config, counter, onDisk) == 0) {
+        if (counter > m_u64DirIndex) m_u64DirIndex = counter;
+        for (const _LOG_FILE_INFO_& r : onDisk) {
+            bool superseded = m_setDeleted.count(r.szLogDirPath) > 0;
+            for (const _LOG_FILE_INFO_& mine : m_vecLogFileInfo)
+                superseded |= std::strcmp(mine.szLogDirPath, r.szLogDirPath) == 0 ||
+                              (!r.szDevicePath[0] && !mine.szDevicePath[0] && SameArea(mine, r));
+            if (!superseded) m_vecLogFileInfo.push_back(r);
+        }
+    }
     int fd = ::open(tmp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return errno;
     std::vector<char> data(kCounterBytes + m_vecLogFileInfo.size() * kRecordBytes);
@@ -347,5 +427,44 @@ int CLogFileManager::SaveLogConfigFileLocked() {
     }
     // rename replaces "config" in one step: there is never a moment without an index.
     if (::rename(tmp.c_str(), config.c_str()) != 0) return errno;
+    return 0;
+}
+
+CScanAreaLock::~CScanAreaLock() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+int CScanAreaLock::Acquire(const std::string& devicePath, uint64_t deviceBytes, uint64_t startSector,
+                           uint64_t sectorCount) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+    m_lHolder = 0;
+    char real[PATH_MAX];
+    std::string identity = ::realpath(devicePath.c_str(), real) ? real : devicePath;
+    identity += "|" + std::to_string(deviceBytes) + "|" + std::to_string(startSector) + "|" + std::to_string(sectorCount);
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(Fnv1a64(identity)));
+    m_strId = hex;
+
+    const std::string logDir = GetScanLogDirPath();
+    if (int rc = MakeDirectories(logDir)) return rc;
+    const std::string path = logDir + "area-" + m_strId + ".lock";
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return errno;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int err = errno == EWOULDBLOCK ? EWOULDBLOCK : errno;
+        char pid[32] = {0};
+        if (::pread(fd, pid, sizeof pid - 1, 0) > 0) m_lHolder = std::strtol(pid, nullptr, 10);
+        ::close(fd);
+        return err;
+    }
+    // The holder's number, for the message a second scan of the area shows.
+    std::string pid = std::to_string(static_cast<long>(::getpid())) + "\n";
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+        int err = errno ? errno : EIO;
+        ::close(fd);
+        return err;
+    }
+    m_fd = fd;
     return 0;
 }

@@ -3,6 +3,7 @@
 // result folders in the scan-log folder.
 #include <cstdint>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,10 +30,16 @@ class CLogFileManager {
 public:
     static CLogFileManager* GetInstance();
 
-    // The current scan's result folder (256 bytes), with a trailing '/'.
+    // The current scan's result folder (256 bytes), with a trailing '/'. A process
+    // that has not begun a folder yet gets one of its own here.
     void GetLogFileDirPath(char* out);
+    // Begins a fresh result folder, created exclusively: never one that another
+    // process (or an earlier scan) holds.
     void AddDirIndex();
+    // Gives up the folder AddDirIndex began (removed when still empty).
     void ReduceDirIndex();
+    // Names the folders AddDirIndex begins after the scanned area ("<id>-<n>").
+    void SetScanAreaId(const std::string& id);
     int LoadRecoveryLogInfo(const char* devicePath, int diskNo, unsigned long long startSector,
                             unsigned long long sectorCount, _LOG_FILE_INFO_* out);
     int SaveLogFileInfo(const char* devicePath, int diskNo, uint64_t startSector, uint64_t sectorCount,
@@ -59,6 +66,7 @@ private:
     int FindRecord(int diskNo, uint64_t startSector, uint64_t sectorCount) const;
     int SaveLogConfigFileLocked();
     int DeleteLogFileDirLocked(const char* dirPath);
+    void BeginOwnDirLocked();
 
     // The instance is shared by the user-interface thread and the scan worker;
     // the lock is re-entrant because adding a folder deletes a leftover one.
@@ -68,6 +76,32 @@ private:
     uint64_t m_u64DirIndex = 0;
     int m_bUseFindLogDir = 0;
     std::string m_strFindLogDir;
+    std::string m_strOwnDir;          // the folder this process began, "" before the first
+    std::string m_strAreaId;
+    std::set<std::string> m_setDeleted; // folders whose records this process dropped
+};
+
+// Holds the lock of one scanned area (device or image, its size, first sector and
+// count) while it lives, so that two processes never write results of one area.
+class CScanAreaLock {
+public:
+    CScanAreaLock() = default;
+    ~CScanAreaLock();
+    CScanAreaLock(const CScanAreaLock&) = delete;
+    CScanAreaLock& operator=(const CScanAreaLock&) = delete;
+
+    // 0; EWOULDBLOCK while another process holds the area; else the errno met
+    // creating the lock in the scan-log folder (the folder is unusable).
+    int Acquire(const std::string& devicePath, uint64_t deviceBytes, uint64_t startSector, uint64_t sectorCount);
+    // Hex identity of the area, the same in every process.
+    const std::string& Id() const { return m_strId; }
+    // Process that holds the area when Acquire returned EWOULDBLOCK (0 if unknown).
+    long Holder() const { return m_lHolder; }
+
+private:
+    int m_fd = -1;
+    long m_lHolder = 0;
+    std::string m_strId;
 };
 
 // Deletes path and everything below it, by full paths; symbolic links are

@@ -9,6 +9,9 @@
 #include <cerrno>
 #include <mutex>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -47,13 +50,29 @@ int ReadPieces(int fd, unsigned char* buf, long long len, long long* done) {
 }
 } // namespace
 
-CDiskReader::CDiskReader() : fd(-1), u64SectorLimit(0) {}
+uint64_t DeviceSectorCount(int fd) {
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) return ~uint64_t(0);
+    if (S_ISREG(st.st_mode)) return static_cast<uint64_t>(st.st_size) / 512;
+    uint64_t bytes = 0;
+    if (S_ISBLK(st.st_mode) && ::ioctl(fd, BLKGETSIZE64, &bytes) == 0) return bytes / 512;
+    return ~uint64_t(0);
+}
+
+CDiskReader::CDiskReader() : fd(-1), u64SectorLimit(0), u64DeviceSectors(~uint64_t(0)) {}
+
+void CDiskReader::Adopt(int h, uint64_t endSector) {
+    fd = h;
+    u64DeviceSectors = DeviceSectorCount(h);
+    u64SectorLimit = endSector;
+}
 
 CDiskReader::~CDiskReader() { Close(); }
 
 void CDiskReader::Close() {
     if (fd >= 0) ::close(fd);
     fd = -1;
+    u64DeviceSectors = ~uint64_t(0);
 }
 
 int CDiskReader::Init(int diskNo, uint64_t endSector) {
@@ -61,8 +80,7 @@ int CDiskReader::Init(int diskNo, uint64_t endSector) {
     std::string path = GetDiskDevicePath(diskNo);
     int h = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (h < 0) return errno;
-    fd = h;
-    u64SectorLimit = endSector;
+    Adopt(h, endSector);
     return 0;
 }
 
@@ -73,8 +91,7 @@ int CDiskReader::Init(const wchar_t* path, uint64_t endSector) {
     inner_uni2str(narrow, path, sizeof narrow, -1);
     int h = ::open(narrow, O_RDONLY | O_CLOEXEC);
     if (h < 0) return errno;
-    fd = h;
-    u64SectorLimit = endSector;
+    Adopt(h, endSector);
     return 0;
 }
 
@@ -82,6 +99,9 @@ int CDiskReader::ReadData(unsigned char* buf, int sectorCount, long long startSe
     if (sectorsRead) *sectorsRead = 0;
     if (fd < 0 || !buf || sectorCount < 0 || startSector < 0 || bytesPerSector <= 0) return 87;
     if (static_cast<uint64_t>(sectorCount) + static_cast<uint64_t>(startSector) > u64SectorLimit) return 87;
+    // Sectors past the device's end do not exist: answered at once, without a
+    // system call per sector, however far a damaged table says the area reaches.
+    if (bytesPerSector == 512 && static_cast<uint64_t>(startSector) >= u64DeviceSectors) return 30;
     off_t offset = static_cast<off_t>(startSector) * bytesPerSector;
     if (::lseek(fd, offset, SEEK_SET) == static_cast<off_t>(-1)) {
         int e = errno;

@@ -19,7 +19,8 @@ public:
 
     // Reads sectorCount sectors from absolute sector startSector. 0 on success,
     // 87 when the request passes the limit (no I/O), errno on a failed seek,
-    // 30 on a short read with *sectorsRead = whole sectors that arrived.
+    // 30 on a short read with *sectorsRead = whole sectors that arrived (at once,
+    // without I/O, for a start past the device's end).
     int ReadData(unsigned char* buf, int sectorCount, long long startSector, int bytesPerSector, unsigned* sectorsRead);
 
     // Test hook: reads that reach one of these absolute sectors (of any reader
@@ -28,11 +29,21 @@ public:
 
     int GetFd() const { return fd; }
     uint64_t GetSectorLimit() const { return u64SectorLimit; }
+    // Whole 512-byte sectors of the open device or image; ~0 when its size is unknown.
+    uint64_t GetDeviceSectorCount() const { return u64DeviceSectors; }
     bool IsOpen() const { return fd >= 0; }
 
     int fd;
     uint64_t u64SectorLimit;
+
+private:
+    void Adopt(int h, uint64_t endSector);
+    uint64_t u64DeviceSectors;
 };
+
+// Whole 512-byte sectors of the open file fd (a regular file's size, a block
+// device's size ioctl); ~0 when the size cannot be told.
+uint64_t DeviceSectorCount(int fd);
 
 // Reads len bytes from the current position of fd in pieces of at most 64 KiB.
 // 0 with *bytesRead = len, or 30 with *bytesRead = what arrived.
