@@ -59,7 +59,9 @@ SafeSaveResult SaveFileSafely(IFileRecoveryParse* engine, const _FILE_NODE_& nod
     path.resize(kMaxEnginePath, L'\0');
     _FILE_NODE_ copy = node;
     out.code = engine->SaveFileData(&copy, path.data(), dirIndex);
-    if (out.code == 0 && errorSeen) out.code = errorSeen();
+    // The first error met is the cause; what the engine returned after going on is its consequence.
+    if (out.code != RECOVERY_STOPPED && errorSeen)
+        if (int first = errorSeen()) out.code = first;
     struct stat st;
     const bool exists = ::lstat(temporary.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     if (out.code == 0 && !exists) out.code = ENOENT;

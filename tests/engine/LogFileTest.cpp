@@ -1,12 +1,17 @@
 #include "engine/CLogFileManager.h"
 
+#include "fixtures/ScopedEnv.h"
 #include "fixtures/StoreTestEnv.h"
+#include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
 #include "platform/DeviceMap.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
+#include <memory>
+#include <unistd.h>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -75,25 +80,38 @@ TEST(LogFileLoad, LeftoverCopyIsTaken) {
     EXPECT_EQ(4u, Log()->GetLogRecords()[0].nDiskNo);
 }
 
-TEST(LogFileDirs, CounterFoldersAndDeletion) {
+TEST(LogFileDirs, EveryScanBeginsAFolderNoOneElseHolds) {
     StoreTestEnv env;
     char path[256];
     Log()->GetLogFileDirPath(path);
-    EXPECT_EQ(Dir(env, 0), path);
+    EXPECT_EQ(Dir(env, 1), path) << "a quick scan's stores get a folder of their own too";
+    EXPECT_TRUE(IsDir(path));
     for (int i = 0; i < 4; ++i) Log()->AddDirIndex();
     Log()->GetLogFileDirPath(path);
-    EXPECT_EQ(Dir(env, 4), path) << "counter 4, no found folder";
+    EXPECT_EQ(Dir(env, 5), path);
 
-    // A leftover folder 5 with content is removed when its number is reused.
-    ASSERT_EQ(0, MakeDirectories(Dir(env, 5) + "sub/deeper"));
-    WriteFileBytes(Dir(env, 5) + "Fast_1", {1, 2, 3});
-    WriteFileBytes(Dir(env, 5) + "sub/deeper/x", {1});
-    ASSERT_EQ(0, ::symlink(env.root().c_str(), (Dir(env, 5) + "link").c_str()));
+    // A folder that exists belongs to another process or a killed scan: passed over, kept.
+    ASSERT_EQ(0, MakeDirectories(Dir(env, 6) + "sub"));
+    WriteFileBytes(Dir(env, 6) + "Fast_1", {1, 2, 3});
     Log()->AddDirIndex();
-    EXPECT_FALSE(IsDir(Dir(env, 5)));
-    EXPECT_TRUE(IsDir(env.root())) << "a link inside is removed, not followed";
+    Log()->GetLogFileDirPath(path);
+    EXPECT_EQ(Dir(env, 7), path);
+    EXPECT_TRUE(FileExists(Dir(env, 6) + "Fast_1"));
     Log()->ReduceDirIndex();
-    EXPECT_EQ(4u, Log()->GetDirIndex());
+    EXPECT_FALSE(IsDir(Dir(env, 7))) << "an abandoned folder without a record goes";
+    EXPECT_EQ(6u, Log()->GetDirIndex());
+
+    // Another process counted further meanwhile; folders are named after the area.
+    std::vector<uint8_t> config = ReadFileBytes(env.logDir() + "config");
+    ASSERT_GE(config.size(), 8u);
+    uint64_t counter = 20;
+    std::memcpy(config.data(), &counter, 8);
+    WriteFileBytes(env.logDir() + "config", config);
+    Log()->SetScanAreaId("00ab");
+    Log()->AddDirIndex();
+    Log()->GetLogFileDirPath(path);
+    EXPECT_EQ(env.logDir() + "00ab-21/", path);
+    Log()->SetScanAreaId("");
 
     // Only folders inside the scan log can be deleted through a record.
     std::string outside = env.root() + "/keep/";
@@ -162,7 +180,7 @@ TEST(LogFileSave, InPlaceAppendAndStale) {
     EXPECT_EQ(Dir(env, 1), path);
     EXPECT_EQ(0, Log()->LoadRecoveryLogInfo(nullptr, 2, 2048, 4095, &found)) << "another area";
     Log()->GetLogFileDirPath(path);
-    EXPECT_EQ(Dir(env, 1), path) << "no record: the counter's folder again";
+    EXPECT_EQ(Dir(env, 2), path) << "no record: a fresh folder, never the found one";
 }
 
 TEST(LogFileSave, StaleRecordIsDeleted) {
@@ -205,4 +223,73 @@ TEST(LogFileSave, CopyIsTruncatedAndFailuresKeepTheIndex) {
     uint64_t counter;
     std::memcpy(&counter, kept.data(), 8);
     EXPECT_EQ(6u, counter);
+}
+
+TEST(LogFileSave, RecordsOfOtherProcessesSurviveASave) {
+    StoreTestEnv env;
+    ASSERT_EQ(0, Log()->SaveLogFileInfo(nullptr, 1, 0, 100, 0, 0, 0, 50, 3, Dir(env, 1).c_str(), ""));
+    ASSERT_EQ(0, Log()->SaveLogFileInfo(nullptr, 2, 0, 100, 0, 0, 0, 50, 3, Dir(env, 2).c_str(), ""));
+    // Another process saved its checkpoint and dropped record 2 since this one loaded.
+    WriteFileBytes(env.logDir() + "config",
+                   ConfigBytes(9, {Record(1, 0, 100, Dir(env, 1)), Record(7, 0, 100, Dir(env, 7))}));
+    Log()->DeleteLogFileDir(Dir(env, 1).c_str());
+    ASSERT_EQ(0, Log()->SaveLogConfigFile());
+    ASSERT_EQ(0, Log()->Reload());
+    std::vector<std::string> dirs;
+    for (const _LOG_FILE_INFO_& r : Log()->GetLogRecords()) dirs.push_back(r.szLogDirPath);
+    EXPECT_EQ((std::vector<std::string>{Dir(env, 2), Dir(env, 7)}), dirs)
+        << "the other's record kept, the one this process deleted not brought back";
+    EXPECT_EQ(9u, Log()->GetDirIndex()) << "the larger counter wins";
+}
+
+TEST(ScanAreaLock, OneScanPerArea) {
+    StoreTestEnv env;
+    TempDir images;
+    WriteFileBytes(images.file("a.img"), std::vector<uint8_t>(4096, 0));
+    const std::string a = images.file("a.img");
+    auto first = std::make_unique<CScanAreaLock>();
+    ASSERT_EQ(0, first->Acquire(a, 4096, 0, 8));
+    struct Case {
+        std::string path;
+        uint64_t bytes, start, count;
+        int expected;
+    } cases[] = {
+        {a, 4096, 0, 8, EWOULDBLOCK},
+        {images.path() + "/./a.img", 4096, 0, 8, EWOULDBLOCK}, // the same file by another name
+        {a, 4096, 1, 7, 0},
+        {a, 4096, 0, 7, 0},
+        {a, 8192, 0, 8, 0}, // the image grew: another area
+        {images.file("b.img"), 4096, 0, 8, 0},
+    };
+    for (const Case& c : cases) {
+        CScanAreaLock second;
+        EXPECT_EQ(c.expected, second.Acquire(c.path, c.bytes, c.start, c.count)) << c.path << " " << c.start << " " << c.count;
+        if (c.expected == EWOULDBLOCK) {
+            EXPECT_EQ(static_cast<long>(::getpid()), second.Holder());
+            EXPECT_EQ(first->Id(), second.Id());
+        } else {
+            EXPECT_NE(first->Id(), second.Id());
+        }
+    }
+    first.reset();
+    CScanAreaLock again;
+    EXPECT_EQ(0, again.Acquire(a, 4096, 0, 8)) << "free once the first scan ended";
+}
+
+TEST(ScanAreaLock, UnusableSupportFolderGivesItsReason) {
+    TempDir dir;
+    WriteFileBytes(dir.file("plain"), {1});
+    struct Case {
+        std::string support;
+        int expected;
+    } cases[] = {
+        {dir.file("plain"), ENOTDIR},
+        {dir.file("plain") + "/below", ENOTDIR},
+        {"/proc/orvale-support", ENOENT},
+    };
+    for (const Case& c : cases) {
+        ScopedEnv support("ORVALE_SUPPORT_DIR", c.support);
+        CScanAreaLock lock;
+        EXPECT_EQ(c.expected, lock.Acquire(dir.file("plain"), 1, 0, 1)) << c.support;
+    }
 }

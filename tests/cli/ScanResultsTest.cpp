@@ -1,0 +1,297 @@
+// What a scan reports and saves is its own, whole and honest: scans of different
+// images side by side, one scan per area, areas bounded by the device, unusable
+// support folders, stops, and recoveries that cannot finish.
+#include "cli/CliRun.h"
+#include "fixtures/SkipUnless.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+struct FatFile {
+    std::string name;
+    size_t size;
+};
+
+// A 16 MiB FAT16 image holding files, then deleted (mtools keeps their data).
+std::string MakeDeletedFatImage(const TempDir& dir, const std::string& image, const std::vector<FatFile>& files,
+                                uint32_t seed) {
+    const std::string path = dir.file(image);
+    if (RunCommand("mkfs.vfat -C -F 16 " + path + " 16384 >/dev/null") != 0) return "";
+    // All written before any is deleted: a freed entry would take the next file.
+    for (const FatFile& f : files) {
+        WriteFileBytes(dir.file(f.name), RandomBytes(f.size, seed++));
+        if (RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i " + path + " " + dir.file(f.name) + " ::" + f.name) != 0) return "";
+    }
+    for (const FatFile& f : files)
+        if (RunCommand("MTOOLS_SKIP_CHECK=1 mdel -i " + path + " ::" + f.name) != 0) return "";
+    return path;
+}
+
+std::set<std::string> Names(const CliRun& run) {
+    std::set<std::string> names;
+    for (const JsonFile& f : ParseFiles(run.out)) names.insert(f.name);
+    return names;
+}
+
+// orvale-cli started in the background with its output in files.
+struct Background {
+    pid_t pid = -1;
+    int Wait() {
+        int st = 0;
+        ::waitpid(pid, &st, 0);
+        pid = -1;
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    ~Background() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+bool Spawn(Background& b, const std::vector<std::string>& args, const std::string& out) {
+    std::vector<char*> argv;
+    static const std::string cli = ORVALE_CLI_PATH;
+    argv.push_back(const_cast<char*>(cli.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    int rc = posix_spawn(&b.pid, cli.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0;
+}
+
+std::string Text(const std::string& path) {
+    std::vector<uint8_t> b = ReadFileBytes(path);
+    return std::string(b.begin(), b.end());
+}
+
+// The lock file of the area a process holds, once it wrote its number in it.
+bool HoldsAnArea(const std::string& support, pid_t pid) {
+    FILE* list = ::popen(("cat " + support + "/ScanLog/area-*.lock 2>/dev/null").c_str(), "r");
+    char line[64];
+    bool found = false;
+    while (list && std::fgets(line, sizeof line, list)) found |= std::atol(line) == pid;
+    if (list) ::pclose(list);
+    return found;
+}
+
+int CountFiles(const std::string& dir, const std::string& findArgs) {
+    FILE* p = ::popen(("find " + dir + " -type f " + findArgs + " | wc -l").c_str(), "r");
+    int n = -1;
+    if (p && std::fscanf(p, "%d", &n) != 1) n = -1;
+    if (p) ::pclose(p);
+    return n;
+}
+} // namespace
+
+TEST(ScanResults, ScansOfTwoImagesAtOnceListOnlyTheirOwnFiles) {
+    ORVALE_REQUIRE_TOOL("mkfs.vfat");
+    ORVALE_REQUIRE_TOOL("mcopy");
+    TempDir dir;
+    TempDir support;
+    std::vector<FatFile> alpha, beta;
+    for (int i = 0; i < 6; ++i) {
+        alpha.push_back({"alpha_file_" + std::to_string(i) + ".bin", 3000 + 700u * i});
+        beta.push_back({"beta_file_" + std::to_string(i) + ".bin", 5000 + 300u * i});
+    }
+    const std::string a = MakeDeletedFatImage(dir, "a.img", alpha, 1);
+    const std::string b = MakeDeletedFatImage(dir, "b.img", beta, 100);
+    ASSERT_FALSE(a.empty() || b.empty());
+    for (const char* mode : {"--quick", ""}) {
+        SCOPED_TRACE(*mode ? mode : "deep");
+        CliRun runA, runB;
+        std::thread other([&] { runB = RunCli("scan " + b + " --json " + mode, support.path()); });
+        runA = RunCli("scan " + a + " --json " + mode, support.path());
+        other.join();
+        ASSERT_EQ(0, runA.status) << runA.err;
+        ASSERT_EQ(0, runB.status) << runB.err;
+        const std::set<std::string> namesA = Names(runA), namesB = Names(runB);
+        for (const FatFile& f : alpha) {
+            EXPECT_TRUE(namesA.count(f.name)) << f.name;
+            EXPECT_FALSE(namesB.count(f.name)) << f.name << " of a.img listed by b.img's scan";
+        }
+        for (const FatFile& f : beta) {
+            EXPECT_TRUE(namesB.count(f.name)) << f.name;
+            EXPECT_FALSE(namesA.count(f.name)) << f.name << " of b.img listed by a.img's scan";
+        }
+    }
+}
+
+TEST(ScanResults, AnAreaBeingScannedIsRefusedToASecondScan) {
+    TempDir dir;
+    TempDir support;
+    WriteFileBytes(dir.file("disk.img"), RandomBytes(8 << 20, 3));
+    const std::string image = dir.file("disk.img");
+    ::setenv("ORVALE_SUPPORT_DIR", support.path().c_str(), 1);
+    Background first;
+    ASSERT_TRUE(Spawn(first, {"scan", image, "--json"}, dir.file("first.out")));
+    ::unsetenv("ORVALE_SUPPORT_DIR");
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (!HoldsAnArea(support.path(), first.pid) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Held still while the second one tries.
+    ASSERT_EQ(0, ::kill(first.pid, SIGSTOP));
+    ASSERT_TRUE(HoldsAnArea(support.path(), first.pid)) << "the first scan never took its area";
+
+    CliRun same = RunCli("scan " + image, support.path());
+    EXPECT_EQ(2, same.status);
+    EXPECT_NE(std::string::npos, same.err.find("being scanned by another orvale-cli (process " + std::to_string(first.pid) + ")"))
+        << same.err;
+    CliRun otherArea = RunCli("scan " + image + " --start 0 --count 2048 --json", support.path());
+    EXPECT_NE(2, otherArea.status) << "another area of the same image runs side by side: " << otherArea.err;
+
+    ::kill(first.pid, SIGCONT);
+    EXPECT_EQ(1, first.Wait()) << "random bytes hold no file";
+    EXPECT_NE(std::string::npos, Text(dir.file("first.out")).find("\"complete\": true"));
+}
+
+TEST(ScanResults, AreasEndWhereTheDeviceEnds) {
+    TempDir dir;
+    TempDir support;
+    std::vector<uint8_t> disk = RandomBytes(4 << 20, 9);
+    const long long sectors = static_cast<long long>(disk.size() / 512);
+    // An MBR whose one entry starts at 2048 and claims 0xFFFFFFFF sectors, the
+    // partition's first sector zeroed.
+    std::vector<uint8_t> mbr(512, 0);
+    uint8_t entry[16] = {0x00, 0, 0, 0, 0x0C, 0, 0, 0, 0x00, 0x08, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    std::memcpy(&mbr[446], entry, 16);
+    mbr[510] = 0x55;
+    mbr[511] = 0xAA;
+    std::copy(mbr.begin(), mbr.end(), disk.begin());
+    std::fill(disk.begin() + 2048 * 512, disk.begin() + 2049 * 512, 0);
+    WriteFileBytes(dir.file("disk.img"), disk);
+    const std::string image = dir.file("disk.img");
+    struct Case {
+        std::string area;
+        std::string warning;  // empty: none
+        long long scanned;    // sector count the listing reports
+    } cases[] = {
+        {"--start " + std::to_string(sectors - 2) + " --count 2", "", 2},
+        {"--start " + std::to_string(sectors - 32) + " --count 32 --quick", "", -1},
+        {"--start 0 --count 4294967295", "the device ends after " + std::to_string(sectors), sectors},
+        {"--start 100 --count " + std::to_string(sectors), "the device ends after " + std::to_string(sectors - 100), sectors - 100},
+        {"--partition 1", "claims 4294967295 sectors from sector 2048", sectors - 2048},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.area);
+        const auto t0 = Clock::now();
+        CliRun run = RunCli("scan " + image + " --json " + c.area, support.path());
+        EXPECT_LT(Clock::now() - t0, std::chrono::seconds(60)) << "missing sectors must not be counted one by one";
+        EXPECT_EQ(std::string::npos, run.err.find("cannot be opened")) << run.err;
+        if (c.scanned < 0) {
+            EXPECT_EQ(1, run.status) << "no file system there: nothing found, not an unreadable target";
+            continue;
+        }
+        EXPECT_EQ(1, run.status) << run.err;
+        EXPECT_NE(std::string::npos, run.out.find("\"sector_count\": " + std::to_string(c.scanned) + "}")) << run.out;
+        EXPECT_NE(std::string::npos, run.out.find("\"complete\": true")) << run.out;
+        if (c.warning.empty()) EXPECT_EQ(std::string::npos, run.err.find("device ends")) << run.err;
+        else EXPECT_NE(std::string::npos, run.err.find(c.warning)) << run.err;
+    }
+}
+
+TEST(ScanResults, AnUnusableSupportFolderStopsTheScanWithItsReason) {
+    TempDir dir;
+    WriteFileBytes(dir.file("disk.img"), RandomBytes(1 << 20, 4));
+    WriteFileBytes(dir.file("plain"), {1});
+    ASSERT_EQ(0, ::mkdir(dir.file("ro").c_str(), 0755));
+    const bool readOnlyMount = ::mount("tmpfs", dir.file("ro").c_str(), "tmpfs", MS_RDONLY, "size=1m") == 0;
+    struct Case {
+        std::string support, reason;
+    } cases[] = {
+        {dir.file("plain"), "Not a directory"},
+        {"/proc/orvale", "No such file or directory"},
+        {dir.file("ro"), "Read-only file system"},
+    };
+    for (const Case& c : cases) {
+        if (c.support == dir.file("ro") && !readOnlyMount) {
+            std::printf("SKIPPED row: a read-only tmpfs cannot be mounted here (%s)\n", std::strerror(errno));
+            continue;
+        }
+        CliRun run = RunCli("scan " + dir.file("disk.img") + " --json", c.support);
+        EXPECT_EQ(2, run.status) << c.support;
+        EXPECT_EQ(0u, run.err.find("orvale-cli: support folder " + c.support + ": " + c.reason)) << run.err;
+        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+        EXPECT_TRUE(run.out.empty()) << "no listing for a scan that never began";
+    }
+    if (readOnlyMount) ::umount(dir.file("ro").c_str());
+}
+
+TEST(ScanResults, RecoveryOntoAFullDiskLeavesNothingThatClaimsToBeComplete) {
+    ORVALE_REQUIRE_TOOL("mkfs.vfat");
+    ORVALE_REQUIRE_TOOL("mcopy");
+    TempDir dir;
+    TempDir support;
+    const std::vector<FatFile> files = {{"small_notes.txt", 9000}, {"ReadMe", 3000}, {"large_payload.bin", 3u << 20}};
+    const std::string image = MakeDeletedFatImage(dir, "fat.img", files, 50);
+    ASSERT_FALSE(image.empty());
+    const std::string imageDigest = Sha256File(image);
+    ASSERT_EQ(0, ::mkdir(dir.file("dest").c_str(), 0755));
+    if (::mount("tmpfs", dir.file("dest").c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "SKIPPED: a small tmpfs cannot be mounted here to fill up: " << std::strerror(errno);
+    struct Case {
+        const char* options;
+        int partialFiles;
+    } cases[] = {{"", 0}, {"--keep-partial", 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        RunCommand("rm -rf " + dir.file("dest") + "/*");
+        CliRun run = RunCli("scan " + image + " --quick --recover " + dir.file("dest") + " " + c.options, support.path());
+        EXPECT_EQ(1, run.status) << run.out << run.err;
+        EXPECT_NE(std::string::npos, run.out.find("Failed: large_payload.bin: No space left on device")) << run.out;
+        if (c.partialFiles == 0) {
+            // A kept partial file fills the disk; without it the small files fit.
+            EXPECT_EQ(ReadFileBytes(dir.file("small_notes.txt")), ReadFileBytes(dir.file("dest/document/small_notes.txt")));
+            EXPECT_EQ(ReadFileBytes(dir.file("ReadMe")), ReadFileBytes(dir.file("dest/others/ReadMe")))
+                << "a file of no known type goes to others/";
+        }
+        EXPECT_EQ(0, CountFiles(dir.file("dest"), "-name 'large_payload.bin*' ! -name '*.partial'"));
+        EXPECT_EQ(0, CountFiles(dir.file("dest"), "-name '.orvale-*'")) << "no temporary left behind";
+        EXPECT_EQ(c.partialFiles, CountFiles(dir.file("dest"), "-name 'large_payload.bin.partial'"));
+        const size_t reported = run.out.find("Partial (incomplete, kept on request): " + dir.file("dest/others/large_payload.bin.partial"));
+        EXPECT_EQ(c.partialFiles != 0, reported != std::string::npos) << run.out;
+    }
+    ::umount(dir.file("dest").c_str());
+    EXPECT_EQ(imageDigest, Sha256File(image));
+}
+
+TEST(ScanResults, AStoppedScanSaysItIsIncomplete) {
+    TempDir dir;
+    TempDir support;
+    WriteFileBytes(dir.file("disk.img"), RandomBytes(256 << 20, 6));
+    ::setenv("ORVALE_SUPPORT_DIR", support.path().c_str(), 1);
+    Background scan;
+    ASSERT_TRUE(Spawn(scan, {"scan", dir.file("disk.img"), "--json"}, dir.file("out")));
+    ::unsetenv("ORVALE_SUPPORT_DIR");
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (!HoldsAnArea(support.path(), scan.pid) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_EQ(0, ::kill(scan.pid, SIGINT));
+    EXPECT_EQ(3, scan.Wait()) << "a stopped scan has an exit status of its own";
+    const std::string out = Text(dir.file("out"));
+    EXPECT_NE(std::string::npos, out.find("\"complete\": false")) << out;
+}
