@@ -30,7 +30,7 @@ std::string TemporaryPath(const std::string& folder) {
 int RenameWithoutReplacing(const std::string& from, const std::string& to, std::string& used) {
     for (int attempt = 0; attempt < 1000; ++attempt) {
         wchar_t free[4096];
-        GetRealFileName(to.c_str(), free, 4096);
+        GetRealFileName(Unicode2Ansi(Utf8ToWide(to.c_str()).c_str()).c_str(), free, 4096); // it takes 8-bit paths
         used = WideToUtf8(free);
         if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, used.c_str(), RENAME_NOREPLACE) == 0) return 0;
         if (errno == EINVAL || errno == ENOSYS) {

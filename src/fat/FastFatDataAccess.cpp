@@ -50,6 +50,11 @@ int MakeFolder(const wchar_t* path) {
 
 int CFastFatRecovery::IsFileDataHealth(const _FILE_NODE_* node, unsigned sectorsPerCluster) {
     if (!node) return 1;
+    // A size the volume cannot hold from the first cluster on marks a damaged entry.
+    if (node->u64FileSize > 0 && IsDataCluster(node->nClusterNO)) {
+        const uint64_t room = uint64_t(m_Geometry.nClusterCount + 2 - node->nClusterNO) * sectorsPerCluster * m_nBytesPerSector;
+        if (node->u64FileSize > room) return 0;
+    }
     char ext[256];
     if (std::strlen(node->szFileName) >= sizeof ext || GetExtendName(node->szFileName, ext) != 0) return 1;
     if (!FastFatCanJudge(ext)) return 1;

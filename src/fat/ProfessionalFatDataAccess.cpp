@@ -10,6 +10,7 @@
 #include "platform/TextCodec.h"
 #include "platform/TextHelpers.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +59,9 @@ int CProfessionalFatRecovery::IsFileDataHealth(const _FILE_NODE_* node, unsigned
     if (GetExtendName(node->szFileName, ext) != 0) return 1;
     uint64_t s = RecordClusterSector(*node, node->nClusterNO, sectorsPerCluster);
     if (s == UINT64_MAX) return 1;
+    // Data the area cannot hold past its first sector marks a damaged entry, whatever that sector shows.
+    const uint64_t end = std::min(AreaEnd(), m_DiskReader.GetDeviceSectorCount());
+    if (node->u64FileSize > 0 && (s >= end || (node->u64FileSize + 511) / 512 > end - s)) return 0;
     unsigned char sector[512];
     if (ReadSectors(sector, 1, s) == 0) return 1;
     return SectorMatchesExtension(sector, ext, s) ? 1 : 0;

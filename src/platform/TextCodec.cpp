@@ -211,19 +211,42 @@ std::wstring Utf16leToWide(const uint8_t* data, size_t units) {
     return out;
 }
 
+std::string ShortenNameToFit(const std::string& name, size_t limit) {
+    if (name.size() <= limit) return name;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(name.data());
+    std::vector<size_t> starts; // where each character begins
+    for (size_t pos = 0; pos < name.size(); pos += Gb18030CharLength(p + pos, name.size() - pos)) starts.push_back(pos);
+    size_t dot = name.rfind('.');
+    std::string ext = dot != std::string::npos && dot > 0 && name.size() - dot <= limit / 4 ? name.substr(dot) : "";
+    std::string stem = name.substr(0, name.size() - ext.size());
+    if (limit < ext.size() + 3) return name.substr(0, CutAtBoundary(name, limit));
+    const size_t budget = limit - ext.size() - 1; // one byte for the '~'
+    const size_t head = CutAtBoundary(stem, budget - budget / 3);
+    size_t tail = stem.size();
+    for (size_t start : starts)
+        if (start >= head && start < stem.size() && stem.size() - start <= budget - head) {
+            tail = start;
+            break;
+        }
+    return stem.substr(0, head) + "~" + stem.substr(tail) + ext;
+}
+
 void Utf16leToAnsi(const uint8_t* data, size_t units, char* dst, size_t dstSize) {
     if (!dst || dstSize == 0) return;
     bool ascii = true;
     for (size_t i = 0; i < units; ++i)
         if (data[2 * i + 1] != 0 || data[2 * i] >= 0x80) { ascii = false; break; }
-    if (ascii) {
-        size_t n = units < dstSize - 1 ? units : dstSize - 1;
-        for (size_t i = 0; i < n; ++i) dst[i] = static_cast<char>(data[2 * i]);
-        dst[n] = 0;
+    if (ascii && units < dstSize) {
+        for (size_t i = 0; i < units; ++i) dst[i] = static_cast<char>(data[2 * i]);
+        dst[units] = 0;
         return;
     }
+    // A name longer than the room is shortened in its middle: cut at its end it
+    // would lose its extension and with it its type.
     std::wstring w = Utf16leToWide(data, units);
-    inner_uni2str(dst, w.c_str(), static_cast<long>(dstSize), static_cast<long>(w.size()));
+    std::string narrow = ShortenNameToFit(NarrowAll(w.data(), w.size()), dstSize - 1);
+    std::memcpy(dst, narrow.data(), narrow.size());
+    dst[narrow.size()] = 0;
 }
 
 std::string WideToUtf8(const wchar_t* src) {

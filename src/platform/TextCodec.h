@@ -22,8 +22,12 @@ int inner_initUnicodeMap(const char* codePage);
 
 // UTF-16LE code units (file-system names) to wide text; unpaired surrogates become U+FFFD.
 std::wstring Utf16leToWide(const uint8_t* data, size_t units);
-// UTF-16LE code units straight to the 8-bit code page, cut to fit dstSize bytes with the NUL.
+// UTF-16LE code units straight to the 8-bit code page; a name longer than dstSize
+// bytes with the NUL is shortened in its middle (ShortenNameToFit).
 void Utf16leToAnsi(const uint8_t* data, size_t units, char* dst, size_t dstSize);
+// An 8-bit name of more than limit bytes as its start, '~', its end and its
+// extension, cut at whole characters; names that fit are returned as they are.
+std::string ShortenNameToFit(const std::string& name, size_t limit);
 // Wide text to UTF-8 (paths of files to be created) and back.
 std::string WideToUtf8(const wchar_t* src);
 std::wstring Utf8ToWide(const char* src);

@@ -295,3 +295,43 @@ TEST(ScanResults, AStoppedScanSaysItIsIncomplete) {
     const std::string out = Text(dir.file("out"));
     EXPECT_NE(std::string::npos, out.find("\"complete\": false")) << out;
 }
+
+TEST(ScanResults, LongNtfsNamesComeBackWholeOrKeepTheirExtension) {
+    ORVALE_REQUIRE_TOOL("mkntfs");
+    ORVALE_REQUIRE_TOOL("ntfs-3g");
+    TempDir dir;
+    TempDir support;
+    const std::string image = dir.file("ntfs.img");
+    ASSERT_EQ(0, RunCommand("truncate -s 16M " + image + " && mkntfs -F -f -q " + image));
+    ASSERT_EQ(0, ::mkdir(dir.file("mnt").c_str(), 0755));
+    if (RunCommand("ntfs-3g " + image + " " + dir.file("mnt")) != 0) GTEST_SKIP() << "SKIPPED: ntfs-3g cannot mount here";
+    std::string e200;
+    for (int i = 0; i < 150; ++i) e200 += "\xc3\xa9"; // é: 300 bytes, more than a record's name holds
+    struct Case {
+        std::string name;
+        std::string listed;   // the name expected back; empty: shortened, with the extension
+        std::string category;
+    } cases[] = {
+        {std::string(196, 'L') + ".txt", std::string(196, 'L') + ".txt", "document"},
+        {e200 + ".pdf", "", "document"},
+    };
+    for (const Case& c : cases) WriteFileBytes(dir.file("mnt/" + c.name), RandomBytes(3000, 8));
+    RunCommand("sync");
+    for (const Case& c : cases) ::unlink(dir.file("mnt/" + c.name).c_str());
+    ASSERT_EQ(0, RunCommand("umount " + dir.file("mnt")));
+
+    CliRun run = RunCli("scan " + image + " --quick --json --recover " + dir.file("out"), support.path());
+    ASSERT_EQ(0, run.status) << run.out << run.err;
+    const std::vector<JsonFile> files = ParseFiles(run.out);
+    ASSERT_EQ(2u, files.size()) << run.out;
+    for (const Case& c : cases) {
+        const JsonFile* hit = nullptr;
+        for (const JsonFile& f : files)
+            if (c.listed.empty() ? f.name.size() < c.name.size() : f.name == c.listed) hit = &f;
+        ASSERT_TRUE(hit) << c.name;
+        EXPECT_EQ(c.category, hit->category) << hit->name;
+        EXPECT_EQ(c.name.substr(c.name.size() - 3), hit->extension) << hit->name;
+        EXPECT_EQ(c.name.substr(0, 20), hit->name.substr(0, 20)) << "the start of the name stays";
+        EXPECT_EQ(RandomBytes(3000, 8), ReadFileBytes(dir.file("out/" + c.category + "/" + hit->name))) << hit->name;
+    }
+}
