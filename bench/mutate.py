@@ -339,6 +339,7 @@ def main():
     ap.add_argument("--keep", help="folder to keep the images of failing mutants in")
     args = ap.parse_args()
 
+    args.build = os.path.abspath(args.build)
     cli = os.path.join(args.build, "bin", "orvale-cli")
     if not os.access(cli, os.X_OK):
         print("mutate: building the sanitizer orvale-cli in %s" % args.build)
@@ -351,7 +352,7 @@ def main():
     try:
         rng = random.Random(args.seed)
         bases = {}
-        for name, bits, kib in (("fat12", 12, 1440), ("fat16", 16, 8192), ("fat32", 32, 33300)):
+        for name, bits, kib in (("fat12", 12, 1440), ("fat16", 16, 16384), ("fat32", 32, 33300)):
             img = fat_image(work, name + ".img", bits, kib, rng)
             if img:
                 bases[name] = img
@@ -418,7 +419,8 @@ def main():
                 elif secs > limit and secs > TIME_FLOOR * SLOWDOWN_LIMIT:
                     counts["slow"] += 1
                     failed.append("%s slow %.2fs vs %.2fs" % (mode, secs, base_time[(kind, mode)]))
-                if mode != "recover" and status in (0, 1, 3):
+                # A scan that could not begin says why on stderr and lists nothing.
+                if mode != "recover" and status in (0, 1, 3) and out.strip():
                     try:
                         json.loads(out.decode("utf-8"))
                     except ValueError:

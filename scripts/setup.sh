@@ -12,6 +12,7 @@ packages=(
   sleuthkit testdisk ext4magic extundelete btrfs-progs
   xvfb xauth fonts-liberation x11-apps
   zip unzip p7zip-full ffmpeg imagemagick sox sqlite3 zlib1g-dev ghostscript
+  python3
 )
 
 missing=()
