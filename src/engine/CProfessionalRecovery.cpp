@@ -21,7 +21,6 @@
 
 namespace {
 constexpr int kSectorBytes = 512;
-constexpr int kChunkSectors = 65536 / kSectorBytes;
 constexpr long kEstimateIntervalMs = 5000;
 constexpr int kDeepWeight = 90;
 constexpr int kQuickWeight = 9;
@@ -147,11 +146,12 @@ void CProfessionalRecovery::BeginDeepEngines(const char* foundDir) {
     }
 }
 
-bool CProfessionalRecovery::CollectFreeExtents(uint64_t& total) {
+bool CProfessionalRecovery::CollectFreeExtents(std::vector<PassExtent>& extents, uint64_t& total) {
     // The free-run iterator must answer and move forward; an engine that leaves the
-    // arguments alone (ext) or stops advancing gets the whole-area pass instead.
+    // arguments alone or stops advancing gets the whole-area pass instead.
     constexpr uint64_t kUnanswered = ~uint64_t(0);
     total = 0;
+    extents.clear();
     uint64_t sector = 0;
     uint64_t count = kUnanswered;
     m_pFastRecovery->GetUnUsedSectorCount(sector, count);
@@ -160,6 +160,7 @@ bool CProfessionalRecovery::CollectFreeExtents(uint64_t& total) {
     for (uint64_t guard = 0; count != 0; ++guard) {
         if (count == kUnanswered || sector < previousEnd || sector + count > m_u64SectorCount || guard > m_u64SectorCount)
             return false;
+        extents.push_back({sector, count});
         total += count;
         previousEnd = sector + count;
         sector = previousEnd;
@@ -197,29 +198,33 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
     if (result == 0) {
         BeginDeepEngines(m_bFindLogFile ? found.szLogDirPath : nullptr);
         CFileTypeJudge::m_tsFileRangeVec.clear();
-        std::vector<unsigned char> buffer(kChunkSectors * kSectorBytes);
 
         uint64_t total = 0;
-        if (m_pFastRecovery && haveMap) haveMap = CollectFreeExtents(total);
-        if (m_pFastRecovery && haveMap) {
-            extentStart = 0;
-            extentLength = 1;
-            m_pFastRecovery->GetUnUsedSectorCount(extentStart, extentLength);
-        } else {
+        std::vector<PassExtent> plan;
+        if (m_pFastRecovery && haveMap) haveMap = CollectFreeExtents(plan, total);
+        if (!(m_pFastRecovery && haveMap)) {
             haveMap = false;
             total = m_u64SectorCount;
-            extentStart = 0;
-            extentLength = m_u64SectorCount;
+            plan.assign(1, PassExtent{0, m_u64SectorCount});
         }
         uint64_t foundFromLog = 0;
-        bool resumed = m_bFindLogFile != 0;
+        const bool resumed = m_bFindLogFile != 0;
         if (resumed) {
-            extentStart = found.u64ExtentStart;
-            extentLength = found.u64ExtentLength;
+            // The interrupted extent as it was saved, then the free runs after it.
+            std::vector<PassExtent> rest{{found.u64ExtentStart, found.u64ExtentLength}};
+            if (haveMap)
+                for (const PassExtent& e : plan)
+                    if (e.start >= found.u64ExtentStart + found.u64ExtentLength) rest.push_back(e);
+            plan.swap(rest);
+            position = found.u64ExtentOffset;
+            scanned = found.u64ScannedSectors;
             foundFromLog = found.u64FindFileCount;
+            m_bFindLogFile = 0;
         }
         findFileCount = foundFromLog;
         if (total == 0) total = 1;
+        extentStart = plan.front().start;
+        extentLength = plan.front().length;
 
         int estimate = -1;
         const long startTick = rsb_getTickCount();
@@ -242,73 +247,63 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
             log->SaveLogFileInfo(checkpointDevice.c_str(), m_nDiskNo, m_u64StartSector, m_u64SectorCount, extentStart,
                                  extentLength, position, scanned, findFileCount, checkpointDir, "");
         };
-        while (extentLength != 0 && !stopped) {
-            position = 0;
-            uint64_t remaining = extentLength;
-            if (resumed) {
-                position = found.u64ExtentOffset;
-                scanned = found.u64ScannedSectors;
-                remaining = position < extentLength ? extentLength - position : 0;
-                m_bFindLogFile = 0;
-                resumed = false;
-            }
-            while (remaining > 0) {
-                int chunk = static_cast<int>(std::min<uint64_t>(kChunkSectors, remaining));
-                uint64_t absolute = m_u64StartSector + extentStart + position;
-                unsigned got = 0;
-                int rc = m_DiskReader.ReadData(buffer.data(), chunk, static_cast<long long>(absolute), kSectorBytes, &got);
-                if (rc != 0 && got < static_cast<unsigned>(chunk)) {
-                    // Read the rest sector by sector: one bad sector costs only itself.
-                    for (int s = static_cast<int>(got); s < chunk; ++s) {
-                        unsigned one = 0;
-                        unsigned char* p = buffer.data() + static_cast<size_t>(s) * kSectorBytes;
-                        if (m_DiskReader.ReadData(p, 1, static_cast<long long>(absolute + s), kSectorBytes, &one) != 0 || one != 1) {
-                            std::memset(p, 0, kSectorBytes);
-                            ++m_u64UnreadableSectors;
-                        } else {
-                            ++got;
-                        }
-                    }
-                }
-                long long overshoot = 0;
-                if (got > 0)
-                    ParseProfessionalFileInfo(buffer.data(), chunk * kSectorBytes, absolute, scanned, total, estimate,
-                                              overshoot, findFileCount);
-                uint64_t step = static_cast<uint64_t>(chunk) + static_cast<uint64_t>(overshoot);
-                position += step;
-                scanned += std::min(step, remaining);
-                remaining -= std::min(step, remaining);
 
-                long now = rsb_getTickCount();
-                if (m_strDevicePath.empty() && now - lastCheckpointTick >= checkpointMs) {
-                    lastCheckpointTick = now;
-                    checkpoint();
-                }
-                if (now - lastEstimateTick >= kEstimateIntervalMs && m_nPercent == kDeepWeight) {
-                    lastEstimateTick = now;
-                    uint64_t seconds = static_cast<uint64_t>(now - startTick) / 1000;
-                    uint64_t rate = seconds ? uint64_t(kSectorBytes) * scanned / seconds : 0;
-                    if (rate == 0) rate = 1;
-                    estimate = static_cast<int>((total > scanned ? total - scanned : 0) * kSectorBytes / rate);
-                }
-                if (m_pScanCallBack) {
-                    uint64_t files = static_cast<uint64_t>(GetLostFileCount()) + foundFromLog;
-                    int r = m_pScanCallBack(m_pParam, static_cast<int>(scanned * 100 / total) + 10, m_nPercent, estimate,
-                                            scanned, total, files, nullptr);
-                    if (r != 0) {
-                        result = r;
-                        stopped = true;
-                        break;
-                    }
+        CPassReader reads(m_DiskReader, m_u64StartSector, plan, position, m_bOverlappedReads);
+        size_t extent = 0;
+        while (const PassBlock* block = reads.Next()) {
+            if (block->extent != extent) {
+                // A file measured past its extent's end does not carry into the next one.
+                extent = block->extent;
+                extentStart = plan[extent].start;
+                extentLength = plan[extent].length;
+                position = 0;
+            }
+            const uint64_t blockEnd = block->offset + block->count;
+            if (blockEnd <= position || !block->read) continue;  // a measured file covered it
+            const uint64_t skip = position > block->offset ? position - block->offset : 0;
+            const uint64_t piece = block->count - skip;
+            const uint64_t absolute = m_u64StartSector + extentStart + position;
+            size_t lost = 0;
+            for (uint32_t bad : block->unreadable)
+                if (bad >= skip) ++lost;
+            m_u64UnreadableSectors += lost;
+            long long overshoot = 0;
+            if (lost < piece)
+                ParseProfessionalFileInfo(const_cast<unsigned char*>(block->data.data()) + skip * kSectorBytes,
+                                          static_cast<int>(piece * kSectorBytes), absolute, scanned, total, estimate,
+                                          overshoot, findFileCount);
+            const uint64_t remaining = extentLength - position;
+            const uint64_t step = piece + static_cast<uint64_t>(overshoot);
+            position += step;
+            scanned += std::min(step, remaining);
+            reads.PassedTo(extent, position);
+
+            long now = rsb_getTickCount();
+            if (m_strDevicePath.empty() && now - lastCheckpointTick >= checkpointMs) {
+                lastCheckpointTick = now;
+                checkpoint();
+            }
+            if (now - lastEstimateTick >= kEstimateIntervalMs && m_nPercent == kDeepWeight) {
+                lastEstimateTick = now;
+                uint64_t seconds = static_cast<uint64_t>(now - startTick) / 1000;
+                uint64_t rate = seconds ? uint64_t(kSectorBytes) * scanned / seconds : 0;
+                if (rate == 0) rate = 1;
+                estimate = static_cast<int>((total > scanned ? total - scanned : 0) * kSectorBytes / rate);
+            }
+            if (m_pScanCallBack) {
+                uint64_t files = static_cast<uint64_t>(GetLostFileCount()) + foundFromLog;
+                int r = m_pScanCallBack(m_pParam, static_cast<int>(scanned * 100 / total) + 10, m_nPercent, estimate,
+                                        scanned, total, files, nullptr);
+                if (r != 0) {
+                    result = r;
+                    stopped = true;
+                    break;
                 }
             }
-            if (stopped || !haveMap) break;
-            uint64_t nextStart = extentStart + extentLength;
-            uint64_t nextLength = 0;
-            m_pFastRecovery->GetUnUsedSectorCount(nextStart, nextLength);
-            if (nextLength != 0 && nextStart < extentStart + extentLength) break; // never walk backwards
-            extentStart = nextStart;
-            extentLength = nextLength;
+        }
+        if (!stopped && haveMap) {
+            // Every free run was scanned: the saved position says so.
+            extentLength = 0;
             position = 0;
         }
         if (m_u64UnreadableSectors) OrvaleLog("unreadable sectors skipped: %llu\n", static_cast<unsigned long long>(m_u64UnreadableSectors));

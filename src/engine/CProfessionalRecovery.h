@@ -5,6 +5,7 @@
 #include "engine/CLogFileManager.h"
 #include "engine/IDeepEngine.h"
 #include "engine/IFileRecoveryParse.h"
+#include "engine/PassReader.h"
 #include "platform/CDiskReader.h"
 
 #include <map>
@@ -44,10 +45,12 @@ public:
                                   uint64_t& findFileCount);
     // Sectors of the area the pass could not read (they were skipped).
     uint64_t GetUnreadableSectorCount() const { return m_u64UnreadableSectors; }
+    // Reads ahead on a thread of their own (the default), or in turn with the pass.
+    void SetOverlappedReads(bool overlapped) { m_bOverlappedReads = overlapped; }
 
 private:
     IFileRecoveryParse* EngineOf(const _FILE_NODE_* node);
-    bool CollectFreeExtents(uint64_t& total);
+    bool CollectFreeExtents(std::vector<PassExtent>& extents, uint64_t& total);
     void BeginDeepEngines(const char* foundDir);
 
     int m_hDevice;
@@ -69,4 +72,5 @@ private:
     _LOG_FILE_INFO_ m_LogFileInfo;
     std::string m_strDevicePath;
     uint64_t m_u64UnreadableSectors;
+    bool m_bOverlappedReads = true;
 };

@@ -17,9 +17,33 @@ uint32_t Le32(const unsigned char* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
+// Days since 1970-01-01 of a proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+// Days since 1970 of a FAT date word, out-of-range months and days carried over
+// the way mktime normalises them (month 0 is December of the year before).
+int64_t FatDateDays(uint16_t dateWord) {
+    FAT_DATE d{dateWord};
+    int64_t month0 = int64_t(d.Month()) - 1;
+    int64_t year = int64_t(d.Year()) + (month0 < 0 ? -1 : month0 / 12);
+    month0 = (month0 % 12 + 12) % 12;
+    return DaysFromCivil(year, static_cast<unsigned>(month0 + 1), 1) + int64_t(d.Day()) - 1;
+}
+
+// Dates a live file may carry, as days: 1991-05-04 to 2080-01-23. Judged on the
+// civil date alone: the test runs on every candidate directory sector of a scan.
 bool InFileTimeRange(uint16_t dateWord) {
-    int64_t t = FatDateToUnixTime(dateWord);
-    return t >= kEarliestFileTime && t <= kLatestFileTime;
+    static const int64_t first = (kEarliestFileTime + 86399) / 86400;
+    static const int64_t last = kLatestFileTime / 86400;
+    const int64_t days = FatDateDays(dateWord);
+    return days >= first && days <= last;
 }
 
 // The short-name layout rules of a directory-table entry: printable, no '.',
@@ -49,44 +73,31 @@ bool IsPlausibleShortName(const unsigned char* e) {
 } // namespace
 
 namespace {
-int64_t ConvertFatDate(uint16_t dateWord) {
-    FAT_DATE d{dateWord};
-    struct tm tm;
-    std::memset(&tm, 0, sizeof tm);
-    tm.tm_year = int(d.Year()) - 1900;
-    tm.tm_mon = int(d.Month()) - 1;
-    tm.tm_mday = int(d.Day());
-    tm.tm_isdst = 0;
-    return int64_t(mktime(&tm));
+// Seconds that local standard time is behind UTC, as mktime applies it to a date
+// with tm_isdst = 0. mktime re-reads the time-zone file on every call, so it is
+// asked once per time-zone setting, not once per entry.
+int64_t StandardOffsetWest() {
+    thread_local bool known = false;
+    thread_local bool tzSet = false;
+    thread_local std::string tz;
+    thread_local int64_t west = 0;
+    const char* now = std::getenv("TZ");
+    if (!known || (now != nullptr) != tzSet || (now && tz != now)) {
+        tzSet = now != nullptr;
+        tz = now ? now : "";
+        struct tm tm;
+        std::memset(&tm, 0, sizeof tm);
+        tm.tm_year = 100;
+        tm.tm_mday = 1;
+        tm.tm_isdst = 0;
+        west = int64_t(mktime(&tm)) - DaysFromCivil(2000, 1, 1) * 86400;
+        known = true;
+    }
+    return west;
 }
-
-// mktime consults the time-zone file on every call; a volume's entries share few
-// dates, so conversions are remembered per thread (and forgotten when TZ changes).
-struct FatDateCache {
-    std::string tz;
-    bool tzSet = false;
-    uint16_t keys[256];
-    int64_t values[256];
-    bool used[256] = {false};
-};
 } // namespace
 
-int64_t FatDateToUnixTime(uint16_t dateWord) {
-    thread_local FatDateCache cache;
-    const char* tz = std::getenv("TZ");
-    if ((tz != nullptr) != cache.tzSet || (tz && cache.tz != tz)) {
-        cache.tzSet = tz != nullptr;
-        cache.tz = tz ? tz : "";
-        std::memset(cache.used, 0, sizeof cache.used);
-    }
-    const unsigned slot = (dateWord ^ (dateWord >> 8)) & 0xFF;
-    if (cache.used[slot] && cache.keys[slot] == dateWord) return cache.values[slot];
-    const int64_t t = ConvertFatDate(dateWord);
-    cache.used[slot] = true;
-    cache.keys[slot] = dateWord;
-    cache.values[slot] = t;
-    return t;
-}
+int64_t FatDateToUnixTime(uint16_t dateWord) { return FatDateDays(dateWord) * 86400 + StandardOffsetWest(); }
 
 namespace {
 void StoreTime(uint16_t dateWord, _FILETIME* out) {

@@ -5,6 +5,10 @@
 #include "platform/TextCodec.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+#include <cstring>
 #include <atomic>
 #include <cerrno>
 #include <mutex>
@@ -28,6 +32,50 @@ uint64_t FirstFailingSector(uint64_t start, uint64_t count) {
     auto it = std::lower_bound(g_failingSectors.begin(), g_failingSectors.end(), start);
     if (it != g_failingSectors.end() && *it < start + count) return *it;
     return start + count;
+}
+
+// ORVALE_READ_LIMIT_MBPS caps the rate of every reader in the process, so a disk
+// image can stand in for slow media (a memory card) in benchmarks. 0: no cap.
+double ReadLimitBytesPerSecond() {
+    static const double limit = [] {
+        const char* v = std::getenv("ORVALE_READ_LIMIT_MBPS");
+        double mbps = v ? std::strtod(v, nullptr) : 0;
+        return mbps > 0 ? mbps * 1e6 : 0.0;
+    }();
+    return limit;
+}
+
+void Throttle(long long bytes) {
+    const double limit = ReadLimitBytesPerSecond();
+    if (limit <= 0 || bytes <= 0) return;
+    static std::mutex mutex;
+    static std::chrono::steady_clock::time_point next = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point until;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        next = std::max(next, std::chrono::steady_clock::now()) +
+               std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(bytes / limit));
+        until = next;
+    }
+    std::this_thread::sleep_until(until);
+}
+
+// Positioned reads leave no shared file offset behind, so a read-ahead thread
+// and the pass may read through one reader at once.
+int PreadAll(int fd, unsigned char* buf, long long len, off_t offset, long long* done) {
+    long long got = 0;
+    while (got < len) {
+        ssize_t r = ::pread(fd, buf + got, static_cast<size_t>(len - got), offset + static_cast<off_t>(got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+            OrvaleLog("read %lld\n", static_cast<long long>(r < 0 ? errno : 0));
+            *done = got;
+            return 30;
+        }
+        got += r;
+    }
+    *done = got;
+    return 0;
 }
 
 int ReadPieces(int fd, unsigned char* buf, long long len, long long* done) {
@@ -103,21 +151,39 @@ int CDiskReader::ReadData(unsigned char* buf, int sectorCount, long long startSe
     // system call per sector, however far a damaged table says the area reaches.
     if (bytesPerSector == 512 && static_cast<uint64_t>(startSector) >= u64DeviceSectors) return 30;
     off_t offset = static_cast<off_t>(startSector) * bytesPerSector;
-    if (::lseek(fd, offset, SEEK_SET) == static_cast<off_t>(-1)) {
-        int e = errno;
-        OrvaleLog("lseek failed %lld\n", static_cast<long long>(offset));
-        return e;
-    }
     long long done = 0;
     uint64_t failing = FirstFailingSector(static_cast<uint64_t>(startSector), static_cast<uint64_t>(sectorCount));
     long long readable = static_cast<long long>(failing - static_cast<uint64_t>(startSector));
-    int rc = ReadPieces(fd, buf, readable * bytesPerSector, &done);
+    int rc = PreadAll(fd, buf, readable * bytesPerSector, offset, &done);
+    Throttle(done);
     if (rc == 0 && readable < sectorCount) rc = 30;
     if (rc != 0) {
         if (sectorsRead) *sectorsRead = static_cast<unsigned>(done / bytesPerSector);
         return rc;
     }
     if (sectorsRead) *sectorsRead = static_cast<unsigned>(sectorCount);
+    return 0;
+}
+
+int CDiskReader::ReadSkippingBadSectors(unsigned char* buf, int sectorCount, long long startSector, int bytesPerSector,
+                                        std::vector<uint32_t>* unreadable) {
+    int done = 0;
+    while (done < sectorCount) {
+        unsigned got = 0;
+        unsigned char* p = buf + static_cast<size_t>(done) * bytesPerSector;
+        int rc = ReadData(p, sectorCount - done, startSector + done, bytesPerSector, &got);
+        if (rc == 87 && done == 0) return rc;
+        done += static_cast<int>(got);
+        if (rc == 0 || done >= sectorCount) break;
+        // The read stopped at sector `done`: it alone is lost if it fails on its own.
+        unsigned one = 0;
+        p = buf + static_cast<size_t>(done) * bytesPerSector;
+        if (ReadData(p, 1, startSector + done, bytesPerSector, &one) != 0 || one != 1) {
+            std::memset(p, 0, static_cast<size_t>(bytesPerSector));
+            if (unreadable) unreadable->push_back(static_cast<uint32_t>(done));
+        }
+        ++done;
+    }
     return 0;
 }
 

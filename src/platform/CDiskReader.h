@@ -23,6 +23,13 @@ public:
     // without I/O, for a start past the device's end).
     int ReadData(unsigned char* buf, int sectorCount, long long startSector, int bytesPerSector, unsigned* sectorsRead);
 
+    // Reads sectorCount sectors in as few system calls as the device allows; a
+    // sector that cannot be read costs only itself: it is zero-filled and its
+    // index within the request is added to *unreadable. 0, or 87 when the
+    // request passes the limit.
+    int ReadSkippingBadSectors(unsigned char* buf, int sectorCount, long long startSector, int bytesPerSector,
+                               std::vector<uint32_t>* unreadable);
+
     // Test hook: reads that reach one of these absolute sectors (of any reader
     // in the process) stop there as a device would on a bad sector. Empty: off.
     static void SetFailingSectorsForTesting(const std::vector<uint64_t>& sectors);
