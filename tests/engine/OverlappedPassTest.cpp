@@ -31,7 +31,7 @@ int StopAtBlock(void* p, int, int nPercent, int, uint64_t, uint64_t, uint64_t, w
     return (nPercent == 90 && *left >= 0 && --*left < 0) ? 1 : 0;
 }
 
-Pass Run(int diskNo, bool overlapped, int stopAfterBlocks) {
+Pass DeepPass(int diskNo, bool overlapped, int stopAfterBlocks) {
     Pass pass;
     std::unique_ptr<IFileRecoveryParse> engine(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
         diskNo, kStart, kSectors, L'C', RECOVERY_TYPE_PROFESSIONAL));
@@ -73,8 +73,8 @@ TEST(OverlappedPass, FindsAndStopsExactlyAsTheSerialPass) {
     int diskNo = RegisterImageDisk(image.path());
     ASSERT_GE(diskNo, 0);
     for (int stopAfter : {-1, 3, 20}) {
-        Pass serial = Run(diskNo, false, stopAfter);
-        Pass overlapped = Run(diskNo, true, stopAfter);
+        Pass serial = DeepPass(diskNo, false, stopAfter);
+        Pass overlapped = DeepPass(diskNo, true, stopAfter);
         EXPECT_FALSE(serial.hits.empty());
         EXPECT_EQ(serial.hits, overlapped.hits) << "stop after " << stopAfter << " blocks";
         EXPECT_EQ(serial.extentStart, overlapped.extentStart) << stopAfter;
