@@ -6,6 +6,7 @@
 # written after a checkerboard of small files (so many are fragmented), about
 # half of them deleted one by one and one whole folder tree removed.
 # Needs root (loop mounts). Usage: bench/ext_bench.sh [build-dir] [work-dir]
+# EXT_BENCH_FS picks the images ("ext2:1024 ext4:4096"; kind:block size).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
@@ -58,7 +59,7 @@ named() {
 }
 
 printf '\n%-6s %7s | %-28s | %-14s | %-20s | %-20s | %-16s\n' fs deleted "orvale exact/named/folder (s)" "photorec (s)" "ext4magic ex/named (s)" "extundelete ex/nm (s)" "quick s vs fls s"
-for spec in ext2:1024 ext3:1024 ext4:4096; do
+for spec in ${EXT_BENCH_FS:-ext2:1024 ext3:1024 ext4:4096}; do
   fs=${spec%%:*}
   bs=${spec##*:}
   dir=$work/$fs

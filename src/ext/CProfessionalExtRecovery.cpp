@@ -114,7 +114,12 @@ int CProfessionalExtRecovery::EndDeepPass() {
         for (const auto& lone : m_LonePointers)
             if (m_PointerBlocks.count(lone.second)) m_PointerBlocks[lone.first] = {lone.second};
         ExtBlockFree isFree = [this](uint64_t b) { return !m_Volume.IsBlockInUse(b); };
-        LinkExtPointerBlocks(m_PointerBlocks, m_Volume.Superblock(), isFree, files);
+        std::vector<uint8_t> head;
+        ExtBlockFree isFileStart = [&](uint64_t b) {
+            return m_Volume.ReadBlocks(b, 1, head) &&
+                   CFileTypeJudge::RecogniseFileStart(head.data(), int(head.size())) != TYPE_UNKNOWN;
+        };
+        LinkExtPointerBlocks(m_PointerBlocks, m_Volume.Superblock(), isFree, files, isFileStart);
         LinkExtExtentNodes(m_ExtentNodes, files);
         for (const EXT_LINKED_FILE& f : files) RecordLinked(f);
     }

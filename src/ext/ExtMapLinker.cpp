@@ -26,8 +26,56 @@ void ExtPointerMap(const std::vector<uint64_t>& direct, uint64_t single, uint64_
     Put32(block + 52, uint32_t(dbl));
 }
 
+namespace {
+constexpr size_t kMaxRuns = 8;
+
+std::vector<uint64_t> DirectBlocks(uint64_t thirteenth, const EXT_SUPERBLOCK& sb, const ExtBlockFree& isFree,
+                                   const std::set<uint64_t>& claimed, const ExtBlockFree& isFileStart) {
+    // Free runs going back from the 13th block, nearest first, each nearest block first.
+    std::vector<std::vector<uint64_t>> runs;
+    uint64_t total = 0;
+    for (uint64_t b = thirteenth, steps = 0; b > sb.nFirstDataBlock + 1 && steps < kMaxWalkBack && runs.size() <= kMaxRuns;
+         ++steps) {
+        --b;
+        if (!isFree(b) || claimed.count(b)) continue;
+        if (runs.empty() || runs.back().back() != b + 1) runs.emplace_back();
+        runs.back().push_back(b);
+        if (++total >= kDirectBlocks * 4) break;
+    }
+    // Blocks of the runs a mask keeps (the nearest run always), and the run the 12th lies in.
+    auto take = [&](unsigned mask, size_t& lastRun) {
+        std::vector<uint64_t> out;
+        for (size_t r = 0; r < runs.size() && out.size() < kDirectBlocks; ++r)
+            if (r == 0 || (mask >> (r - 1)) & 1) {
+                lastRun = r;
+                for (size_t i = 0; i < runs[r].size() && out.size() < kDirectBlocks; ++i) out.push_back(runs[r][i]);
+            }
+        return out;
+    };
+    const unsigned masks = 1u << (runs.empty() ? 0 : std::min(runs.size() - 1, kMaxRuns - 1));
+    size_t lastRun = 0;
+    std::vector<uint64_t> plain = take(masks - 1, lastRun);
+    if (plain.size() < kDirectBlocks || !isFileStart || isFileStart(plain.back())) return plain;
+    std::vector<std::pair<unsigned, unsigned>> order;  // skipped runs, mask: fewest skipped first
+    for (unsigned mask = 0; mask + 1 < masks; ++mask) {
+        std::vector<uint64_t> pick = take(mask, lastRun);
+        if (pick.size() < kDirectBlocks || (mask >> lastRun) != 0) continue; // runs past the 12th change nothing
+        unsigned skipped = 0;
+        for (size_t r = 1; r < lastRun; ++r) skipped += ((mask >> (r - 1)) & 1) ? 0 : 1;
+        order.emplace_back(skipped, mask);
+    }
+    std::sort(order.begin(), order.end());
+    for (const auto& o : order) {
+        std::vector<uint64_t> pick = take(o.second, lastRun);
+        if (isFileStart(pick.back())) return pick;
+    }
+    return plain;
+}
+} // namespace
+
 void LinkExtPointerBlocks(const std::map<uint64_t, std::vector<uint32_t>>& pointerBlocks, const EXT_SUPERBLOCK& sb,
-                          const ExtBlockFree& isFree, std::vector<EXT_LINKED_FILE>& out) {
+                          const ExtBlockFree& isFree, std::vector<EXT_LINKED_FILE>& out,
+                          const ExtBlockFree& isFileStart) {
     const uint64_t perBlock = sb.nBlockSize / 4;
     std::set<uint64_t> doubles, underDouble;
     for (const auto& pb : pointerBlocks) {
@@ -54,14 +102,11 @@ void LinkExtPointerBlocks(const std::map<uint64_t, std::vector<uint32_t>>& point
         const uint64_t single = entry.second;
         const std::vector<uint32_t>& pointers = pointerBlocks.at(single);
         // The 12 direct blocks were laid just before the 13th, which the first
-        // pointer names (the pointer blocks themselves go elsewhere): the nearest
-        // blocks before it that no live file and no other found map holds.
-        std::vector<uint64_t> direct;
-        for (uint64_t b = entry.first, steps = 0; b > sb.nFirstDataBlock + 1 && direct.size() < kDirectBlocks &&
-                                                  steps < kMaxWalkBack; ++steps) {
-            --b;
-            if (isFree(b) && !claimed.count(b)) direct.push_back(b);
-        }
+        // pointer names (the pointer blocks themselves go elsewhere), in the free
+        // runs before it that no other found map holds; runs of other deleted
+        // files may lie between them, so runs are skipped until the first block
+        // starts a file.
+        std::vector<uint64_t> direct = DirectBlocks(entry.first, sb, isFree, claimed, isFileStart);
         if (direct.size() < kDirectBlocks) continue;
         claimed.insert(direct.begin(), direct.end());
         std::reverse(direct.begin(), direct.end());

@@ -22,8 +22,10 @@ using ExtBlockFree = std::function<bool(uint64_t block)>;
 
 // pointerBlocks: block -> its used entries. Single, double-indirect blocks are
 // told apart by whether every entry names another found pointer block.
+// isFileStart (may be empty) tells whether a block starts a file of a known kind.
 void LinkExtPointerBlocks(const std::map<uint64_t, std::vector<uint32_t>>& pointerBlocks, const EXT_SUPERBLOCK& sb,
-                          const ExtBlockFree& isFree, std::vector<EXT_LINKED_FILE>& out);
+                          const ExtBlockFree& isFree, std::vector<EXT_LINKED_FILE>& out,
+                          const ExtBlockFree& isFileStart = nullptr);
 
 // nodes: block -> a parsed extent node. Every tree top that starts at logical
 // block 0 and that no found index block points at is one file.

@@ -191,6 +191,7 @@ TEST(ExtStructures, ExtentNodesAndPointerBlocksAreRecognisedStrictly) {
         {"one pointer to the next block", pointers({41}), 40, 1},
         {"one pointer elsewhere", pointers({500}), 40, 0},
         {"descending", pointers({600, 500, 400, 300}), 9, 0},
+        {"one jump back to room elsewhere", pointers({600, 601, 602, 603, 300}), 9, 5},
         {"past the volume", pointers({500, 9000}), 9, 0},
         {"numbers after the zeros", trailing, 9, 0},
         {"all zero", pointers({}), 9, 0},
