@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libgl-dev
   clang libclang-rt-14-dev
-  dosfstools mtools ntfs-3g fdisk e2fsprogs
+  dosfstools mtools ntfs-3g fdisk e2fsprogs exfatprogs exfat-fuse
   sleuthkit testdisk ext4magic extundelete btrfs-progs
   xvfb xauth fonts-liberation x11-apps
   zip unzip p7zip-full ffmpeg imagemagick sox sqlite3 zlib1g-dev ghostscript

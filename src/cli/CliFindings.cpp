@@ -17,6 +17,8 @@ const char* EngineName(uint32_t type) {
     case FS_TYPE_FAST_FAT: return "quick-fat";
     case FS_TYPE_PRO_NTFS: return "deep-ntfs";
     case FS_TYPE_PRO_FAT: return "deep-fat";
+    case FS_TYPE_FAST_EXFAT: return "quick-exfat";
+    case FS_TYPE_PRO_EXFAT: return "deep-exfat";
     default: return "carved";
     }
 }
@@ -35,7 +37,7 @@ uint64_t DataSector(IFileRecoveryParse* engine, bool deep, const _FILE_NODE_& no
     // A FAT file without a cluster owns no data: its entry's sector stands for it.
     const bool fat = node.nFileSystemType == FS_TYPE_FAST_FAT || node.nFileSystemType == FS_TYPE_PRO_FAT;
     uint64_t sector = 0;
-    if ((deep || node.nFileSystemType == FS_TYPE_FAST_FAT) && !(fat && node.nClusterNO < 2) &&
+    if ((deep || node.nFileSystemType == FS_TYPE_FAST_FAT || node.nFileSystemType == FS_TYPE_FAST_EXFAT) && !(fat && node.nClusterNO < 2) &&
         engine->GetFileDataStartSector(const_cast<_FILE_NODE_*>(&node), sector) == 0)
         return sector;
     return node.u64RecordSector;

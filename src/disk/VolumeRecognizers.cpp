@@ -75,6 +75,40 @@ bool IsExt(const unsigned char* buf) {
     return inodes > firstInode;
 }
 
+uint32_t ExfatBootChecksum(const unsigned char* region, unsigned bytesPerSector) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < size_t(bytesPerSector) * 11; ++i) {
+        if (i == 106 || i == 107 || i == 112) continue;
+        sum = ((sum & 1) ? 0x80000000u : 0) + (sum >> 1) + region[i];
+    }
+    return sum;
+}
+
+namespace {
+// The boot sector's fields, and the checksum sector when the region fits the buffer.
+bool IsExfatRegion(const unsigned char* r, size_t available) {
+    if (r[0] != 0xEB || r[1] != 0x76 || r[2] != 0x90 || std::memcmp(r + 3, "EXFAT   ", 8) != 0) return false;
+    for (int i = 11; i < 64; ++i)
+        if (r[i] != 0) return false;
+    const unsigned bpsShift = r[108], spcShift = r[109];
+    if (bpsShift < 9 || bpsShift > 12 || spcShift > 25 - bpsShift || r[110] < 1 || r[110] > 2) return false;
+    if (!HasBootSignature(r) || Le32(r + 80) < 24 || Le32(r + 88) <= Le32(r + 80)) return false;
+    const unsigned bps = 1u << bpsShift;
+    if (available < size_t(bps) * 12) return true;
+    const uint32_t sum = ExfatBootChecksum(r, bps);
+    for (unsigned i = 0; i < bps; i += 4)
+        if (Le32(r + 11 * bps + i) != sum) return false;
+    return true;
+}
+} // namespace
+
+bool IsExfat(const unsigned char* buf) {
+    constexpr size_t kBytes = 12288;
+    if (!buf) return false;
+    if (IsExfatRegion(buf, kBytes)) return true;
+    return IsExfatRegion(buf + 6144, kBytes - 6144);
+}
+
 bool IsNtfsFileRecord(const unsigned char* buf, unsigned recordSize) {
     if (!buf || buf[0] != 'F' || buf[1] != 'I' || buf[2] != 'L' || buf[3] != 'E') return false;
     return Le32(buf + 0x18) <= recordSize && Le32(buf + 0x1C) == recordSize && Le16(buf + 0x30) == Le16(buf + 510);

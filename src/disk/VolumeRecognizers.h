@@ -9,6 +9,11 @@ bool IsFullValidFAT16DBR(const unsigned char* buf);   // FAT12/16 form
 bool IsFullValidFAT32DBR(const unsigned char* buf);
 bool IsBitlockerDBR(const unsigned char* buf);
 bool IsExt(const unsigned char* buf);                 // at least 1112 bytes
+// exFAT: the main boot region, else the backup at sector 12 (at least 12288 bytes;
+// with sectors above 512 bytes only the boot sector's own checks fit).
+bool IsExfat(const unsigned char* buf);
+// exFAT boot-region checksum over its first 11 sectors (flags and use percentage skipped).
+uint32_t ExfatBootChecksum(const unsigned char* region, unsigned bytesPerSector);
 bool IsNtfsFileRecord(const unsigned char* buf, unsigned recordSize); // at least 512 bytes
 unsigned GetDefaultNtfsSectorPerCluster(uint64_t totalSectors, unsigned bytesPerSector);
 

@@ -1,6 +1,7 @@
 #include "engine/QuickEngines.h"
 
 #include "disk/VolumeRecognizers.h"
+#include "exfat/CFastExfatRecovery.h"
 #include "ext/CFastExtRecovery.h"
 #include "fat/CFastFatRecovery.h"
 #include "ntfs/CFastNtfsRecovery.h"
@@ -41,6 +42,7 @@ bool ReadBootArea(const char* path, long long byteOffset, unsigned char* buf, bo
 ENGINE_KIND ChooseQuickEngineKind(const unsigned char* bootArea) {
     if (IsNtfs(bootArea)) return ENGINE_KIND_NTFS;
     if (IsFat(bootArea)) return ENGINE_KIND_FAT;
+    if (IsExfat(bootArea)) return ENGINE_KIND_EXFAT;
     if (IsExt(bootArea)) return ENGINE_KIND_EXT;
     return ENGINE_KIND_NONE;
 }
@@ -50,6 +52,7 @@ IFileRecoveryParse* NewQuickEngine(ENGINE_KIND kind) {
     case ENGINE_KIND_NTFS: return new CFastNtfsRecovery();
     case ENGINE_KIND_FAT: return new CFastFatRecovery();
     case ENGINE_KIND_EXT: return new CFastExtRecovery();
+    case ENGINE_KIND_EXFAT: return new CFastExfatRecovery();
     case ENGINE_KIND_NONE: break;
     }
     return nullptr;

@@ -9,6 +9,7 @@ enum ENGINE_KIND {
     ENGINE_KIND_NTFS,
     ENGINE_KIND_FAT,
     ENGINE_KIND_EXT,
+    ENGINE_KIND_EXFAT,
 };
 
 // Bytes of an area's start that tell its file system.

@@ -1,0 +1,18 @@
+// The exFAT directory intake: entry sets with their checksums, the root's
+// system entries, and the boot region read from the same bytes.
+#include "exfat/ExfatStructures.h"
+#include "platform/ByteView.h"
+
+#include <cstdint>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<EXFAT_ENTRY_SET> sets;
+    EXFAT_ROOT_ENTRIES root;
+    ParseExfatDirectory(ByteView(data, size), sets, &root);
+    char name[256];
+    for (const EXFAT_ENTRY_SET& set : sets) ExfatNameToAnsi(set, name, sizeof name);
+    EXFAT_GEOMETRY g;
+    ParseExfatBootRegion(ByteView(data, size), g);
+    return 0;
+}
