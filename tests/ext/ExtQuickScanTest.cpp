@@ -132,47 +132,6 @@ TEST(ExtQuickScan, NameFromFolderSlackWithTheMapItsInodeKept) {
     EXPECT_EQ(0u, found.count("photos/x.jpg"));
 }
 
-// The deep pass carves only what the bitmaps call free: a live file's blocks
-// never appear in a free extent, a deleted one's always do.
-TEST(ExtQuickScan, FreeExtentsHoldDeletedBlocksAndNeverLiveOnes) {
-    REQUIRE_EXT_IMAGES();
-    for (const char* kind : {"ext2", "ext4"}) {
-        SCOPED_TRACE(kind);
-        StoreTestEnv env;
-        TempDir dir("ext-free");
-        ExtImage img(dir.path(), kind, 1024);
-        ASSERT_TRUE(img.Make());
-        ASSERT_TRUE(img.Mount());
-        img.Write("live.bin", RandomBytes(50000, 8));
-        img.Write("dead.bin", RandomBytes(50000, 9));
-        ASSERT_TRUE(img.Unmount());
-        const uint64_t live = DebugfsNumber(img.Path(), "bmap /live.bin 20", dir.path());
-        const uint64_t dead = DebugfsNumber(img.Path(), "bmap /dead.bin 20", dir.path());
-        ASSERT_GT(live, 0u);
-        ASSERT_GT(dead, 0u);
-        ASSERT_TRUE(img.Mount());
-        ASSERT_TRUE(img.Remove("dead.bin"));
-        ASSERT_TRUE(img.Unmount());
-
-        CFastExtRecovery engine;
-        Scan(engine, img.Path());
-        ASSERT_EQ(0, engine.BuildBitMapInfo());
-        auto freeAt = [&](uint64_t block) {
-            const uint64_t s = block * 2;
-            uint64_t sector = 0, count = 1;
-            for (int guard = 0; guard < 100000; ++guard) {
-                engine.GetUnUsedSectorCount(sector, count);
-                if (count == 0) return false;
-                if (s >= sector && s < sector + count) return true;
-                sector += count;
-            }
-            return false;
-        };
-        EXPECT_FALSE(freeAt(live));
-        EXPECT_TRUE(freeAt(dead));
-    }
-}
-
 // Damaged metadata costs what it held, never the scan: a backup superblock or
 // descriptor table stands in, a broken journal or a cut image still lets the
 // scan finish with what it found.
