@@ -19,6 +19,8 @@ const char* EngineName(uint32_t type) {
     case FS_TYPE_PRO_FAT: return "deep-fat";
     case FS_TYPE_FAST_EXFAT: return "quick-exfat";
     case FS_TYPE_PRO_EXFAT: return "deep-exfat";
+    case FS_TYPE_FAST_EXT: return "quick-ext";
+    case FS_TYPE_PRO_EXT: return "deep-ext";
     default: return "carved";
     }
 }

@@ -18,7 +18,9 @@ constexpr long kReportIntervalMs = 5000;
 constexpr uint64_t kMaxDirBlocks = 1u << 16;     // a folder of more blocks is not believed
 constexpr uint64_t kMaxJournalBytes = 1ull << 30;
 constexpr uint64_t kUnixToFileTime = 11644473600ull;
-constexpr uint64_t kOnDiskRank = 1ull << 32;  // above every journal sequence
+// A name left in a folder block's slack may be much older than the inode's
+// last use; a journal copy's name dates from its transaction: the newest wins.
+constexpr uint64_t kOnDiskRank = 0;
 
 uint64_t FileTime(uint32_t unixSeconds) {
     return unixSeconds ? (uint64_t(unixSeconds) + kUnixToFileTime) * 10000000ull : 0;
@@ -359,7 +361,7 @@ void CFastExtRecovery::WalkFolder(uint32_t dirIno, const EXT_INODE& dir, bool di
                 }
                 entries.clear();
                 ParseExtDirBlock(ByteView(copy.data(), copy.size()), m_Sb, true, entries);
-                TakeEntries(dirIno, entries, true, c.nSequence);
+                TakeEntries(dirIno, entries, true, uint64_t(c.nSequence) + 1);
             }
         }
     }

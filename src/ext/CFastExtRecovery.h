@@ -68,7 +68,7 @@ private:
         uint32_t nParent = 0;
         std::string strName;
         bool bDir = false;
-        uint64_t u64Rank = 0;  // newer names win: journal sequence, or above all for the disk itself
+        uint64_t u64Rank = 0;  // newer names win: journal sequence + 1, 0 for the disk's own slack
     };
     struct InodeSource {
         EXT_INODE inode;
