@@ -53,8 +53,9 @@ int CProfessionalExtRecovery::BeginDeepPass(wchar_t* storeName) {
     m_LonePointers.clear();
     m_pScanResult.reset(new CScanResultFileManager());
     m_pScanResult->InitSearchCallBack(m_pSearchCallBack, m_pSearchParam);
-    if (storeName && storeName[0]) return m_pScanResult->Init(storeName);
+    // The bitmaps say what is free on a resumed pass too: the linker walks over free blocks only.
     if (m_bOpen) m_Volume.BuildBitMapInfo();
+    if (storeName && storeName[0]) return m_pScanResult->Init(storeName);
     SYSTEMTIME t{};
     rsb_getLocalTime(&t);
     char name[128];
