@@ -70,9 +70,12 @@ class ConfigLock {
 public:
     explicit ConfigLock(const std::string& logDir)
         : m_fd(::open((logDir + "config.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
-        if (m_fd >= 0)
-            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
-            }
+        // Held for a moment only; a holder that was suspended (Ctrl-Z) must not
+        // hang every other scan, which then go on unserialised after a while.
+        for (int tries = 0; m_fd >= 0 && tries < 500; ++tries) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) return;
+            ::usleep(10000);
+        }
     }
     ~ConfigLock() {
         if (m_fd >= 0) ::close(m_fd);
@@ -169,6 +172,26 @@ int dfs_remove_dir() {
         int r = remove_dir((std::string(cwd) + "/" + name).c_str());
         if (r && !result) result = r;
     }
+    return result;
+}
+
+int SyncFolder(const char* path) {
+    if (!path || !*path) return EINVAL;
+    DIR* dir = ::opendir(path);
+    if (!dir) return errno;
+    int result = 0;
+    std::string base = path;
+    if (base.back() != '/') base += '/';
+    while (dirent* e = ::readdir(dir)) {
+        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+        int fd = ::open((base + e->d_name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) continue;
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fsync(fd) != 0 && !result) result = errno;
+        ::close(fd);
+    }
+    if (::fsync(::dirfd(dir)) != 0 && !result && errno != EINVAL) result = errno;
+    ::closedir(dir);
     return result;
 }
 
@@ -419,6 +442,7 @@ int CLogFileManager::SaveLogConfigFileLocked() {
     if (!m_vecLogFileInfo.empty())
         std::memcpy(data.data() + kCounterBytes, m_vecLogFileInfo.data(), m_vecLogFileInfo.size() * kRecordBytes);
     int err = WriteAll(fd, data.data(), data.size());
+    if (!err && ::fsync(fd) != 0) err = errno;
     if (::close(fd) != 0 && !err) err = errno;
     if (err) {
         // The index on disk stays as it was rather than being replaced by a torn copy.

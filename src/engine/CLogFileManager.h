@@ -109,3 +109,6 @@ private:
 int remove_dir(const char* path);
 // Deletes everything below the current working directory (the directory itself stays).
 int dfs_remove_dir();
+// Makes the files of a result folder and the folder itself durable (fsync), so that a
+// position written after them never covers records a crash could still lose. 0 or errno.
+int SyncFolder(const char* path);

@@ -28,6 +28,7 @@ constexpr int kQuickWeight = 9;
 // (not stopped) leaves a scan log that --resume continues from. ORVALE_CHECKPOINT_MS
 // changes it (slow media, tests).
 constexpr long kCheckpointIntervalMs = 5000;
+constexpr long kFirstCheckpointMs = 1000;
 
 long CheckpointIntervalMs() {
     const char* v = std::getenv("ORVALE_CHECKPOINT_MS");
@@ -65,6 +66,12 @@ int CProfessionalRecovery::Init(int diskNo, long long startSector, long long sec
     m_hDevice = ::open(GetDiskDevicePath(diskNo).c_str(), O_RDONLY | O_CLOEXEC);
     if (m_hDevice < 0) return errno; // a device that does not open cannot be scanned
     if (int rc = m_DiskReader.Init(diskNo, m_u64StartSector + m_u64SectorCount)) return rc;
+    // An area reaching past the device's end (a damaged partition entry) is scanned to the end only.
+    const uint64_t deviceSectors = m_DiskReader.GetDeviceSectorCount();
+    if (m_u64StartSector + m_u64SectorCount > deviceSectors) {
+        m_u64SectorCount = deviceSectors > m_u64StartSector ? deviceSectors - m_u64StartSector : 0;
+        sectorCount = static_cast<long long>(m_u64SectorCount);
+    }
     std::memset(&m_LogFileInfo, 0, sizeof m_LogFileInfo);
     std::string devicePath = DiskText(diskNo);
     m_bFindLogFile = CLogFileManager::GetInstance()->LoadRecoveryLogInfo(devicePath.c_str(), diskNo, m_u64StartSector,
@@ -227,6 +234,7 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
         extentLength = plan.front().length;
 
         int estimate = -1;
+        uint64_t files = 0;
         const long startTick = rsb_getTickCount();
         long lastEstimateTick = startTick;
         bool stopped = false;
@@ -236,7 +244,8 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
         // leaves either the previous checkpoint or this one. Scans of a device
         // path are saved at their end only (each save adds a record for them).
         const long checkpointMs = CheckpointIntervalMs();
-        long lastCheckpointTick = startTick;
+        // The first checkpoint comes after a second: a scan killed early keeps its progress too.
+        long lastCheckpointTick = startTick - checkpointMs + std::min(checkpointMs, kFirstCheckpointMs);
         char checkpointDir[256];
         if (resumed) std::memcpy(checkpointDir, found.szLogDirPath, sizeof checkpointDir);
         else log->GetLogFileDirPath(checkpointDir);
@@ -244,6 +253,8 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
         auto checkpoint = [&]() {
             unsigned carved = 0;
             m_DeepEngines.back()->GetChildrenFileCount(nullptr, 0, carved);  // flushes the carver's store
+            // The records reach the disk before the position that covers them.
+            SyncFolder(checkpointDir);
             log->SaveLogFileInfo(checkpointDevice.c_str(), m_nDiskNo, m_u64StartSector, m_u64SectorCount, extentStart,
                                  extentLength, position, scanned, findFileCount, checkpointDir, "");
         };
@@ -268,15 +279,23 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
                 if (bad >= skip) ++lost;
             m_u64UnreadableSectors += lost;
             long long overshoot = 0;
+            int offered = 0;
             if (lost < piece)
-                ParseProfessionalFileInfo(const_cast<unsigned char*>(block->data.data()) + skip * kSectorBytes,
-                                          static_cast<int>(piece * kSectorBytes), absolute, scanned, total, estimate,
-                                          overshoot, findFileCount);
+                offered = ParseProfessionalFileInfo(const_cast<unsigned char*>(block->data.data()) + skip * kSectorBytes,
+                                                    static_cast<int>(piece * kSectorBytes), absolute, scanned, total,
+                                                    estimate, overshoot, findFileCount);
             const uint64_t remaining = extentLength - position;
-            const uint64_t step = piece + static_cast<uint64_t>(overshoot);
+            // A stop inside the block ends the pass at the sector being offered, so a
+            // resumed scan offers it again instead of passing the file it began.
+            const uint64_t step = static_cast<uint64_t>(static_cast<long long>(piece) + overshoot);
             position += step;
             scanned += std::min(step, remaining);
             reads.PassedTo(extent, position);
+            if (offered == RECOVERY_STOPPED) {
+                result = offered;
+                stopped = true;
+                break;
+            }
 
             long now = rsb_getTickCount();
             if (m_strDevicePath.empty() && now - lastCheckpointTick >= checkpointMs) {
@@ -291,7 +310,8 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
                 estimate = static_cast<int>((total > scanned ? total - scanned : 0) * kSectorBytes / rate);
             }
             if (m_pScanCallBack) {
-                uint64_t files = static_cast<uint64_t>(GetLostFileCount()) + foundFromLog;
+                // Restored records are counted by the engines themselves; the count shown never falls.
+                files = std::max({files, foundFromLog, static_cast<uint64_t>(GetLostFileCount())});
                 int r = m_pScanCallBack(m_pParam, static_cast<int>(scanned * 100 / total) + 10, m_nPercent, estimate,
                                         scanned, total, files, nullptr);
                 if (r != 0) {
@@ -350,7 +370,8 @@ int CProfessionalRecovery::ParseProfessionalFileInfo(unsigned char* buffer, int 
         if (result == RECOVERY_STOPPED) break;
         i += step;
     }
-    if (i > sectors) overshoot = static_cast<long long>(i - sectors);
+    overshoot = static_cast<long long>(i) - static_cast<long long>(sectors); // negative after a stop
+
     return result;
 }
 

@@ -54,21 +54,93 @@ bool PartialCheckpoint(_LOG_FILE_INFO_& out) {
     return false;
 }
 
-} // namespace
 
-TEST(CliKillResume, KilledDeepScanResumesToTheSameFiles) {
-    ORVALE_REQUIRE_TOOL("/usr/bin/convert");
-    TempDir dir("killresume");
-    ASSERT_EQ(0, RunCommand("cd " + dir.path() + " && /usr/bin/convert -size 96x96 plasma: a.jpg && /usr/bin/convert -size 80x80 plasma: b.png"));
+// Random filler with a picture every 512 KiB: enough data for a pass long
+// enough to be stopped in, few enough files that one checkpoint holds them.
+std::vector<uint8_t> PicturesInFiller(const TempDir& dir) {
+    if (RunCommand("cd " + dir.path() + " && /usr/bin/convert -size 96x96 plasma: a.jpg && /usr/bin/convert -size 80x80 plasma: b.png") != 0)
+        return {};
     const std::vector<uint8_t> jpg = ReadFileBytes(dir.file("a.jpg"));
     const std::vector<uint8_t> png = ReadFileBytes(dir.file("b.png"));
-    // Random filler with a picture every 512 KiB: enough data for a pass long
-    // enough to be killed in, few enough files that one checkpoint holds them.
     std::vector<uint8_t> disk = RandomBytes(64u << 20, 5);
     for (size_t off = 4096, i = 0; off + 65536 < disk.size(); off += 512 * 1024, ++i) {
         const std::vector<uint8_t>& f = (i % 2) ? png : jpg;
         std::copy(f.begin(), f.end(), disk.begin() + off);
     }
+    return disk;
+}
+
+pid_t SpawnScan(const std::string& image, const std::string& errFile) {
+    pid_t pid = -1;
+    const std::string cli = ORVALE_CLI_PATH;
+    char* argv[] = {const_cast<char*>(cli.c_str()), const_cast<char*>("scan"), const_cast<char*>(image.c_str()),
+                    const_cast<char*>("--json"), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv, environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+} // namespace
+
+TEST(CliKillResume, StoppedDeepScanResumesToTheSameFilesWhereverItStopped) {
+    ORVALE_REQUIRE_TOOL("/usr/bin/convert");
+    TempDir dir("stopresume");
+    const std::vector<uint8_t> disk = PicturesInFiller(dir);
+    ASSERT_FALSE(disk.empty());
+    const std::string image = dir.file("raw.img");
+    WriteFileBytes(image, disk);
+    TempDir reference("stopresume-ref");
+    int status = -1;
+    const std::multiset<std::string> expected = ListedFiles(RunToEnd("scan " + image + " --json", reference.path(), status));
+    ASSERT_EQ(0, status);
+
+    ScopedEnv checkpointEnv("ORVALE_CHECKPOINT_MS", "20");
+    int stops = 0;
+    for (double fraction : {0.0, 0.2, 0.5, 0.8}) {
+        SCOPED_TRACE(fraction);
+        TempDir support("stopresume-support");
+        ScopedEnv supportEnv("ORVALE_SUPPORT_DIR", support.path());
+        pid_t pid = SpawnScan(image, dir.file("err"));
+        ASSERT_GT(pid, 0);
+        _LOG_FILE_INFO_ at{};
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < deadline &&
+               !(PartialCheckpoint(at) && at.u64ScannedSectors >= fraction * at.u64SectorCount))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ::kill(pid, SIGINT);
+        int st = 0;
+        ::waitpid(pid, &st, 0);
+        if (!WIFEXITED(st) || WEXITSTATUS(st) != 3) continue; // the scan ended before the stop reached it
+        ++stops;
+
+        TempDir capture("stopresume-run");
+        const std::string cmd = std::string(ORVALE_CLI_PATH) + " scan " + image + " --resume --json >" +
+                                capture.file("out") + " 2>" + capture.file("err");
+        ASSERT_EQ(0, WEXITSTATUS(std::system(cmd.c_str())));
+        const std::vector<uint8_t> out = ReadFileBytes(capture.file("out"));
+        EXPECT_EQ(expected, ListedFiles(std::string(out.begin(), out.end())));
+        // The files-found count of the progress lines never falls.
+        const std::vector<uint8_t> err = ReadFileBytes(capture.file("err"));
+        const std::string progress(err.begin(), err.end());
+        std::regex count(R"re((\d+) files found)re");
+        unsigned long long last = 0;
+        for (std::sregex_iterator it(progress.begin(), progress.end(), count), end; it != end; ++it) {
+            const unsigned long long n = std::stoull((*it)[1]);
+            EXPECT_GE(n, last) << progress;
+            last = n;
+        }
+    }
+    EXPECT_GE(stops, 2) << "most stop points must catch the scan running";
+}
+
+TEST(CliKillResume, KilledDeepScanResumesToTheSameFiles) {
+    ORVALE_REQUIRE_TOOL("/usr/bin/convert");
+    TempDir dir("killresume");
+    const std::vector<uint8_t> disk = PicturesInFiller(dir);
+    ASSERT_FALSE(disk.empty());
     const std::string image = dir.file("raw.img");
     WriteFileBytes(image, disk);
 
