@@ -434,13 +434,16 @@ def main():
                     counts["image_changed"] += 1
                     failed.append("%s changed the image" % mode)
             if failed:
+                sys.stdout.flush()
                 print("mutant %d (%s, %s): %s" % (i, kind, mutation.__name__, "; ".join(failed)))
                 if args.keep:
                     os.makedirs(args.keep, exist_ok=True)
                     shutil.copy(image, os.path.join(args.keep, "mutant-%d-%s.img" % (i, kind)))
             shutil.rmtree(jail)
             if (i + 1) % 100 == 0:
-                print("mutate: %d/%d mutants, %.0f s" % (i + 1, args.mutants, time.monotonic() - t_start))
+                print("mutate: %d/%d mutants, %.0f s: %s; slowest %.1fx" % (
+                    i + 1, args.mutants, time.monotonic() - t_start, ", ".join("%s %d" % kv for kv in counts.items()),
+                    worst), flush=True)
 
         print("mutate: %d mutants x 3 scans in %.0f s: %s; slowest %.1fx its unmutated image"
               % (args.mutants, time.monotonic() - t_start, ", ".join("%s %d" % kv for kv in counts.items()), worst))

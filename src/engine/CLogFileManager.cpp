@@ -327,7 +327,7 @@ int CLogFileManager::LoadRecoveryLogInfo(const char* devicePath, int diskNo, uns
 int CLogFileManager::SaveLogFileInfo(const char* devicePath, int diskNo, uint64_t startSector, uint64_t sectorCount,
                                      uint64_t extentStart, uint64_t extentLength, uint64_t extentOffset,
                                      uint64_t scannedSectors, uint64_t findFileCount, const char* logDirPath,
-                                     const char* scanPath) {
+                                     const char* scanPath, uint64_t carvedRecords) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     uint64_t freeSpace = 0;
     const bool byPath = scanPath && *scanPath;
@@ -341,6 +341,7 @@ int CLogFileManager::SaveLogFileInfo(const char* devicePath, int diskNo, uint64_
             r.u64ExtentOffset = extentOffset;
             r.u64ScannedSectors = scannedSectors;
             r.u64FindFileCount = findFileCount;
+            r.u64Reserved = carvedRecords;
             SaveLogConfigFileLocked();
             return 0;
         }
@@ -360,6 +361,7 @@ int CLogFileManager::SaveLogFileInfo(const char* devicePath, int diskNo, uint64_
     r.u64ScannedSectors = scannedSectors;
     r.u64FindFileCount = findFileCount;
     r.u64FreeSpace = freeSpace;
+    r.u64Reserved = carvedRecords;
     CopyText(r.szLogDirPath, sizeof r.szLogDirPath, logDirPath);
     CopyText(r.szDevicePath, sizeof r.szDevicePath, scanPath);
     m_vecLogFileInfo.push_back(r);

@@ -19,7 +19,7 @@ struct _LOG_FILE_INFO_ {
     uint64_t u64ScannedSectors;
     uint64_t u64FindFileCount;
     uint64_t u64FreeSpace;
-    uint64_t u64Reserved;
+    uint64_t u64Reserved;          // records of the carver's store the position covers (0: unknown)
     char szDevicePath[256];
     char szLogDirPath[256];
 };
@@ -44,7 +44,8 @@ public:
                             unsigned long long sectorCount, _LOG_FILE_INFO_* out);
     int SaveLogFileInfo(const char* devicePath, int diskNo, uint64_t startSector, uint64_t sectorCount,
                         uint64_t extentStart, uint64_t extentLength, uint64_t extentOffset, uint64_t scannedSectors,
-                        uint64_t findFileCount, const char* logDirPath, const char* scanPath);
+                        uint64_t findFileCount, const char* logDirPath, const char* scanPath,
+                        uint64_t carvedRecords = 0);
     int GetLogFileNameByFileType(const char* dirPath, const char* prefix, char* out);
     int DeleteLogFileDir(const char* dirPath);
     int SaveLogConfigFile();

@@ -1,6 +1,7 @@
 #include "engine/CProfessionalRecovery.h"
 
 #include "carving/CFileTypeJudge.h"
+#include "engine/CScanResultFileManager.h"
 #include "engine/DeepEngines.h"
 #include "engine/QuickEngines.h"
 #include "platform/DeviceMap.h"
@@ -149,6 +150,12 @@ void CProfessionalRecovery::BeginDeepEngines(const char* foundDir) {
             log->GetLogFileNameByFileType(dir, const_cast<char*>(engine->StorePrefix()), name);
         }
         std::wstring store = WideName(name);
+        // Carved records written after the checkpoint the scan resumes from are found again.
+        if (name[0] && engine == m_DeepEngines.back() && m_LogFileInfo.u64Reserved) {
+            CScanResultFileManager carved;
+            if (carved.Init(store.c_str()) == 0)
+                carved.KeepFirstRecords(static_cast<uint32_t>(std::min<uint64_t>(m_LogFileInfo.u64Reserved, 0xFFFFFFFFu)));
+        }
         engine->BeginDeepPass(name[0] ? &store[0] : nullptr);
     }
 }
@@ -256,7 +263,8 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
             // The records reach the disk before the position that covers them.
             SyncFolder(checkpointDir);
             log->SaveLogFileInfo(checkpointDevice.c_str(), m_nDiskNo, m_u64StartSector, m_u64SectorCount, extentStart,
-                                 extentLength, position, scanned, findFileCount, checkpointDir, "");
+                                 extentLength, position, scanned, findFileCount, checkpointDir, "",
+                                 static_cast<uint64_t>(m_DeepEngines.back()->GetLostFileCount()));
         };
 
         CPassReader reads(m_DiskReader, m_u64StartSector, plan, position, m_bOverlappedReads);
@@ -342,7 +350,8 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
     else log->GetLogFileDirPath(dir);
     std::string devicePath = DiskText(m_nDiskNo);
     log->SaveLogFileInfo(devicePath.c_str(), m_nDiskNo, m_u64StartSector, m_u64SectorCount, extentStart, extentLength,
-                         position, scanned, findFileCount, dir, m_strDevicePath.c_str());
+                         position, scanned, findFileCount, dir, m_strDevicePath.c_str(),
+                         static_cast<uint64_t>(m_DeepEngines.back()->GetLostFileCount()));
     m_strDevicePath.clear();
     return result;
 }

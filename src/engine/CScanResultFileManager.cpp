@@ -320,6 +320,29 @@ int CScanResultFileManager::FlushFileNodeToFile() {
     return err;
 }
 
+int CScanResultFileManager::KeepFirstRecords(uint32_t count) {
+    if (m_fdNode < 0) return EBADF;
+    if (int rc = FlushBufToFile()) return rc;
+    if (count >= m_u32FileIndex) return 0;
+    if (::ftruncate(m_fdNode, static_cast<off_t>(count) * static_cast<off_t>(kNodeBytes)) != 0) return errno;
+    m_u32FileIndex = count;
+    m_u64NodeFileBytes = m_u64ByteCount = uint64_t(count) * kNodeBytes;
+    for (auto& entry : m_mapRelation)
+        entry.second.erase(std::remove_if(entry.second.begin(), entry.second.end(),
+                                          [count](uint32_t index) { return index > count; }),
+                           entry.second.end());
+    m_vecDirInfo.erase(std::remove_if(m_vecDirInfo.begin(), m_vecDirInfo.end(),
+                                      [count](const _DIR_FILE_INFO_& d) { return d.nFileIndex > count; }),
+                       m_vecDirInfo.end());
+    m_bRelationDirty = m_bDirInfoDirty = true;
+    m_bParentIndexValid = false;
+    m_pLastList = nullptr;
+    m_u64LastKey = ~uint64_t(0);
+    int rc = FlushRelationToFile();
+    int dirs = FlushDirFileInfoVec();
+    return rc ? rc : dirs;
+}
+
 int CScanResultFileManager::FlushRelationToFile() {
     if (m_fdRelation < 0) return EBADF;
     if (!m_bRelationDirty) return 0;

@@ -39,6 +39,10 @@ public:
     int FlushFileNodeToFile();
     int FlushRelationToFile();
     int FlushDirFileInfoVec();
+    // Forgets every record after the first count (written after the last checkpoint
+    // of a scan that was killed, and found again when it resumes): the node file is
+    // cut there and no list or folder names them any more. 0 or errno.
+    int KeepFirstRecords(uint32_t count);
 
     int GetChildrenFileCount(uint64_t key, unsigned& count);
     int GetChildrenFileNode(uint64_t key, std::vector<_FILE_NODE_>& out);

@@ -427,3 +427,39 @@ TEST(StoreErrors, FailedWritesAreReported) {
     EXPECT_NE(0, bad.Init(L"no/such/sub/folder/../x")) << "a node file that cannot be created";
     EXPECT_EQ(87, bad.Init(L""));
 }
+
+TEST(StoreReopen, RecordsAfterACheckpointAreForgottenOnResume) {
+    struct Case {
+        uint32_t keep;
+        std::vector<std::string> listed;
+    } cases[] = {
+        {0, {}},
+        {2, {"a.jpg", "b.jpg"}},
+        {4, {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}},
+        {9, {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}},
+    };
+    for (const Case& c : cases) {
+        StoreTestEnv env;
+        {
+            CScanResultFileManager store;
+            ASSERT_EQ(0, store.Init(L"File_Type_0"));
+            for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) AddChild(store, 0, 0, name);
+            ASSERT_EQ(0, store.FlushBufToFile());
+        }
+        CScanResultFileManager resumed;
+        ASSERT_EQ(0, resumed.Init(L"File_Type_0"));
+        EXPECT_EQ(0, resumed.KeepFirstRecords(c.keep));
+        // Found again after the checkpoint: numbered on from what was kept, listed once.
+        AddChild(resumed, 0, 0, "e.jpg");
+        std::vector<_FILE_NODE_> nodes;
+        ASSERT_EQ(0, resumed.GetChildrenFileNode(0, nodes));
+        std::vector<std::string> expected = c.listed;
+        expected.push_back("e.jpg");
+        std::vector<std::string> names = Names(nodes);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(expected, names) << c.keep;
+        EXPECT_EQ(std::min<uint32_t>(c.keep, 4) + 1, resumed.GetFileIndex());
+        ASSERT_EQ(0, resumed.FlushBufToFile());
+        EXPECT_EQ(off_t((std::min<uint32_t>(c.keep, 4) + 1) * sizeof(_FILE_NODE_)), FileSize(resumed.GetNodeFilePath()));
+    }
+}
