@@ -70,15 +70,15 @@ std::vector<uint8_t> PicturesInFiller(const TempDir& dir) {
     return disk;
 }
 
-pid_t SpawnScan(const std::string& image, const std::string& errFile) {
+pid_t SpawnScan(const std::string& image, const std::string& outFile) {
     pid_t pid = -1;
     const std::string cli = ORVALE_CLI_PATH;
     char* argv[] = {const_cast<char*>(cli.c_str()), const_cast<char*>("scan"), const_cast<char*>(image.c_str()),
                     const_cast<char*>("--json"), nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     if (posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv, environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
@@ -103,7 +103,7 @@ TEST(CliKillResume, StoppedDeepScanResumesToTheSameFilesWhereverItStopped) {
         SCOPED_TRACE(fraction);
         TempDir support("stopresume-support");
         ScopedEnv supportEnv("ORVALE_SUPPORT_DIR", support.path());
-        pid_t pid = SpawnScan(image, dir.file("err"));
+        pid_t pid = SpawnScan(image, dir.file("stopped.json"));
         ASSERT_GT(pid, 0);
         _LOG_FILE_INFO_ at{};
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -115,6 +115,8 @@ TEST(CliKillResume, StoppedDeepScanResumesToTheSameFilesWhereverItStopped) {
         ::waitpid(pid, &st, 0);
         if (!WIFEXITED(st) || WEXITSTATUS(st) != 3) continue; // the scan ended before the stop reached it
         ++stops;
+        const std::vector<uint8_t> stopped = ReadFileBytes(dir.file("stopped.json"));
+        EXPECT_NE(std::string::npos, std::string(stopped.begin(), stopped.end()).find("\"complete\": false"));
 
         TempDir capture("stopresume-run");
         const std::string cmd = std::string(ORVALE_CLI_PATH) + " scan " + image + " --resume --json >" +

@@ -1,6 +1,5 @@
 #include "engine/CLogFileManager.h"
 
-#include "fixtures/ScopedEnv.h"
 #include "fixtures/StoreTestEnv.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
@@ -274,22 +273,4 @@ TEST(ScanAreaLock, OneScanPerArea) {
     first.reset();
     CScanAreaLock again;
     EXPECT_EQ(0, again.Acquire(a, 4096, 0, 8)) << "free once the first scan ended";
-}
-
-TEST(ScanAreaLock, UnusableSupportFolderGivesItsReason) {
-    TempDir dir;
-    WriteFileBytes(dir.file("plain"), {1});
-    struct Case {
-        std::string support;
-        int expected;
-    } cases[] = {
-        {dir.file("plain"), ENOTDIR},
-        {dir.file("plain") + "/below", ENOTDIR},
-        {"/proc/orvale-support", ENOENT},
-    };
-    for (const Case& c : cases) {
-        ScopedEnv support("ORVALE_SUPPORT_DIR", c.support);
-        CScanAreaLock lock;
-        EXPECT_EQ(c.expected, lock.Acquire(dir.file("plain"), 1, 0, 1)) << c.support;
-    }
 }

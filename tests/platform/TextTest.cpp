@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <vector>
 
 TEST(TextCodec, NamesOutsideGb2312SurviveTheRoundTrip) {
     const wchar_t* names[] = {L"Été à Noël — façade.jpg", L"Пример файла.docx", L"日本語のファイル名.txt",
@@ -80,45 +79,3 @@ TEST(TextHelpers, CaseAndBlanks) {
     EXPECT_STREQ("A B", inner);
 }
 
-TEST(TextCodec, NamesTooLongAreShortenedInTheirMiddle) {
-    auto utf16 = [](const std::wstring& w) {
-        std::vector<uint8_t> le;
-        for (wchar_t c : w) {
-            le.push_back(uint8_t(c));
-            le.push_back(uint8_t(c >> 8));
-        }
-        return le;
-    };
-    struct Case {
-        std::wstring name;
-        size_t room;       // bytes with the NUL
-        bool shortened;
-    } cases[] = {
-        {std::wstring(200, L'a') + L".jpg", 256, false},
-        {std::wstring(255, L'b'), 256, false},
-        {std::wstring(150, L'\u00e9') + L".pdf", 256, true},     // 2 bytes a character: 304 bytes
-        {std::wstring(300, L'c') + L".docx", 256, true},
-        {std::wstring(100, L'\u65e5') + L"\u672c.mp3", 64, true}, // cut between whole characters only
-        {L"x." + std::wstring(200, L'e'), 32, true},              // an "extension" longer than a name's end
-    };
-    for (const Case& c : cases) {
-        std::vector<uint8_t> le = utf16(c.name);
-        std::vector<char> out(c.room, '\x7f');
-        Utf16leToAnsi(le.data(), c.name.size(), out.data(), out.size());
-        const std::string got(out.data());
-        const std::string whole = Unicode2Ansi(c.name.c_str());
-        EXPECT_LT(got.size(), c.room);
-        if (!c.shortened) {
-            EXPECT_EQ(whole, got);
-            continue;
-        }
-        const size_t dot = whole.rfind('.');
-        const std::string ext = whole.substr(dot);
-        if (ext.size() < c.room / 4) {
-            EXPECT_EQ(ext, got.substr(got.size() - ext.size())) << "the extension stays";
-        }
-        EXPECT_NE(std::string::npos, got.find('~'));
-        EXPECT_EQ(whole.substr(0, got.find('~')), got.substr(0, got.find('~'))) << "its start stays";
-        EXPECT_EQ(got, Unicode2Ansi(Ansi2Unicode(got.c_str()).c_str())) << "whole characters only";
-    }
-}
