@@ -82,12 +82,13 @@ void AppendApmItems(const ByteView& map, int diskNo, const char* diskName, std::
         items.push_back(item);
     }
 }
-// A Linux volume's kind and label join the row's name: "home (ext4)".
+// A Linux or exFAT volume's kind (and a Linux label) join the row's name: "home (ext4)".
 void NameLinuxVolume(int fd, _PARTITION_ITEM_& item) {
     std::vector<unsigned char> head(0x11000);
     long got = ReadAt(fd, item.u64StartSector * 512, head.data(), head.size());
     std::string label;
-    const std::string kind = got > 0 ? DescribeLinuxVolume(head.data(), size_t(got), label) : "";
+    std::string kind = got > 0 ? DescribeLinuxVolume(head.data(), size_t(got), label) : "";
+    if (kind.empty() && got >= 12288 && IsExfat(head.data())) kind = "exFAT";
     if (kind.empty()) return;
     size_t units = 0;
     while (units < 36 && (item.szPartitionName[2 * units] || item.szPartitionName[2 * units + 1])) ++units;

@@ -20,12 +20,12 @@ struct _FILE_NODE_ {
     uint32_t nDriveLetter;
     uint32_t nFileSystemType;      // FILE_SYSTEM_TYPE: the engine that produced the record
     uint32_t bIsDir;
-    uint32_t nReserved;            // quick FAT folders: 1 when deleted or inside a deleted folder
+    uint32_t nReserved;            // FAT, exFAT folders: 1 when deleted or inside a deleted folder; exFAT files: data layout
     uint32_t bIsHealth;
     uint32_t nFileIndex;           // 1-based record number in the node file
     uint32_t nClusterNO;           // FAT first cluster, NTFS record number, lost-folder number, 0 when carved
     uint32_t nClusterBytes;        // 0xFFFFFFFF for carved files and lost folders
-    uint64_t u64CreateTime;        // NTFS: FILETIME; FAT: seconds since 1970; carved: 0
+    uint64_t u64CreateTime;        // NTFS, exFAT: FILETIME; FAT: seconds since 1970; carved: 0
     uint64_t u64AccessTime;
     uint64_t u64ModifyTime;
     uint64_t u64FileSize;
