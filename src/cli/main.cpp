@@ -164,6 +164,10 @@ int Scan(const CliOptions& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+        std::printf("orvale-cli %s\n", ORVALE_VERSION);
+        return kExitOk;
+    }
     CliOptions options;
     std::string error;
     if (!ParseCliOptions(argc, argv, options, error)) {

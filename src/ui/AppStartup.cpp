@@ -6,6 +6,7 @@
 #include "ui/DRUI.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QTextStream>
 
@@ -60,8 +61,10 @@ int DeleteTmpFile(const char* dirPath) {
 }
 
 std::vector<std::string> BuildRelaunchCommand(const std::string& exe, bool isRoot, const std::string& pkexecPath,
-                                              const std::string& workDir) {
+                                              const std::string& workDir, bool actionInstalled) {
     if (isRoot) return {exe, "start"};
+    // The action's own message then stands in the password prompt, not "run /usr/bin/env".
+    if (actionInstalled) return {pkexecPath, exe, "start"};
     // pkexec clears the environment and starts in root's home: carry over what
     // the window needs to reach the display and the program's own settings.
     std::vector<std::string> cmd = {pkexecPath, "/usr/bin/env", "--chdir=" + workDir};
@@ -74,6 +77,20 @@ std::vector<std::string> BuildRelaunchCommand(const std::string& exe, bool isRoo
     cmd.push_back(exe);
     cmd.push_back("start");
     return cmd;
+}
+
+bool HasPolkitAction(const std::string& exe, const std::string& actionsDir) {
+    QDir dir(QString::fromStdString(actionsDir));
+    const QString needle = ">" + QString::fromStdString(exe) + "<";
+    for (const QString& name : dir.entryList({"*.policy"}, QDir::Files)) {
+        QFile file(dir.filePath(name));
+        // A policy file is a few kilobytes; a larger one is not ours.
+        if (file.size() > (1 << 20) || !file.open(QIODevice::ReadOnly)) continue;
+        const QString text = QString::fromUtf8(file.readAll());
+        int at = text.indexOf("org.freedesktop.policykit.exec.path");
+        if (at >= 0 && text.indexOf(needle, at) == text.indexOf('>', at)) return true;
+    }
+    return false;
 }
 
 std::string FindPkexec() {
@@ -109,7 +126,8 @@ int RunLauncher(const std::string& exe, bool isRoot, const std::string& pkexecPa
         std::fprintf(stderr, "orvale: reading disks needs administrator rights, and pkexec is not installed\n");
         return 0;
     }
-    std::vector<std::string> cmd = BuildRelaunchCommand(exe, isRoot, pkexecPath, workDir);
+    std::vector<std::string> cmd =
+        BuildRelaunchCommand(exe, isRoot, pkexecPath, workDir, !isRoot && HasPolkitAction(exe));
     std::vector<char*> argv = ArgvOf(cmd);
     if (isRoot) {
         ::execv(argv[0], argv.data());

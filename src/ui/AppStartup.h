@@ -27,8 +27,12 @@ int DeleteTmpFile(const char* dirPath);
 // The command that starts exe as the privileged instance: exe itself when
 // already root, else through pkexec (found at pkexecPath), keeping the display
 // variables, the program's own ORVALE_* settings and the working directory.
+// With a polkit action of its own (actionInstalled), pkexec starts exe directly
+// and polkit keeps the display; the working directory is then root's home.
 std::vector<std::string> BuildRelaunchCommand(const std::string& exe, bool isRoot, const std::string& pkexecPath,
-                                              const std::string& workDir);
+                                              const std::string& workDir, bool actionInstalled = false);
+// Whether a policy file of actionsDir names exe as its program (an installed copy).
+bool HasPolkitAction(const std::string& exe, const std::string& actionsDir = "/usr/share/polkit-1/actions");
 // pkexec on PATH, empty when there is none.
 std::string FindPkexec();
 // The launcher: relaunches exe and returns 0 on every path; when the rights
