@@ -93,7 +93,7 @@ void CDetail::AddTableItem(QString name, int failed) {
 QString CDetail::LabelText() const { return m_label->text(); }
 
 void CDetail::UpdateLabel() {
-    m_label->setText(QString::asprintf("  Recovery Detail\n  Sucess:%d Failed:%d\n", m_nSuccess, m_nFailed));
+    m_label->setText(QString::asprintf("  Recovery Detail\n  Success:%d Failed:%d\n", m_nSuccess, m_nFailed));
 }
 
 void CDetail::btnSlot() { close(); }

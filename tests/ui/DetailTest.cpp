@@ -27,7 +27,7 @@ void DetailTest::failuresOnTopInRed() {
     for (int row = 0; row < 2; ++row) QCOMPARE(table->item(row, 1)->foreground().color(), QColor(255, 0, 0));
     QVERIFY(table->item(2, 1)->foreground().color() != QColor(255, 0, 0));
     QCOMPARE(table->rowHeight(0), 22);
-    QCOMPARE(detail.LabelText(), QString("  Recovery Detail\n  Sucess:1 Failed:2\n"));
+    QCOMPARE(detail.LabelText(), QString("  Recovery Detail\n  Success:1 Failed:2\n"));
     QCOMPARE(detail.SuccessCount(), 1);
     QCOMPARE(detail.FailedCount(), 2);
 }

@@ -200,9 +200,9 @@ private slots:
         RecoveryRun first, second;
         Recover(page, dest, first, "recovery1");
         QVERIFY(first.finishedSeen);
-        QCOMPARE(first.detailLabel, QString("  Recovery Detail\n  Sucess:2 Failed:0\n"));
+        QCOMPARE(first.detailLabel, QString("  Recovery Detail\n  Success:2 Failed:0\n"));
         Recover(page, dest, second, "recovery2");
-        QCOMPARE(second.detailLabel, QString("  Recovery Detail\n  Sucess:2 Failed:0\n"));
+        QCOMPARE(second.detailLabel, QString("  Recovery Detail\n  Success:2 Failed:0\n"));
         for (const char* name : {"beach-holiday", "sunset-picture"}) {
             const std::string sha = m_sha[std::string(name) + ".jpg"];
             QCOMPARE(Sha256File(dest + "/photo/" + name + ".jpg"), sha);
@@ -230,7 +230,7 @@ private slots:
         }
         RecoveryRun third;
         Recover(page, dest3, third, "recovery3");
-        QCOMPARE(third.detailLabel, QString("  Recovery Detail\n  Sucess:2 Failed:2\n"));
+        QCOMPARE(third.detailLabel, QString("  Recovery Detail\n  Success:2 Failed:2\n"));
         QCOMPARE(third.states.size(), 4);
         for (int r = 0; r < 2; ++r) {
             QVERIFY2(third.states[r].startsWith("Failed"), qPrintable(third.states[r]));
