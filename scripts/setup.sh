@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   dosfstools mtools ntfs-3g fdisk e2fsprogs exfatprogs exfat-fuse
   sleuthkit testdisk ext4magic extundelete btrfs-progs
-  xvfb xauth fonts-liberation x11-apps
+  xvfb xauth fonts-liberation x11-apps desktop-file-utils
   zip unzip p7zip-full ffmpeg imagemagick sox sqlite3 zlib1g-dev ghostscript
   python3
 )

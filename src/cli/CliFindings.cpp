@@ -3,6 +3,7 @@
 #include "engine/DisplayFormat.h"
 #include "engine/FileCategories.h"
 #include "engine/IFileRecoveryParse.h"
+#include "engine/RecoveryLayout.h"
 #include "platform/TextCodec.h"
 
 #include <algorithm>
@@ -11,20 +12,6 @@
 #include <map>
 
 namespace {
-const char* EngineName(uint32_t type) {
-    switch (type) {
-    case FS_TYPE_FAST_NTFS: return "quick-ntfs";
-    case FS_TYPE_FAST_FAT: return "quick-fat";
-    case FS_TYPE_PRO_NTFS: return "deep-ntfs";
-    case FS_TYPE_PRO_FAT: return "deep-fat";
-    case FS_TYPE_FAST_EXFAT: return "quick-exfat";
-    case FS_TYPE_PRO_EXFAT: return "deep-exfat";
-    case FS_TYPE_FAST_EXT: return "quick-ext";
-    case FS_TYPE_PRO_EXT: return "deep-ext";
-    default: return "carved";
-    }
-}
-
 std::string ToUtf8(const char* ansi) { return WideToUtf8(Ansi2Unicode(ansi).c_str()); }
 
 std::string LowerExtension(const char* name) {
@@ -35,15 +22,6 @@ std::string LowerExtension(const char* name) {
     return ext;
 }
 
-uint64_t DataSector(IFileRecoveryParse* engine, bool deep, const _FILE_NODE_& node) {
-    // A FAT file without a cluster owns no data: its entry's sector stands for it.
-    const bool fat = node.nFileSystemType == FS_TYPE_FAST_FAT || node.nFileSystemType == FS_TYPE_PRO_FAT;
-    uint64_t sector = 0;
-    if ((deep || node.nFileSystemType == FS_TYPE_FAST_FAT || node.nFileSystemType == FS_TYPE_FAST_EXFAT) && !(fat && node.nClusterNO < 2) &&
-        engine->GetFileDataStartSector(const_cast<_FILE_NODE_*>(&node), sector) == 0)
-        return sector;
-    return node.u64RecordSector;
-}
 } // namespace
 
 std::vector<CliFinding> DescribeFindings(IFileRecoveryParse* engine, bool deep,
@@ -57,12 +35,12 @@ std::vector<CliFinding> DescribeFindings(IFileRecoveryParse* engine, bool deep,
         f.name = ToUtf8(f.node.szFileName);
         f.category = GetFileCategoryName(f.node.szFileName);
         f.extension = LowerExtension(f.node.szFileName);
-        f.engine = EngineName(f.node.nFileSystemType);
+        f.engine = RecoveryEngineName(f.node.nFileSystemType);
         if (f.node.nFileSystemType != FS_TYPE_FILE_TYPE) {
             wchar_t path[1024] = {0};
             if (engine->GetFileNodeParentDirPath(&f.node, path, 1024) == 0) f.folder = WideToUtf8(path);
         }
-        f.firstSector = DataSector(engine, deep, f.node);
+        f.firstSector = FoundFileFirstSector(engine, deep, f.node);
         out.push_back(f);
     }
     return out;

@@ -14,7 +14,7 @@ struct CliFinding {
     std::string category;    // "photo", "audio", ... "others"
     std::string extension;   // lower case, without the dot
     std::string folder;      // UTF-8 folder path, empty when unknown
-    const char* engine;      // "quick-ntfs", "quick-fat", "deep-ntfs", "deep-fat", "carved"
+    const char* engine;      // "quick-fat", "deep-ntfs", ... "carved" (RecoveryEngineName)
     uint64_t firstSector;    // absolute sector of the data, or of the record where unknown
 };
 

@@ -45,7 +45,9 @@ bool ParseTypes(const std::string& list, unsigned& flags, std::string& error) {
 void PrintCliUsage(FILE* out) {
     std::fputs("usage: orvale-cli disks\n"
                "       orvale-cli scan TARGET [--partition K | --start S --count C] [--types LIST]\n"
-               "                        [--quick] [--resume] [--json] [--recover DIR [--keep-partial]] [--force]\n"
+               "                        [--quick] [--resume] [--json] [--progress]\n"
+               "                        [--recover DIR [--flat] [--keep-partial]] [--force]\n"
+               "       orvale-cli [COMMAND] --help | --version\n"
                "\n"
                "TARGET is a disk number, a device path or an image file.\n"
                "  --partition K   scan partition K (1-based, in table order) of the target\n"
@@ -54,8 +56,11 @@ void PrintCliUsage(FILE* out) {
                "  --types LIST    comma-separated: photo,music,video,document,archive,other (default all)\n"
                "  --quick         read the file system only (no deep pass, no carving)\n"
                "  --resume        continue an interrupted deep scan of the same area\n"
-               "  --json          print the findings as one JSON document\n"
-               "  --recover DIR   save every file found into DIR/<category>/\n"
+               "  --json          print the findings as one JSON document (see orvale-cli(1))\n"
+               "  --progress      show progress even when standard error is not a terminal\n"
+               "  --recover DIR   save every file found into DIR/<category>/<its original folders>/,\n"
+               "                  with a report of every file in DIR/orvale-report.csv\n"
+               "  --flat          save into DIR/<category>/ only, without the original folders\n"
                "  --keep-partial  keep what could be saved of an incomplete file as NAME.partial\n"
                "                  (by default nothing is left of a file that cannot be saved whole)\n"
                "  --force         recover even when DIR lies on the scanned device\n"
@@ -73,7 +78,10 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& o, std::string& error) {
         return false;
     }
     std::string command = argv[1];
-    if (command == "--help" || command == "-h" || command == "help") {
+    // "--help" after any command describes the commands rather than running one.
+    bool help = false;
+    for (int i = 1; i < argc; ++i) help = help || !std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h");
+    if (help || command == "help") {
         o.command = CliOptions::COMMAND_HELP;
         return true;
     }
@@ -128,6 +136,10 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& o, std::string& error) {
             o.json = true;
         } else if (a == "--keep-partial") {
             o.keepPartial = true;
+        } else if (a == "--flat") {
+            o.flat = true;
+        } else if (a == "--progress") {
+            o.progress = true;
         } else if (a == "--force") {
             o.force = true;
         } else if (a == "--recover") {

@@ -16,6 +16,8 @@ struct CliOptions {
     bool json = false;
     bool force = false;
     bool keepPartial = false;
+    bool flat = false;          // category folders only, without the original folders
+    bool progress = false;      // progress on standard error even when it is not a terminal
     std::string recoverDir;
 };
 

@@ -19,8 +19,8 @@ void OnInterrupt(int) {
 }
 } // namespace
 
-CliProgress::CliProgress()
-    : m_bTerminal(::isatty(2) == 1), m_nLastPercent(-1), m_lLastTick(0), m_bLineOpen(false), m_u64Current(0),
+CliProgress::CliProgress(bool forced)
+    : m_bTerminal(::isatty(2) == 1), m_bShown(forced || m_bTerminal), m_nLastPercent(-1), m_lLastTick(0), m_bLineOpen(false), m_u64Current(0),
       m_u64Total(0), m_nFileIndex(0), m_nFileTotal(0), m_nFileError(0) {}
 
 void CliProgress::InstallInterruptHandler() {
@@ -33,6 +33,7 @@ void CliProgress::InstallInterruptHandler() {
 bool CliProgress::StopRequested() { return g_stop.load(); }
 
 void CliProgress::Show(const std::string& line, int percent) {
+    if (!m_bShown) return;
     long now = rsb_getTickCount();
     if (m_bTerminal) {
         // Redraw in place, at most ten times a second.

@@ -6,7 +6,8 @@
 
 class CliProgress {
 public:
-    CliProgress();
+    // Progress shows on a terminal, or anywhere when forced (--progress).
+    explicit CliProgress(bool forced = false);
 
     // Installs the Ctrl-C handler: the first press asks the engine to stop, a second one ends the program.
     static void InstallInterruptHandler();
@@ -30,6 +31,7 @@ private:
     void Show(const std::string& line, int percent);
 
     bool m_bTerminal;
+    bool m_bShown;
     int m_nLastPercent;
     long m_lLastTick;
     bool m_bLineOpen;

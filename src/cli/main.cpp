@@ -98,7 +98,7 @@ int Scan(const CliOptions& options) {
     CLogFileManager::GetInstance()->SetScanAreaId(areaLock.Id());
 
     CliProgress::InstallInterruptHandler();
-    CliProgress progress;
+    CliProgress progress(options.progress);
     RECOVERY_TYPE mode = options.quick ? RECOVERY_TYPE_FAST : RECOVERY_TYPE_PROFESSIONAL;
     std::unique_ptr<IFileRecoveryParse> engine(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
         target.diskNo, target.firstSector, target.sectorCount, L'C', mode));
@@ -146,13 +146,16 @@ int Scan(const CliOptions& options) {
     int status = !complete ? kExitFailed : findings.empty() ? kExitFailed : kExitOk;
     if (CliProgress::StopRequested()) return kExitStopped;
     if (!options.recoverDir.empty()) {
-        CliRecoveryReport report = RecoverFindings(engine.get(), findings, options.recoverDir, progress, options.keepPartial);
+        CliRecoveryReport report = RecoverFindings(engine.get(), findings, options.recoverDir, progress, options.keepPartial,
+                                                     !options.flat);
         FILE* out = options.json ? stderr : stdout;
         std::fprintf(out, "\nRecovered %zu of %zu files into %s\n", report.saved.size(), findings.size(), options.recoverDir.c_str());
         for (const auto& failure : report.failures)
             std::fprintf(out, "  Failed: %s: %s\n", failure.first.c_str(), failure.second.c_str());
         for (const std::string& partial : report.partial)
             std::fprintf(out, "  Partial (incomplete, kept on request): %s\n", partial.c_str());
+        if (!report.reportPath.empty()) std::fprintf(out, "Report: %s\n", report.reportPath.c_str());
+        else std::fprintf(stderr, "orvale-cli: no recovery report: %s\n", report.reportError.c_str());
         if (report.stopped) {
             std::fprintf(out, "Recovery stopped.\n");
             return kExitStopped;
