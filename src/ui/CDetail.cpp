@@ -2,6 +2,7 @@
 
 #include "ui/UiStyles.h"
 
+#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -39,6 +40,18 @@ void CDetail::InitDialog() {
 
     auto* footer = new QWidget(this);
     auto* footerLayout = new QHBoxLayout(footer);
+    m_openFolder = new QPushButton(QStringLiteral("Open folder"), footer);
+    m_openFolder->setFlat(true);
+    m_openFolder->setCursor(Qt::PointingHandCursor);
+    m_openFolder->setFixedSize(120, 30);
+    m_openFolder->setStyleSheet(QLatin1String(dialog_button_style));
+    m_openFolder->hide();
+    connect(m_openFolder, &QPushButton::clicked, this, [this] {
+        QUrl url = QUrl::fromLocalFile(m_folder);
+        if (m_openUrl) m_openUrl(url);
+        else QDesktopServices::openUrl(url);
+    });
+    footerLayout->addWidget(m_openFolder);
     footerLayout->addStretch(1);
     auto* ok = new QPushButton(QStringLiteral("OK"), footer);
     ok->setFlat(true);
@@ -49,6 +62,11 @@ void CDetail::InitDialog() {
     footerLayout->addWidget(ok);
     layout->addWidget(footer);
     UpdateLabel();
+}
+
+void CDetail::SetFolder(const QString& folder) {
+    m_folder = folder;
+    m_openFolder->setVisible(!folder.isEmpty());
 }
 
 QTableWidget* CDetail::CreateTable() {

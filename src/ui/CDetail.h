@@ -2,7 +2,12 @@
 // Per-file results of one recovery run: failures on top in red, successes below.
 #include "ui/CFramelessDialog.h"
 
+#include <QString>
+#include <QUrl>
+#include <functional>
+
 class QLabel;
+class QPushButton;
 class QTableWidget;
 
 class CDetail : public CFramelessDialog {
@@ -21,6 +26,12 @@ public:
     QString LabelText() const;
     QTableWidget* Table() const { return m_table; }
 
+    // The folder the files went into: a button then opens it in the file manager.
+    void SetFolder(const QString& folder);
+    QPushButton* OpenFolderButton() const { return m_openFolder; }
+    // How a folder is opened (the desktop's file manager unless replaced).
+    void SetUrlOpener(std::function<bool(const QUrl&)> opener) { m_openUrl = std::move(opener); }
+
 public slots:
     void btnSlot();
 
@@ -29,6 +40,9 @@ private:
 
     QLabel* m_label = nullptr;
     QTableWidget* m_table = nullptr;
+    QPushButton* m_openFolder = nullptr;
+    QString m_folder;
+    std::function<bool(const QUrl&)> m_openUrl;
     int m_nSuccess = 0;
     int m_nFailed = 0;
 };

@@ -53,6 +53,7 @@ void CDruiResultHost::RunRecovery(CRecoveryProcess& recovery, const QString& sav
     SCANUI dialog;
     dialog.SetSaveDir(saveDir);
     dialog.SetDetailDialog(&detail);
+    detail.SetFolder(saveDir);
     QObject::connect(&dialog, &SCANUI::DetailRow, &detail, &CDetail::AddTableItem);
     dialog.InitSlot(m_owner, SCANUI::OPR_RECOVERY);
     CMyThread worker;

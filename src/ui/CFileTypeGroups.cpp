@@ -13,7 +13,7 @@ const char* const kCategoryNames[RESULT_CATEGORY_COUNT] = {"Photo", "Music", "Of
 } // namespace
 
 const QString& CFileTypeGroups::NoExtensionKey() {
-    static const QString key = QStringLiteral("Unknown");
+    static const QString key = QStringLiteral("unknown");
     return key;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // One recovery run: every ticked file is saved into the category folder of the
-// destination under a name that overwrites nothing.
+// destination (with keepTree, below its original folders) under a name that
+// overwrites nothing, and a report beside them lists every file.
 #include "engine/IFileRecoveryParse.h"
 #include "ui/ResultSelection.h"
 
@@ -12,7 +13,7 @@ class CRecoveryProcess {
 public:
     enum { TARGET_PATH_SIZE = 512 };
 
-    CRecoveryProcess(const SelectionMap& selection, const QString& saveDir);
+    CRecoveryProcess(const SelectionMap& selection, const QString& saveDir, bool keepTree = true);
 
     // Worker thread. The engine reports each file through the recovery callback it
     // was given at scan time; the same callback and context are passed here for the
@@ -26,11 +27,20 @@ public:
 
     int Saved() const { return m_nSaved; }
     int Rejected() const { return m_nRejected; }
+    // The report written by the last Run, empty when it could not be created.
+    const QString& ReportPath() const { return m_reportPath; }
 
 private:
+    // The 8-bit folder below the destination node goes into, made; original gets
+    // its original folder ("/A/B/", empty when unknown).
+    std::string TargetFolder(IFileRecoveryParse* engine, _FILE_NODE_& node, const char* category,
+                             std::string& original) const;
+
     SelectionMap m_selection;
     std::string m_saveDir; // 8-bit
     QString m_saveDirText;
     int m_nSaved;
     int m_nRejected;
+    bool m_bKeepTree;
+    QString m_reportPath;
 };

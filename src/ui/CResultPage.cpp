@@ -12,6 +12,7 @@
 #include "ui/PreviewFormat.h"
 #include "ui/UiStyles.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -116,6 +117,10 @@ void CResultPage::InitLayout(DRUI* owner) {
     m_selectLabel = new QLabel(body);
     m_selectLabel->setFont(QFont(QStringLiteral("Arial"), 12, QFont::Bold));
     buttons->addWidget(m_selectLabel, 1);
+    m_keepTree = new QCheckBox(QStringLiteral("Keep folder structure"), body);
+    m_keepTree->setChecked(true);
+    m_keepTree->setToolTip(QStringLiteral("Recreate each file's original folders inside its category folder"));
+    buttons->addWidget(m_keepTree);
     m_btnBack = new QPushButton(QStringLiteral("Back"), body);
     m_btnRecover = new QPushButton(QStringLiteral("Recover"), body);
     for (QPushButton* b : {m_btnBack, m_btnRecover}) {
@@ -393,6 +398,6 @@ void CResultPage::btnRecovery() {
     const QString dir = m_chooseDirectory ? m_chooseDirectory() : QString();
     if (dir.isNull() || dir.isEmpty()) return;
     m_saveDir = dir;
-    CRecoveryProcess recovery(m_selection, m_saveDir);
+    CRecoveryProcess recovery(m_selection, m_saveDir, m_keepTree->isChecked());
     if (m_host) m_host->RunRecovery(recovery, m_saveDir);
 }

@@ -14,6 +14,7 @@
 class CPreviewProcess;
 class DRUI;
 class IResultPageHost;
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class QTableWidget;
@@ -55,6 +56,7 @@ public:
     QLabel* PreviewArea() const { return m_preview; }
     QLabel* SelectionLabel() const { return m_selectLabel; }
     QPushButton* RecoverButton() const { return m_btnRecover; }
+    QCheckBox* KeepTreeBox() const { return m_keepTree; }
     QPushButton* BackButton() const { return m_btnBack; }
     QString SaveDir() const { return m_saveDir; }
 
@@ -93,6 +95,7 @@ private:
     QLabel* m_selectLabel = nullptr;
     QLabel* m_stripText = nullptr;
     QPushButton* m_btnRecover = nullptr;
+    QCheckBox* m_keepTree = nullptr;
     QPushButton* m_btnBack = nullptr;
     QTreeWidgetItem* m_lastTreeItem = nullptr;
     int m_nProgrammatic = 0; // depth of the page's own check-state changes

@@ -73,9 +73,9 @@ void ResultPageTest::filesWithoutUsableExtensionGoToOther() {
     CResultPage page(&host);
     page.SetResults({MakeHit("readme", 1, 1), MakeHit("x.c", 2, 1), MakeHit("", 3, 1), MakeHit("data.bin", 4, 1)});
     QCOMPARE(TopRows(page.Tree()), QStringList({"Other(3)"}));
-    QCOMPARE(ChildRows(page.Tree()->topLevelItem(0)), QStringList({"bin Files (1)", "c Files (1)", "Unknown Files (1)"}));
+    QCOMPARE(ChildRows(page.Tree()->topLevelItem(0)), QStringList({"bin Files (1)", "c Files (1)", "unknown Files (1)"}));
     QCOMPARE(page.Groups().Records(RESULT_OTHER, "c").size(), size_t(1));
-    QCOMPARE(page.Groups().Records(RESULT_OTHER, "Unknown").front().nFileIndex, 1u);
+    QCOMPARE(page.Groups().Records(RESULT_OTHER, "unknown").front().nFileIndex, 1u);
 }
 
 void ResultPageTest::documentListWinsOverSecondArchiveList() {
