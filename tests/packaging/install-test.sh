@@ -50,8 +50,11 @@ version=$("$prefix/bin/orvale-cli" --version) || fail "orvale-cli --version fail
 version=$("$prefix/bin/orvale" --version 2>/dev/null) || fail "orvale --version fails"
 [[ "$version" =~ ^orvale\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "orvale --version says '$version'"
 
-# The package: its dependencies must be packages Debian knows.
-(cd "$build" && cpack -G DEB -B "$prefix/deb" >/dev/null) || fail "cpack -G DEB"
+# The package, packed from a staged /usr install (cpack's own run would first build everything):
+# its dependencies must be packages Debian knows.
+DESTDIR="$prefix/stage" cmake --install "$build" --prefix /usr >/dev/null || fail "staged install"
+(cd "$build" && cpack -G DEB -B "$prefix/deb" -D CPACK_INSTALL_CMAKE_PROJECTS= \
+   -D "CPACK_INSTALLED_DIRECTORIES=$prefix/stage;/" >/dev/null) || fail "cpack -G DEB"
 deb=$(ls "$prefix"/deb/orvale_*.deb 2>/dev/null | head -1)
 if [ -n "$deb" ]; then
   dpkg-deb -c "$deb" | grep -q "./usr/share/polkit-1/actions/$action.policy" || fail ".deb lacks the polkit action"
