@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Carving benchmark against PhotoRec on one image, in one run.
 #
-#   bench/carving_compare.sh [files-per-kind] [work-folder]
+#   bench/carving_compare.sh [files-per-kind] [size-scale] [work-folder]
 #
 # Builds a corpus with the real tools (ImageMagick, Ghostscript, ffmpeg, sox, zip,
 # 7z, gzip, sqlite3; 300 files of every kind and variant by default, about 2 GiB),
+# (size-scale 4 by default: pictures, sounds, videos and archives grow with it),
 # lays the files at sector boundaries with zero or random slack and gaps, then runs
 # the deep scan with recovery (orvale-cli) and PhotoRec on the same image and
-# scores byte-exact recoveries per kind. A smaller run: bench/carving_compare.sh 30.
+# scores byte-exact recoveries per kind. A smaller run: bench/carving_compare.sh 30 1.
 set -euo pipefail
 N=${1:-300}
-W=${2:-/tmp/orvale-carving-bench}
+S=${2:-4}
+W=${3:-/tmp/orvale-carving-bench}
 HERE=$(cd "$(dirname "$0")" && pwd)
 CLI=${ORVALE_CLI:-$HERE/../build/bin/orvale-cli}
 for t in convert ffmpeg sox zip 7z gzip sqlite3 gs python3 photorec; do
@@ -22,12 +24,12 @@ C=$W/corpus
 rm -rf "$W" && mkdir -p "$C"
 ff() { ffmpeg -loglevel error -y -f lavfi "$@"; }
 text() { # a few hundred to a few thousand words of text, varying with $1
-  local i=$1 n=$(( 20 + ($1 * 37) % 400 ))
+  local i=$1 n=$(( (20 + ($1 * 37) % 400) * S ))
   for ((k = 0; k < n; k++)); do echo "line $k of note $i: recovered text $(( (k * 7919 + i) % 100003 ))"; done
 }
 make_kind() { # kind index file
-  local kind=$1 i=$2 f=$3 w=$(( 64 + ($2 * 53) % 900 )) h=$(( 48 + ($2 * 31) % 700 )) d=$(( 1 + $2 % 5 ))
-  local t=$W/tmp; rm -rf "$t"; mkdir -p "$t"
+  local kind=$1 i=$2 f=$3 w=$(( (64 + ($2 * 53) % 900) * S / 2 )) h=$(( (48 + ($2 * 31) % 700) * S / 2 )) d=$(( (1 + $2 % 5) * S ))
+  local t=$W/tmp/$kind.$i; rm -rf "$t"; mkdir -p "$t"
   case $kind in
     jfif.jpg) convert -size ${w}x$h -seed $i plasma:fractal -quality $(( 60 + i % 35 )) "$f" ;;
     progressive.jpg) convert -size ${w}x$h -seed $i plasma:fractal -interlace Plane "$f" ;;
@@ -51,7 +53,7 @@ make_kind() { # kind index file
     avi|mp4|mov|mkv|flv|ts) ff -i "testsrc=duration=$d:size=$(( 64 + i % 5 * 16 ))x$(( 48 + i % 3 * 16 )):rate=10" "$f" ;;
     mpg) ff -i "testsrc=duration=$d:size=96x64:rate=25" "$f" ;;
     zip|docx|odt|epub|jar)
-       head -c $(( 1000 + (i * 7717) % 60000 )) /dev/urandom > "$t/r.bin"; text $i > "$t/n.txt"
+       head -c $(( (1000 + (i * 7717) % 60000) * S * S )) /dev/urandom > "$t/r.bin"; text $i > "$t/n.txt"
        ( cd "$t"
          case $kind in
            zip) zip -q -X "$f" r.bin n.txt ;;
@@ -62,7 +64,7 @@ make_kind() { # kind index file
                  zip -q -X -0 "$f" mimetype && zip -q -X -r "$f" content.xml META-INF r.bin ;;
            jar) mkdir -p META-INF; echo 'Manifest-Version: 1.0' > META-INF/MANIFEST.MF; zip -q -X -r "$f" META-INF r.bin ;;
          esac ) ;;
-    7z) head -c $(( 1000 + (i * 7717) % 60000 )) /dev/urandom > "$t/r.bin"; text $i > "$t/n.txt"; (cd "$t" && 7z a -bd "$f" r.bin n.txt >/dev/null) ;;
+    7z) head -c $(( (1000 + (i * 7717) % 60000) * S * S )) /dev/urandom > "$t/r.bin"; text $i > "$t/n.txt"; (cd "$t" && 7z a -bd "$f" r.bin n.txt >/dev/null) ;;
     gz) text $i > "$t/n.txt"; gzip -c "$t/n.txt" > "$f" ;;
     name.gz) text $i > "$t/n$i.txt"; gzip -k "$t/n$i.txt"; mv "$t/n$i.txt.gz" "$f" ;;
     db) sqlite3 "$f" "create table t(a, b); $(for ((k = 0; k < 20 + i % 300; k++)); do echo "insert into t values($k, 'row $k of $i');"; done)" ;;
@@ -76,10 +78,12 @@ make_kind() { # kind index file
 }
 KINDS="jfif.jpg progressive.jpg adobe.jpg dqt.jpg png gif v3.bmp os2.bmp v5.bmp tif be.tif pdf mp3 bare.mp3 ogg wav avi mp4 mov mkv flv ts mpg zip docx odt epub jar 7z gz name.gz db txt csv html json xml sh"
 start=$(date +%s)
+export -f make_kind text ff
+export W S
 for kind in $KINDS; do
   mkdir -p "$C/$kind"
-  for ((i = 0; i < N; i++)); do make_kind "$kind" "$i" "$C/$kind/$i.${kind##*.}"; done
-done
+  for ((i = 0; i < N; i++)); do echo "$kind $i $C/$kind/$i.${kind##*.}"; done
+done | xargs -P 2 -L 1 bash -c 'make_kind "$0" "$1" "$2"'
 echo "corpus: $(find "$C" -type f | wc -l) files, $(du -sh "$C" | cut -f1), made in $(( $(date +%s) - start )) s"
 
 python3 "$HERE/carving_compare.py" lay "$C" "$W/disk.img" "$W/manifest.tsv"

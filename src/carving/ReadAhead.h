@@ -52,3 +52,8 @@ uint64_t ZipRecordReadAhead(unsigned char* buf, int len, uint64_t cap);
 uint64_t RarEndBlockReadAhead();
 uint64_t PdfTrailerReadAhead();
 uint64_t Id3v1ReadAhead();
+
+// The read-ahead of a rule, ended early at structural (when non-zero) or at a
+// marker the visitor accepts; structural is taken only when it lies before
+// where the read-ahead stops.
+uint64_t ReadAheadToStructuralEnd(uint64_t structural, uint64_t cap, READ_AHEAD_STOP stop, const WindowVisitor& marker);

@@ -42,6 +42,13 @@ struct CarvedFormat {
 // A string literal and its length, NULs included, for magic and leads.
 #define FORMAT_BYTES(s) s, static_cast<int>(sizeof(s) - 1)
 
+#define NO_MAGIC nullptr, 0
+// Defines kNameFormat from the kNameNames table of the file and the fields after it.
+#define CARVED_FORMAT(name, test, length, magic, mayStart, leads, probeOffset, probeByte, startWalk)               \
+    extern const CarvedFormat k##name##Format;                                                                   \
+    const CarvedFormat k##name##Format = {k##name##Names, static_cast<int>(sizeof k##name##Names / sizeof(FormatName)), \
+                                          &CFileTypeJudge::test, length, magic, mayStart, leads, probeOffset, probeByte, startWalk};
+
 struct WalkStep {
     enum Kind { NotThis, NeedMore, Ends } kind = NeedMore;
     uint64_t at = 0; // Ends: the file's length; NeedMore: where the walk wants bytes from next

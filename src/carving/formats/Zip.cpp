@@ -15,6 +15,34 @@
 #include <string>
 
 namespace {
+// Office part name at pos (bounded by end): the kind it reveals, or 49.
+EXTEND_NAME_TYPE OfficeKindOfName(const unsigned char* buf, size_t pos, size_t end) {
+    if (pos >= end) return TYPE_UNKNOWN;
+    size_t left = end - pos;
+    if (left >= 5 && strncasecmp(reinterpret_cast<const char*>(buf + pos), "word", 4) == 0) return TYPE_DOCX;
+    if (left >= 4 && strncasecmp(reinterpret_cast<const char*>(buf + pos), "ppt", 3) == 0) return TYPE_PPTX;
+    if (left >= 3 && strncasecmp(reinterpret_cast<const char*>(buf + pos), "xl", 2) == 0) return TYPE_XLSX;
+    return TYPE_UNKNOWN;
+}
+
+// One walker over the zip headers of a window: finds the next signature from pos.
+struct ZipWalker {
+    const unsigned char* sig;
+    size_t nameOffset;  // of the entry name from the signature
+    size_t minAfter;    // bytes a header needs after its signature
+    size_t pos = 0;
+    bool done = false;
+
+    EXTEND_NAME_TYPE Step(unsigned char* buf, size_t len, size_t limit) {
+        unsigned char* hit = CFileTypeJudge::memmem(buf + pos, static_cast<int>(len - pos), sig, 4);
+        if (!hit) { done = true; return TYPE_UNKNOWN; }
+        size_t at = static_cast<size_t>(hit - buf);
+        if (at > limit || len - at < minAfter + 4) { done = true; return TYPE_UNKNOWN; }
+        pos = at + 4;
+        return OfficeKindOfName(buf, at + nameOffset, len);
+    }
+};
+
 class EndOfDirectoryWalk : public ScanWalk {
 public:
     EndOfDirectoryWalk() : ScanWalk("PK\x05\x06", 4, 18) {}
@@ -101,6 +129,45 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsZipType(unsigned char* buf, int len) {
     unsigned method = v.le16(8);
     bool known = method == 0 || method == 8 || method == 9 || method == 12 || method == 14 || method == 93 || method == 99;
     return known && v.le16(4) < 100 && e.nameLen < 1024 ? TYPE_ZIP : TYPE_UNKNOWN;
+}
+
+EXTEND_NAME_TYPE CFileTypeJudge::IsOffice2007Type(unsigned char* buf, int len) {
+    static const unsigned char local[4] = {0x50, 0x4B, 0x03, 0x04};
+    if (!buf || len < 31) return TYPE_UNKNOWN;
+    bool zip = std::memcmp(buf, local, 4) == 0;
+    bool contentTypes = len >= 31 + 19 && std::memcmp(buf + 31, "[Content_Types].xml", 19) == 0;
+    if (!zip && !contentTypes) return TYPE_UNKNOWN;
+    return GetOffice2007Type(buf, len);
+}
+
+EXTEND_NAME_TYPE CFileTypeJudge::GetOffice2007Type(unsigned char*, int) {
+    static const unsigned char localSig[4] = {0x50, 0x4B, 0x03, 0x04};
+    static const unsigned char centralSig[4] = {0x50, 0x4B, 0x01, 0x02};
+    static const unsigned char endSig[4] = {0x50, 0x4B, 0x05, 0x06};
+    const int bps = m_nBytesPerSector > 0 ? m_nBytesPerSector : 512;
+    const int perWindow = 4, totalSectors = 20;
+    std::vector<unsigned char> window(4 + static_cast<size_t>(perWindow) * bps, 0);
+
+    for (int first = 0; first < totalSectors; first += perWindow) {
+        unsigned got = 0;
+        ReadContextSectors(window.data() + 4, perWindow, m_u64CurrentSector + first, got);
+        if (got == 0) return TYPE_UNKNOWN;
+        size_t len = 4 + static_cast<size_t>(got) * bps;
+
+        unsigned char* end = memmem(window.data(), static_cast<int>(len), endSig, 4);
+        size_t limit = end ? static_cast<size_t>(end - window.data()) : len;
+        ZipWalker walkers[2] = {{localSig, 30, 9}, {centralSig, 46, 48}};
+        while (!walkers[0].done || !walkers[1].done) {
+            for (ZipWalker& w : walkers) {
+                if (w.done) continue;
+                EXTEND_NAME_TYPE kind = w.Step(window.data(), len, limit);
+                if (kind != TYPE_UNKNOWN) return kind;
+            }
+        }
+        if (got < static_cast<unsigned>(perWindow)) return TYPE_UNKNOWN;
+        std::memcpy(window.data(), window.data() + len - 4, 4);
+    }
+    return TYPE_UNKNOWN;
 }
 
 uint64_t CFileTypeJudge::GetZIPFileBytesSize(unsigned char* buf, int len) {

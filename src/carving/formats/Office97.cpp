@@ -1,89 +1,80 @@
-// Length rules that read the file's size from its own header. Header values are
-// capped, so a corrupt header gives a bounded length.
-#include "carving/CFileTypeJudge.h"
+// Compound files (Word, Excel, PowerPoint 97-2003): the application from the
+// first stream or the directory; the length from the last used FAT sector.
+#include "carving/formats/CarvedFormat.h"
+
 #include "carving/ReadAhead.h"
+#include "carving/formats/FormatBytes.h"
 #include "platform/ByteView.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
-namespace {
-int Bps() { return CFileTypeJudge::m_nBytesPerSector > 0 ? CFileTypeJudge::m_nBytesPerSector : 512; }
+#define J CFileTypeJudge
 
-// The first 64 KiB of the file when buf is too short for a directory of need bytes.
-bool HeaderView(unsigned char* buf, int len, size_t need, std::vector<unsigned char>& store, ByteView& view) {
-    if (buf && static_cast<size_t>(len) >= need) {
-        view = ByteView(buf, len);
-        return true;
+namespace {
+// Case-insensitive comparison of a UTF-16LE name with an ASCII prefix.
+bool Utf16StartsWith(const unsigned char* name, size_t bytes, const char* prefix) {
+    size_t n = std::strlen(prefix);
+    if (bytes < 2 * n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        unsigned c = name[2 * i] | (name[2 * i + 1] << 8);
+        unsigned p = static_cast<unsigned char>(prefix[i]);
+        if (c >= 'A' && c <= 'Z') c += 32;
+        if (p >= 'A' && p <= 'Z') p += 32;
+        if (c != p) return false;
     }
-    if (need > static_cast<size_t>(CFileTypeJudge::kReadBufBytes)) return false;
-    store.resize(CFileTypeJudge::kReadBufBytes);
-    int sectors = CFileTypeJudge::kReadBufBytes / Bps();
-    unsigned got = 0;
-    CFileTypeJudge::ReadContextSectors(store.data(), sectors, CFileTypeJudge::m_u64StartSector, got);
-    if (static_cast<size_t>(got) * Bps() < need) return false;
-    view = ByteView(store.data(), static_cast<size_t>(got) * Bps());
     return true;
 }
+
+bool ClassIdIs(const ByteView& dir, uint32_t first, const unsigned char* rest12) {
+    return dir.le32(80) == first && dir.equals(84, rest12, 12);
+}
+
+const FormatName kOffice97Names[] = {
+    {"doc", TYPE_DOC}, {"dot", TYPE_DOC}, {"wps", TYPE_DOC}, {"wpt", TYPE_DOC}, {"xls", TYPE_XLS},
+    {"xlt", TYPE_XLS}, {"xla", TYPE_XLS}, {"et", TYPE_XLS},  {"ett", TYPE_XLS}, {"ppt", TYPE_PPT},
+    {"pot", TYPE_PPT}, {"pps", TYPE_PPT}, {"dps", TYPE_PPT}, {"dpt", TYPE_PPT}, {"ole", TYPE_OLE}};
 } // namespace
 
-uint64_t CFileTypeJudge::GetAVIFileBytesSize(unsigned char* buf, int len) {
-    if (!buf || len < 16) return Bps();
-    return static_cast<uint64_t>(ByteView(buf, len).le32(4)) + 8;
+EXTEND_NAME_TYPE CFileTypeJudge::IsOffice2003Type(unsigned char* buf, int len) {
+    static const unsigned char sig[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    if (!buf || len < 8 || std::memcmp(buf, sig, 8) != 0) return TYPE_UNKNOWN;
+    if (len < 52) return TYPE_OLE; // the directory's location is not in the buffer
+    return GetOffice2003Type(buf);
 }
 
-uint64_t CFileTypeJudge::GetWAVFileBytesSize(unsigned char* buf, int len) {
-    if (!buf || len < 8) return Bps();
-    return static_cast<uint64_t>(ByteView(buf, len).le32(4)) + 8;
-}
+EXTEND_NAME_TYPE CFileTypeJudge::GetOffice2003Type(unsigned char* header) {
+    if (!header) return TYPE_UNKNOWN;
+    int bps = m_nBytesPerSector > 0 ? m_nBytesPerSector : 512;
+    std::vector<unsigned char> sector(bps);
 
-uint64_t CFileTypeJudge::GetSWFFileBytesSize(unsigned char* buf, int len) {
-    if (!buf || len < 8 || buf[0] != 'F') return Bps();
-    return std::min<uint64_t>(ByteView(buf, len).le32(4), 0x10000000);
-}
+    static const unsigned char biff8[6] = {0x09, 0x08, 0x10, 0x00, 0x00, 0x06};
+    if (!ReadFileBytesAt(static_cast<uint64_t>(bps), sector.data(), bps)) return TYPE_OLE;
+    if (std::memcmp(sector.data(), biff8, 6) == 0) return TYPE_XLS;
+    if (sector[0] == 0xEC && sector[1] == 0xA5) return TYPE_DOC;
 
-uint64_t CFileTypeJudge::GetCABFileBytesSize(unsigned char* buf, int len) {
-    if (!buf || len < 36) return Bps();
-    return std::min<uint64_t>(ByteView(buf, len).le32(8), 0x40000000);
-}
+    ByteView head(header, 512);
+    // Version 4 files use 4096-byte sectors; the directory's place follows the header's own size.
+    unsigned shift = head.le16(30) == 12 ? 12 : 9;
+    uint64_t dirOffset = (static_cast<uint64_t>(head.le32(48)) + 1) << shift;
+    if (!ReadFileBytesAt(dirOffset, sector.data(), bps)) return TYPE_OLE;
 
-uint64_t CFileTypeJudge::GetASFFileBytesSize(unsigned char* buf, int len) {
-    static const unsigned char fileProperties[16] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
-                                                     0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
-    if (!buf || len < 30 + 45) return Bps();
-    unsigned char* g = memmem(buf + 30, len - 45 - 30, fileProperties, 16);
-    if (!g) return Bps();
-    ByteView v(buf, len);
-    size_t at = static_cast<size_t>(g - buf);
-    if (!v.has(at + 88, 1)) return Bps();
-    if (v.u8(at + 88) & 1) return Bps(); // a broadcast stream carries no size
-    return std::min<uint64_t>(v.le64(at + 40), 0x10000000);
-}
+    ByteView dir(sector.data(), sector.size());
+    static const unsigned char officeRest[12] = {0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+    static const unsigned char pptRest[12] = {0x9B, 0x4F, 0xCF, 0x11, 0x86, 0xEA, 0x00, 0xAA, 0x00, 0xB9, 0x29, 0xE8};
+    if (ClassIdIs(dir, 0x00020906, officeRest)) return TYPE_DOC;
+    if (ClassIdIs(dir, 0x00020810, officeRest) || ClassIdIs(dir, 0x00020820, officeRest)) return TYPE_XLS;
+    if (ClassIdIs(dir, 0x64818D10, pptRest)) return TYPE_PPT;
 
-uint64_t CFileTypeJudge::GetICOFileBytesSize(unsigned char* buf, int len) {
-    if (!buf || len < 6) return Bps();
-    size_t n = ByteView(buf, len).le16(4);
-    if (n == 0) return Bps();
-    std::vector<unsigned char> store;
-    ByteView v;
-    if (!HeaderView(buf, len, 6 + 16 * n, store, v)) return Bps();
-    size_t last = 6 + 16 * (n - 1);
-    return static_cast<uint64_t>(v.le32(last + 12)) + v.le32(last + 8);
-}
-
-uint64_t CFileTypeJudge::GetTTFFileBytesSize(unsigned char* buf, int len) {
-    if (!buf || len < 6) return Bps();
-    size_t tables = ByteView(buf, len).be16(4);
-    if (tables == 0) return 0;
-    std::vector<unsigned char> store;
-    ByteView v;
-    if (!HeaderView(buf, len, 12 + 16 * tables, store, v)) return Bps();
-    uint64_t end = 0;
-    for (size_t i = 0; i < tables; ++i) {
-        size_t rec = 12 + 16 * i;
-        end = std::max<uint64_t>(end, static_cast<uint64_t>(v.be32(rec + 8)) + v.be32(rec + 12));
+    for (size_t e = 0; e + 128 <= sector.size(); e += 128) {
+        const unsigned char* name = sector.data() + e;
+        if (Utf16StartsWith(name, 64, "WordDocument")) return TYPE_DOC;
+        // Excel names its stream "Workbook"; the misspelt name is accepted as well.
+        if (Utf16StartsWith(name, 64, "Workbook") || Utf16StartsWith(name, 64, "Wordbook")) return TYPE_XLS;
+        if (Utf16StartsWith(name, 64, "PowerPoint Document")) return TYPE_PPT;
     }
-    return end;
+    return TYPE_OLE;
 }
 
 uint64_t CFileTypeJudge::GetOFFICE2003FileBytesSizeByFileHead(unsigned char* buf, int len) {
@@ -154,3 +145,5 @@ uint64_t CFileTypeJudge::GetOFFICE2003FileBytesSize(unsigned char* buf, int len)
         return true;
     });
 }
+
+CARVED_FORMAT(Office97, IsOffice2003Type, &J::GetOFFICE2003FileBytesSize, FORMAT_BYTES("\xD0\xCF\x11\xE0"), nullptr, FORMAT_BYTES("\xD0"), -1, 0, true)
