@@ -27,22 +27,25 @@ text() { # a few hundred to a few thousand words of text, varying with $1
   local i=$1 n=$(( (20 + ($1 * 37) % 400) * S ))
   for ((k = 0; k < n; k++)); do echo "line $k of note $i: recovered text $(( (k * 7919 + i) % 100003 ))"; done
 }
+pic() { # a photograph-like picture of w x h: a small plasma, scaled up (plasma itself is slow)
+  convert -size $(( w / 4 + 8 ))x$(( h / 4 + 8 )) -seed $i plasma:fractal -resize "${w}x${h}!" "$@"
+}
 make_kind() { # kind index file
   local kind=$1 i=$2 f=$3 w=$(( (64 + ($2 * 53) % 900) * S / 2 )) h=$(( (48 + ($2 * 31) % 700) * S / 2 )) d=$(( (1 + $2 % 5) * S ))
   local t=$W/tmp/$kind.$i; rm -rf "$t"; mkdir -p "$t"
   case $kind in
-    jfif.jpg) convert -size ${w}x$h -seed $i plasma:fractal -quality $(( 60 + i % 35 )) "$f" ;;
-    progressive.jpg) convert -size ${w}x$h -seed $i plasma:fractal -interlace Plane "$f" ;;
-    adobe.jpg) convert -size ${w}x$h -seed $i plasma:fractal -colorspace CMYK "$f" ;;
-    dqt.jpg) convert -size ${w}x$h -seed $i plasma:fractal "$t/a.jpg"
+    jfif.jpg) pic -quality $(( 60 + i % 35 )) "$f" ;;
+    progressive.jpg) pic -interlace Plane "$f" ;;
+    adobe.jpg) pic -colorspace CMYK "$f" ;;
+    dqt.jpg) pic "$t/a.jpg"
        python3 -c 'import sys;b=open(sys.argv[1],"rb").read();n=(b[4]<<8)|b[5];open(sys.argv[2],"wb").write(b[:2]+b[4+n:])' "$t/a.jpg" "$f" ;;
-    png) convert -size ${w}x$h -seed $i plasma:fractal "$f" ;;
-    gif) convert -size $(( w / 2 ))x$(( h / 2 )) -seed $i plasma:fractal "$f" ;;
-    v3.bmp) convert -size $(( w / 2 ))x$(( h / 2 )) -seed $i plasma:fractal "bmp3:$f" ;;
-    os2.bmp) convert -size $(( w / 2 ))x$(( h / 2 )) -seed $i plasma:fractal "bmp2:$f" ;;
-    v5.bmp) convert -size $(( w / 2 ))x$(( h / 2 )) -seed $i plasma:fractal "$f" ;;
-    tif) convert -size $(( w / 2 ))x$(( h / 2 )) -seed $i plasma:fractal "$f" ;;
-    be.tif) convert -size $(( w / 2 ))x$(( h / 2 )) -seed $i plasma:fractal -define tiff:endian=msb "$f" ;;
+    png) pic "$f" ;;
+    gif) w=$(( w / 2 )) h=$(( h / 2 )) pic "$f" ;;
+    v3.bmp) w=$(( w / 2 )) h=$(( h / 2 )) pic "bmp3:$f" ;;
+    os2.bmp) w=$(( w / 2 )) h=$(( h / 2 )) pic "bmp2:$f" ;;
+    v5.bmp) w=$(( w / 2 )) h=$(( h / 2 )) pic "$f" ;;
+    tif) w=$(( w / 2 )) h=$(( h / 2 )) pic "$f" ;;
+    be.tif) w=$(( w / 2 )) h=$(( h / 2 )) pic -define tiff:endian=msb "$f" ;;
     pdf) { echo '%!PS'; echo '/Helvetica findfont 11 scalefont setfont';
            for ((k = 0; k < 10 + i % 40; k++)); do echo "72 $(( 750 - (k % 60) * 12 )) moveto (page text $i $k) show"; [ $(( k % 60 )) = 59 ] && echo showpage; done; echo showpage; } > "$t/a.ps"
          gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile="$f" "$t/a.ps" ;;
@@ -78,7 +81,7 @@ make_kind() { # kind index file
 }
 KINDS="jfif.jpg progressive.jpg adobe.jpg dqt.jpg png gif v3.bmp os2.bmp v5.bmp tif be.tif pdf mp3 bare.mp3 ogg wav avi mp4 mov mkv flv ts mpg zip docx odt epub jar 7z gz name.gz db txt csv html json xml sh"
 start=$(date +%s)
-export -f make_kind text ff
+export -f make_kind text ff pic
 export W S
 for kind in $KINDS; do
   mkdir -p "$C/$kind"

@@ -88,7 +88,7 @@ TEST(HealthJudgement, DamagedOnlyWhenTheFirstBytesShowOtherContent) {
         {"jpg", oddJpeg, true},  {"jpg", zeros, false}, {"jpg", png, false},   {"bmp", oddBmp, true},
         {"bmp", png, false},     {"mp3", frame, true},  {"mp3", zeros, false}, {"doc", ole, true},
         {"docx", zip, true},     {"docx", ole, false},  {"txt", utf16, true},  {"txt", zeros, true},
-        {"txt", png, false},     {"xyz", png, true},
+        {"txt", png, false},     {"xyz", png, true},    {"PNG", png, true},
     };
     for (const auto& c : kCases) EXPECT_EQ(c.healthy, Healthy(c.ext, c.first)) << c.ext << " case " << (&c - kCases);
 }

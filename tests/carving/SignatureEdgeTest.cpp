@@ -48,25 +48,6 @@ TEST(SignatureEdges, PeKindsFollowTheCharacteristics) {
     EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsPeType(PeHeader(0x0102).data(), 511));
 }
 
-TEST(SignatureEdges, PeIsRecognisedButNeverCarved) {
-    auto dll = PeHeader(0x2102);
-    int row = -1;
-    EXPECT_EQ(TYPE_DLL, CFileTypeJudge::RecogniseFileStart(dll.data(), 512, &row));
-    ASSERT_GE(row, 0);
-    EXPECT_STREQ("dll", CFileTypeJudge::szExtendNameAndType[row].szExtendName);
-    EXPECT_EQ(nullptr, CFileTypeJudge::szExtendNameAndType[row].rule);
-}
-
-TEST(SignatureEdges, MatchingWithoutARowOrWithZeros) {
-    std::vector<unsigned char> zeros(512, 0);
-    char abc[] = "abc", jpg[] = "JPG", gif[] = "gif";
-    EXPECT_TRUE(CFileTypeJudge::IsFileTypeMatching(zeros.data(), 512, abc, nullptr, 512, 0));
-    EXPECT_FALSE(CFileTypeJudge::IsFileTypeMatching(zeros.data(), 512, jpg, nullptr, 512, 0));
-    auto g = Sector("GIF87a", 6);
-    EXPECT_TRUE(CFileTypeJudge::IsFileTypeMatching(g.data(), 512, gif, nullptr, 512, 0));
-    EXPECT_EQ(0, CFileTypeJudge::m_bIsNeedCheckTsFileRange);
-}
-
 TEST(SignatureEdges, ShortBuffersAreNeverReadPastTheirEnd) {
     // Every row's test on every length from 0 to 64 of a buffer that looks like
     // its own signature: under the sanitizer build this catches any over-read.
