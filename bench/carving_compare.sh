@@ -21,7 +21,14 @@ done
 [ -x "$CLI" ] || { echo "build orvale-cli first ($CLI)" >&2; exit 2; }
 
 C=$W/corpus
-rm -rf "$W" && mkdir -p "$C"
+# A finished corpus of the same size is reused (REBUILD=1 makes it anew).
+if [ "${REBUILD:-0}" = 1 ] || [ "$(cat "$W/corpus.done" 2>/dev/null)" != "$N $S" ]; then
+  rm -rf "$W" && mkdir -p "$C"
+  fresh=1
+else
+  rm -rf "$W/ours" "$W/pr" "$W/support"
+  fresh=0
+fi
 ff() { ffmpeg -loglevel error -y -f lavfi "$@"; }
 text() { # a few hundred to a few thousand words of text, varying with $1
   local i=$1 n=$(( (20 + ($1 * 37) % 400) * S ))
@@ -81,6 +88,7 @@ make_kind() { # kind index file
 }
 KINDS="jfif.jpg progressive.jpg adobe.jpg dqt.jpg png gif v3.bmp os2.bmp v5.bmp tif be.tif pdf mp3 bare.mp3 ogg wav avi mp4 mov mkv flv ts mpg zip docx odt epub jar 7z gz name.gz db txt csv html json xml sh"
 start=$(date +%s)
+if [ $fresh = 1 ]; then
 export -f make_kind text ff pic
 export W S
 for kind in $KINDS; do
@@ -88,8 +96,9 @@ for kind in $KINDS; do
   for ((i = 0; i < N; i++)); do echo "$kind $i $C/$kind/$i.${kind##*.}"; done
 done | xargs -P 2 -L 1 bash -c 'make_kind "$0" "$1" "$2"'
 echo "corpus: $(find "$C" -type f | wc -l) files, $(du -sh "$C" | cut -f1), made in $(( $(date +%s) - start )) s"
-
 python3 "$HERE/carving_compare.py" lay "$C" "$W/disk.img" "$W/manifest.tsv"
+echo "$N $S" > "$W/corpus.done"
+fi
 
 export ORVALE_SUPPORT_DIR=$W/support
 t0=$(date +%s.%N)

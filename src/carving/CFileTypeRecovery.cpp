@@ -1,5 +1,7 @@
 #include "carving/CFileTypeRecovery.h"
 
+#include "carving/formats/CarvedFormat.h"
+
 #include "engine/CScanResultFileManager.h"
 #include "engine/FileCategories.h"
 #include "platform/DeviceMap.h"
@@ -133,6 +135,8 @@ int CFileTypeRecovery::ParseFileBuf(unsigned char* buf, int len, uint64_t sector
     int rc = m_FileTypeJudge.ParseFileBuf(buf, len, sector, scannedSectors, totalSectors, remainSeconds, fileCount,
                                           reader, m_nBytesPerSector, name, type, length);
     if (rc != 0) return rc;
+    // Inside a file that may hold others, printable bytes are its data, not a text file.
+    if (IsTextKind(type) && sector < m_u64InsideEnd) return 87;
     if (!m_pStore) return 87;
 
     _FILE_NODE_* node = reinterpret_cast<_FILE_NODE_*>(m_pStore->CreateFileNode(sizeof(_FILE_NODE_)));
@@ -150,6 +154,7 @@ int CFileTypeRecovery::ParseFileBuf(unsigned char* buf, int len, uint64_t sector
 
     uint64_t bps = static_cast<uint64_t>(m_nBytesPerSector);
     sectorsUsed = ResumesInside(type) ? 1 : std::max<uint64_t>(1, (length + bps - 1) / bps);
+    if (ResumesInside(type)) m_u64InsideEnd = std::max(m_u64InsideEnd, sector + (length + bps - 1) / bps);
     ++fileCount;
     return 0;
 }

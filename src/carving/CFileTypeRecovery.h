@@ -73,6 +73,7 @@ private:
     RecoveryCallBack m_pRecoveryCallBack = nullptr;
     void* m_pParam = nullptr;
     int m_nPercent = 100;
+    uint64_t m_u64InsideEnd = 0; // end sector of the last file the scan goes on inside
     SearchCallBack m_pSearchCallBack = nullptr;
     void* m_pSearchParam = nullptr;
 };

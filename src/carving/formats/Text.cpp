@@ -76,13 +76,15 @@ int TextLength(const unsigned char* buf, int len) {
     uint64_t end = s.Scan(buf, static_cast<size_t>(len), 0);
     int run = end == UINT64_MAX ? len : static_cast<int>(EndBefore(buf, static_cast<size_t>(len), end, s.lastLineEnd, 0));
     if (run < kMinText) return 0;
-    // Words, not a fill of one character: letters and digits, and some variety.
-    int alnum = 0, seen[256] = {0}, distinct = 0;
+    // Words, not a fill of one character nor bytes of a picture that happen to be
+    // printable: letters and digits, some variety, and spaces or line breaks.
+    int alnum = 0, blanks = 0, seen[256] = {0}, distinct = 0;
     for (int i = 0; i < run; ++i) {
         alnum += std::isalnum(buf[i]) || buf[i] >= 0x80;
+        blanks += buf[i] == ' ' || buf[i] == '\n' || buf[i] == '\t';
         distinct += seen[buf[i]]++ == 0;
     }
-    return alnum * 2 >= run && distinct >= 10 ? run : 0;
+    return alnum * 2 >= run && blanks * 32 >= run && distinct >= 10 ? run : 0;
 }
 
 bool StartsNoCase(const unsigned char* p, int n, const char* s) {
