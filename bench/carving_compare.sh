@@ -105,6 +105,6 @@ t0=$(date +%s.%N)
 "$CLI" scan "$W/disk.img" --recover "$W/ours" > "$W/ours.log" 2>&1 || echo "orvale-cli exited $?" >&2
 t1=$(date +%s.%N)
 mkdir -p "$W/pr"
-photorec /log /d "$W/pr/rec" /cmd "$W/disk.img" fileopt,everything,enable,wholespace,search > "$W/pr.log" 2>&1 || echo "photorec exited $?" >&2
+(cd "$W" && photorec /log /d "$W/pr/rec" /cmd "$W/disk.img" fileopt,everything,enable,wholespace,search > "$W/pr.log" 2>&1) || echo "photorec exited $?" >&2
 t2=$(date +%s.%N)
 python3 "$HERE/carving_compare.py" score "$W/manifest.tsv" "$W/ours" "$W/pr" "$(echo "$t1 - $t0" | bc)" "$(echo "$t2 - $t1" | bc)"
