@@ -38,7 +38,7 @@ python3 - "$work/mnt" "$work/ref" "$files" <<'PY'
 import os, random, shutil, struct, sys, zipfile, io
 mnt, ref, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
 rnd = random.Random(16)
-def blob(n): return bytes(rnd.getrandbits(8) for _ in range(n))
+def blob(n): return rnd.randbytes(n)
 def jpg(n): return b'\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00' + blob(n) + b'\xff\xd9'
 def png(n): return b'\x89PNG\r\n\x1a\n' + struct.pack('>I', 13) + b'IHDR' + blob(n)
 def pdf(n): return b'%PDF-1.4\n' + blob(n) + b'\n%%EOF\n'
