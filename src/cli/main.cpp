@@ -20,6 +20,8 @@
 #include <map>
 #include <memory>
 #include <vector>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 constexpr int kExitOk = CLI_EXIT_OK;
@@ -33,6 +35,25 @@ std::string PartitionName(const _PARTITION_ITEM_& item) {
     return WideToUtf8(Utf16leToWide(item.szPartitionName, units).c_str());
 }
 
+// Why no disk could be listed, asked of the first disk that would be read.
+std::string NoDiskReason() {
+    const std::string path = GetDiskDevicePath(0);
+    if (path.empty()) return "this machine shows no disks";
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return path + " opens but holds no whole sector";
+    }
+    const int err = errno;
+    if (err == ENOENT || err == ENXIO || err == ENODEV) return path + " does not exist (a missing or removed device)";
+    if (err == EACCES || err == EPERM) {
+        if (::geteuid() != 0) return path + ": permission denied: reading disks needs administrator rights (sudo)";
+        return path + " was refused to the administrator too: a sandbox or security policy forbids opening disks (" +
+               std::strerror(err) + ")";
+    }
+    return path + ": " + std::strerror(err);
+}
+
 int ListDisks() {
     std::map<int, uint64_t> disks;
     CPartitionManager::GetDiskList(disks);
@@ -40,7 +61,8 @@ int ListDisks() {
     CPartitionManager manager;
     manager.GetPartitionItems(partitions);
     if (disks.empty()) {
-        std::printf("No disks found (reading disks needs administrator rights; ORVALE_DISK_DIR names a folder of images).\n");
+        std::printf("No disks found: %s.\n(ORVALE_DISK_DIR names a folder of images to list instead.)\n",
+                    NoDiskReason().c_str());
         return kExitOk;
     }
     for (const auto& disk : disks) {

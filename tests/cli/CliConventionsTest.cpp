@@ -1,0 +1,44 @@
+// What the tool says about itself and about disks it cannot open.
+#include "cli/CliRun.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+TEST(CliConventions, HelpAfterAnyCommandAndVersion) {
+    TempDir support("cli-conv");
+    const char* const helps[] = {"--help", "disks --help", "scan --help", "scan x.img --recover out -h", "help"};
+    for (const char* args : helps) {
+        CliRun run = RunCli(args, support.path());
+        EXPECT_EQ(run.status, 0) << args;
+        EXPECT_NE(run.out.find("usage: orvale-cli disks"), std::string::npos) << args;
+        EXPECT_NE(run.out.find("--flat"), std::string::npos) << args;
+        EXPECT_TRUE(run.err.empty()) << args << ": " << run.err;
+    }
+    CliRun version = RunCli("--version", support.path());
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("orvale-cli ", 0), 0u) << version.out;
+}
+
+TEST(CliConventions, NoDiskListedSaysWhy) {
+    TempDir dir("cli-nodisk");
+    ASSERT_EQ(::mkdir(dir.file("gone").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("/nonexistent/device", dir.file("gone/disk0").c_str()), 0);
+    ASSERT_EQ(::mkdir(dir.file("empty").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(dir.file("empty/disk0").c_str(), 0755), 0);
+    struct Case {
+        const char* folder;
+        const char* reason;
+    } const cases[] = {
+        {"gone", "does not exist (a missing or removed device)"},
+        {"empty", "opens but holds no whole sector"},
+    };
+    for (const Case& c : cases) {
+        CliRun run = RunCli("disks", dir.path(), "ORVALE_DISK_DIR='" + dir.file(c.folder) + "'");
+        EXPECT_EQ(run.status, 0) << c.folder;
+        EXPECT_NE(run.out.find(c.reason), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("needs administrator rights"), std::string::npos) << run.out;
+    }
+}
