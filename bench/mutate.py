@@ -237,7 +237,8 @@ def broken_mft_attribute(data, rng, kind):
             continue
         field = rng.choice([4, 9, 10, 16, 20, 32, 40, 48])
         value = rng.choice([0, 0xFFFF, 0xFFFFFFFF, rng.getrandbits(16)])
-        struct.pack_into("<I" if field in (4, 16, 40, 48) else "<H", data, off + field, value & 0xFFFFFFFF)
+        wide = field in (4, 16, 40, 48)
+        struct.pack_into("<I" if wide else "<H", data, off + field, value & (0xFFFFFFFF if wide else 0xFFFF))
 
 
 def broken_runlist(data, rng, kind):
