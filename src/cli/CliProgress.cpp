@@ -70,7 +70,9 @@ int CliProgress::ScanCallBack(void* pParam, int nProgress, int nPercent, int nRe
         self->Show("Scanning: 100%", 100);
         return g_stop.load() ? 1 : 0;
     }
-    int n = std::snprintf(line, sizeof line, "Scanning: %3d%%  sector %llu/%llu  %llu files found", value,
+    // The engines count every record they keep (folders, live files, copies
+    // dropped later), not the files the summary lists: named for what it is.
+    int n = std::snprintf(line, sizeof line, "Scanning: %3d%%  sector %llu/%llu  %llu records kept", value,
                           static_cast<unsigned long long>(cur), static_cast<unsigned long long>(total),
                           static_cast<unsigned long long>(found));
     if (nRemaindSecond >= 0 && n > 0 && static_cast<size_t>(n) < sizeof line)

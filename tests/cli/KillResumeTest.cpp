@@ -119,15 +119,15 @@ TEST(CliKillResume, StoppedDeepScanResumesToTheSameFilesWhereverItStopped) {
         EXPECT_NE(std::string::npos, std::string(stopped.begin(), stopped.end()).find("\"complete\": false"));
 
         TempDir capture("stopresume-run");
-        const std::string cmd = std::string(ORVALE_CLI_PATH) + " scan " + image + " --resume --json >" +
+        const std::string cmd = std::string(ORVALE_CLI_PATH) + " scan " + image + " --resume --json --progress >" +
                                 capture.file("out") + " 2>" + capture.file("err");
         ASSERT_EQ(0, WEXITSTATUS(std::system(cmd.c_str())));
         const std::vector<uint8_t> out = ReadFileBytes(capture.file("out"));
         EXPECT_EQ(expected, ListedFiles(std::string(out.begin(), out.end())));
-        // The files-found count of the progress lines never falls.
+        // The record count of the progress lines never falls.
         const std::vector<uint8_t> err = ReadFileBytes(capture.file("err"));
         const std::string progress(err.begin(), err.end());
-        std::regex count(R"re((\d+) files found)re");
+        std::regex count(R"re((\d+) records kept)re");
         unsigned long long last = 0;
         for (std::sregex_iterator it(progress.begin(), progress.end(), count), end; it != end; ++it) {
             const unsigned long long n = std::stoull((*it)[1]);
