@@ -9,21 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-TEST(CliConventions, HelpAfterAnyCommandAndVersion) {
-    TempDir support("cli-conv");
-    const char* const helps[] = {"--help", "disks --help", "scan --help", "scan x.img --recover out -h", "help"};
-    for (const char* args : helps) {
-        CliRun run = RunCli(args, support.path());
-        EXPECT_EQ(run.status, 0) << args;
-        EXPECT_NE(run.out.find("usage: orvale-cli disks"), std::string::npos) << args;
-        EXPECT_NE(run.out.find("--flat"), std::string::npos) << args;
-        EXPECT_TRUE(run.err.empty()) << args << ": " << run.err;
-    }
-    CliRun version = RunCli("--version", support.path());
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("orvale-cli ", 0), 0u) << version.out;
-}
-
 TEST(CliConventions, NoDiskListedSaysWhy) {
     TempDir dir("cli-nodisk");
     ASSERT_EQ(::mkdir(dir.file("gone").c_str(), 0755), 0);

@@ -133,27 +133,4 @@ TEST_F(RecoveryTree, TreeIsRecreatedUnderCategoryFoldersWithAReport) {
     EXPECT_EQ(top, (std::set<std::string>{"a.jpg", "b.jpg", "fat.img", "out-deep", "out-quick"}));
 }
 
-TEST_F(RecoveryTree, FlatKeepsCategoryFoldersOnlyAndAgainOverwritesNothing) {
-    std::string out = dir.file("flat");
-    for (int run = 0; run < 2; ++run) {
-        CliRun result = RunCli("scan " + image + " --quick --flat --recover '" + out + "'", support.path());
-        ASSERT_EQ(result.status, 0) << result.out << result.err;
-    }
-    std::map<std::string, std::string> saved;
-    Digests(out, "", saved);
-    std::map<std::string, std::string> wanted;
-    for (const auto& file : expected) {
-        std::string category = file.first.substr(0, file.first.find('/'));
-        std::string name = file.first.substr(file.first.rfind('/') + 1);
-        size_t dot = name.rfind('.');
-        wanted[category + "/" + name] = file.second;
-        wanted[category + "/" + name.substr(0, dot) + "(1)" + name.substr(dot)] = file.second;
-    }
-    EXPECT_EQ(saved.count("orvale-report.csv"), 1u);
-    EXPECT_EQ(saved.count("orvale-report(1).csv"), 1u);
-    EXPECT_NE(saved["orvale-report.csv"], saved["orvale-report(1).csv"]);
-    saved.erase("orvale-report.csv");
-    saved.erase("orvale-report(1).csv");
-    EXPECT_EQ(saved, wanted);
-}
 } // namespace
