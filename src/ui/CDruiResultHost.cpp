@@ -6,7 +6,7 @@
 #include "ui/CMyThread.h"
 #include "ui/CPreviewProcess.h"
 #include "ui/CRecoveryProcess.h"
-#include "ui/DRUI.h"
+#include "ui/CWorkWindow.h"
 #include "ui/SCANUI.h"
 
 #include <QDebug>
@@ -27,10 +27,10 @@ void CDruiResultHost::RunPreview(CPreviewProcess& preview) {
 
 void CDruiResultHost::_PreviewProcess(void* ctx, int&) {
     auto* self = static_cast<CDruiResultHost*>(ctx);
-    DRUI* owner = self->m_owner;
+    CWorkWindow* owner = self->m_owner;
     owner->m_bPreviewCancel = false;
     owner->m_bPreviewFinished = false;
-    self->m_pPreview->Run(owner->GetEngine(), DRUI::PreViewCallBack, owner);
+    self->m_pPreview->Run(owner->GetEngine(), CWorkWindow::PreViewCallBack, owner);
     owner->m_bPreviewFinished = true;
 }
 
@@ -68,10 +68,10 @@ void CDruiResultHost::RunRecovery(CRecoveryProcess& recovery, const QString& sav
 
 void CDruiResultHost::_RecoveryProcess(void* ctx, int&) {
     auto* self = static_cast<CDruiResultHost*>(ctx);
-    DRUI* owner = self->m_owner;
+    CWorkWindow* owner = self->m_owner;
     owner->m_bRecoveryCancel = false;
     owner->m_bRecoveryFinished = false;
-    self->m_pRecovery->Run(owner->GetEngine(), DRUI::RecoveryCallBack, owner);
+    self->m_pRecovery->Run(owner->GetEngine(), CWorkWindow::RecoveryCallBack, owner);
     // Reports that come after the run stop at once.
     owner->m_bRecoveryCancel = true;
     owner->m_bRecoveryFinished = true;

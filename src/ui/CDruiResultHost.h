@@ -4,11 +4,11 @@
 // callbacks and stopping on its cancel flags.
 #include "ui/IResultPageHost.h"
 
-class DRUI;
+class CWorkWindow;
 
 class CDruiResultHost : public IResultPageHost {
 public:
-    explicit CDruiResultHost(DRUI* owner) : m_owner(owner) {}
+    explicit CDruiResultHost(CWorkWindow* owner) : m_owner(owner) {}
 
     void RunPreview(CPreviewProcess& preview) override;
     void RunRecovery(CRecoveryProcess& recovery, const QString& saveDir) override;
@@ -22,7 +22,7 @@ private:
     // could overwrite the very files being recovered, so the user is asked first.
     bool ConfirmDestination(const QString& saveDir);
 
-    DRUI* m_owner;
+    CWorkWindow* m_owner;
     CPreviewProcess* m_pPreview = nullptr;
     CRecoveryProcess* m_pRecovery = nullptr;
 };

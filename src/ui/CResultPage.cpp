@@ -2,11 +2,9 @@
 
 #include "engine/DisplayFormat.h"
 #include "platform/TextCodec.h"
-#include "ui/CDruiResultHost.h"
 #include "ui/CPreviewProcess.h"
 #include "ui/CRecoveryProcess.h"
 #include "ui/FileNodeMetaType.h"
-#include "ui/DRUI.h"
 #include "ui/FileTypeIcon.h"
 #include "ui/IResultPageHost.h"
 #include "ui/PreviewFormat.h"
@@ -53,20 +51,13 @@ struct ProgrammaticChange {
 bool IsExtensionRow(const QTreeWidgetItem* row) { return row && row->data(0, kRoleExtension).isValid(); }
 } // namespace
 
-CResultPage::CResultPage(DRUI* owner, QWidget* parent)
-    : QWidget(parent), m_ownedHost(new CDruiResultHost(owner)), m_host(m_ownedHost.get()) {
-    InitLayout(owner);
-    connect(this, &CResultPage::BackClicked, owner, &DRUI::btnSlotBack);
-    SetResults(owner->GetSearchResults());
-}
-
 CResultPage::CResultPage(IResultPageHost* host, QWidget* parent) : QWidget(parent), m_host(host) {
-    InitLayout(nullptr);
+    InitLayout();
 }
 
 CResultPage::~CResultPage() = default;
 
-void CResultPage::InitLayout(DRUI* owner) {
+void CResultPage::InitLayout() {
     RegisterFileNodeMetaType();
     m_chooseDirectory = [this]() {
         return QFileDialog::getExistingDirectory(
@@ -76,10 +67,6 @@ void CResultPage::InitLayout(DRUI* owner) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    if (owner) {
-        layout->addWidget(owner->CreateHeaderBar(this));
-        layout->addWidget(owner->CreateHeading(this));
-    }
 
     auto* strip = new QWidget(this);
     strip->setStyleSheet(QLatin1String(light_strip_style));
@@ -134,7 +121,6 @@ void CResultPage::InitLayout(DRUI* owner) {
     connect(m_btnRecover, &QPushButton::clicked, this, &CResultPage::btnRecovery);
     bodyLayout->addLayout(buttons);
     layout->addWidget(body, 1);
-    if (owner) layout->addWidget(owner->CreateFooterBar(this));
 
     SetResults(std::vector<__SEARCH_FILE_INFO__>());
 }

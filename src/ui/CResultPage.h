@@ -8,11 +8,9 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
-#include <memory>
 #include <vector>
 
 class CPreviewProcess;
-class DRUI;
 class IResultPageHost;
 class QCheckBox;
 class QLabel;
@@ -27,11 +25,8 @@ class CResultPage : public QWidget {
 public:
     enum { PREVIEW_WIDTH = 720, PREVIEW_HEIGHT = 200 };
 
-    // The main window's third page: the window's header, heading and footer around
-    // the browser, its search results shown, preview and recovery run on its workers.
-    CResultPage(DRUI* owner, QWidget* parent = nullptr);
-    // The browser alone, its work run by the given host.
-    CResultPage(IResultPageHost* host, QWidget* parent = nullptr);
+    // Preview and recovery run by the host (not owned).
+    explicit CResultPage(IResultPageHost* host, QWidget* parent = nullptr);
     ~CResultPage() override;
 
     // A new scan's hits: the tree and table are rebuilt, every row unticked, and the
@@ -77,14 +72,13 @@ public slots:
     void tableItemChanged(QTableWidgetItem* cell);
 
 private:
-    void InitLayout(DRUI* owner);
+    void InitLayout();
     void UpdateSelectionInfo();
     // Propagates a tree row's tick to its children, parents, the map and the table.
     void ApplyTreeCheckState(QTreeWidgetItem* row);
     // Records behind a tree row: one extension's, or all of a category's.
     std::vector<const __SEARCH_FILE_INFO__*> RecordsUnder(QTreeWidgetItem* row) const;
 
-    std::unique_ptr<IResultPageHost> m_ownedHost;
     IResultPageHost* m_host;
     std::vector<__SEARCH_FILE_INFO__> m_results;
     CFileTypeGroups m_groups;

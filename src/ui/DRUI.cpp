@@ -4,6 +4,7 @@
 #include "engine/FileCategories.h"
 #include "platform/DeviceMap.h"
 #include "ui/HelpPage.h"
+#include "ui/IResultPageHost.h"
 #include "ui/MediaList.h"
 #include "ui/UiStyles.h"
 
@@ -62,7 +63,7 @@ QString PartitionName(const _PARTITION_ITEM_& item) {
 }
 } // namespace
 
-DRUI::DRUI(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, flags) {
+DRUI::DRUI(QWidget* parent, Qt::WindowFlags flags) : CWorkWindow(parent, flags) {
     qRegisterMetaType<_PARTITION_ITEM_>("PARTITION_ITEM");
     std::memset(&m_partitionItem, 0, sizeof m_partitionItem);
     setObjectName("DRUIClass");

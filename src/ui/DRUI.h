@@ -2,15 +2,14 @@
 // The main window: the file-type page, the media page and the result page in
 // one stack; it owns the engine of the current scan and runs the scan and the
 // search on worker threads behind the progress dialog.
-#include "disk/CPartitionManager.h"
-#include "engine/IFileRecoveryParse.h"
+#include "ui/CWorkWindow.h"
 
-#include <QMainWindow>
 #include <QString>
-#include <atomic>
 #include <functional>
+#include <memory>
 #include <vector>
 
+class IResultPageHost;
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -21,7 +20,7 @@ class QWidget;
 
 Q_DECLARE_METATYPE(_PARTITION_ITEM_)
 
-class DRUI : public QMainWindow {
+class DRUI : public CWorkWindow {
     Q_OBJECT
 public:
     // Makes the engine for a chosen area; the window owns what it returns.
@@ -34,9 +33,9 @@ public:
     void Init();
 
     // What the result page and the preview and recovery workers work on.
-    IFileRecoveryParse* GetEngine() const { return m_pEngine; }
+    IFileRecoveryParse* GetEngine() const override { return m_pEngine; }
     const std::vector<__SEARCH_FILE_INFO__>& GetSearchResults() const { return m_vecSearchResult; }
-    const _PARTITION_ITEM_& GetPartitionItem() const { return m_partitionItem; }
+    const _PARTITION_ITEM_& GetPartitionItem() const override { return m_partitionItem; }
     // FILE_CATEGORY_FLAG bits of the ticked category boxes.
     unsigned GetCheckedCategories() const;
     // The wide search key composed from the ticked boxes.
@@ -61,39 +60,12 @@ public:
     QPushButton* GetStartButton() const { return m_pStartButton; }
     QCheckBox* GetCategoryBox(int i) const { return m_pCategoryBox[i]; }
     QCheckBox* GetRecoverAllBox() const { return m_pRecoverAllBox; }
-    QWidget* GetResultPage() const { return m_pLayout3Widget; }
-
-    // Engine callbacks: the context is the window; they run on the worker thread
-    // and turn each report into a queued signal. A set cancel flag returns the
-    // stop value (1, or RECOVERY_STOPPED for recovery) and reports nothing.
-    static int ScanCallBack(void* pParam, int nProgress, int nPercent, int nRemaindSecond, uint64_t u64CurSector,
-                            uint64_t u64SectorCount, uint64_t u64FindFileCount, wchar_t* pRecoveryFileName);
-    static int RecoveryCallBack(void* pParam, int nProgress, int nPercent, int nErrorCode, wchar_t* pRecoveryFileName);
-    static int SearchCallBack(void* pParam, int nProgress, wchar_t* pRecoveryFileName);
-    static int PreViewCallBack(void* pParam, int nProgress, int nRet);
+    QWidget* GetResultPage() const { return m_pResultPage; }
 
     // Work functions of the scan and the search (worker thread).
     static void _ScanProcess(void* ctx, int& ret);
     static void _SearchProcess(void* ctx, int& ret);
     int Scan(wchar_t* path, int& ret);
-
-    // Cancel flags are set by the progress dialog on the user-interface thread and
-    // read by the callbacks on the worker; finished flags the other way round.
-    std::atomic<bool> m_bScanCancel{false};
-    std::atomic<bool> m_bScanFinished{false};
-    std::atomic<bool> m_bSearchCancel{false};
-    std::atomic<bool> m_bSearchFinished{false};
-    std::atomic<bool> m_bRecoveryCancel{false};
-    std::atomic<bool> m_bRecoveryFinished{false};
-    std::atomic<bool> m_bPreviewCancel{false};
-    std::atomic<bool> m_bPreviewFinished{false};
-
-signals:
-    void ScanProcessCallBack(int nProgress, int nPercent, int nRemaindSecond, QString u64CurSectorStr,
-                             QString u64SectorCountStr, QString u64FindFileCountStr, QString pRecoveryFileName);
-    void RecoveryCallBackSignal(int nProgress, int nPercent, int nErrorCode, QString pRecoveryFileName);
-    void SearchCallBackSignal(int nProgress, QString pRecoveryFileName);
-    void PreViewCallBackForSlot(int nProgress, int nRet);
 
 public slots:
     void btnSlot();
@@ -135,6 +107,8 @@ private:
     QWidget* m_pLayout1Widget = nullptr;
     QWidget* m_pLayout2Widget = nullptr;
     QWidget* m_pLayout3Widget = nullptr;
+    QWidget* m_pResultPage = nullptr;
+    std::unique_ptr<IResultPageHost> m_pResultHost;
     QTreeWidget* m_pDiskTree = nullptr;
     QPushButton* m_pScanButton = nullptr;
     QPushButton* m_pStartButton = nullptr;

@@ -7,13 +7,15 @@
 #include "platform/DeviceMap.h"
 #include "ui/CMessageBox.h"
 #include "ui/CMyThread.h"
-#include "ui/ResultPageFactory.h"
+#include "ui/CDruiResultHost.h"
+#include "ui/CResultPage.h"
 #include "ui/SCANUI.h"
 #include "ui/UiStyles.h"
 
 #include <QDebug>
 #include <QStackedLayout>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 
 #include <cerrno>
 #include <cstring>
@@ -85,8 +87,23 @@ QWidget* DRUI::InitLayout3Widget() {
         m_pStackedLayout->removeWidget(m_pLayout3Widget);
         delete m_pLayout3Widget;
         m_pLayout3Widget = nullptr;
+        m_pResultPage = nullptr;
     }
-    return BuildResultPage(this, nullptr);
+    if (!m_pResultHost) m_pResultHost = std::make_unique<CDruiResultHost>(this);
+    // The page is the browser alone; the window frames it with its own bars.
+    auto* frame = new QWidget;
+    auto* layout = new QVBoxLayout(frame);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(CreateHeaderBar(frame));
+    layout->addWidget(CreateHeading(frame));
+    auto* page = new CResultPage(m_pResultHost.get(), frame);
+    connect(page, &CResultPage::BackClicked, this, &DRUI::btnSlotBack);
+    page->SetResults(m_vecSearchResult);
+    layout->addWidget(page, 1);
+    layout->addWidget(CreateFooterBar(frame));
+    m_pResultPage = page;
+    return frame;
 }
 
 void DRUI::_ScanProcess(void* ctx, int& ret) {
@@ -153,35 +170,4 @@ void DRUI::_SearchProcess(void* ctx, int&) {
     self->m_bSearchFinished = true;
     wchar_t empty[1] = {0};
     SearchCallBack(self, 100, empty);
-}
-
-int DRUI::ScanCallBack(void* pParam, int nProgress, int nPercent, int nRemaindSecond, uint64_t u64CurSector,
-                       uint64_t u64SectorCount, uint64_t u64FindFileCount, wchar_t* pRecoveryFileName) {
-    auto* self = static_cast<DRUI*>(pParam);
-    if (self->m_bScanCancel) return 1;
-    emit self->ScanProcessCallBack(nProgress, nPercent, nRemaindSecond, QString::number(u64CurSector),
-                                   QString::number(u64SectorCount), QString::number(u64FindFileCount),
-                                   FromWide(pRecoveryFileName));
-    return 0;
-}
-
-int DRUI::RecoveryCallBack(void* pParam, int nProgress, int nPercent, int nErrorCode, wchar_t* pRecoveryFileName) {
-    auto* self = static_cast<DRUI*>(pParam);
-    if (self->m_bRecoveryCancel) return RECOVERY_STOPPED;
-    emit self->RecoveryCallBackSignal(nProgress, nPercent, nErrorCode, FromWide(pRecoveryFileName));
-    return 0;
-}
-
-int DRUI::SearchCallBack(void* pParam, int nProgress, wchar_t*) {
-    auto* self = static_cast<DRUI*>(pParam);
-    if (self->m_bSearchCancel) return 1;
-    emit self->SearchCallBackSignal(nProgress, QString());
-    return 0;
-}
-
-int DRUI::PreViewCallBack(void* pParam, int nProgress, int nRet) {
-    auto* self = static_cast<DRUI*>(pParam);
-    if (self->m_bPreviewCancel) return 1;
-    emit self->PreViewCallBackForSlot(nProgress, nRet);
-    return 0;
 }

@@ -3,7 +3,7 @@
 #include "engine/DisplayFormat.h"
 #include "platform/Portability.h"
 #include "ui/CMessageBox.h"
-#include "ui/DRUI.h"
+#include "ui/CWorkWindow.h"
 #include "ui/UiStyles.h"
 
 #include <QCloseEvent>
@@ -21,16 +21,16 @@ SCANUI::SCANUI(QWidget* parent) : CFramelessDialog(parent, Qt::Dialog | Qt::Fram
     setFixedSize(500, 250);
 }
 
-void SCANUI::InitSlot(DRUI* owner, int oprType) {
+void SCANUI::InitSlot(CWorkWindow* owner, int oprType) {
     m_pOwner = owner;
     m_nOprType = oprType;
     InitDialog();
     m_progressBar->setValue(0);
     m_pTextLabel->setText(oprType == OPR_SCAN ? "  Current Process: 0%\n  Estimated Time Left: 0 second\n" : "");
-    connect(owner, &DRUI::ScanProcessCallBack, this, &SCANUI::ScanProcessCallBackSlot);
-    connect(owner, &DRUI::RecoveryCallBackSignal, this, &SCANUI::RecoveryCallBackSlot);
-    connect(owner, &DRUI::SearchCallBackSignal, this, &SCANUI::SearchCallBackSlot);
-    connect(owner, &DRUI::PreViewCallBackForSlot, this, &SCANUI::PreViewCallBackSlot);
+    connect(owner, &CWorkWindow::ScanProcessCallBack, this, &SCANUI::ScanProcessCallBackSlot);
+    connect(owner, &CWorkWindow::RecoveryCallBackSignal, this, &SCANUI::RecoveryCallBackSlot);
+    connect(owner, &CWorkWindow::SearchCallBackSignal, this, &SCANUI::SearchCallBackSlot);
+    connect(owner, &CWorkWindow::PreViewCallBackForSlot, this, &SCANUI::PreViewCallBackSlot);
 }
 
 void SCANUI::InitDialog() {

@@ -8,7 +8,7 @@
 #include <QString>
 
 class CMessageBox;
-class DRUI;
+class CWorkWindow;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -21,7 +21,7 @@ public:
 
     explicit SCANUI(QWidget* parent = nullptr);
 
-    void InitSlot(DRUI* owner, int oprType);
+    void InitSlot(CWorkWindow* owner, int oprType);
     void InitDialog();
     void SetSaveDir(QString dir) { m_strSaveDir = dir; }
     // Name of the file a preview dialog shows; set before InitSlot.
@@ -65,7 +65,7 @@ private:
     bool CancelProtocol();
     void Finish();
 
-    DRUI* m_pOwner = nullptr;
+    CWorkWindow* m_pOwner = nullptr;
     int m_nOprType = 0;
     bool m_bIsFinished = false;
     QLabel* m_pTitle = nullptr;
