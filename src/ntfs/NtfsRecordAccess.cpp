@@ -42,7 +42,8 @@ bool MapMftRecordSector(const std::vector<__RUNLIST__>& mftRuns, uint64_t record
     uint64_t runStart = 0;   // first sector of the run inside the $MFT data
     int64_t runCluster = 0;  // first cluster of the run on the volume
     for (const __RUNLIST__& run : mftRuns) {
-        runCluster += run.n64RunOffset;
+        // A crafted runlist may sum past the range: no run of a real volume does.
+        if (__builtin_add_overflow(runCluster, run.n64RunOffset, &runCluster)) return false;
         const uint64_t runSectors = run.u64RunLength * spc;
         if (target >= runStart && target - runStart < runSectors) {
             if (runCluster < 0 || IsSparseRun(run)) return false;

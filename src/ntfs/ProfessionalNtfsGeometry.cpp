@@ -8,40 +8,22 @@ uint64_t Sectors(int64_t clusters, unsigned spc) { return static_cast<uint64_t>(
 }  // namespace
 
 bool LocateRecordInMft(const std::vector<__RUNLIST__>& runs, unsigned spc, uint64_t recordIndex, uint64_t& relSector) {
-    const uint64_t target = kSectorsPerRecord * recordIndex;
-    uint64_t start = 0;   // first sector of the run inside the $MFT data
-    uint64_t volume = 0;  // first sector of the run on the volume
-    for (const __RUNLIST__& run : runs) {
-        volume += Sectors(run.n64RunOffset, spc);
-        if (run.u64RunLength == 0) {
-            relSector = volume + target;
-            return true;
-        }
-        const uint64_t length = run.u64RunLength * spc;
-        if (start <= target && target - start < length) {
-            relSector = target - start + volume;
-            return true;
-        }
-        start += length;
+    // The one-run list of a contiguous $MFT guessed by ContiguousMftRun.
+    if (runs.size() == 1 && runs.front().u64RunLength == 0) {
+        relSector = Sectors(runs.front().n64RunOffset, spc) + kSectorsPerRecord * recordIndex;
+        return true;
     }
-    return false;
+    return MapMftRecordSector(runs, recordIndex, int(kSectorsPerRecord), int(spc), 0, relSector);
 }
 
 bool MftHoldsRecordAt(uint64_t mftKey, const std::vector<__RUNLIST__>& runs, unsigned spc, uint64_t recordIndex,
                       uint64_t recordSector) {
-    if (runs.empty()) return false;
-    const uint64_t target = kSectorsPerRecord * recordIndex;
-    const uint64_t first = Sectors(runs.front().n64RunOffset, spc);
-    uint64_t start = 0;
-    uint64_t volume = 0;
-    for (const __RUNLIST__& run : runs) {
-        volume += Sectors(run.n64RunOffset, spc);
-        const uint64_t length = run.u64RunLength * spc;
-        if (length != 0 && start <= target && target - start < length)
-            return mftKey + (volume - first) + (target - start) == recordSector;
-        start += length;
-    }
-    return false;
+    uint64_t first = 0;
+    uint64_t wanted = 0;
+    if (!MapMftRecordSector(runs, 0, int(kSectorsPerRecord), int(spc), 0, first) ||
+        !MapMftRecordSector(runs, recordIndex, int(kSectorsPerRecord), int(spc), 0, wanted))
+        return false;
+    return mftKey - first + wanted == recordSector;
 }
 
 uint64_t VolumeStartFromMft(uint64_t mftKey, const std::vector<__RUNLIST__>& runs, unsigned spc, uint64_t fallback) {

@@ -1,11 +1,9 @@
 #pragma once
 // Where MFT records lie when the boot sector is lost: a record number mapped
 // through a known (or assumed) $MFT runlist, and the volume start worked out
-// from where a $MFT record 0 was found. Pure arithmetic, no I/O.
-//
-// Runs carry their start relative to the previous run; sums are kept in
-// unsigned 64-bit arithmetic so that garbage runlists wrap instead of
-// overflowing, and a wrong answer is caught by the reads that follow.
+// from where a $MFT record 0 was found. Pure arithmetic, no I/O. Records are
+// placed through the runs by MapMftRecordSector, as the quick engine does;
+// what is the deep engine's own is the guessing around it.
 #include "ntfs/NtfsStructures.h"
 
 #include <cstdint>
@@ -13,8 +11,9 @@
 
 namespace pro_ntfs {
 
-// Sector of record recordIndex relative to the volume start. A run of length 0
-// stands for a contiguous $MFT starting at its offset. False when no run holds it.
+// Sector of record recordIndex relative to the volume start. A list of one run
+// of length 0 stands for a contiguous $MFT starting at its offset. False when no
+// run holds it.
 bool LocateRecordInMft(const std::vector<__RUNLIST__>& runs, unsigned sectorsPerCluster, uint64_t recordIndex,
                        uint64_t& relSector);
 

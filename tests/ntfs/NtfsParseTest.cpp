@@ -184,6 +184,7 @@ TEST(NtfsRecordAccess, RecordNumbersMapThroughTheMftRuns) {
     EXPECT_EQ(2048u, sector) << "outside every run: the volume start";
     EXPECT_FALSE(MapMftRecordSector({}, 0, 2, 8, 7, sector));
     EXPECT_FALSE(MapMftRecordSector({{4, -10}}, 0, 2, 8, 7, sector)) << "a run before the volume";
+    EXPECT_FALSE(MapMftRecordSector({{1, INT64_MAX}, {1, INT64_MAX}}, 1, 2, 1, 7, sector)) << "offsets past the range";
 }
 
 TEST(NtfsRecordAccess, AttributeWalksStopAtDamage) {
