@@ -1,9 +1,9 @@
 #include "fat/CFastFatRecovery.h"
 #include "fat/FatNodeSectors.h"
 
+#include "carving/CFileTypeJudge.h"
 #include "engine/CLogFileManager.h"
 #include "engine/CScanResultFileManager.h"
-#include "fat/FastFatSignature.h"
 #include "platform/DeviceMap.h"
 #include "platform/Log.h"
 #include "platform/PathHelpers.h"
@@ -20,7 +20,7 @@
 namespace {
 constexpr long kReportIntervalMs = 5000;
 constexpr unsigned kHighWordCandidates = 257;
-constexpr size_t kFat16RootBytes = FASTFAT_ROOT_DIR_SECTORS * 512;
+constexpr size_t kFat16RootBytes = kFatRootFolderSectors * 512;
 } // namespace
 
 CFastFatRecovery::CFastFatRecovery() { std::memset(m_BootSector, 0, sizeof m_BootSector); }
@@ -163,8 +163,8 @@ int CFastFatRecovery::FindNextClusterNO(uint32_t cluster, uint32_t& next) {
 }
 
 uint64_t CFastFatRecovery::ClusterToSector(uint32_t cluster) const {
-    if (cluster < 2) return m_u64StartSector + m_nDataStartSector - FASTFAT_ROOT_DIR_SECTORS;
-    return m_u64StartSector + m_nDataStartSector + uint64_t(cluster - 2) * m_nSectorsPerCluster;
+    // Cluster 1 names nothing; the quick engine reads the root folder for it as for 0.
+    return FatClusterSector(m_u64StartSector + m_nDataStartSector, cluster < 2 ? 0 : cluster, m_nSectorsPerCluster);
 }
 
 int CFastFatRecovery::InitCallBack(ScanCallBack scanCb, RecoveryCallBack recoveryCb, void* pParam, int nPercent) {
@@ -427,7 +427,7 @@ int CFastFatRecovery::GetFileRealHighClusterNO(uint16_t low, uint32_t& high, con
     char ext[256];
     if (!name || std::strlen(name) >= sizeof ext || GetExtendName(name, ext) != 0) return 0;
     // Without a signature every candidate would be accepted: the first one stands.
-    if (!FastFatCanJudge(ext)) return 0;
+    if (!JudgeKnows(ext)) return 0;
     std::vector<uint8_t> buf(m_nBytesPerSector);
     for (uint32_t h = 0; h < kHighWordCandidates; ++h) {
         const uint32_t cluster = (h << 16) | low;
@@ -437,7 +437,8 @@ int CFastFatRecovery::GetFileRealHighClusterNO(uint16_t low, uint32_t& high, con
         unsigned got = 0;
         m_DiskReader.ReadData(buf.data(), 1, (long long)sector, int(m_nBytesPerSector), &got);
         if (got == 0) return 0;
-        if (FastFatMatchesSignature(buf.data(), int(buf.size()), ext, &m_DiskReader, int(m_nBytesPerSector), sector)) {
+        if (CFileTypeJudge::IsFileTypeMatching(buf.data(), int(buf.size()), ext, &m_DiskReader, int(m_nBytesPerSector),
+                                               sector)) {
             high = h;
             return 0;
         }
@@ -512,5 +513,5 @@ int CFastFatRecovery::SearchFileNode(wchar_t* key, std::vector<__SEARCH_FILE_INF
 int CFastFatRecovery::GetFileDataStartSector(_FILE_NODE_* node, uint64_t& absoluteSector) {
     if (!node) return 87;
     absoluteSector = FatNodeFirstSector(*node);
-    return 0;
+    return absoluteSector == UINT64_MAX ? 1 : 0;
 }

@@ -78,6 +78,9 @@ private:
     int OpenGeometry();
     int ReadFatWindow(uint64_t byteOffset);
     bool IsDataCluster(uint32_t cluster) const { return cluster >= 2 && cluster < m_Geometry.nClusterCount + 2; }
+    // True when the judge has a row for the extension: without one every content
+    // passes, so there is nothing worth reading the disk for.
+    static bool JudgeKnows(const char* ext);
     int Report(int progress, int remaindSecond);
     void RecordFile(const FASTFAT_DIR_ITEM& item, uint32_t currentDir, uint64_t entrySector);
     void RecordDir(const FASTFAT_DIR_ITEM& item, uint32_t currentDir, uint64_t entrySector, bool dirDeleted);

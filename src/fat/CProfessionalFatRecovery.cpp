@@ -98,11 +98,9 @@ int CProfessionalFatRecovery::InitSearchCallBack(SearchCallBack cb, void* pParam
 int CProfessionalFatRecovery::ClearProfessionalVec(wchar_t* resultName) {
     m_VirtualDbrVec.clear();
     m_FatSectorOffsetVec.clear();
-    m_NoDbrFileVec.clear();
+    m_Tree.Clear();
     m_LongFileInfoVec.clear();
     m_UnDealFileMap.clear();
-    m_ProDirInfoMap.clear();
-    m_ProNeedAddDirMap.clear();
     m_DepthCache.clear();
     m_LastUnDealDbr = __LAST_PLACED_DBR__();
     m_LastFdtDbr = __LAST_PLACED_DBR__();
@@ -143,7 +141,7 @@ int CProfessionalFatRecovery::InitVirtualDbrInfo() {
         dataStart = rsvd + uint64_t(fats) * fatSz;
     } else {
         uint32_t fatSz = boot[FAT_BPB_FAT_SZ16] | (boot[FAT_BPB_FAT_SZ16 + 1] << 8);
-        dataStart = rsvd + uint64_t(fatSz) * fats + kFat16RootSectors;
+        dataStart = rsvd + uint64_t(fatSz) * fats + kFatRootFolderSectors;
         root = 0;
     }
     if (dataStart > UINT32_MAX) return 0;
@@ -197,7 +195,7 @@ int CProfessionalFatRecovery::ParseFatFileRecord(unsigned char* buf, uint64_t se
     if (found) {
         // Copied: the geometry list may grow while this buffer is dealt with.
         __VIRTUAL_DBR_INFO__ d = *found;
-        UpdateNoDbrFileVec();
+        m_Tree.PlaceHeldFiles(m_VirtualDbrVec, TreeTarget(), *this);
         DealProfessionalFatFileEntry(buf, int(m_nBytesPerSector), sector, c, &pending, &d);
         ContinuePendingLongName(pending, sector, c, &d);
     } else {
@@ -367,4 +365,52 @@ void CProfessionalFatRecovery::ParseUnDealFileMap() {
         ParseFatFDTRecord(copy.data(), int(m_nBytesPerSector), VirtualDbrClusterSector(d, cluster), cluster, &d);
     }
     m_UnDealFileMap.clear();
+}
+
+int CProfessionalFatRecovery::GetChildrenFileNode(_FILE_NODE_* parent, unsigned group, std::vector<_FILE_NODE_>& out) {
+    if (!parent && group != 0) return 87;
+    if (!m_pScanResult) return 0;
+    m_pScanResult->FlushBufToFile();
+    uint64_t key = parent ? (uint64_t(group) << 32 | parent->nClusterNO) : 0;
+    return m_pScanResult->GetChildrenFileNode(key, out);
+}
+
+int CProfessionalFatRecovery::GetChildrenFileCount(_FILE_NODE_* parent, unsigned group, unsigned& count) {
+    if (!parent && group != 0) return 87;
+    if (!m_pScanResult) return 0;
+    m_pScanResult->FlushBufToFile();
+    uint64_t key = parent ? (uint64_t(group) << 32 | parent->nClusterNO) : 0;
+    return m_pScanResult->GetChildrenFileCount(key, count);
+}
+
+int CProfessionalFatRecovery::GetLostFileCount() {
+    return m_pScanResult ? static_cast<int>(m_pScanResult->GetFileIndex()) : 0;
+}
+
+int CProfessionalFatRecovery::GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path, int size) {
+    if (!m_pScanResult) return 87;
+    m_pScanResult->FlushBufToFile();
+    return m_pScanResult->GetParentDirPath(node, path, size);
+}
+
+int CProfessionalFatRecovery::SearchFileNode(wchar_t* key, std::vector<__SEARCH_FILE_INFO__>& out) {
+    if (!m_pScanResult) return 0;
+    return m_pScanResult->SearchFileNodeInfo(key, out);
+}
+
+int CProfessionalFatRecovery::DealProfessionalRecordVec() {
+    ParseUnDealFileMap();
+    m_Tree.Build(m_VirtualDbrVec, m_bHasRealDbr != 0, TreeTarget(), *this);
+    if (m_pScanResult) m_pScanResult->FlushBufToFile();
+    return 0;
+}
+
+FatTreeTarget CProfessionalFatRecovery::TreeTarget() const {
+    FatTreeTarget to;
+    to.store = m_pScanResult;
+    to.bytesPerSector = m_nBytesPerSector;
+    to.rootCluster = m_nRootClusterNO;
+    to.driveLetter = m_nDriveLetter;
+    to.fileSystemType = m_nFileSystemType;
+    return to;
 }

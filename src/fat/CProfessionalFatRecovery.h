@@ -8,6 +8,7 @@
 #include "engine/CScanResultFileManager.h"
 #include "engine/IDeepEngine.h"
 #include "fat/FatStructures.h"
+#include "fat/ProfessionalFatTree.h"
 #include "fat/ProfessionalFatTypes.h"
 #include "fat/VirtualDbr.h"
 #include "platform/CDiskReader.h"
@@ -20,7 +21,7 @@
 #include <tuple>
 #include <vector>
 
-class CProfessionalFatRecovery : public IDeepEngine {
+class CProfessionalFatRecovery : public IDeepEngine, private FatTreeDisk {
 public:
     CProfessionalFatRecovery();
     ~CProfessionalFatRecovery() override;
@@ -74,7 +75,7 @@ public:
     bool HasRealDbr() const { return m_bHasRealDbr != 0; }
     uint32_t GetRootClusterNO() const { return m_nRootClusterNO; }
     size_t GetHeldSectorCount() const { return m_UnDealFileMap.size(); }
-    size_t GetHeldFileCount() const { return m_NoDbrFileVec.size(); }
+    size_t GetHeldFileCount() const { return m_Tree.HeldFileCount(); }
     size_t GetPendingLongNameCount() const { return m_LongFileInfoVec.size(); }
     CScanResultFileManager* GetScanResult() const { return m_pScanResult; }
 
@@ -112,9 +113,16 @@ private:
     int GetDirRealHighClusterNO(uint16_t low, uint16_t& high, const __VIRTUAL_DBR_INFO__* d,
                                 uint32_t parent = kUnknownParent);
     int GetFileRealHighClusterNO(uint16_t low, uint16_t& high, const char* name, const __VIRTUAL_DBR_INFO__* d);
-    void StoreFileRecord(const _FILE_NODE_& node, uint32_t dirCluster, const __VIRTUAL_DBR_INFO__& d);
-    void RegisterDirsAbove(uint32_t dir, const __VIRTUAL_DBR_INFO__* d, uint64_t sector);
-    void UpdateNoDbrFileVec();
+
+    // What the folder tree asks of the disk, and where it files.
+    int ParentOf(const __VIRTUAL_DBR_INFO__& d, uint32_t cluster, uint32_t& parent) override {
+        return GetParentClusterNO(&d, cluster, parent);
+    }
+    unsigned DepthOf(const __VIRTUAL_DBR_INFO__& d, uint32_t cluster) override { return DepthOf(&d, cluster); }
+    int Health(const _FILE_NODE_& node, unsigned sectorsPerCluster) override {
+        return IsFileDataHealth(&node, sectorsPerCluster);
+    }
+    FatTreeTarget TreeTarget() const;
 
     // Data access.
     // Reads up to count sectors at an absolute sector, never past the area's end.
@@ -134,11 +142,9 @@ private:
     uint64_t m_u64DotSector;
     std::vector<__VIRTUAL_DBR_INFO__> m_VirtualDbrVec;
     std::vector<__FAT_SECTOR_OFFSET__> m_FatSectorOffsetVec;
-    std::vector<__NO_DBR_FILE_NODE__> m_NoDbrFileVec;
     std::vector<__LONG_FILE_INFO__> m_LongFileInfoVec;
     std::map<uint64_t, __UNDEAL_FILE__> m_UnDealFileMap;
-    std::map<uint32_t, __PRO_DIR_INFO__> m_ProDirInfoMap;
-    std::map<uint32_t, __PRO_NEED_ADD_DIR_INFO__> m_ProNeedAddDirMap;
+    ProfessionalFatTree m_Tree;
     CDiskReader m_DiskReader;
     CScanResultFileManager* m_pScanResult;
     int m_nPercent;

@@ -2,9 +2,10 @@
 // preview, save, the cluster-use bitmap and its free-run iterator).
 #include "fat/CFastFatRecovery.h"
 
+#include "carving/CFileTypeJudge.h"
 #include "engine/FileCategories.h"
 #include "fat/FastFatFreeRuns.h"
-#include "fat/FastFatSignature.h"
+#include "fat/FatNodeSectors.h"
 #include "platform/DeviceMap.h"
 #include "platform/PathHelpers.h"
 #include "platform/TextCodec.h"
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unordered_set>
 #include <unistd.h>
@@ -48,6 +50,12 @@ int MakeFolder(const wchar_t* path) {
 }
 } // namespace
 
+bool CFastFatRecovery::JudgeKnows(const char* ext) {
+    for (const EXTEND_NAME_ROW* row = CFileTypeJudge::szExtendNameAndType; row->type != TYPE_UNKNOWN; ++row)
+        if (strcasecmp(row->szExtendName, ext) == 0) return true;
+    return false;
+}
+
 int CFastFatRecovery::IsFileDataHealth(const _FILE_NODE_* node, unsigned sectorsPerCluster) {
     if (!node) return 1;
     // A size the volume cannot hold from the first cluster on marks a damaged entry.
@@ -57,19 +65,19 @@ int CFastFatRecovery::IsFileDataHealth(const _FILE_NODE_* node, unsigned sectors
     }
     char ext[256];
     if (std::strlen(node->szFileName) >= sizeof ext || GetExtendName(node->szFileName, ext) != 0) return 1;
-    if (!FastFatCanJudge(ext)) return 1;
+    if (!JudgeKnows(ext)) return 1;
     std::vector<uint8_t> sector(m_nBytesPerSector, 0);
     // A file without a data cluster has no content left to match: judge an empty sector.
     if (!IsDataCluster(node->nClusterNO))
-        return FastFatMatchesSignature(sector.data(), int(sector.size()), ext, &m_DiskReader, int(m_nBytesPerSector),
-                                       0) ? 1 : 0;
-    const uint64_t abs = node->u64PartitionStartSector + node->u64DataStartSector +
-                         uint64_t(node->nClusterNO - 2) * sectorsPerCluster;
+        return CFileTypeJudge::IsFileTypeMatching(sector.data(), int(sector.size()), ext, &m_DiskReader,
+                                                  int(m_nBytesPerSector), 0) ? 1 : 0;
+    const uint64_t abs =
+        FatClusterSector(node->u64PartitionStartSector + node->u64DataStartSector, node->nClusterNO, sectorsPerCluster);
     unsigned got = 0;
     m_DiskReader.ReadData(sector.data(), 1, (long long)abs, int(m_nBytesPerSector), &got);
     if (got == 0) return 1;
-    return FastFatMatchesSignature(sector.data(), int(sector.size()), ext, &m_DiskReader, int(m_nBytesPerSector), abs)
-               ? 1 : 0;
+    return CFileTypeJudge::IsFileTypeMatching(sector.data(), int(sector.size()), ext, &m_DiskReader,
+                                              int(m_nBytesPerSector), abs) ? 1 : 0;
 }
 
 // Reads cluster c of a file. A cluster that is not a data cluster means the chain
@@ -78,7 +86,7 @@ int CFastFatRecovery::ReadFileCluster(const _FILE_NODE_* node, uint32_t c, unsig
     bytes = 0;
     if (!IsDataCluster(c)) return kChainEndedEarly;
     const uint32_t spc = node->nClusterBytes / m_nBytesPerSector;
-    const uint64_t sector = node->u64PartitionStartSector + node->u64DataStartSector + uint64_t(c - 2) * spc;
+    const uint64_t sector = FatClusterSector(node->u64PartitionStartSector + node->u64DataStartSector, c, spc);
     unsigned got = 0;
     int rc = m_DiskReader.ReadData(buf, int(spc), (long long)sector, int(m_nBytesPerSector), &got);
     bytes = got * m_nBytesPerSector;

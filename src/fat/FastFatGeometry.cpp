@@ -1,5 +1,6 @@
 #include "fat/FastFatGeometry.h"
 
+#include "fat/FatNodeSectors.h"
 #include "fat/FatStructures.h"
 
 namespace {
@@ -24,14 +25,14 @@ int ParseFastFatGeometry(const ByteView& boot, FAST_FAT_GEOMETRY& out) {
         g.nFatType = 0;
         g.nFatSectors = boot.le16(FAT_BPB_FAT_SZ16);
         g.nRootClusterNO = 0;
-        g.nDataStartSector = g.nReservedSectors + g.nFatSectors * g.nNumFats + FASTFAT_ROOT_DIR_SECTORS;
+        g.nDataStartSector = g.nReservedSectors + g.nFatSectors * g.nNumFats + kFatRootFolderSectors;
     }
     if (boot.bad()) return 87;
     if (g.nBytesPerSector < 512 || g.nBytesPerSector > 4096 || !IsPowerOfTwo(g.nBytesPerSector)) return 87;
     if (!IsPowerOfTwo(g.nSectorsPerCluster) || g.nReservedSectors == 0 || g.nNumFats == 0 || g.nFatSectors == 0)
         return 87;
     // A FAT of absurd size would make nDataStartSector wrap.
-    if (uint64_t(g.nNumFats) * g.nFatSectors + g.nReservedSectors + FASTFAT_ROOT_DIR_SECTORS > 0xFFFFFFFFull) return 87;
+    if (uint64_t(g.nNumFats) * g.nFatSectors + g.nReservedSectors + kFatRootFolderSectors > 0xFFFFFFFFull) return 87;
     if (g.u64TotalSectors <= g.nDataStartSector) return 87;
 
     uint64_t clusters = (g.u64TotalSectors - g.nDataStartSector) / g.nSectorsPerCluster;

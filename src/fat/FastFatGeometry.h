@@ -17,9 +17,6 @@ struct FAST_FAT_GEOMETRY {
     uint32_t nClusterCount = 0;     // data clusters (numbered from 2)
 };
 
-// The FAT16 root directory: 32 sectors in front of the data area.
-constexpr uint32_t FASTFAT_ROOT_DIR_SECTORS = 32;
-
 // Reads the geometry from the first sector(s) of a volume. 0, or 87 when the
 // fields cannot describe a volume (zero or odd sizes, data area past the end).
 int ParseFastFatGeometry(const ByteView& boot, FAST_FAT_GEOMETRY& out);

@@ -1,8 +1,12 @@
 #include "fat/FatNodeSectors.h"
 
+uint64_t FatClusterSector(uint64_t dataStart, uint32_t cluster, unsigned sectorsPerCluster) {
+    if (cluster == 0) return dataStart >= kFatRootFolderSectors ? dataStart - kFatRootFolderSectors : UINT64_MAX;
+    if (cluster == 1) return UINT64_MAX;
+    return dataStart + uint64_t(cluster - 2) * sectorsPerCluster;
+}
+
 uint64_t FatNodeFirstSector(const _FILE_NODE_& node) {
-    const long long perCluster = node.nClusterBytes / 512;
-    // Cluster 0 is a FAT12/16 root folder, which sits just before the data area.
-    const long long offset = node.nClusterNO == 0 ? -32 : (static_cast<long long>(node.nClusterNO) - 2) * perCluster;
-    return static_cast<uint64_t>(static_cast<long long>(node.u64DataStartSector + node.u64PartitionStartSector) + offset);
+    return FatClusterSector(node.u64PartitionStartSector + node.u64DataStartSector, node.nClusterNO,
+                            node.nClusterBytes / 512);
 }

@@ -38,10 +38,7 @@ int WriteAll(int fd, const unsigned char* p, size_t len) {
 } // namespace
 
 uint64_t CProfessionalFatRecovery::RecordClusterSector(const _FILE_NODE_& node, uint32_t cluster, unsigned spc) const {
-    uint64_t data = node.u64PartitionStartSector + node.u64DataStartSector;
-    if (cluster == 0) return data >= kFat16RootSectors ? data - kFat16RootSectors : UINT64_MAX;
-    if (cluster == 1) return UINT64_MAX;
-    return data + uint64_t(cluster - 2) * spc;
+    return FatClusterSector(node.u64PartitionStartSector + node.u64DataStartSector, cluster, spc);
 }
 
 bool CProfessionalFatRecovery::SectorMatchesExtension(const unsigned char* sector, const char* ext, uint64_t sectorNo) {

@@ -25,5 +25,5 @@ int CProfessionalFatRecovery::OfferSector(const DeepSector& s, uint64_t& used, u
 int CProfessionalFatRecovery::GetFileDataStartSector(_FILE_NODE_* node, uint64_t& absoluteSector) {
     if (!node) return 87;
     absoluteSector = FatNodeFirstSector(*node);
-    return 0;
+    return absoluteSector == UINT64_MAX ? 1 : 0;
 }

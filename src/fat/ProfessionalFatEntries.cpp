@@ -1,5 +1,6 @@
-// Deep FAT engine: the entries of one directory buffer, held records, the
-// final folder tree and the store queries.
+// Deep FAT engine: the entries of one directory buffer, and what the disk must
+// tell about them (a folder's parent and depth, the high word of a deleted
+// entry's cluster). Records go to the folder tree.
 #include "fat/CProfessionalFatRecovery.h"
 #include "fat/ProfessionalFatNames.h"
 
@@ -10,9 +11,6 @@
 #include <cstring>
 
 namespace {
-// Bound of every walk up a chain of ".." entries; the visited sets already stop
-// loops, this stops absurdly deep chains of distinct clusters.
-constexpr unsigned kMaxDirDepth = 1024;
 constexpr unsigned kProbeHighWords = 257;
 
 const FAT32_Entry* EntryAt(const unsigned char* buf, size_t off) { return reinterpret_cast<const FAT32_Entry*>(buf + off); }
@@ -23,6 +21,10 @@ bool IsLabel(const FAT32_Entry* e) { return e->DIR_Attr != FAT_ATTR_LONG_NAME &&
 bool BeginsWithDots(const unsigned char* p) { return p[0] == '.' && p[1] == ' ' && p[32] == '.' && p[33] == '.'; }
 
 __VIRTUAL_DBR_INFO__ NoDbr() { return __VIRTUAL_DBR_INFO__{0, 0, 0}; }
+
+// Bound of every walk up a chain of ".." entries; the visited sets already stop
+// loops, this stops absurdly deep chains of distinct clusters.
+constexpr unsigned kMaxDirDepth = 1024;
 } // namespace
 
 unsigned CProfessionalFatRecovery::ReadSectors(unsigned char* buf, unsigned count, uint64_t sector) {
@@ -188,44 +190,6 @@ int CProfessionalFatRecovery::GetFileRealHighClusterNO(uint16_t low, uint16_t& h
     return 0;
 }
 
-void CProfessionalFatRecovery::StoreFileRecord(const _FILE_NODE_& node, uint32_t dirCluster, const __VIRTUAL_DBR_INFO__& d) {
-    if (!m_pScanResult) return;
-    unsigned depth = DepthOf(&d, dirCluster);
-    unsigned char* mem = m_pScanResult->CreateFileNode(sizeof(_FILE_NODE_));
-    if (!mem) return;
-    _FILE_NODE_ rec = node;
-    rec.nClusterBytes = m_nBytesPerSector * d.nSectorsPerCluster;
-    rec.u64DataStartSector = d.nDataStartSector;
-    rec.u64PartitionStartSector = d.u64VolumeStartSector;
-    rec.nFileIndex = m_pScanResult->GetFileIndex();
-    rec.bIsHealth = static_cast<uint32_t>(IsFileDataHealth(&rec, d.nSectorsPerCluster));
-    std::memcpy(mem, &rec, sizeof rec);
-    m_pScanResult->AddChildren(dirCluster, depth, rec.nFileIndex, rec.nClusterNO, nullptr);
-}
-
-void CProfessionalFatRecovery::RegisterDirsAbove(uint32_t dir, const __VIRTUAL_DBR_INFO__* d, uint64_t sector) {
-    uint32_t p = dir;
-    __VIRTUAL_DBR_INFO__ g = HasGeometry(d) ? *d : NoDbr();
-    uint64_t t = sector;
-    std::set<uint32_t> visited;
-    while (p > m_nRootClusterNO && visited.size() < kMaxDirDepth) {
-        if (!visited.insert(p).second) return;
-        m_ProNeedAddDirMap.emplace(p, __PRO_NEED_ADD_DIR_INFO__{g, t});
-        auto known = m_ProDirInfoMap.find(p);
-        if (known != m_ProDirInfoMap.end()) {
-            uint32_t parent = known->second.node.nFileIndex;
-            if (parent == p) return;
-            t = known->second.node.u64RecordSector;
-            g = known->second.dbr;
-            p = parent;
-            continue;
-        }
-        uint32_t parent = 0;
-        if (GetParentClusterNO(&g, p, parent) != 0 || parent == p) return;
-        p = parent;
-    }
-}
-
 void CProfessionalFatRecovery::DealProfessionalFatFileEntry(const unsigned char* buf, int len, uint64_t sector,
                                                             uint32_t cluster, __LONG_FILE_INFO__* pending,
                                                             const __VIRTUAL_DBR_INFO__* d) {
@@ -318,7 +282,7 @@ void CProfessionalFatRecovery::DealProfessionalFatFileEntry(const unsigned char*
                 info.node.u64DataStartSector = d->nDataStartSector;
                 info.node.u64PartitionStartSector = d->u64VolumeStartSector;
             }
-            m_ProDirInfoMap[sub] = info;
+            m_Tree.AddDir(sub, info);
             continue;
         }
 
@@ -333,16 +297,11 @@ void CProfessionalFatRecovery::DealProfessionalFatFileEntry(const unsigned char*
         node.u64RecordSector = s;
         if (d) {
             node.bIsHealth = 1;
-            StoreFileRecord(node, dir, *d);
+            m_Tree.StoreFile(node, dir, *d, TreeTarget(), *this);
         } else {
-            __NO_DBR_FILE_NODE__ held;
-            held.bDealt = 0;
-            held.node = node;
-            held.node.bIsHealth = 1;
-            held.node.nFileIndex = dir;
-            m_NoDbrFileVec.push_back(held);
+            m_Tree.HoldFile(node, dir);
         }
-        RegisterDirsAbove(dir, d, s);
+        m_Tree.NeedDirsAbove(dir, d, s, TreeTarget(), *this);
     }
     if ((off + FAT_ENTRY_BYTES > size_t(len) || runCut) && !ln.Empty() && pending) {
         size_t saved = size_t(len) - runStart;
@@ -361,125 +320,4 @@ void CProfessionalFatRecovery::DealProfessionalFatFileEntry(const unsigned char*
         pending->u64SectorNO = sector;
         std::memcpy(pending->szBuf, buf + runStart, saved);
     }
-}
-
-void CProfessionalFatRecovery::UpdateNoDbrFileVec() {
-    if (m_NoDbrFileVec.empty() || m_VirtualDbrVec.empty()) return;
-    const std::vector<__VIRTUAL_DBR_INFO__> dbrs = m_VirtualDbrVec;
-    for (const auto& d : dbrs) {
-        for (auto& held : m_NoDbrFileVec) {
-            if (held.bDealt) continue;
-            if (VirtualDbrClusterSector(d, held.node.nFileIndex) != held.node.u64RecordSector) continue;
-            StoreFileRecord(held.node, held.node.nFileIndex, d);
-            held.bDealt = 1;
-        }
-    }
-    // Placed records are done with; keeping them would make every later update rescan them.
-    std::vector<__NO_DBR_FILE_NODE__> rest;
-    for (const auto& held : m_NoDbrFileVec)
-        if (!held.bDealt) rest.push_back(held);
-    m_NoDbrFileVec.swap(rest);
-}
-
-int CProfessionalFatRecovery::DealProfessionalRecordVec() {
-    ParseUnDealFileMap();
-    if (m_pScanResult) {
-        for (const auto& need : m_ProNeedAddDirMap) {
-            const uint32_t p = need.first;
-            auto known = m_ProDirInfoMap.find(p);
-            if (known != m_ProDirInfoMap.end()) {
-                const __PRO_DIR_INFO__& info = known->second;
-                uint32_t parent = info.node.nFileIndex;
-                __VIRTUAL_DBR_INFO__ g = info.dbr;
-                if (!HasGeometry(&g)) {
-                    const __VIRTUAL_DBR_INFO__* near = GetNearestVirtualDbrInfo(info.node.u64RecordSector, parent);
-                    if (near) g = *near;
-                }
-                unsigned char* mem = m_pScanResult->CreateFileNode(sizeof(_FILE_NODE_));
-                if (!mem) continue;
-                _FILE_NODE_ rec = info.node;
-                rec.bIsHealth = 1;
-                rec.nFileIndex = m_pScanResult->GetFileIndex();
-                if (HasGeometry(&g) && !HasGeometry(&info.dbr)) {
-                    rec.nClusterBytes = m_nBytesPerSector * g.nSectorsPerCluster;
-                    rec.u64DataStartSector = g.nDataStartSector;
-                    rec.u64PartitionStartSector = g.u64VolumeStartSector;
-                }
-                std::memcpy(mem, &rec, sizeof rec);
-                // A folder whose place no geometry explains is kept, but cannot be put in the tree.
-                if (HasGeometry(&g) && parent != p)
-                    m_pScanResult->AddChildren(parent, DepthOf(&g, parent), rec.nFileIndex, rec.nClusterNO, rec.szFileName);
-                continue;
-            }
-
-            __VIRTUAL_DBR_INFO__ g = need.second.dbr;
-            if (!HasGeometry(&g)) {
-                const __VIRTUAL_DBR_INFO__* near = GetNearestVirtualDbrInfo(need.second.u64SectorNO, p);
-                if (!near) continue;
-                g = *near;
-            }
-            uint32_t parent = p;
-            // A folder must never be its own parent: unreadable or self-naming ".." entries file it under the root.
-            if (GetParentClusterNO(&g, p, parent) != 0 || parent == p) parent = m_nRootClusterNO;
-            unsigned char* mem = m_pScanResult->CreateFileNode(sizeof(_FILE_NODE_));
-            if (!mem) continue;
-            _FILE_NODE_ rec;
-            std::memset(&rec, 0, sizeof rec);
-            rec.nDriveLetter = m_nDriveLetter;
-            rec.nFileSystemType = m_nFileSystemType;
-            rec.bIsDir = 1;
-            rec.bIsHealth = 1;
-            rec.nClusterNO = p;
-            rec.nClusterBytes = 0xFFFFFFFFu;
-            rec.nFileIndex = m_pScanResult->GetFileIndex();
-            std::snprintf(rec.szFileName, sizeof rec.szFileName, "LostFolder%u", p);
-            std::memcpy(mem, &rec, sizeof rec);
-            m_pScanResult->AddChildren(parent, DepthOf(&g, parent), rec.nFileIndex, p, rec.szFileName);
-        }
-    }
-    m_ProNeedAddDirMap.clear();
-    m_ProDirInfoMap.clear();
-    UpdateNoDbrFileVec();
-    for (auto& held : m_NoDbrFileVec) {
-        if (held.bDealt) continue;
-        const __VIRTUAL_DBR_INFO__* best = GetBestVirtalDbr(held.node.u64RecordSector);
-        if (!best) continue;
-        __VIRTUAL_DBR_INFO__ d = *best;
-        StoreFileRecord(held.node, held.node.nFileIndex, d);
-        held.bDealt = 1;
-    }
-    m_NoDbrFileVec.clear();
-    if (m_pScanResult) m_pScanResult->FlushBufToFile();
-    return 0;
-}
-
-int CProfessionalFatRecovery::GetChildrenFileNode(_FILE_NODE_* parent, unsigned group, std::vector<_FILE_NODE_>& out) {
-    if (!parent && group != 0) return 87;
-    if (!m_pScanResult) return 0;
-    m_pScanResult->FlushBufToFile();
-    uint64_t key = parent ? (uint64_t(group) << 32 | parent->nClusterNO) : 0;
-    return m_pScanResult->GetChildrenFileNode(key, out);
-}
-
-int CProfessionalFatRecovery::GetChildrenFileCount(_FILE_NODE_* parent, unsigned group, unsigned& count) {
-    if (!parent && group != 0) return 87;
-    if (!m_pScanResult) return 0;
-    m_pScanResult->FlushBufToFile();
-    uint64_t key = parent ? (uint64_t(group) << 32 | parent->nClusterNO) : 0;
-    return m_pScanResult->GetChildrenFileCount(key, count);
-}
-
-int CProfessionalFatRecovery::GetLostFileCount() {
-    return m_pScanResult ? static_cast<int>(m_pScanResult->GetFileIndex()) : 0;
-}
-
-int CProfessionalFatRecovery::GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path, int size) {
-    if (!m_pScanResult) return 87;
-    m_pScanResult->FlushBufToFile();
-    return m_pScanResult->GetParentDirPath(node, path, size);
-}
-
-int CProfessionalFatRecovery::SearchFileNode(wchar_t* key, std::vector<__SEARCH_FILE_INFO__>& out) {
-    if (!m_pScanResult) return 0;
-    return m_pScanResult->SearchFileNodeInfo(key, out);
 }

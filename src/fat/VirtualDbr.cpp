@@ -1,10 +1,7 @@
 #include "fat/VirtualDbr.h"
 
 uint64_t VirtualDbrClusterSector(const __VIRTUAL_DBR_INFO__& d, uint32_t cluster) {
-    uint64_t data = VirtualDbrDataStart(d);
-    if (cluster == 0) return data >= kFat16RootSectors ? data - kFat16RootSectors : UINT64_MAX;
-    if (cluster == 1) return UINT64_MAX;
-    return data + uint64_t(cluster - 2) * d.nSectorsPerCluster;
+    return FatClusterSector(VirtualDbrDataStart(d), cluster, d.nSectorsPerCluster);
 }
 
 bool CalcVirtualDbrFromAnchors(uint32_t cA, uint64_t sA, uint32_t cB, uint64_t sB, uint64_t areaStart,
@@ -35,7 +32,7 @@ bool VirtualDbrClusterAt(const __VIRTUAL_DBR_INFO__& d, uint64_t s, uint32_t* cl
     if (d.nSectorsPerCluster == 0) return false;
     uint64_t data = VirtualDbrDataStart(d);
     if (s < data) {
-        if (data >= kFat16RootSectors && s == data - kFat16RootSectors) {
+        if (data >= kFatRootFolderSectors && s == data - kFatRootFolderSectors) {
             *cluster = 0;
             return true;
         }
@@ -53,7 +50,7 @@ bool VirtualDbrClusterContaining(const __VIRTUAL_DBR_INFO__& d, uint64_t s, uint
     if (d.nSectorsPerCluster == 0) return false;
     uint64_t data = VirtualDbrDataStart(d);
     if (s < data) {
-        if (data >= kFat16RootSectors && s >= data - kFat16RootSectors) {
+        if (data >= kFatRootFolderSectors && s >= data - kFatRootFolderSectors) {
             *cluster = 0;
             return true;
         }

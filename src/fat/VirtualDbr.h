@@ -1,6 +1,8 @@
 #pragma once
 // Reconstructed FAT geometries ("virtual boot sectors") and the arithmetic that
 // derives and applies them. Pure functions: no I/O.
+#include "fat/FatNodeSectors.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -19,9 +21,6 @@ struct __FAT_SECTOR_OFFSET__ {
 };
 static_assert(sizeof(__VIRTUAL_DBR_INFO__) == 16, "virtual boot sector is 16 bytes");
 static_assert(sizeof(__FAT_SECTOR_OFFSET__) == 16, "directory anchor is 16 bytes");
-
-// Sectors of the FAT12/16 root directory, lying directly in front of the data area.
-constexpr uint32_t kFat16RootSectors = 32;
 
 inline bool HasGeometry(const __VIRTUAL_DBR_INFO__* d) { return d && d->nSectorsPerCluster != 0; }
 

@@ -76,3 +76,26 @@ TEST(ProfessionalFatGeometry, ExactInsideAndBestLookups) {
     std::vector<__VIRTUAL_DBR_INFO__> tie = {{8, 936, 0}, {4, 936, 0}};
     EXPECT_EQ(0, FindBestVirtualDbr(tie, 2000, false));
 }
+
+TEST(FatClusterSector, OnePlacementForRecordsOfBothEngines) {
+    struct Case {
+        uint64_t dataStart;
+        uint32_t cluster;
+        uint64_t expected;
+    } cases[] = {
+        {1000, 2, 1000},          {1000, 5, 1024}, {1000, 0, 968}, // cluster 0: the FAT12/16 root folder
+        {1000, 1, UINT64_MAX},    {20, 0, UINT64_MAX},            // nothing, and a root before sector 0
+        {1000, 0xFFFFFFFu, 1000 + uint64_t(0xFFFFFFFu - 2) * 8},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.expected, FatClusterSector(c.dataStart, c.cluster, 8)) << c.dataStart << " " << c.cluster;
+        _FILE_NODE_ node{};
+        node.u64PartitionStartSector = 600;
+        node.u64DataStartSector = c.dataStart - 600;
+        node.nClusterNO = c.cluster;
+        node.nClusterBytes = 4096;
+        if (c.dataStart >= 600) {
+            EXPECT_EQ(c.expected, FatNodeFirstSector(node));
+        }
+    }
+}
