@@ -308,9 +308,10 @@ int CFastNtfsRecovery::HealthOfRecord(_FILE_NODE_* node, const unsigned char* re
         GetRunListInfo(static_cast<long long>(node->u64RecordSector), NTFS_ATTR_DATA, runs);
     }
     // A file that starts with a hole has no first sector to judge.
-    if (runs.empty() || IsSparseRun(runs[0]) || runs[0].n64RunOffset < 0) return 1;
-    const uint64_t first = static_cast<uint64_t>(node->nClusterBytes) * static_cast<uint64_t>(runs[0].n64RunOffset) /
-                               static_cast<uint64_t>(m_nBytesPerSector) + node->u64PartitionStartSector;
+    uint64_t first = 0;
+    if (!NtfsFirstDataSector(runs, node->nClusterBytes, node->u64PartitionStartSector, first,
+                             static_cast<uint32_t>(m_nBytesPerSector)))
+        return 1;
     if (first == 0 || !hasExt) return 1;
     std::vector<unsigned char> sector(static_cast<size_t>(m_nBytesPerSector));
     unsigned got = 0;

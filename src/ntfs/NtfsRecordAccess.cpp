@@ -178,8 +178,8 @@ bool ReadFileNameAttribute(const unsigned char* attribute, size_t attrLength, NT
 }
 
 bool NtfsFirstDataSector(const std::vector<__RUNLIST__>& runs, uint32_t clusterBytes, uint64_t partitionStart,
-                         uint64_t& sector) {
-    if (runs.empty()) return false;
-    sector = static_cast<uint64_t>(static_cast<long long>(clusterBytes) * runs[0].n64RunOffset / 512) + partitionStart;
+                         uint64_t& sector, uint32_t bytesPerSector) {
+    if (runs.empty() || IsSparseRun(runs[0]) || runs[0].n64RunOffset < 0 || bytesPerSector == 0) return false;
+    sector = uint64_t(clusterBytes) * uint64_t(runs[0].n64RunOffset) / bytesPerSector + partitionStart;
     return true;
 }

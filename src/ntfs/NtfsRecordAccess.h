@@ -90,6 +90,7 @@ struct NTFS_FILE_NAME_INFO {
 bool ReadFileNameAttribute(const unsigned char* attribute, size_t attrLength, NTFS_FILE_NAME_INFO& info);
 
 // Absolute first sector of a file's data from its $DATA runs (the first run's
-// offset is absolute); false when there is no run.
+// offset is absolute); false when there is no run, or the file starts with a
+// hole or before the volume.
 bool NtfsFirstDataSector(const std::vector<__RUNLIST__>& runs, uint32_t clusterBytes, uint64_t partitionStart,
-                         uint64_t& sector);
+                         uint64_t& sector, uint32_t bytesPerSector = 512);

@@ -368,9 +368,11 @@ int CProfessionalNtfsRecovery::HealthOfRecord(const _FILE_NODE_* node, const uns
     }
     if (resident != NTFS_ERR_NO_RESIDENT_DATA) return 1;
     std::vector<__RUNLIST__> runs;
-    if (RunListOf(m_NtfsParse, record, NTFS_ATTR_DATA, runs) != 0 || runs.empty()) return 1;
-    const uint64_t first = uint64_t(node->nClusterBytes) * static_cast<uint64_t>(runs.front().n64RunOffset) / 512 +
-                           node->u64PartitionStartSector;
+    uint64_t first = 0;
+    // A file that starts with a hole has no first sector to judge.
+    if (RunListOf(m_NtfsParse, record, NTFS_ATTR_DATA, runs) != 0 ||
+        !NtfsFirstDataSector(runs, node->nClusterBytes, node->u64PartitionStartSector, first))
+        return 1;
     if (first == 0 || !hasExt) return 1;
     unsigned char sector[512];
     unsigned got = 0;

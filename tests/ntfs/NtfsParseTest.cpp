@@ -187,6 +187,26 @@ TEST(NtfsRecordAccess, RecordNumbersMapThroughTheMftRuns) {
     EXPECT_FALSE(MapMftRecordSector({{1, INT64_MAX}, {1, INT64_MAX}}, 1, 2, 1, 7, sector)) << "offsets past the range";
 }
 
+TEST(NtfsRecordAccess, FirstDataSectorOnlyWhereTheDataBegins) {
+    struct Case {
+        std::vector<__RUNLIST__> runs;
+        uint32_t bytesPerSector;
+        bool found;
+        uint64_t sector;
+    } cases[] = {
+        {{{4, 100}, {4, 50}}, 512, true, 2048 + 800},
+        {{{4, 100}}, 4096, true, 2048 + 100},
+        {{}, 512, false, 0},
+        {{{4, 0}, {4, 100}}, 512, false, 0}, // a file that starts with a hole
+        {{{4, -10}}, 512, false, 0},         // before the volume
+    };
+    for (const Case& c : cases) {
+        uint64_t sector = 0;
+        EXPECT_EQ(c.found, NtfsFirstDataSector(c.runs, 4096, 2048, sector, c.bytesPerSector));
+        EXPECT_EQ(c.sector, c.found ? sector : 0);
+    }
+}
+
 TEST(NtfsRecordAccess, AttributeWalksStopAtDamage) {
     CNtfsParse parse;
     NtfsImageRecord builder(50, 0);
