@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 // A bare non-resident attribute header (length L, runlist at 0x40) followed by `runs`.
 std::vector<uint8_t> NonResidentAttr(const std::vector<uint8_t>& runs, size_t declaredLength = 0) {
@@ -188,22 +190,14 @@ TEST(NtfsRecordAccess, RecordNumbersMapThroughTheMftRuns) {
 }
 
 TEST(NtfsRecordAccess, FirstDataSectorOnlyWhereTheDataBegins) {
-    struct Case {
-        std::vector<__RUNLIST__> runs;
-        uint32_t bytesPerSector;
-        bool found;
-        uint64_t sector;
-    } cases[] = {
-        {{{4, 100}, {4, 50}}, 512, true, 2048 + 800},
-        {{{4, 100}}, 4096, true, 2048 + 100},
-        {{}, 512, false, 0},
-        {{{4, 0}, {4, 100}}, 512, false, 0}, // a file that starts with a hole
-        {{{4, -10}}, 512, false, 0},         // before the volume
-    };
-    for (const Case& c : cases) {
+    // Clusters of 4096 bytes on a volume at 2048; {runs, sector size, found, sector}.
+    const std::tuple<std::vector<__RUNLIST__>, uint32_t, bool, uint64_t> cases[] = {
+        {{{4, 100}, {4, 50}}, 512, true, 2048 + 800}, {{{4, 100}}, 4096, true, 2048 + 100}, {{}, 512, false, 0},
+        {{{4, 0}, {4, 100}}, 512, false, 0}, /* starts with a hole */ {{{4, -10}}, 512, false, 0}};
+    for (const auto& [runs, bytesPerSector, found, expected] : cases) {
         uint64_t sector = 0;
-        EXPECT_EQ(c.found, NtfsFirstDataSector(c.runs, 4096, 2048, sector, c.bytesPerSector));
-        EXPECT_EQ(c.sector, c.found ? sector : 0);
+        EXPECT_EQ(found, NtfsFirstDataSector(runs, 4096, 2048, sector, bytesPerSector));
+        EXPECT_EQ(expected, found ? sector : 0);
     }
 }
 
