@@ -4,6 +4,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 shift || true
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVALE_WERROR=ON "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
