@@ -1,5 +1,6 @@
 #include "disk/VolumeRecognizers.h"
 
+#include "fixtures/Le.h"
 #include "fixtures/SkipUnless.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
@@ -21,8 +22,6 @@ std::vector<uint8_t> MakeFat(const TempDir& dir, int bits, int kib) {
     return FirstBytes(img, 16384);
 }
 
-void Put16(std::vector<uint8_t>& b, size_t off, uint16_t v) { b[off] = uint8_t(v); b[off + 1] = uint8_t(v >> 8); }
-void Put32(std::vector<uint8_t>& b, size_t off, uint32_t v) { for (int i = 0; i < 4; ++i) b[off + i] = uint8_t(v >> (8 * i)); }
 } // namespace
 
 TEST(Recognizers, RealFatBootSectorsAndTheirRefusals) {
@@ -43,7 +42,7 @@ TEST(Recognizers, RealFatBootSectorsAndTheirRefusals) {
         noSignature[511] = 0;
         EXPECT_FALSE(IsFat(noSignature.data()));
         auto badBps = boot;
-        Put16(badBps, 11, 500);
+        PutLe16(badBps, 11, 500);
         EXPECT_FALSE(IsFat(badBps.data()));
         auto noCluster = boot;
         noCluster[13] = 0;
@@ -64,14 +63,14 @@ TEST(Recognizers, FatFormsAndBitlockerTail) {
     // A FAT32 sector whose 16-bit FAT size is set but whose label is not FAT32 is still FAT (FAT16 form).
     auto relabelled = fat32;
     std::memcpy(&relabelled[82], "NOTFAT  ", 8);
-    Put16(relabelled, 22, 300);
+    PutLe16(relabelled, 22, 300);
     EXPECT_TRUE(IsFat(relabelled.data()));
     EXPECT_FALSE(IsFullValidFAT32DBR(relabelled.data()));
     // A cluster count above 0x0FFFFFEF is refused.
     auto huge = fat32;
-    Put32(huge, 32, 0xFFFFFFF0u);
-    Put16(huge, 14, 0);
-    Put32(huge, 36, 1);
+    PutLe32(huge, 32, 0xFFFFFFF0u);
+    PutLe16(huge, 14, 0);
+    PutLe32(huge, 36, 1);
     EXPECT_FALSE(IsFat(huge.data()));
     // The BitLocker tail at 480.
     auto tail = fat32;
@@ -84,8 +83,8 @@ TEST(Recognizers, FatFormsAndBitlockerTail) {
 
 TEST(Recognizers, FloppyImageIsFat) {
     std::vector<uint8_t> b(512, 0);
-    Put16(b, 11, 512); b[13] = 1; Put16(b, 14, 1); b[16] = 2; Put16(b, 17, 224); Put16(b, 19, 2880);
-    b[21] = 0xF0; Put16(b, 22, 9); b[510] = 0x55; b[511] = 0xAA;
+    PutLe16(b, 11, 512); b[13] = 1; PutLe16(b, 14, 1); b[16] = 2; PutLe16(b, 17, 224); PutLe16(b, 19, 2880);
+    b[21] = 0xF0; PutLe16(b, 22, 9); b[510] = 0x55; b[511] = 0xAA;
     EXPECT_TRUE(IsFat(b.data()));
 }
 
@@ -105,13 +104,13 @@ TEST(Recognizers, RealNtfsBootSectorAndItsRefusals) {
     fats[16] = 1;
     EXPECT_FALSE(IsNtfs(fats.data()));
     auto reserved = boot;
-    Put16(reserved, 14, 1);
+    PutLe16(reserved, 14, 1);
     EXPECT_FALSE(IsNtfs(reserved.data()));
     auto total = boot;
     std::memset(&total[40], 0, 8);
     EXPECT_FALSE(IsNtfs(total.data()));
     auto bps = boot;
-    Put16(bps, 11, 0);
+    PutLe16(bps, 11, 0);
     EXPECT_TRUE(IsNtfs(bps.data())) << "0 bytes per sector passes the multiple-of-512 test";
     auto oem = boot;
     oem[10] = 'X';
@@ -139,20 +138,20 @@ TEST(Recognizers, RealExtSuperblockAndFirstDataBlockRule) {
     EXPECT_TRUE(IsExt(sb.data()));
     EXPECT_FALSE(IsNtfs(sb.data()));
     auto firstData = sb;
-    Put32(firstData, 1024 + 20, 1);
+    PutLe32(firstData, 1024 + 20, 1);
     EXPECT_FALSE(IsExt(firstData.data())) << "4 KiB blocks with first data block 1";
     auto magic = sb;
     magic[1024 + 56] = 0;
     EXPECT_FALSE(IsExt(magic.data()));
     auto firstInode = sb;
-    Put32(firstInode, 1024 + 84, 2);
+    PutLe32(firstInode, 1024 + 84, 2);
     EXPECT_FALSE(IsExt(firstInode.data()));
 
     std::string small = dir.file("ext1k.img");
     ASSERT_EQ(0, RunCommand("truncate -s 8M " + small + " && mkfs.ext4 -q -F -b 1024 " + small));
     std::vector<uint8_t> sb1 = FirstBytes(small, 16384);
     EXPECT_TRUE(IsExt(sb1.data()));
-    Put32(sb1, 1024 + 20, 0);
+    PutLe32(sb1, 1024 + 20, 0);
     EXPECT_FALSE(IsExt(sb1.data())) << "1 KiB blocks need first data block 1";
 }
 

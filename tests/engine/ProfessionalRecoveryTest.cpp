@@ -46,7 +46,10 @@ std::set<std::string> Found(IFileRecoveryParse* engine) {
 }
 } // namespace
 
-TEST(ProfessionalRecovery, ResumedScanFindsWhatAnUninterruptedScanFinds) {
+// A whole scan, one stopped at 40 % and its resumption over the same bad
+// sectors: bad sectors never end a scan, and the resumed scan finds what the
+// uninterrupted one found.
+TEST(ProfessionalRecovery, BadSectorsStopAndResume) {
     ORVALE_REQUIRE_TOOL("mkfs.vfat");
     ORVALE_REQUIRE_TOOL("sfdisk");
     ORVALE_REQUIRE_TOOL("/usr/bin/convert");
@@ -58,6 +61,13 @@ TEST(ProfessionalRecovery, ResumedScanFindsWhatAnUninterruptedScanFinds) {
     if (!image.Build(dir.path(), false, error)) GTEST_SKIP() << "SKIPPED: " << error;
     int diskNo = RegisterImageDisk(image.path());
     ASSERT_GE(diskNo, 0);
+    std::vector<uint64_t> bad;
+    for (uint64_t s = 0; s < 64; ++s) bad.push_back(kFatStart + 60000 + s); // free clusters, mid-volume
+    bad.push_back(kFatStart + 100000 + 3);                                    // inside the carved JPEG
+    CDiskReader::SetFailingSectorsForTesting(bad);
+    struct ClearFailing {
+        ~ClearFailing() { CDiskReader::SetFailingSectorsForTesting({}); }
+    } clear;
 
     std::set<std::string> whole;
     {
@@ -67,9 +77,12 @@ TEST(ProfessionalRecovery, ResumedScanFindsWhatAnUninterruptedScanFinds) {
         StopAt never{-1};
         engine->InitCallBack(ScanCb, nullptr, &never, 100);
         ASSERT_EQ(0, engine->ScanDevice(nullptr));
-        EXPECT_GE(never.lastProgress, 100) << "the pass reports up to 110";
+        EXPECT_EQ(110, never.lastProgress) << "the pass reports up to 110";
+        EXPECT_EQ(65u, static_cast<CProfessionalRecovery*>(engine.get())->GetUnreadableSectorCount());
         whole = Found(engine.get());
-        EXPECT_TRUE(whole.count("BeachPhoto.jpg/" + std::to_string(image.fatFiles()[0].size))) << "the deleted photo is found";
+        EXPECT_TRUE(whole.count("BeachPhoto.jpg/" + std::to_string(image.fatFiles()[0].size))) << "the deleted photo";
+        EXPECT_TRUE(whole.count(std::to_string(kFatStart + 110000) + ".png/" + std::to_string(image.fatFiles()[5].size)))
+            << "carving goes on after the bad area";
     }
     {
         auto engine = DeepEngine(diskNo);
@@ -108,33 +121,3 @@ TEST(ProfessionalRecovery, UnrecognisedAreaIsPassedSectorBySectorFromTen) {
     EXPECT_EQ(87, engine->GetChildrenFileCount(nullptr, 1, count));
 }
 
-TEST(ProfessionalRecovery, UnreadableSectorsAreSkippedAndCounted) {
-    ORVALE_REQUIRE_TOOL("mkfs.vfat");
-    ORVALE_REQUIRE_TOOL("sfdisk");
-    ORVALE_REQUIRE_TOOL("/usr/bin/convert");
-    TempDir dir;
-    TempDir support;
-    ScopedEnv env("ORVALE_SUPPORT_DIR", support.path());
-    E2eDiskImage image;
-    std::string error;
-    if (!image.Build(dir.path(), false, error)) GTEST_SKIP() << "SKIPPED: " << error;
-    int diskNo = RegisterImageDisk(image.path());
-    std::vector<uint64_t> bad;
-    for (uint64_t s = 0; s < 64; ++s) bad.push_back(kFatStart + 60000 + s); // free clusters, mid-volume
-    bad.push_back(kFatStart + 100000 + 3);                                    // inside the carved JPEG
-    CDiskReader::SetFailingSectorsForTesting(bad);
-    auto engine = DeepEngine(diskNo);
-    ASSERT_NE(nullptr, engine);
-    static_cast<CProfessionalRecovery*>(engine.get())->SetNotLoadLogFile();
-    StopAt never{-1};
-    engine->InitCallBack(ScanCb, nullptr, &never, 100);
-    int rc = engine->ScanDevice(nullptr);
-    CDiskReader::SetFailingSectorsForTesting({});
-    EXPECT_EQ(0, rc) << "bad sectors never end the scan";
-    EXPECT_EQ(110, never.lastProgress);
-    EXPECT_EQ(65u, static_cast<CProfessionalRecovery*>(engine.get())->GetUnreadableSectorCount());
-    std::set<std::string> found = Found(engine.get());
-    EXPECT_TRUE(found.count("BeachPhoto.jpg/" + std::to_string(image.fatFiles()[0].size)));
-    EXPECT_TRUE(found.count(std::to_string(kFatStart + 110000) + ".png/" + std::to_string(image.fatFiles()[5].size)))
-        << "carving goes on after the bad area";
-}

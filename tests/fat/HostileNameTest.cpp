@@ -1,46 +1,60 @@
-// A long name crafted to hold "../" and "/" must not lead a folder save of the
-// quick or the deep FAT engine out of the folder it saves into.
-#include "FastFatTestSupport.h"
-
-#include "fat/CProfessionalFatRecovery.h"
-#include "fixtures/DeepFatImage.h"
-#include "fixtures/DeepNtfsImage.h"
+// Names crafted to hold "../" and "/" must not lead a folder save out of the
+// folder it saves into: one test over every engine that saves folders.
+#include "fat/CFastFatRecovery.h"
+#include "fixtures/EngineTree.h"
 #include "fixtures/FatImageBuilder.h"
+#include "fixtures/NtfsImageVolume.h"
 #include "fixtures/SkipUnless.h"
 #include "fixtures/StoreTestEnv.h"
-#include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
+#include "ntfs/CFastNtfsRecovery.h"
+#include "platform/DeviceMap.h"
 #include "platform/PathHelpers.h"
 #include "platform/TextCodec.h"
 
-#include <dirent.h>
+#include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
+#include <dirent.h>
+#include <functional>
+#include <memory>
 #include <set>
 
 namespace {
+// Rewrites every copy of `from` in the image into `to` (same length): the
+// formatters refuse such names, a hostile disk does not. UTF-16 for NTFS names
+// and FAT long names alike.
+int PatchName(const std::string& image, const std::string& from, const std::string& to) {
+    auto utf16 = [](const std::string& s) {
+        std::vector<uint8_t> out;
+        for (char c : s) out.insert(out.end(), {uint8_t(c), 0});
+        return out;
+    };
+    std::vector<uint8_t> bytes = ReadFileBytes(image);
+    const std::vector<uint8_t> a = utf16(from), b = utf16(to);
+    int n = 0;
+    for (auto it = std::search(bytes.begin(), bytes.end(), a.begin(), a.end()); it != bytes.end();
+         it = std::search(it + 1, bytes.end(), a.begin(), a.end()), ++n)
+        std::copy(b.begin(), b.end(), it);
+    WriteFileBytes(image, bytes);
+    return n;
+}
 
-// Offsets of the 13 UTF-16 name characters inside a long-name entry.
-constexpr int kLfnCharOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-
-// Rewrites every 'Q' of every long-name entry of the image into '/': mtools
-// refuses such names, a damaged or hostile disk does not.
-int SlashLongNames(const std::string& image) {
+// FAT long names hold 13 characters a piece: every piece boundary may fall
+// inside a name, so the names are patched piece by piece ('Q' becomes '/').
+int SlashFatLongNames(const std::string& image) {
+    static const int kChar[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
     std::vector<uint8_t> bytes = ReadFileBytes(image);
     int changed = 0;
     for (size_t e = 0; e + 32 <= bytes.size(); e += 32) {
         if (bytes[e + 11] != 0x0F || bytes[e + 12] != 0 || bytes[e + 26] != 0 || bytes[e + 27] != 0) continue;
-        for (int off : kLfnCharOffsets)
-            if (bytes[e + off] == 'Q' && bytes[e + off + 1] == 0) {
-                bytes[e + off] = '/';
-                ++changed;
-            }
+        for (int off : kChar)
+            if (bytes[e + off] == 'Q' && bytes[e + off + 1] == 0) bytes[e + off] = '/', ++changed;
     }
     WriteFileBytes(image, bytes);
     return changed;
 }
 
-// Every file and folder under root, as paths relative to it.
 void ListTree(const std::string& root, const std::string& rel, std::set<std::string>& out) {
     DIR* d = ::opendir((root + rel).c_str());
     if (!d) return;
@@ -53,83 +67,119 @@ void ListTree(const std::string& root, const std::string& rel, std::set<std::str
     ::closedir(d);
 }
 
-const _FILE_NODE_* FindByName(const DeepNtfsImageTree& tree, const char* name, bool dir) {
-    for (const auto& kv : tree)
-        if (std::strcmp(kv.second.szFileName, name) == 0 && bool(kv.second.bIsDir) == dir) return &kv.second;
+const _FILE_NODE_* FindByName(const EngineTree& tree, const std::string& name, int dir) {
+    for (auto& [path, node] : tree)
+        if (path == name || (path.size() > name.size() && path.compare(path.size() - name.size() - 1, std::string::npos, "/" + name) == 0))
+            if (dir < 0 || int(node.bIsDir) == dir) return &node;
     return nullptr;
 }
 
-class FatHostileNames : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ORVALE_REQUIRE_TOOL("mkfs.vfat");
-        ORVALE_REQUIRE_TOOL("mdeltree");
-        FatImageBuilder img(dir.file("hostile.img"), 16, 16384, 4);
-        ASSERT_TRUE(img.ok());
-        ASSERT_TRUE(img.MakeDir("/Box"));
-        ASSERT_TRUE(img.MakeDir("/Box/..Q..Qup"));
+struct Hostile {
+    std::string escape, up, slash; // the names as the disk holds them
+};
+
+void SaveBoxAndCheck(IFileRecoveryParse& engine, const EngineTree& tree, const Hostile& names,
+                     const std::vector<uint8_t>& escape, const std::vector<uint8_t>& inner, const std::vector<uint8_t>& slash) {
+    const _FILE_NODE_* box = FindByName(tree, "Box", 1);
+    ASSERT_NE(nullptr, box);
+    // The names are listed as the disk holds them, path characters included.
+    EXPECT_NE(nullptr, FindByName(tree, names.escape, 0));
+    TempDir out("hostile-out");
+    ASSERT_EQ(0, MakeDirectories(out.path() + "/deep/er"));
+    const std::string target = out.path() + "/deep/er/Box";
+    EXPECT_EQ(0, SaveFolder(engine, *box, target));
+    std::set<std::string> written;
+    ListTree(out.path(), "", written);
+    for (const std::string& p : written)
+        EXPECT_TRUE(p == "/deep" || p == "/deep/er" || p.rfind("/deep/er/Box", 0) == 0) << "escaped: " << p;
+    EXPECT_EQ(std::string::npos, SanitizeFileName(names.escape.c_str()).find('/'));
+    EXPECT_EQ(Sha256Hex(escape), Sha256File(target + "/" + SanitizeFileName(names.escape.c_str())));
+    EXPECT_EQ(Sha256Hex(inner), Sha256File(target + "/" + SanitizeFileName(names.up.c_str()) + "/Inner file.txt"));
+    EXPECT_EQ(Sha256Hex(slash), Sha256File(target + "/" + SanitizeFileName(names.slash.c_str())));
+}
+} // namespace
+
+TEST(HostileNames, FolderSavesOfEveryEngineStayInsideTheTarget) {
+    StoreTestEnv env;
+    TempDir dir("hostile");
+    const std::vector<uint8_t> escape = RandomBytes(5000, 11), inner = RandomBytes(300, 12), slash = RandomBytes(700, 13);
+
+    if (!HaveTool("mkfs.vfat") || !HaveTool("mdeltree")) {
+        ADD_FAILURE() << "mkfs.vfat or mtools missing (run scripts/setup.sh): the FAT engines are not checked";
+    } else {
+        const std::string image = dir.file("fat.img");
+        FatImageBuilder img(image, 16, 16384, 4);
+        // A live file takes cluster 2: rebuilt without a boot sector, FAT16's first data
+        // cluster is also where the root's entries are filed.
+        ASSERT_TRUE(img.PutFile("/first.dat", RandomBytes(100, 10)));
+        for (const char* d : {"/Box", "/Box/..Q..Qup"}) ASSERT_TRUE(img.MakeDir(d));
         ASSERT_TRUE(img.PutFile("/Box/..Q..Qescape.txt", escape));
         ASSERT_TRUE(img.PutFile("/Box/..Q..Qup/Inner file.txt", inner));
         ASSERT_TRUE(img.PutFile("/Box/subQname.txt", slash));
         ASSERT_TRUE(img.DeleteTree("/Box"));
-        image = img.path();
-        ASSERT_GE(SlashLongNames(image), 5);
+        ASSERT_GE(SlashFatLongNames(image), 5);
+        const Hostile names{"../../escape.txt", "../../up", "sub/name.txt"};
+        {
+            SCOPED_TRACE("quick FAT");
+            RegisterDiskPath(78, image);
+            CFastFatRecovery quick;
+            ASSERT_EQ(0, quick.Init(78, 0, ReadFileBytes(image).size() / 512, L'C'));
+            ASSERT_EQ(0, quick.ScanDevice(nullptr));
+            SaveBoxAndCheck(quick, WalkEngineTree(quick), names, escape, inner, slash);
+        }
+        {
+            SCOPED_TRACE("deep FAT");
+            ASSERT_TRUE(img.DestroyMetadata());
+            DeepScan deep(image);
+            ASSERT_EQ(0, deep.result);
+            EngineTree tree;
+            for (auto& [path, node] : WalkEngineTree(deep.engine))
+                if (node.nFileSystemType == FS_TYPE_PRO_FAT) tree.emplace(path, node);
+            SaveBoxAndCheck(deep.engine, tree, names, escape, inner, slash);
+        }
     }
 
-    // Saves the folder node as <out>/deep/er/Box and checks what was written.
-    void SaveAndCheck(IFileRecoveryParse& engine, const _FILE_NODE_& box) {
-        TempDir out("fat-hostile-out");
-        const std::string target = out.path() + "/deep/er/Box";
-        ASSERT_EQ(0, MakeDirectories(out.path() + "/deep/er"));
-        std::wstring wtarget = Utf8ToWide(target.c_str());
-        int separators = 0;
-        GetPathDirIndex(wtarget.c_str(), separators);
-        _FILE_NODE_ node = box;
-        EXPECT_EQ(0, engine.SaveFileData(&node, const_cast<wchar_t*>(wtarget.c_str()), separators - 1));
-
-        std::set<std::string> written;
-        ListTree(out.path(), "", written);
-        for (const std::string& p : written)
-            EXPECT_TRUE(p == "/deep" || p == "/deep/er" || p.rfind("/deep/er/Box", 0) == 0) << "escaped: " << p;
-        const std::string escName = SanitizeFileName("../../escape.txt");
-        EXPECT_EQ(std::string::npos, escName.find('/'));
-        EXPECT_EQ(Sha256Hex(escape), Sha256File(target + "/" + escName));
-        EXPECT_EQ(Sha256Hex(inner), Sha256File(target + "/" + SanitizeFileName("../../up") + "/Inner file.txt"));
-        EXPECT_EQ(Sha256Hex(slash), Sha256File(target + "/" + SanitizeFileName("sub/name.txt")));
-        EXPECT_FALSE(FileExists(dir.path() + "/escape.txt"));
+    if (!HaveTool("mkntfs") || !HaveTool("ntfs-3g")) {
+        ADD_FAILURE() << "mkntfs or ntfs-3g missing (run scripts/setup.sh): the NTFS engines are not checked";
+        return;
     }
-
-    StoreTestEnv env;
-    TempDir dir{"fat-hostile"};
-    std::string image;
-    const std::vector<uint8_t> escape = RandomBytes(5000, 11);
-    const std::vector<uint8_t> inner = RandomBytes(3000, 12);
-    const std::vector<uint8_t> slash = RandomBytes(700, 13);
-};
-
-} // namespace
-
-TEST_F(FatHostileNames, QuickFolderSaveStaysInsideTheTarget) {
-    FastFatOpened opened = OpenFastFat(image);
-    ASSERT_EQ(0, opened.initResult);
-    ASSERT_EQ(0, opened.engine->ScanDevice(nullptr));
-    std::map<std::string, _FILE_NODE_> tree = FastFatTree(*opened.engine);
-    ASSERT_TRUE(tree.count("Box"));
-    // The names are found as the disk holds them, path characters included.
-    EXPECT_TRUE(tree.count("Box/../../escape.txt"));
-    SaveAndCheck(*opened.engine, tree.at("Box"));
-}
-
-TEST_F(FatHostileNames, DeepFolderSaveStaysInsideTheTarget) {
-    CProfessionalFatRecovery engine;
-    struct stat st;
-    ASSERT_EQ(0, ::stat(image.c_str(), &st));
-    RegisterDiskPath(kFastFatTestDisk, image);
-    ASSERT_EQ(0, engine.Init(kFastFatTestDisk, 0, st.st_size / 512, L'C'));
-    ASSERT_EQ(0, DeepFatImageScan(engine, image, 0, uint64_t(st.st_size) / 512));
-    DeepNtfsImageTree tree = DeepNtfsImageWalk(engine);
-    const _FILE_NODE_* box = FindByName(tree, "Box", true);
-    ASSERT_NE(nullptr, box);
-    EXPECT_NE(nullptr, FindByName(tree, "../../escape.txt", false));
-    SaveAndCheck(engine, *box);
+    const std::string image = dir.file("ntfs.img");
+    std::string error;
+    ASSERT_TRUE(NtfsImageVolume::Format(image, 16u << 20, error)) << error;
+    {
+        NtfsImageVolume vol(image, dir.file("mnt"));
+        ASSERT_TRUE(vol.Mounted());
+        ASSERT_TRUE(vol.MakeDir("Box"));
+        ASSERT_TRUE(vol.MakeDir("Box/..Q..QupQQ"));
+        ASSERT_TRUE(vol.Write("Box/..Q..QescapeQQ.txt", escape));
+        ASSERT_TRUE(vol.Write("Box/..Q..QupQQ/Inner file.txt", inner));
+        ASSERT_TRUE(vol.Write("Box/subQQnameQQ.txt", slash));
+        ASSERT_TRUE(vol.RemoveTree("Box"));
+        ASSERT_TRUE(vol.Unmount());
+    }
+    const Hostile names{"../../escape//.txt", "../../up//", "sub//name//.txt"};
+    ASSERT_GE(PatchName(image, "..Q..QescapeQQ.txt", names.escape), 1);
+    ASSERT_GE(PatchName(image, "..Q..QupQQ", names.up), 1);
+    ASSERT_GE(PatchName(image, "subQQnameQQ.txt", names.slash), 1);
+    {
+        SCOPED_TRACE("quick NTFS");
+        CFastNtfsRecovery quick;
+        std::wstring wimage = Utf8ToWide(image.c_str());
+        ASSERT_EQ(0, quick.Init(&wimage[0], L'C'));
+        ASSERT_EQ(0, quick.ScanDevice(nullptr));
+        SaveBoxAndCheck(quick, WalkEngineTree(quick), names, escape, inner, slash);
+    }
+    {
+        SCOPED_TRACE("deep NTFS");
+        std::vector<uint8_t> bytes = ReadFileBytes(image);
+        std::fill(bytes.begin(), bytes.begin() + 512, 0);
+        std::fill(bytes.end() - 512, bytes.end(), 0);
+        WriteFileBytes(image, bytes);
+        DeepScan deep(image);
+        ASSERT_EQ(0, deep.result);
+        EngineTree tree;
+        for (auto& [path, node] : WalkEngineTree(deep.engine))
+            if (node.nFileSystemType == FS_TYPE_PRO_NTFS) tree.emplace(path, node);
+        SaveBoxAndCheck(deep.engine, tree, names, escape, inner, slash);
+    }
 }

@@ -88,28 +88,4 @@ TEST(ProfessionalNtfsGeometry, InfersClusterSizeOnlyFromUsableDataAttributes) {
     EXPECT_EQ(0u, InferSectorsPerCluster(parse, r.data(), r.size()));
 }
 
-TEST(ProfessionalNtfsGeometry, HeaderBoundsAndAttributeSearch) {
-    NtfsImageRecord rec(42, 1);
-    rec.AddFileName(5, u"c.bin", 1, 1);
-    rec.AddResidentAttrList({{0x80, 43, 0, 0}});
-    rec.AddNonResident(0x80, EncodeNtfsRunList({{4, 100}}), 4096, 0, 4096);
-    std::vector<uint8_t> r = rec.Finish();
-    CNtfsParse parse;
-    parse.FileRecordFixUp(r.data());
-    EXPECT_EQ(0, CheckRecordHeader(r.data(), r.size()));
-    NTFS_ATTR_POS pos;
-    // The deep engine never follows an attribute list met before what it wants.
-    EXPECT_EQ(87, FindFirstAttribute(r.data(), r.size(), 0x80, pos));
-    EXPECT_EQ(0, FindFirstAttribute(r.data(), r.size(), 0x30, pos));
-    EXPECT_EQ(87, FindFirstAttribute(r.data(), r.size(), 0xA0, pos));
-    std::vector<uint8_t> plain = RecordWithData({{4, 100}}, 16384);
-    EXPECT_EQ(-100, FindFirstAttribute(plain.data(), plain.size(), 0xA0, pos));
-    EXPECT_EQ(0, FindFirstAttribute(plain.data(), plain.size(), 0x80, pos));
-
-    PutLe32(r, 0x18, 1025);
-    EXPECT_EQ(87, CheckRecordHeader(r.data(), r.size()));
-    PutLe32(r, 0x18, 0x20);
-    EXPECT_EQ(87, CheckRecordHeader(r.data(), r.size()));  // first attribute beyond the bytes in use
-}
-
 }  // namespace

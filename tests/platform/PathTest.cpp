@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
@@ -85,32 +84,6 @@ TEST(PathHelpers, GetPathDirIndex) {
     EXPECT_EQ(0, count);
     GetPathDirIndex(L"C:\\a\\b", count);
     EXPECT_EQ(2, count);
-}
-
-TEST(Portability, ClocksAndFiles) {
-    long t0 = rsb_getTickCount();
-    rsb_msleep(30);
-    EXPECT_GE(rsb_getTickCount() - t0, 25);
-    SYSTEMTIME st{};
-    ASSERT_EQ(0, rsb_getLocalTime(&st));
-    EXPECT_GE(st.wYear, 2024);
-    EXPECT_GE(st.wMonth, 1);
-    EXPECT_LE(st.wMonth, 12);
-    EXPECT_LE(st.wDayOfWeek, 6);
-    ASSERT_EQ(0, rsb_getSystemTime(&st));
-
-    TempDir dir;
-    WriteFileBytes(dir.file("f"), std::vector<uint8_t>(5000, 1));
-    int fd = ::open(dir.file("f").c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    int low = 0, high = -1;
-    EXPECT_EQ(0, rsb_getFileSizeH(fd, &low, &high));
-    EXPECT_EQ(5000, low);
-    EXPECT_EQ(0, high);
-    EXPECT_EQ(0, rsb_statH(fd, nullptr));
-    ::close(fd);
-    EXPECT_EQ(-1, rsb_statH(-1, nullptr));
-    EXPECT_EQ(-1, rsb_getFileSizeH(-1, &low, nullptr));
 }
 
 TEST(Portability, FreeSpaceWalksUpToAnExistingFolder) {

@@ -1,0 +1,405 @@
+// The deep FAT engine through the whole deep scan: lost volumes rebuilt from
+// their directories alone (real images made with mtools, boot sectors and FATs
+// destroyed, placed inside filler), directory sectors placed by hand, and bad
+// input that must never stop the scan.
+#include "engine/CLogFileManager.h"
+#include "fat/CProfessionalFatRecovery.h"
+#include "fixtures/EngineTree.h"
+#include "fixtures/FatCraft.h"
+#include "fixtures/FatImageBuilder.h"
+#include "fixtures/SkipUnless.h"
+#include "fixtures/StoreTestEnv.h"
+#include "fixtures/TestFiles.h"
+#include "platform/DeviceMap.h"
+#include "platform/TextCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <iostream>
+#include <random>
+
+namespace {
+using C = FatCraft;
+// The hand-made volume: 8 sectors per cluster, data area at sector 936.
+constexpr uint64_t Sec(uint32_t cluster) { return 936 + uint64_t(cluster - 2) * 8; }
+
+struct Expected {
+    std::string path; // as listed: folder path and name
+    std::vector<uint8_t> data;
+};
+
+// Every expected file is listed by the deep FAT engine under its folder and comes back byte for byte.
+void ExpectRecovered(DeepScan& scan, const std::vector<Expected>& expected, const std::string& outDir, const char* what) {
+    EngineTree found = SearchEngine(scan.engine, FS_TYPE_PRO_FAT);
+    size_t identical = 0;
+    for (const Expected& e : expected) {
+        std::string sha = RecoveredSha(scan.engine, FindNode(found, e.path, 0), outDir + "/f" + std::to_string(identical));
+        EXPECT_EQ(Sha256Hex(e.data), sha) << e.path;
+        identical += sha == Sha256Hex(e.data);
+    }
+    std::cout << "[" << what << "] listed and recovered byte-identical: " << identical << "/" << expected.size() << "\n";
+}
+
+class DeepFat : public ::testing::Test {
+protected:
+    // Writes the hand-made disk and scans it whole.
+    void Scan(FatCraft& img, uint64_t sectors = 0) {
+        ASSERT_TRUE(img.Write(dir.file("disk.img")));
+        scan.reset(new DeepScan(dir.file("disk.img"), 0, sectors));
+        ASSERT_EQ(0, scan->result);
+        found = SearchEngine(scan->engine, FS_TYPE_PRO_FAT);
+    }
+    std::string Recover(const std::string& path) {
+        return RecoveredSha(scan->engine, FindNode(found, path, 0), out.file("r" + std::to_string(n++)));
+    }
+    StoreTestEnv env;
+    TempDir dir{"deepfat"};
+    TempDir out{"deepfat-out"};
+    std::unique_ptr<DeepScan> scan;
+    EngineTree found;
+    int n = 0;
+};
+} // namespace
+
+TEST_F(DeepFat, LostFat32RebuiltFromItsDirectories) {
+    ORVALE_REQUIRE_TOOL("mkfs.vfat");
+    ORVALE_REQUIRE_TOOL("mdeltree");
+    FatImageBuilder vol(dir.file("vol.img"), 32, 40000, 1);
+    ASSERT_TRUE(vol.ok());
+    std::vector<Expected> expected;
+    uint32_t seed = 1;
+    auto put = [&](const std::string& file, size_t size, const std::string& listedAs = "") {
+        std::vector<uint8_t> data = RandomBytes(size, seed++);
+        ASSERT_TRUE(vol.PutFile(file, data));
+        expected.push_back({listedAs.empty() ? file.substr(1) : listedAs, data});
+    };
+    for (const char* d : {"/Photos", "/Photos/Holiday 2026", "/Docs", "/Docs/Nested", "/Docs/Nested/Deeper", "/Old",
+                          "/Gone", "/Gone/Orphan"})
+        ASSERT_TRUE(vol.MakeDir(d));
+    put("/Photos/Holiday 2026/beach sunset.bin", 9000);
+    put("/rootfile.dat", 10 * 1024);
+    put("/Docs/README.TXT", 300, "Docs/readme.txt");
+    put("/Docs/A Very Long Document Name For Testing.txt", 5000);
+    put("/Docs/Nested/Deeper/deep file.bin", 40 * 1024 + 17);
+    put("/Docs/deleted note.txt", 2100);
+    put("/Docs/报告 final.txt", 2600);
+    put("/Old/gone1.txt", 1500, "Old/!one1.txt"); // no long name: deleted, its first letter is gone
+    put("/Old/Gone Two.bin", 777);
+    ASSERT_TRUE(vol.DeleteFile("/Docs/deleted note.txt"));
+    ASSERT_TRUE(vol.DeleteTree("/Old"));
+    // "Gone" loses its own cluster: "Orphan" is then known only by number.
+    const uint32_t gone = vol.EntryCluster("GONE       ");
+    ASSERT_GE(gone, 3u);
+    std::vector<uint8_t> orphan = RandomBytes(3333, 99);
+    ASSERT_TRUE(vol.PutFile("/Gone/Orphan/orphan data.bin", orphan));
+    const uint32_t orphanDir = vol.EntryCluster("ORPHAN     ");
+    expected.push_back({"Gone/LostFolder" + std::to_string(orphanDir) + "/orphan data.bin", orphan});
+    ASSERT_TRUE(vol.Patch(vol.ClusterSector(gone) * 512, std::vector<uint8_t>(vol.ClusterBytes(), 0)));
+    ASSERT_TRUE(vol.DestroyMetadata());
+    ASSERT_TRUE(WriteLostVolumesDisk(dir.file("disk.img"), {{2055, vol.path()}}, 300, 77));
+
+    DeepScan s(dir.file("disk.img"));
+    ASSERT_EQ(0, s.result);
+    ExpectRecovered(s, expected, out.path(), "lost FAT32");
+
+    // The top of the tree holds the root's files and folders; a folder comes back as a tree.
+    EngineTree tree = WalkEngineTree(s.engine);
+    const _FILE_NODE_* docs = FindNode(tree, "Docs", 1);
+    ASSERT_NE(nullptr, docs);
+    EXPECT_NE(nullptr, FindNode(tree, "rootfile.dat", 0));
+    ASSERT_EQ(0, SaveFolder(s.engine, *docs, out.file("Docs")));
+    EXPECT_EQ(Sha256Hex(expected[4].data), Sha256File(out.file("Docs/Nested/Deeper/deep file.bin")));
+
+    // Preview through the composite: the first bytes, into the caller's buffer.
+    _FILE_NODE_ node = *FindNode(tree, "Docs/A Very Long Document Name For Testing.txt");
+    std::vector<unsigned char> buf(10240);
+    int len = int(buf.size());
+    wchar_t tmp[256] = {};
+    ASSERT_EQ(0, s.engine.PreView(&node, tmp, buf.data(), len, nullptr, nullptr));
+    ASSERT_EQ(5000, len);
+    EXPECT_TRUE(std::equal(expected[3].data.begin(), expected[3].data.end(), buf.begin()));
+}
+
+TEST_F(DeepFat, LostFat16WithLongNamesSplitAcrossSectors) {
+    ORVALE_REQUIRE_TOOL("mkfs.vfat");
+    FatImageBuilder vol(dir.file("vol.img"), 16, 16384, 4);
+    ASSERT_TRUE(vol.ok());
+    std::vector<Expected> expected;
+    auto put = [&](const std::string& file, size_t size) {
+        std::vector<uint8_t> data = RandomBytes(size, uint32_t(expected.size() + 100));
+        ASSERT_TRUE(vol.PutFile(file, data));
+        expected.push_back({file.substr(1), data});
+    };
+    // Written first so that it, not a folder, takes cluster 2 (on FAT16 also the root's number).
+    put("/first.dat", 4000);
+    ASSERT_TRUE(vol.MakeDir("/Music"));
+    put("/Music/track one.bin", 7000);
+    ASSERT_TRUE(vol.MakeDir("/Music/Long Names Here"));
+    // ".", ".." and five names of two pieces each: the fifth name's pieces end
+    // the folder's first sector, its short entry opens the second.
+    for (int i = 1; i <= 5; ++i) put("/Music/Long Names Here/Long file name 0" + std::to_string(i) + ".bin", size_t(1000 * i + 3));
+    put("/Music/old song.bin", 2500);
+    ASSERT_TRUE(vol.DeleteFile("/Music/old song.bin"));
+    ASSERT_TRUE(vol.DestroyMetadata());
+    ASSERT_TRUE(WriteLostVolumesDisk(dir.file("disk.img"), {{1001, vol.path()}}, 64, 99));
+    DeepScan s(dir.file("disk.img"));
+    ASSERT_EQ(0, s.result);
+    ExpectRecovered(s, expected, out.path(), "lost FAT16");
+}
+
+TEST_F(DeepFat, GeometryFromTwoFoldersFilesHeldAndPlaced) {
+    FatCraft img(2000);
+    auto a = RandomBytes(1000, 11), b = RandomBytes(5000, 12), c = RandomBytes(4097, 13), r = RandomBytes(600, 14);
+    // The root by its label at the data start; folders 10 and 20 at sectors 1000 and 1080.
+    img.PutEntries(Sec(2), 0, {C::Entry("MYDISK     ", 0x08, 0, 0), C::File("R       TXT", 60, 600)});
+    img.PutDir(1000, 10, 0, {C::File("A       TXT", 30, 1000)});
+    // The folder's second sector comes before any geometry explains it: held to the end.
+    img.PutEntries(1001, 0, {C::File("C       DAT", 70, 4097)});
+    img.PutDir(1080, 20, 0, {C::File("B       BIN", 40, 5000), C::File("D       BIN", 0, 0, true)});
+    img.PutData(Sec(30), a);
+    img.PutData(Sec(40), b);
+    img.PutData(Sec(70), c);
+    img.PutData(Sec(60), r);
+    Scan(img);
+    EXPECT_EQ(Sha256Hex(a), Recover("LostFolder10/a.txt"));
+    EXPECT_EQ(Sha256Hex(c), Recover("LostFolder10/c.dat"));
+    EXPECT_EQ(Sha256Hex(b), Recover("LostFolder20/b.bin"));
+    EXPECT_EQ(Sha256Hex(r), Recover("r.txt"));
+    EXPECT_NE(nullptr, FindNode(found, "LostFolder20/!.bin", 0));
+    EXPECT_EQ(5u, found.size());
+    EngineTree tree = WalkEngineTree(scan->engine);
+    const _FILE_NODE_* lost = FindNode(tree, "LostFolder10", 1);
+    ASSERT_NE(nullptr, lost);
+    EXPECT_EQ(0xFFFFFFFFu, lost->nClusterBytes);
+    EXPECT_EQ(2u, tree.count("LostFolder10/a.txt") + tree.count("LostFolder10/c.dat"));
+}
+
+TEST_F(DeepFat, LongNamesSplitAcrossSectorsHeldOrNot) {
+    for (bool held : {false, true}) {
+        SCOPED_TRACE(held ? "held root" : "placed folder");
+        FatCraft img(2000);
+        img.PutDir(1000, 10, 0, {C::File("A       TXT", 30, 10)});
+        img.PutDir(1080, 20, 0, {C::File("B       BIN", 40, 10)});
+        // Thirteen entries, then a long name whose two pieces end the sector and
+        // whose short entry opens the next. The root (by its label) comes before
+        // the folders that explain it: both its sectors are held to the end.
+        std::vector<FatRawEntry> first = {held ? C::Entry("MYDISK     ", 0x08, 0, 0) : C::Dir(".          ", 31),
+                                          held ? C::File("F22     TXT", 0, 0) : C::Dir("..         ", 0)};
+        for (int i = 0; i < 12; ++i) first.push_back(C::File(("F" + std::to_string(10 + i) + "     TXT").c_str(), 0, 0));
+        for (const FatRawEntry& p : C::LongName("Split Across Sectors.txt", "SPLITA~1TXT")) first.push_back(p);
+        const uint64_t at = held ? Sec(2) : Sec(31);
+        img.PutEntries(at, 0, first);
+        img.PutEntries(at + 1, 0, {C::File("SPLITA~1TXT", 50, 700)});
+        auto data = RandomBytes(700, 21);
+        img.PutData(Sec(50), data);
+        Scan(img);
+        const std::string folder = held ? "" : "LostFolder31/";
+        EXPECT_EQ(Sha256Hex(data), Recover(folder + "Split Across Sectors.txt"));
+        EXPECT_EQ(nullptr, FindNode(found, folder + "splita~1.txt"));
+        EXPECT_NE(nullptr, FindNode(found, folder + "f21.txt"));
+    }
+}
+
+TEST_F(DeepFat, TwoVolumesEachWithAFolder40KeepTheirOwnGeometry) {
+    FatCraft img(7000);
+    auto secB = [](uint32_t c) { return 5000 + uint64_t(c - 2) * 4; }; // 4 sectors per cluster, data at 5000
+    auto fa = RandomBytes(3000, 31), fb = RandomBytes(2000, 32);
+    img.PutDir(Sec(10), 10, 0, {C::Dir("SUB        ", 40)});
+    img.PutDir(Sec(40), 40, 10, {C::File("INA     BIN", 60, 3000)});
+    img.PutDir(secB(40), 40, 0, {C::File("INB     BIN", 70, 2000)});
+    img.PutDir(secB(50), 50, 0, {C::Dir("X          ", 51)});
+    img.PutData(Sec(60), fa);
+    img.PutData(secB(70), fb);
+    Scan(img);
+    std::map<std::string, std::string> sha;
+    for (auto& [path, node] : found) sha[node.szFileName] = RecoveredSha(scan->engine, &node, out.file(node.szFileName));
+    EXPECT_EQ(Sha256Hex(fa), sha["ina.bin"]);
+    EXPECT_EQ(Sha256Hex(fb), sha["inb.bin"]);
+}
+
+TEST_F(DeepFat, DeletedFolderGetsItsHighWordFromTheFolderThatPointsBack) {
+    // One sector per cluster from sector 100: cluster 0x10005 lies at sector 65639.
+    auto at = [](uint32_t c) { return 100 + uint64_t(c - 2); };
+    const uint32_t lost = 0x10005;
+    FatCraft img(at(lost) + 40);
+    auto data = RandomBytes(700, 81);
+    img.PutDir(at(10), 10, 0, {C::File("A       BIN", 0, 0)});
+    // Deletion cleared the high word of the folder's cluster: only 0x0005 is left.
+    img.PutDir(at(20), 20, 0, {C::Dir("SUB        ", lost & 0xFFFF, true)});
+    // Cluster 5 is another folder: sharing the low word must not make it the lost one.
+    img.PutDir(at(5), 5, 0, {C::File("OTHER   BIN", 0, 0)});
+    img.PutDir(at(lost), lost, 20, {C::File("IN      BIN", lost + 1, 700, true)});
+    img.PutData(at(lost + 1), data);
+    Scan(img);
+    EXPECT_EQ(Sha256Hex(data), Recover("LostFolder20/!ub/!n.bin"));
+}
+
+namespace {
+// A sector of plausible entries with random names, clusters and sizes: it passes
+// the directory-table test although no volume ever held it.
+std::vector<FatRawEntry> Decoys(std::mt19937& rng, bool withOpenRun) {
+    std::vector<FatRawEntry> out;
+    for (int i = 0; i < (withOpenRun ? 14 : 16); ++i) {
+        char name[12];
+        for (int k = 0; k < 11; ++k) name[k] = char('A' + rng() % 26);
+        name[11] = 0;
+        uint32_t cluster = 2 + rng() % 0x0FFFFFF0u;
+        out.push_back(rng() % 4 == 0 ? C::Dir(name, cluster, rng() % 3 == 0) : C::File(name, cluster, 1 + rng(), rng() % 3 == 0));
+    }
+    if (withOpenRun) {
+        auto ln = C::LongName("A run that never finds its end", "ZZZZZZZZZZZ");
+        out.insert(out.end(), ln.end() - 2, ln.end());
+    }
+    return out;
+}
+} // namespace
+
+TEST_F(DeepFat, DecoysLoopsAndEntriesPastTheDiskDoNotHideTheRealVolume) {
+    FatCraft img(12000);
+    std::mt19937 rng(5);
+    auto a = RandomBytes(3000, 41), b = RandomBytes(9000, 42);
+    img.PutDir(1000, 10, 0, {C::File("A       BIN", 30, 3000)});
+    img.PutDir(1080, 20, 0, {C::File("B       BIN", 40, 9000), C::Dir("LOOPA      ", 100)});
+    img.PutData(Sec(30), a);
+    img.PutData(Sec(40), b);
+    // Folders 100 and 101 name each other in ".."; 102 names itself.
+    img.PutDir(Sec(100), 100, 101, {C::File("L1      TXT", 0, 0), C::Dir("LOOPB      ", 101)});
+    img.PutDir(Sec(101), 101, 100, {C::File("L2      TXT", 0, 0)});
+    img.PutDir(Sec(102), 102, 102, {C::File("L3      TXT", 0, 0)});
+    img.PutDir(Sec(103), 103, 0, {C::File("FAR     BIN", 0x0FFFFFF0, 100000), C::File("HUGE    BIN", 200, 0xFFFFFFFF)});
+    for (int i = 0; i < 300; ++i) img.PutEntries(3000 + rng() % 8900, 0, Decoys(rng, i % 5 == 0));
+    for (int i = 0; i < 60; ++i) img.PutDir(3000 + rng() % 8900, 2 + rng() % 5000, rng() % 5000, {C::File("STRAY   TXT", 0, 0)});
+    Scan(img);
+    EXPECT_GT(found.size(), 100u) << "decoys are recorded too: a deep scan cannot tell them apart";
+    EXPECT_EQ(Sha256Hex(a), Recover("LostFolder10/a.bin"));
+    EXPECT_EQ(Sha256Hex(b), Recover("LostFolder20/b.bin"));
+    std::set<std::string> names;
+    for (auto& [path, node] : found) names.insert(node.szFileName);
+    for (const char* name : {"l1.txt", "l2.txt", "l3.txt"}) EXPECT_EQ(1u, names.count(name)) << name;
+    // Data past the end of the disk is an error, not a crash.
+    for (auto& [path, node] : found) {
+        if (!std::strcmp(node.szFileName, "far.bin") || !std::strcmp(node.szFileName, "huge.bin")) {
+            EXPECT_EQ(30, SaveNode(scan->engine, node, out.file("x"))) << path;
+        }
+    }
+}
+
+TEST_F(DeepFat, TruncatedImageKeepsWhatExists) {
+    FatCraft img(1300);
+    auto a = RandomBytes(3000, 51);
+    img.PutDir(1000, 10, 0, {C::File("A       BIN", 30, 3000), C::File("CUT     BIN", 45, 40000)});
+    img.PutDir(1080, 20, 0, {C::File("B       BIN", 40, 10)});
+    img.PutData(Sec(30), a);
+    Scan(img, 2600); // the area claims twice the sectors the image holds
+    EXPECT_EQ(Sha256Hex(a), Recover("LostFolder10/a.bin"));
+    const _FILE_NODE_* cut = FindNode(found, "LostFolder10/cut.bin");
+    ASSERT_NE(nullptr, cut);
+    EXPECT_EQ(30, SaveNode(scan->engine, *cut, out.file("cut")));
+    EXPECT_EQ((1300 - Sec(45)) * 512, ReadFileBytes(out.file("cut")).size()) << "the sectors that exist are written";
+}
+
+TEST_F(DeepFat, MissingDeviceNullRecordsAndOversizedClusters) {
+    CLogFileManager::GetInstance()->AddDirIndex();
+    CProfessionalFatRecovery missing;
+    EXPECT_NE(0, missing.Init(7, 0, 100, L'C'));
+    EXPECT_EQ(0, missing.ClearProfessionalVec(nullptr));
+    EXPECT_EQ(87, missing.InitVirtualDbrInfo());
+    std::vector<uint8_t> sector = C::Table({C::Dir(".          ", 10), C::Dir("..         ", 0), C::File("A       BIN", 30, 3000)});
+    EXPECT_EQ(0, missing.ParseFatFileRecord(sector.data(), 1000));
+    EXPECT_EQ(87, missing.ParseFatFileRecord(nullptr, 1000));
+    EXPECT_EQ(87, missing.ParseFDTFileRecord(nullptr, 1000));
+    EXPECT_EQ(0, missing.DealProfessionalRecordVec());
+    EXPECT_EQ(0, missing.GetLostFileCount()) << "no geometry ever: the held file is dropped";
+
+    CProfessionalFatRecovery engine;
+    unsigned char buf[16];
+    int len = sizeof buf;
+    EXPECT_EQ(87, engine.PreView(nullptr, nullptr, buf, len, nullptr, nullptr));
+    EXPECT_EQ(87, engine.SaveFileData(nullptr, nullptr, 0));
+    _FILE_NODE_ node{};
+    std::strcpy(node.szFileName, "big.txt");
+    node.nClusterBytes = 0x6400001;
+    node.u64FileSize = 10;
+    EXPECT_EQ(29, engine.PreView(&node, nullptr, buf, len, nullptr, nullptr));
+    EXPECT_EQ(0, len);
+    node.nClusterBytes = 0;
+    len = sizeof buf;
+    EXPECT_EQ(87, engine.PreView(&node, nullptr, buf, len, nullptr, nullptr));
+    std::vector<_FILE_NODE_> kids;
+    EXPECT_EQ(87, engine.GetChildrenFileNode(nullptr, 2, kids));
+}
+
+namespace {
+struct SaveReports {
+    std::vector<std::pair<int, int>> save; // (progress, error)
+    int stopAt = -1;                       // the report that answers stop
+};
+int OnSave(void* p, int progress, int, int err, wchar_t*) {
+    auto* r = static_cast<SaveReports*>(p);
+    r->save.push_back({progress, err});
+    return int(r->save.size()) - 1 == r->stopAt ? -9527 : 0;
+}
+std::vector<uint8_t> JpegLike(size_t size, uint32_t seed) {
+    std::vector<uint8_t> d = RandomBytes(size, seed);
+    const uint8_t head[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0x01, 0x01, 0x00};
+    std::memcpy(d.data(), head, sizeof head);
+    d[size - 2] = 0xFF;
+    d[size - 1] = 0xD9;
+    return d;
+}
+} // namespace
+
+TEST_F(DeepFat, PreviewRecoveryStopAndFolderSave) {
+    auto note = RandomBytes(5000, 61), photo = JpegLike(12000, 62), split = RandomBytes(3 * 4096, 63), other = RandomBytes(4096, 64);
+    FatCraft img(2000);
+    img.PutDir(1000, 10, 0,
+               {C::File("NOTE    TXT", 30, 5000), C::File("PIC     JPG", 32, 12000), C::File("EMPTY   BIN", 0, 0),
+                C::File("SPLIT   BIN", 40, 3 * 4096)});
+    img.PutDir(1080, 20, 0, {C::File("Z       BIN", 50, 10)});
+    img.PutData(Sec(30), note);
+    img.PutData(Sec(32), photo);
+    // "split" really lies in clusters 40, 44 and 45; cluster 41 holds another file's data.
+    img.PutData(Sec(40), std::vector<uint8_t>(split.begin(), split.begin() + 4096));
+    img.PutData(Sec(41), other);
+    img.PutData(Sec(44), std::vector<uint8_t>(split.begin() + 4096, split.end()));
+    Scan(img);
+    SaveReports reports;
+    scan->engine.InitCallBack(nullptr, OnSave, &reports, 90);
+
+    // Text previews into the caller's buffer only; a picture into the temporary file.
+    _FILE_NODE_ n = *FindNode(found, "LostFolder10/note.txt");
+    std::vector<uint8_t> buf(1000, 0xCC);
+    int len = int(buf.size());
+    wchar_t tmp[256] = {};
+    ASSERT_EQ(0, scan->engine.PreView(&n, tmp, buf.data(), len, nullptr, nullptr));
+    EXPECT_EQ(1000, len);
+    EXPECT_TRUE(std::equal(buf.begin(), buf.end(), note.begin()));
+    EXPECT_EQ(0, tmp[0]);
+    _FILE_NODE_ p = *FindNode(found, "LostFolder10/pic.jpg");
+    ASSERT_EQ(0, scan->engine.PreView(&p, tmp, buf.data(), len, nullptr, nullptr));
+    EXPECT_EQ(0, len);
+    EXPECT_EQ(Sha256Hex(photo), Sha256File(WideToUtf8(tmp)));
+
+    // Without a FAT the copy is the run of clusters from the first: a fragmented file comes back wrong.
+    std::vector<uint8_t> run(3 * 4096, 0);
+    std::copy(split.begin(), split.begin() + 4096, run.begin());
+    std::copy(other.begin(), other.end(), run.begin() + 4096);
+    EXPECT_EQ(Sha256Hex(run), Recover("LostFolder10/split.bin"));
+    WriteFileBytes(out.file("r1"), RandomBytes(9000, 1)); // a longer file of the target name leaves no tail
+    EXPECT_EQ(Sha256Hex(note), Recover("LostFolder10/note.txt"));
+    reports.save.clear();
+    EXPECT_EQ(Sha256Hex({}), Recover("LostFolder10/empty.bin"));
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{100, 0}}), reports.save);
+
+    reports.save.clear();
+    reports.stopAt = 1;
+    EXPECT_EQ(-9527, SaveNode(scan->engine, p, out.file("stopped")));
+    EXPECT_EQ(2u * 4096, ReadFileBytes(out.file("stopped")).size());
+    reports.stopAt = -1;
+    EngineTree tree = WalkEngineTree(scan->engine);
+    ASSERT_EQ(0, SaveFolder(scan->engine, *FindNode(tree, "LostFolder10", 1), out.file("LostFolder10")));
+    EXPECT_EQ(Sha256Hex(note), Sha256File(out.file("LostFolder10/note.txt")));
+    EXPECT_EQ(Sha256Hex(photo), Sha256File(out.file("LostFolder10/pic.jpg")));
+    EXPECT_TRUE(FileExists(out.file("LostFolder10/empty.bin")));
+}

@@ -1,0 +1,371 @@
+// FAT on-disk structures over hand-made bytes: entry and table tests, directory
+// clusters as the quick scan reads them, boot-sector geometry, free runs and the
+// geometry arithmetic of rebuilt volumes.
+#include "fat/FastFatDirParser.h"
+#include "fat/FastFatFreeRuns.h"
+#include "fat/FastFatGeometry.h"
+#include "fat/VirtualDbr.h"
+#include "fixtures/FatCraft.h"
+#include "fixtures/Le.h"
+#include "fixtures/ScopedEnv.h"
+#include "fixtures/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ctime>
+
+namespace {
+using C = FatCraft;
+
+uint16_t DateWord(unsigned y, unsigned m, unsigned d) { return uint16_t(((y - 1980) << 9) | (m << 5) | d); }
+
+FAT32_Entry AsEntry(const FatRawEntry& raw) {
+    FAT32_Entry e;
+    std::memcpy(&e, raw.data(), sizeof e);
+    return e;
+}
+FatRawEntry WithDates(FatRawEntry e, uint16_t create, uint16_t access, uint16_t write) {
+    PutLe(&e[16], create, 2);
+    PutLe(&e[18], access, 2);
+    PutLe(&e[24], write, 2);
+    return e;
+}
+
+std::vector<FASTFAT_DIR_ITEM> Parse(const std::vector<uint8_t>& buf, bool* ended = nullptr) {
+    FASTFAT_LONG_NAME ln;
+    std::vector<FASTFAT_DIR_ITEM> items;
+    bool e = ParseFastFatDirCluster(ByteView(buf.data(), buf.size()), ln, items);
+    if (ended) *ended = e;
+    return items;
+}
+} // namespace
+
+TEST(FatEntryRules, EachEntryIsJudgedAlone) {
+    ScopedEnv tz("TZ", "UTC");
+    tzset();
+    const uint16_t ok = DateWord(2020, 6, 15);
+    FatRawEntry lfn = C::LongName("abcde", "ABCDE   TXT")[0];
+    FatRawEntry lfn19 = lfn, lfnCluster = lfn, lfnDeleted = lfn;
+    lfn19[0] = 0x40 | 19;
+    lfnCluster[26] = 3;
+    lfnDeleted[0] = 0xE5;
+    FatRawEntry lfn18 = lfn;
+    lfn18[0] = 0x40 | 18;
+    const struct {
+        const char* what;
+        FatRawEntry entry;
+        int valid;
+    } cases[] = {
+        {"file", C::File("README  TXT", 5, 100), 1},
+        {"lower case", C::File("readme  TXT", 5, 100), 0},
+        {"dot in name", C::File("READ.E  TXT", 5, 100), 0},
+        {"control byte", C::File("READ\x02   TXT", 5, 100), 0},
+        {"label", C::Entry("my disk    ", 0x08, 0, 0), 1},
+        {"label with cluster", C::Entry("MYDISK     ", 0x08, 7, 0), 0},
+        {"label and archive", C::Entry("MYDISK     ", 0x28, 0, 0), 0},
+        {"file without archive bit", C::Entry("README  TXT", 0, 5, 100), 0},
+        {"deleted file without archive bit", C::Entry("\xE5" "EADME  TXT", 0x02, 5, 100), 0},
+        {"folder", C::Dir("PHOTOS     ", 9), 1},
+        {"read-only folder", C::Entry("PHOTOS     ", 0x11, 9, 0), 0},
+        {"folder with a size", C::Entry("PHOTOS     ", 0x10, 9, 512), 0},
+        {"deleted folder with a size", C::Entry("\xE5" "HOTOS     ", 0x10, 9, 512), 1},
+        {"high attribute bits", C::Entry("README  TXT", 0x60, 5, 100), 0},
+        {"empty file with a cluster", C::File("EMPTY   TXT", 12, 0), 0},
+        {"empty file", C::File("EMPTY   TXT", 0, 0), 1},
+        {"live file of 1991-05-02", WithDates(C::File("README  TXT", 5, 100), ok, ok, DateWord(1991, 5, 2)), 0},
+        {"live file of 1991-05-04", WithDates(C::File("README  TXT", 5, 100), ok, ok, DateWord(1991, 5, 4)), 1},
+        {"created 2080-01-24", WithDates(C::File("README  TXT", 5, 100), DateWord(2080, 1, 24), ok, ok), 0},
+        {"created 2080-01-22", WithDates(C::File("README  TXT", 5, 100), DateWord(2080, 1, 22), ok, ok), 1},
+        {"deleted file without dates", WithDates(C::File("README  TXT", 5, 100, true), 0, 0, 0), 1},
+        {"folder without dates", WithDates(C::Dir("PHOTOS     ", 9), 0, 0, 0), 1},
+        {"long-name piece", lfn, 1},
+        {"piece 18", lfn18, 1},
+        {"piece 19", lfn19, 0},
+        {"deleted piece", lfnDeleted, 1},
+        {"piece with a cluster", lfnCluster, 0},
+    };
+    for (const auto& c : cases) {
+        FAT32_Entry e = AsEntry(c.entry);
+        EXPECT_EQ(c.valid, IsFatEntyValid(&e)) << c.what;
+    }
+    EXPECT_EQ(0, IsFatEntyValid(nullptr));
+
+    const struct {
+        const char* name11;
+        int invalid;
+    } names[] = {{"README  TXT", 0}, {"\xE5" "EADME  TXT", 0}, {"\xD6\xD0\xCE\xC4    TXT", 0}, {"readme  TXT", 1},
+                 {"READ.E  TXT", 1}, {"READ\x01   TXT", 1},     {"ABC\\EFGHTXT", 1},             {"ABC:EFGHTXT", 1},
+                 {"ABC*EFGHTXT", 1}, {"ABC?EFGHTXT", 1},        {"ABC\"EFGHTXT", 1},             {"ABC|EFGHTXT", 1}};
+    for (const auto& n : names) EXPECT_EQ(n.invalid, IsInvalidShortFileName(n.name11)) << n.name11;
+}
+
+TEST(FatEntryRules, DirectoryTablesAndDotPairs) {
+    std::vector<uint8_t> dots = C::Table({C::Dir(".          ", 9), C::Dir("..         ", 0)});
+    EXPECT_EQ(1, IsFatFileRecord(dots.data()));
+    // Only the "." entry at the very end of a buffer: no pair, nothing past the end read.
+    EXPECT_EQ(0, IsFatFileRecord(dots.data(), 32));
+    EXPECT_EQ(0, IsFatEntyValid(reinterpret_cast<const FAT32_Entry*>(dots.data()), 32));
+    EXPECT_EQ(0, IsFatFDTRecord(dots.data(), 512)) << "a dot pair alone is not a table";
+    dots[33] = 'X';
+    EXPECT_EQ(0, IsFatFileRecord(dots.data()));
+    EXPECT_EQ(0, IsFatFileRecord(nullptr));
+
+    const char* sn = "LONGFI~1TXT";
+    const uint8_t sum = GetShortNameCheckSum(sn);
+    auto piece = [&](uint8_t ord, uint8_t s) {
+        FatRawEntry e = C::LongName("abcdefghijklmnopqrstuvwxy", sn)[0];
+        e[0] = ord;
+        e[13] = s;
+        return e;
+    };
+    std::vector<FatRawEntry> full(15, C::File("README  TXT", 5, 100));
+    full.push_back(piece(0x41, 0));
+    std::vector<uint8_t> trailing = C::Table({C::File("README  TXT", 5, 100)});
+    trailing[300] = 1;
+    const struct {
+        const char* what;
+        std::vector<uint8_t> table;
+        int isTable;
+    } cases[] = {
+        {"zeros", std::vector<uint8_t>(512, 0), 0},
+        {"one file", C::Table({C::File("README  TXT", 5, 100)}), 1},
+        {"bytes after the end mark", trailing, 0},
+        {"long name with its checksum", C::Table({piece(0x42, sum), piece(0x01, sum), C::File(sn, 5, 100)}), 1},
+        {"wrong checksum", C::Table({piece(0x42, uint8_t(sum + 1)), piece(0x01, uint8_t(sum + 1)), C::File(sn, 5, 100)}), 0},
+        {"mixed checksums", C::Table({piece(0x42, sum), piece(0x01, uint8_t(sum + 1)), C::File(sn, 5, 100)}), 0},
+        {"deleted pair", C::Table({piece(0xE5, sum), C::File(sn, 5, 100, true)}), 1},
+        {"blank inside the name", C::Table({C::File("READ ME TXT", 5, 100)}), 0},
+        {"half a double-byte pair", C::Table({C::File("AB\xD6" "C    TXT", 5, 100)}), 0},
+        {"double-byte pair", C::Table({C::File("AB\xD6\xD0    TXT", 5, 100)}), 1},
+        {"full table ending in a cut long name", C::Table(full), 1},
+        {"noise", RandomBytes(512, 7), 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.isTable, IsFatFDTRecord(c.table.data(), 512)) << c.what;
+    EXPECT_EQ(0, IsFatFDTRecord(nullptr, 512));
+    EXPECT_EQ(0, IsFatFDTRecord(cases[1].table.data(), 16));
+}
+
+TEST(FatEntryRules, DatesBecomeLocalMidnight) {
+    ScopedEnv tz("TZ", "UTC");
+    tzset();
+    FAT32_Entry e = AsEntry(WithDates(C::File("README  TXT", 5, 100), DateWord(2020, 6, 15), DateWord(1999, 12, 31),
+                                      DateWord(2107, 12, 31)));
+    e.DIR_CrtTime = 0xFFFF; // the time of day is ignored
+    _FILETIME c, a, w;
+    Fat32GetFileCreateTime(&e, &c);
+    Fat32GetFileLastAccessTime(&e, &a);
+    Fat32GetFileLastChangeTime(&e, &w);
+    EXPECT_EQ(1592179200u, FileTimeToU64(c));
+    EXPECT_EQ(946598400u, FileTimeToU64(a));
+    EXPECT_EQ(4354732800u, FileTimeToU64(w)) << "past 32 bits";
+}
+
+TEST(FastFatDirParser, NamesKindsAndSkippedEntries) {
+    std::vector<FatRawEntry> entries = {C::Dir(".          ", 9), C::Dir("..         ", 0)};
+    for (const FatRawEntry& e : C::LongName("Holiday pictures.txt", "HOLIDA~1TXT")) entries.push_back(e);
+    for (const FatRawEntry& e :
+         {C::File("HOLIDA~1TXT", 5, 10), C::File("README  TXT", 5, 10, true), C::Dir("SUBDIR     ", 12),
+          C::Entry("NOARCH  TXT", 0x01, 5, 10), C::File("lower   TXT", 5, 10), C::Entry("MY DISK    ", 0x08, 0, 0),
+          C::File("NOEXT      ", 5, 10)})
+        entries.push_back(e);
+    bool ended = false;
+    std::vector<FASTFAT_DIR_ITEM> items = Parse(C::Table(entries), &ended);
+    EXPECT_TRUE(ended);
+    ASSERT_EQ(5u, items.size());
+    EXPECT_EQ(FASTFAT_ITEM_DOT, items[0].nKind);
+    EXPECT_EQ(9, items[0].entry.DIR_FstClusLO);
+    EXPECT_STREQ("Holiday pictures.txt", items[1].szName);
+    EXPECT_EQ(4u * 32, items[1].nOffset);
+    EXPECT_FALSE(items[1].bDeleted);
+    EXPECT_STREQ("!eadme.txt", items[2].szName);
+    EXPECT_TRUE(items[2].bDeleted);
+    EXPECT_EQ(FASTFAT_ITEM_DIR, items[3].nKind);
+    EXPECT_STREQ("subdir", items[3].szName);
+    EXPECT_STREQ("noext", items[4].szName);
+}
+
+TEST(FastFatDirParser, LongNamesWholeSplitAndDeleted) {
+    // 26 characters: two full pieces and no terminator.
+    const std::string exact = "Exactly twenty-six chars.x";
+    std::vector<FatRawEntry> e = C::LongName(exact, "EXACTL~1X  ");
+    e.push_back(C::File("EXACTL~1X  ", 5, 10));
+    std::vector<FASTFAT_DIR_ITEM> items = Parse(C::Table(e));
+    ASSERT_EQ(1u, items.size());
+    EXPECT_EQ(exact, items[0].szName);
+
+    // Deleted pieces keep their characters.
+    e = C::LongName("Gone but named.doc", "GONEBU~1DOC", true);
+    e.push_back(C::File("GONEBU~1DOC", 5, 10, true));
+    items = Parse(C::Table(e));
+    ASSERT_EQ(1u, items.size());
+    EXPECT_STREQ("Gone but named.doc", items[0].szName);
+
+    // A run that starts at the end of one cluster and ends in the next.
+    const std::string name = "A name that spans two clusters.bin";
+    std::vector<FatRawEntry> all(15, C::File("LIVE    TXT", 5, 10));
+    for (const FatRawEntry& p : C::LongName(name, "ANAMET~1BIN")) all.push_back(p);
+    all.push_back(C::File("ANAMET~1BIN", 5, 10));
+    std::vector<uint8_t> both = C::Table(all, 1024);
+    FASTFAT_LONG_NAME ln;
+    std::vector<FASTFAT_DIR_ITEM> got;
+    EXPECT_FALSE(ParseFastFatDirCluster(ByteView(both.data(), 512), ln, got));
+    EXPECT_EQ(15u, got.size());
+    got.clear();
+    EXPECT_TRUE(ParseFastFatDirCluster(ByteView(both.data() + 512, 512), ln, got));
+    ASSERT_EQ(1u, got.size());
+    EXPECT_EQ(name, got[0].szName);
+
+    // Nineteen pieces still make a name; twenty end the directory.
+    std::vector<FatRawEntry> run(20, C::LongName("x", "X          ", true)[0]);
+    for (FatRawEntry& p : run) std::memset(&p[1], 'A', 10);
+    std::vector<FatRawEntry> twenty = run;
+    twenty.push_back(C::File("AFTER   TXT", 5, 10));
+    bool ended = false;
+    EXPECT_TRUE(Parse(C::Table(twenty, 2048), &ended).empty());
+    EXPECT_TRUE(ended);
+    std::vector<FatRawEntry> nineteen(run.begin(), run.begin() + 19);
+    nineteen.push_back(C::File("NINETEENTXT", 5, 10));
+    nineteen.push_back(C::File("AFTER   TXT", 5, 10));
+    items = Parse(C::Table(nineteen, 2048));
+    ASSERT_EQ(2u, items.size());
+    EXPECT_GT(std::strlen(items[0].szName), 13u);
+    EXPECT_STREQ("after.txt", items[1].szName);
+}
+
+// Garbage costs the garbage: no crash, no read past the buffer (the sanitizer
+// build checks), and a valid entry behind garbage is still found.
+TEST(FastFatDirParser, RandomClustersAreSurvived) {
+    size_t found = 0;
+    for (uint32_t seed = 1; seed <= 300; ++seed) found += Parse(RandomBytes(512 + (seed % 3) * 7, seed)).size();
+    EXPECT_LT(found, 5u);
+    std::vector<uint8_t> mixed = RandomBytes(512, 99);
+    for (size_t i = 0; i < 512; i += 32) mixed[i] = mixed[i] ? mixed[i] : 1;
+    FatRawEntry valid = C::File("VALID   TXT", 5, 10);
+    std::memcpy(&mixed[320], valid.data(), 32);
+    bool sawValid = false;
+    for (const FASTFAT_DIR_ITEM& it : Parse(mixed)) sawValid |= std::string(it.szName) == "valid.txt";
+    EXPECT_TRUE(sawValid);
+    EXPECT_TRUE(Parse(std::vector<uint8_t>(20, 0x41)).empty());
+
+    char out[32];
+    FAT32_Entry e = AsEntry(C::File("\xE5" "B      C  ", 5, 10));
+    FormatFastFatShortName(e, false, out, 3);
+    EXPECT_STREQ("!b", out) << "cut to the buffer";
+}
+
+TEST(FastFatGeometry, BootSectorsAndTheirRefusals) {
+    auto boot = [](bool fat32, uint16_t bps, uint8_t spc, uint32_t total32, uint16_t total16 = 0) {
+        std::vector<uint8_t> b(512, 0);
+        PutLe16(b, 0x0B, bps);
+        b[0x0D] = spc;
+        PutLe16(b, 0x0E, fat32 ? 32 : 4);
+        b[0x10] = 2;
+        PutLe16(b, 0x13, total16);
+        PutLe32(b, 0x20, total32);
+        if (fat32) {
+            PutLe32(b, 0x24, 700);
+            PutLe32(b, 0x2C, 2);
+            std::memcpy(&b[0x52], "FAT32   ", 8);
+        } else {
+            PutLe16(b, 0x16, 32);
+        }
+        return b;
+    };
+    auto parse = [](const std::vector<uint8_t>& b, FAST_FAT_GEOMETRY& g) {
+        return ParseFastFatGeometry(ByteView(b.data(), b.size()), g);
+    };
+    FAST_FAT_GEOMETRY g;
+    ASSERT_EQ(0, parse(boot(true, 512, 1, 80000), g));
+    EXPECT_EQ(32u + 2 * 700, g.nDataStartSector);
+    EXPECT_EQ(80000u - 1432, g.nClusterCount);
+    // Small FAT16 volumes keep the sector count in the 16-bit field.
+    ASSERT_EQ(0, parse(boot(false, 512, 4, 0, 32768), g));
+    EXPECT_EQ(4u + 64 + 32, g.nDataStartSector);
+    EXPECT_EQ((32768u - 100) / 4, g.nClusterCount);
+    // The FAT bounds the cluster count when the volume claims more.
+    ASSERT_EQ(0, parse(boot(false, 512, 1, 4000000), g));
+    EXPECT_EQ(32u * 512 / 2 - 2, g.nClusterCount);
+
+    std::vector<uint8_t> farRoot = boot(true, 512, 1, 80000);
+    PutLe32(farRoot, 0x2C, 0xFFFFFF);
+    for (const auto& bad : {boot(true, 512, 0, 80000), boot(true, 512, 3, 80000), boot(true, 100, 1, 80000),
+                            boot(true, 512, 1, 1000), boot(false, 512, 4, 0, 0), farRoot, std::vector<uint8_t>(0x20, 0)})
+        EXPECT_EQ(87, parse(bad, g));
+}
+
+TEST(FastFatFreeRuns, RunsSkipUsedClustersAndStopAtTheEnd) {
+    // Clusters 2..25: used 0-3, free 4-9, used 10, free 11-23; 4 sectors each from sector 100.
+    std::vector<uint8_t> bits = {0x0F, 0x04, 0x00};
+    FASTFAT_BITMAP_VIEW v;
+    v.pBits = bits.data();
+    v.nBytes = 3;
+    v.nClusterCount = 24;
+    v.nSectorsPerCluster = 4;
+    v.nDataStartSector = 100;
+    v.u64SectorCount = 100 + 24 * 4;
+    const struct {
+        uint64_t from, sector, count;
+    } cases[] = {
+        {0, 116, 24},             // first free run
+        {140, 144, 52},           // the next, skipping cluster 10
+        {196, 196, 0},            // nothing after
+        {122, 122, 18},           // inside a free cluster: the offset is kept
+        {100000, 196, 0},         // past the volume: clamped
+    };
+    for (const auto& c : cases) {
+        uint64_t sector = c.from, count = 7;
+        FastFatNextFreeRun(v, sector, count);
+        EXPECT_EQ(c.sector, sector) << c.from;
+        EXPECT_EQ(c.count, count) << c.from;
+    }
+    v.u64SectorCount = 100 + 20 * 4; // the volume ends inside the last run
+    uint64_t sector = 144, count = 0;
+    FastFatNextFreeRun(v, sector, count);
+    EXPECT_EQ(36u, count);
+    std::vector<uint8_t> full = {0xFF, 0xFF, 0x0F};
+    v.pBits = full.data();
+    v.nClusterCount = 20; // bits 20-23 are padding, not clusters
+    sector = 0;
+    FastFatNextFreeRun(v, sector, count);
+    EXPECT_EQ(0u, count);
+}
+
+TEST(VirtualDbr, AnchorsLookupsAndImpossiblePairings) {
+    __VIRTUAL_DBR_INFO__ d{};
+    ASSERT_TRUE(CalcVirtualDbrFromAnchors(20, 1080, 10, 1000, 500, &d));
+    EXPECT_EQ(8u, d.nSectorsPerCluster);
+    EXPECT_EQ(436u, d.nDataStartSector) << "kept relative to the area";
+    EXPECT_EQ(1080u, VirtualDbrClusterSector(d, 20));
+    EXPECT_EQ(936u - 32u, VirtualDbrClusterSector(d, 0));
+    EXPECT_EQ(UINT64_MAX, VirtualDbrClusterSector(d, 1));
+    const uint64_t bad[][5] = {{10, 1000, 20, 1075, 0}, {10, 1000, 11, 1256, 0}, {10, 1000, 13, 1018, 0},
+                               {200, 100, 201, 108, 0}, {10, 1000, 20, 1080, 960}, {10, 1000, 10, 1080, 0},
+                               {1, 1000, 11, 1080, 0},  {10, 1080, 20, 1000, 0}};
+    for (const auto& b : bad)
+        EXPECT_FALSE(CalcVirtualDbrFromAnchors(uint32_t(b[0]), b[1], uint32_t(b[2]), b[3], b[4], &d)) << b[0] << " " << b[3];
+
+    __VIRTUAL_DBR_INFO__ v{4, 100, 1000}; // data area at 1100
+    uint32_t c = 99;
+    EXPECT_TRUE(VirtualDbrClusterAt(v, 1108, &c));
+    EXPECT_EQ(4u, c);
+    EXPECT_FALSE(VirtualDbrClusterAt(v, 1109, &c));
+    EXPECT_TRUE(VirtualDbrClusterAt(v, 1068, &c)); // the FAT16 root area
+    EXPECT_EQ(0u, c);
+    EXPECT_TRUE(VirtualDbrClusterContaining(v, 1111, &c));
+    EXPECT_EQ(4u, c);
+    EXPECT_FALSE(VirtualDbrClusterContaining(v, 1067, &c));
+
+    std::vector<__VIRTUAL_DBR_INFO__> all = {{8, 936, 0}, {4, 5000, 0}, {1, 20000, 0}};
+    EXPECT_EQ(1, FindExactVirtualDbr(all, 5032, 10));
+    EXPECT_EQ(-1, FindExactVirtualDbr(all, 1001, 10));
+    EXPECT_EQ(0, FindNearestVirtualDbr(all, 1007, 10));
+    EXPECT_EQ(-1, FindNearestVirtualDbr(all, 5008, 10));
+    EXPECT_EQ(-1, FindBestVirtualDbr({}, 10, false));
+    EXPECT_EQ(1, FindBestVirtualDbr(all, 7000, false));
+    EXPECT_EQ(0, FindBestVirtualDbr(all, 10, false)) << "none below: the first";
+    std::vector<__VIRTUAL_DBR_INFO__> real = {{8, 5500, 0}, {4, 5000, 0}};
+    EXPECT_EQ(1, FindBestVirtualDbr(real, 6000, true)) << "a real boot sector in front is passed over";
+    std::vector<__VIRTUAL_DBR_INFO__> tie = {{8, 936, 0}, {4, 936, 0}};
+    EXPECT_EQ(0, FindBestVirtualDbr(tie, 2000, false));
+}

@@ -1,0 +1,359 @@
+// The deep NTFS engine through the whole deep scan: real lost volumes (boot
+// sector and backup zeroed, inside filler at an odd offset) rebuilt and given
+// back byte for byte, and disks of hand-made records for geometry inference,
+// parent chains, hostile records and the data paths real images rarely reach.
+#include "fixtures/EngineTree.h"
+#include "fixtures/NtfsImageRecord.h"
+#include "fixtures/NtfsImageVolume.h"
+#include "fixtures/SkipUnless.h"
+#include "fixtures/StoreTestEnv.h"
+#include "fixtures/TestFiles.h"
+#include "platform/CDiskReader.h"
+#include "platform/DeviceMap.h"
+#include "platform/PathHelpers.h"
+#include "platform/TextCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <iostream>
+#include <memory>
+
+namespace {
+// What the deep NTFS engine lists, by path.
+EngineTree DeepNtfsTree(DeepScan& scan) {
+    EngineTree tree;
+    for (auto& [path, node] : WalkEngineTree(scan.engine))
+        if (node.nFileSystemType == FS_TYPE_PRO_NTFS) tree.emplace(path, node);
+    return tree;
+}
+
+class LostNtfs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ORVALE_REQUIRE_TOOL("mkntfs");
+        ORVALE_REQUIRE_TOOL("ntfs-3g");
+    }
+    StoreTestEnv env;
+    TempDir dir{"lostntfs"};
+    TempDir out{"lostntfs-out"};
+};
+} // namespace
+
+TEST_F(LostNtfs, RebuiltAndGivenBackByteForByte) {
+    std::vector<LostNtfsVolume> vols;
+    ASSERT_EQ("", BuildLostNtfsDisk(dir.path(), false, vols));
+    const LostNtfsVolume& vol = vols[0];
+    DeepScan scan(dir.file("disk.img"));
+    ASSERT_EQ(0, scan.result);
+    EngineTree tree = DeepNtfsTree(scan);
+    int listable = 0, identical = 0, risky = 0, riskyIdentical = 0, n = 0;
+    for (const LostNtfsFile& f : vol.files) {
+        const _FILE_NODE_* node = FindNode(tree, f.path, 0);
+        const std::string sha = RecoveredSha(scan.engine, node, out.file("f" + std::to_string(n++)));
+        if (f.mayBeOverwritten) {
+            ++risky;
+            riskyIdentical += sha == Sha256Hex(f.data);
+            continue;
+        }
+        ++listable;
+        ASSERT_NE(nullptr, node) << f.path << " is not listed under its folder";
+        EXPECT_EQ(vol.start, node->u64PartitionStartSector) << f.path;
+        EXPECT_EQ(vol.clusterBytes, node->nClusterBytes) << f.path;
+        EXPECT_EQ(Sha256Hex(f.data), sha) << f.path;
+        identical += sha == Sha256Hex(f.data);
+    }
+    std::cout << "[lost NTFS] listed and recovered byte-identical: " << identical << "/" << listable
+              << "; deleted before the volume was filled: " << riskyIdentical << "/" << risky << " byte-identical\n";
+    EXPECT_GE(listable, 12);
+    EXPECT_NE(nullptr, FindNode(tree, "Trash", 1)) << "the deleted folder is back";
+
+    // A whole folder, previews of text (to the buffer, cut to its capacity) and of a picture (to a file).
+    ASSERT_EQ(0, SaveFolder(scan.engine, *FindNode(tree, "Docs", 1), out.file("Docs")));
+    int checked = 0;
+    for (const LostNtfsFile& f : vol.files) {
+        if (f.path.rfind("Docs/", 0) != 0) continue;
+        EXPECT_EQ(Sha256Hex(f.data), Sha256File(out.file(f.path))) << f.path;
+        ++checked;
+    }
+    EXPECT_EQ(5, checked);
+    std::vector<unsigned char> buf(10240);
+    wchar_t tmp[256] = {};
+    int len = 100;
+    _FILE_NODE_ readme = *FindNode(tree, "readme.txt", 0);
+    ASSERT_EQ(0, scan.engine.PreView(&readme, tmp, buf.data(), len, nullptr, nullptr));
+    EXPECT_EQ(100, len);
+    EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 100, vol.files[0].data.begin()));
+    _FILE_NODE_ pic = *FindNode(tree, "pic.jpg", 0);
+    len = int(buf.size());
+    ASSERT_EQ(0, scan.engine.PreView(&pic, tmp, buf.data(), len, nullptr, nullptr));
+    EXPECT_EQ(0, len);
+    EXPECT_EQ(Sha256File(WideToUtf8(tmp)), RecoveredSha(scan.engine, &pic, out.file("pic")));
+
+    // A destroyed folder record leaves its files in a lost folder.
+    const _FILE_NODE_* sub = FindNode(tree, "Docs/Sub", 1);
+    ASSERT_NE(nullptr, sub);
+    std::vector<uint8_t> disk = ReadFileBytes(dir.file("disk.img"));
+    std::fill(disk.begin() + long(sub->u64RecordSector * 512), disk.begin() + long(sub->u64RecordSector * 512 + 1024), 0);
+    WriteFileBytes(dir.file("damaged.img"), disk);
+    DeepScan damaged(dir.file("damaged.img"));
+    ASSERT_EQ(0, damaged.result);
+    EngineTree t2 = DeepNtfsTree(damaged);
+    const std::string lost = "LostFolder" + std::to_string(sub->nClusterNO);
+    EXPECT_NE(nullptr, FindNode(t2, lost + "/deep.dat", 0));
+    EXPECT_NE(nullptr, FindNode(t2, "Docs/report.bin", 0));
+    EXPECT_EQ(nullptr, FindNode(t2, "Docs/Sub", 1));
+}
+
+// Two lost volumes with different cluster sizes on one disk: every file is
+// placed with its own volume's $MFT, start and cluster size.
+TEST_F(LostNtfs, TwoVolumesKeepTheirOwnGeometry) {
+    std::vector<LostNtfsVolume> vols;
+    ASSERT_EQ("", BuildLostNtfsDisk(dir.path(), true, vols));
+    DeepScan scan(dir.file("disk.img"));
+    ASSERT_EQ(0, scan.result);
+    EngineTree tree = DeepNtfsTree(scan);
+    int checked = 0;
+    for (const LostNtfsVolume& vol : vols) {
+        for (const LostNtfsFile& f : vol.files) {
+            if (f.mayBeOverwritten) continue;
+            // Both volumes number their first files alike: pick this volume's copy.
+            const _FILE_NODE_* node = nullptr;
+            auto range = tree.equal_range(f.path);
+            for (auto it = range.first; it != range.second; ++it)
+                if (it->second.u64PartitionStartSector == vol.start) node = &it->second;
+            ASSERT_NE(nullptr, node) << f.path;
+            EXPECT_EQ(vol.clusterBytes, node->nClusterBytes) << f.path;
+            EXPECT_EQ(Sha256Hex(f.data), RecoveredSha(scan.engine, node, out.file("f"))) << f.path;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 100);
+}
+
+namespace {
+std::vector<uint8_t> FileRecord(uint32_t no, uint16_t flags, uint32_t parent, const std::u16string& name,
+                                const std::vector<uint8_t>* resident = nullptr) {
+    NtfsImageRecord r(no, flags);
+    r.AddFileName(parent, name, 1, resident ? resident->size() : 0);
+    if (resident) r.AddResidentData(*resident);
+    return r.Finish();
+}
+std::vector<uint8_t> NonResident(uint32_t no, uint32_t parent, const std::u16string& name,
+                                 const std::vector<NtfsImageRun>& runs, uint64_t size, uint64_t allocated) {
+    NtfsImageRecord r(no, 1);
+    r.AddFileName(parent, name, 1, size);
+    r.AddNonResident(0x80, EncodeNtfsRunList(runs), size, 0, allocated);
+    return r.Finish();
+}
+std::vector<uint8_t> Mft(const std::vector<NtfsImageRun>& runs, uint64_t allocated) {
+    NtfsImageRecord r(0, 1);
+    r.AddFileName(5, u"$MFT", 3, allocated);
+    r.AddNonResident(0x80, EncodeNtfsRunList(runs), allocated, 0, allocated);
+    return r.Finish();
+}
+
+// A disk of zeros with records placed at chosen sectors, deep-scanned from `start`.
+class CraftedNtfs : public ::testing::Test {
+protected:
+    void NewDisk(uint64_t sectors) { disk.assign(sectors * 512, 0); }
+    void Put(uint64_t sector, const std::vector<uint8_t>& bytes) {
+        ASSERT_LE(sector * 512 + bytes.size(), disk.size());
+        std::copy(bytes.begin(), bytes.end(), disk.begin() + long(sector * 512));
+    }
+    void Scan(uint64_t start = 0) {
+        WriteFileBytes(dir.file("disk.img"), disk);
+        scan.reset(new DeepScan(dir.file("disk.img"), start, disk.size() / 512 - start));
+        ASSERT_EQ(0, scan->result);
+        tree = DeepNtfsTree(*scan);
+    }
+    const _FILE_NODE_* Node(const std::string& path, int isDir = 0) { return FindNode(tree, path, isDir); }
+    int Save(const std::string& path, std::vector<uint8_t>* data = nullptr) {
+        const _FILE_NODE_* node = Node(path);
+        if (!node) return -12345;
+        int rc = SaveNode(scan->engine, *node, dir.file("saved"));
+        if (data) *data = ReadFileBytes(dir.file("saved"));
+        return rc;
+    }
+    StoreTestEnv env;
+    TempDir dir{"craftedntfs"};
+    std::vector<uint8_t> disk;
+    std::unique_ptr<DeepScan> scan;
+    EngineTree tree;
+};
+} // namespace
+
+TEST_F(CraftedNtfs, GeometryFromGuessesRunsAndEachMft) {
+    // Records of a $MFT 67 sectors into the area at 16 (8 sectors per cluster on
+    // 4 MiB): the folder is looked for at the whole cluster below, 16 + 64 + 2 x 30.
+    NewDisk(8192);
+    const std::vector<uint8_t> hello = {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l'};
+    Put(16 + 64 + 60, FileRecord(30, 3, 5, u"Folder"));
+    Put(16 + 67 + 82, FileRecord(41, 1, 30, u"live.txt", &hello));
+    Put(16 + 67 + 84, FileRecord(42, 0, 30, u"gone.txt", &hello));
+    Put(16 + 67 + 86, FileRecord(43, 0, 11, u"$Quota")); // volume metadata
+    Scan(16);
+    EXPECT_EQ(3u, tree.size());
+    const _FILE_NODE_* live = Node("Folder/live.txt");
+    ASSERT_NE(nullptr, live);
+    EXPECT_EQ(16u, live->u64PartitionStartSector);
+    EXPECT_EQ(4096u, live->nClusterBytes);
+    std::vector<uint8_t> data;
+    EXPECT_EQ(0, Save("Folder/live.txt", &data));
+    EXPECT_EQ(hello, data) << "the 10-byte value is padded to 16 in the record";
+
+    // 65536 allocated bytes in 16 clusters: 8 sectors per cluster, kept by the resident file after it.
+    NewDisk(32768);
+    Put(200, NonResident(50, 5, u"big.bin", {{10, 100}, {6, 40}}, 60000, 65536));
+    Put(202, FileRecord(51, 1, 5, u"small.txt"));
+    Scan();
+    ASSERT_NE(nullptr, Node("small.txt"));
+    EXPECT_EQ(4096u, Node("small.txt")->nClusterBytes);
+
+    // Two volumes, each with folder 40, 8 and 2 sectors per cluster.
+    NewDisk(32768);
+    Put(1032, Mft({{64, 4}}, 64 * 4096)); // volume at 1000, $MFT at cluster 4
+    Put(1032 + 80, FileRecord(40, 3, 5, u"A"));
+    Put(1032 + 140, FileRecord(70, 1, 40, u"a.txt"));
+    Put(3016, Mft({{256, 8}}, 256 * 1024)); // volume at 3000, $MFT at cluster 8
+    Put(3016 + 80, FileRecord(40, 3, 5, u"B"));
+    Put(3016 + 142, FileRecord(71, 1, 40, u"b.txt"));
+    Put(3016 + 144, FileRecord(72, 1, 5, u"c.txt"));
+    Scan();
+    const struct {
+        const char* path;
+        uint64_t start;
+        uint32_t clusterBytes;
+    } placed[] = {{"A/a.txt", 1000, 4096}, {"A/b.txt", 3000, 1024}, {"c.txt", 3000, 1024}};
+    for (const auto& p : placed) {
+        ASSERT_NE(nullptr, Node(p.path)) << p.path;
+        EXPECT_EQ(p.start, Node(p.path)->u64PartitionStartSector) << p.path;
+        EXPECT_EQ(p.clusterBytes, Node(p.path)->nClusterBytes) << p.path;
+    }
+
+    // A volume's second $MFT fragment met after another volume's $MFT: its records keep their own geometry.
+    NewDisk(32768);
+    Put(1032, Mft({{64, 4}, {64, 500}}, 128 * 4096)); // fragment 2 at cluster 504
+    Put(3016, Mft({{256, 8}}, 256 * 1024));
+    Put(3016 + 140, FileRecord(70, 1, 5, u"y.txt"));
+    Put(1000 + 504 * 8 + 2 * (300 - 256), FileRecord(300, 1, 5, u"x.txt"));
+    Scan();
+    ASSERT_NE(nullptr, Node("x.txt"));
+    EXPECT_EQ(1000u, Node("x.txt")->u64PartitionStartSector);
+    EXPECT_EQ(4096u, Node("x.txt")->nClusterBytes);
+    ASSERT_NE(nullptr, Node("y.txt"));
+    EXPECT_EQ(1024u, Node("y.txt")->nClusterBytes);
+}
+
+TEST_F(CraftedNtfs, BrokenLoopingAndEndlessParentChains) {
+    NewDisk(8192);
+    const uint64_t mft = 64; // the area's contiguous $MFT
+    Put(mft + 2 * 60, FileRecord(60, 1, 50, u"orphan.txt"));
+    Put(mft + 2 * 50, FileRecord(77, 3, 5, u"Other")); // folder 50's place holds record 77
+    Put(mft + 2 * 61, FileRecord(61, 1, 51, u"stray.txt"));
+    Put(mft + 2 * 51, FileRecord(51, 1, 5, u"nowfile.txt")); // folder 51 is a file now
+    Put(mft + 2 * 62, FileRecord(62, 1, 52, u"lone.txt"));   // folder 52: nothing there
+    Put(mft + 2 * 90, FileRecord(90, 1, 100, u"inloop.txt"));
+    Put(mft + 2 * 100, FileRecord(100, 3, 101, u"L1"));
+    Put(mft + 2 * 101, FileRecord(101, 3, 100, u"L2"));
+    Put(mft + 2 * 102, FileRecord(102, 3, 102, u"Self"));
+    Put(mft + 2 * 91, FileRecord(91, 1, 102, u"inself.txt"));
+    // 1500 folders each inside the next: longer than any chain is followed.
+    for (uint32_t n = 1000; n < 2500; ++n) Put(mft + 2 * n, FileRecord(n, 3, n + 1, u"D"));
+    Put(mft + 2 * 92, FileRecord(92, 1, 1000, u"deep.txt"));
+    Scan();
+    for (uint32_t n : {50u, 51u, 52u}) {
+        const _FILE_NODE_* lost = Node("LostFolder" + std::to_string(n), 1);
+        ASSERT_NE(nullptr, lost) << n;
+        EXPECT_EQ(n, lost->nClusterNO);
+        EXPECT_EQ(0u, lost->u64CreateTime | lost->u64FileSize | lost->u64RecordSector | lost->u64PartitionStartSector);
+    }
+    for (const char* p : {"LostFolder50/orphan.txt", "LostFolder51/stray.txt", "LostFolder52/lone.txt"})
+        EXPECT_NE(nullptr, Node(p)) << p;
+    EXPECT_EQ(nullptr, Node("Other", 1));
+    // The looping and endless chains end: their folders and files are stored, reachable or not.
+    EXPECT_GT(scan->engine.GetLostFileCount(), int(tree.size()) + 3);
+}
+
+TEST_F(CraftedNtfs, HostileRecordsNeverStopTheScan) {
+    NewDisk(16384);
+    // A $MFT with a garbage runlist, then random records that pass the record test.
+    Put(64, Mft({{0xFFFFFFF0, INT64_MAX / 3}, {7, INT64_MIN / 5}, {0x7FFFFFFF, -1}}, 4096));
+    std::vector<uint8_t> big = FileRecord(39, 1, 5, u"big.txt");
+    PutLe32(big, 0x18, 1100); // bytes in use past the record: no node
+    Put(64 + 78, big);
+    Put(64 + 82, NonResident(41, 5, u"far.bin", {{100, 0x7FFFFFFFFF}}, 409600, 409600));
+    std::vector<uint8_t> noise = RandomBytes(1000 * 1024, 99);
+    for (size_t i = 0; i < 1000; ++i) {
+        uint8_t* r = &noise[i * 1024];
+        std::memcpy(r, "FILE", 4);
+        r[0x19] &= 0x03;
+        r[0x1A] = r[0x1B] = 0; // bytes in use at most 1023
+        r[0x1C] = 0x00;
+        r[0x1D] = 0x04;
+        r[0x1E] = r[0x1F] = 0; // allocated 1024
+        r[0x14] &= 0xF8;
+        r[0x15] &= 0x03;
+        r[510] = r[0x30];
+        r[511] = r[0x31];
+    }
+    Put(4096, noise);
+    Scan();
+    EXPECT_EQ(nullptr, Node("big.txt"));
+    // Data past the end of the disk is an error, not a crash or a success.
+    EXPECT_NE(0, Save("far.bin"));
+    _FILE_NODE_ far = *Node("far.bin");
+    std::vector<unsigned char> buf(10240);
+    int len = int(buf.size());
+    wchar_t tmp[256] = {};
+    EXPECT_NE(0, scan->engine.PreView(&far, tmp, buf.data(), len, nullptr, nullptr));
+    EXPECT_EQ(0, len);
+}
+
+TEST_F(CraftedNtfs, UnreadableBootAreaHolesShortRunsHealthAndLists) {
+    NewDisk(8192);
+    const std::vector<uint8_t> a = RandomBytes(4096, 1), b = RandomBytes(4096, 2);
+    Put(100 * 8, a);
+    Put(103 * 8, b);
+    // Cluster 100, a hole of one cluster, cluster 103: 9000 bytes of 12288.
+    Put(64 + 80, NonResident(40, 5, u"holes.bin", {{1, 100}, {1, 0, true}, {1, 3}}, 9000, 3 * 4096));
+    Put(64 + 82, NonResident(41, 5, u"short.bin", {{1, 100}}, 9000, 4096)); // 4096 of 9000 bytes
+    Put(64 + 84, NonResident(42, 5, u"empty.bin", {{1, 100}}, 0, 4096));
+    std::vector<uint8_t> jfif = RandomBytes(4096, 5);
+    const uint8_t head[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0x01, 0x01, 0x00, 0x00, 0x01};
+    std::copy(head, head + sizeof head, jfif.begin());
+    Put(200 * 8, jfif);
+    Put(64 + 86, NonResident(43, 5, u"good.jpg", {{1, 200}}, 4096, 4096));
+    Put(64 + 88, NonResident(44, 5, u"bad.jpg", {{1, 300}}, 4096, 4096)); // zeros there now
+    const std::vector<uint8_t> none;
+    Put(64 + 90, FileRecord(45, 1, 5, u"empty.txt", &none));
+    NtfsImageRecord listed(46, 1); // an attribute list is not followed: listed, never read
+    listed.AddFileName(5, u"listed.bin", 1, 100);
+    listed.AddResidentAttrList({{0x80, 47, 0, 0}});
+    Put(64 + 92, listed.Finish());
+    // A bad first sector is why deep scans are run at all.
+    CDiskReader::SetFailingSectorsForTesting({0});
+    Scan();
+    CDiskReader::SetFailingSectorsForTesting({});
+    EXPECT_EQ(1u, scan->engine.GetUnreadableSectorCount());
+
+    std::vector<uint8_t> expected(a), data;
+    expected.resize(8192, 0);
+    expected.insert(expected.end(), b.begin(), b.begin() + (9000 - 8192));
+    EXPECT_EQ(0, Save("holes.bin", &data));
+    EXPECT_EQ(expected, data);
+    EXPECT_EQ(30, Save("short.bin", &data));
+    EXPECT_EQ(4096u, data.size());
+    EXPECT_EQ(0, Save("empty.bin", &data));
+    EXPECT_TRUE(data.empty());
+    EXPECT_EQ(87, Save("listed.bin"));
+    // Pictures whose data is gone are hidden but counted; an empty resident file is damaged, not hidden.
+    EXPECT_EQ(1u, Node("good.jpg")->bIsHealth);
+    EXPECT_EQ(nullptr, Node("bad.jpg"));
+    EXPECT_EQ(0u, Node("empty.txt")->bIsHealth);
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    EXPECT_EQ(0, scan->engine.SearchFileNode(const_cast<wchar_t*>(L"*.jpg|"), hits));
+    size_t deepHits = 0;
+    for (const auto& h : hits) deepHits += h.nFileSystemType == FS_TYPE_PRO_NTFS;
+    EXPECT_EQ(1u, deepHits);
+}

@@ -1,0 +1,298 @@
+// The quick NTFS engine on a real volume made with mkntfs and ntfs-3g: what it
+// lists, what it gives back, and damaged copies of the volume.
+#include "engine/CFileRecoveryFactory.h"
+#include "engine/FileCategories.h"
+#include "fixtures/EngineTree.h"
+#include "fixtures/Le.h"
+#include "fixtures/NtfsImageVolume.h"
+#include "fixtures/SkipUnless.h"
+#include "fixtures/StoreTestEnv.h"
+#include "fixtures/TestFiles.h"
+#include "ntfs/CFastNtfsRecovery.h"
+#include "platform/CDiskReader.h"
+#include "platform/DeviceMap.h"
+#include "platform/TextCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <memory>
+#include <set>
+
+namespace {
+struct Reports {
+    std::vector<int> progress;
+    int stopAfter = -1;
+};
+int OnScan(void* p, int progress, int, int, uint64_t, uint64_t, uint64_t, wchar_t*) {
+    auto* r = static_cast<Reports*>(p);
+    r->progress.push_back(progress);
+    return r->stopAfter >= 0 && int(r->progress.size()) > r->stopAfter ? 1 : 0;
+}
+
+class FastNtfs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ORVALE_REQUIRE_TOOL("mkntfs");
+        ORVALE_REQUIRE_TOOL("ntfs-3g");
+        std::string error;
+        sc = SharedNtfsScenario(error);
+        ASSERT_NE(nullptr, sc) << error;
+    }
+    // Opens and scans an image: the scan's result, the tree in `tree`.
+    int Scan(CFastNtfsRecovery& engine, const std::string& image, Reports* reports = nullptr) {
+        std::wstring path = Utf8ToWide(image.c_str());
+        int rc = engine.Init(&path[0], L'C');
+        if (rc != 0) return rc;
+        if (reports) engine.InitCallBack(OnScan, nullptr, reports, 100);
+        rc = engine.ScanDevice(nullptr);
+        tree = WalkEngineTree(engine);
+        return rc;
+    }
+    // Every listed deleted file either fails to save or comes back exactly: never a wrong file reported as saved.
+    int SavedExactly(CFastNtfsRecovery& engine) {
+        int saved = 0;
+        for (const NtfsDeletedFile& f : sc->deleted) {
+            const _FILE_NODE_* node = FindNode(tree, f.path, 0);
+            if (!node || SaveNode(engine, *node, dir.file("probe")) != 0) continue;
+            EXPECT_EQ(f.sha256, Sha256File(dir.file("probe"))) << f.path;
+            ++saved;
+        }
+        return saved;
+    }
+    StoreTestEnv env;
+    TempDir dir{"fastntfs"};
+    const NtfsScenario* sc = nullptr;
+    EngineTree tree;
+};
+} // namespace
+
+TEST_F(FastNtfs, ListsExactlyTheDeletedFilesAndGivesThemBack) {
+    CFastNtfsRecovery engine;
+    Reports reports;
+    ASSERT_EQ(0, Scan(engine, sc->imagePath, &reports));
+    ASSERT_FALSE(reports.progress.empty());
+    EXPECT_EQ(100, reports.progress.back());
+    for (size_t i = 1; i < reports.progress.size(); ++i) EXPECT_GE(reports.progress[i], reports.progress[i - 1]);
+
+    std::set<std::string> expected;
+    for (const NtfsDeletedFile& f : sc->deleted) {
+        if (!f.visible) continue;
+        expected.insert(f.path);
+        const _FILE_NODE_* node = FindNode(tree, f.path, 0);
+        ASSERT_NE(nullptr, node) << f.path;
+        EXPECT_EQ(f.size, node->u64FileSize) << f.path;
+        EXPECT_EQ(f.sha256, RecoveredSha(engine, node, dir.file("out"))) << f.path;
+        wchar_t parent[1024] = {0};
+        _FILE_NODE_ copy = *node;
+        ASSERT_EQ(0, engine.GetFileNodeParentDirPath(&copy, parent, 1024));
+        EXPECT_EQ(f.path.substr(0, f.path.rfind('/') + 1), WideToUtf8(parent)) << f.path;
+    }
+    for (auto& [path, node] : tree) {
+        EXPECT_TRUE(node.bIsDir || expected.count(path) || path.rfind(sc->fillerFolder + "/", 0) == 0) << "unexpected " << path;
+    }
+    for (const std::string& live : sc->liveFiles) EXPECT_EQ(0u, tree.count(live)) << live;
+    EXPECT_EQ(0u, FindNode(tree, "docs/empty.dat")->bIsHealth) << "an empty resident value is judged unhealthy";
+    const _FILE_NODE_* lost = FindNode(tree, "LostFolder" + std::to_string(sc->lostFolderRecord), 1);
+    ASSERT_NE(nullptr, lost) << "a folder whose record holds a live file becomes a lost folder";
+    EXPECT_EQ(0xFFFFFFFFu, lost->nClusterBytes);
+    unsigned count = 0;
+    _FILE_NODE_ docs = *FindNode(tree, "docs", 1);
+    ASSERT_EQ(0, engine.GetChildrenFileCount(&docs, 1, count));
+    size_t docsFiles = 0;
+    for (const NtfsDeletedFile& f : sc->deleted) docsFiles += f.path.compare(0, 5, "docs/") == 0;
+    EXPECT_EQ(docsFiles, count) << "the hidden photo is counted";
+
+    // The fragmented file really is: a runlist far longer than one sector's worth.
+    std::vector<__RUNLIST__> runs;
+    ASSERT_EQ(0, engine.GetRunListInfo((long long)FindNode(tree, sc->fragmentedPath)->u64RecordSector, 0x80, runs));
+    EXPECT_GT(runs.size(), 100u);
+
+    // Folders come back whole; hidden photos are not saved with them.
+    for (const char* top : {"docs", "gone"}) ASSERT_EQ(0, SaveFolder(engine, *FindNode(tree, top, 1), dir.file(top)));
+    for (const NtfsDeletedFile& f : sc->deleted) {
+        if (f.path.compare(0, 5, "docs/") && f.path.compare(0, 5, "gone/")) continue;
+        EXPECT_EQ(f.visible ? f.sha256 : Sha256Hex({}), Sha256File(dir.file(f.path))) << f.path;
+    }
+
+    // Preview: resident data whole, non-resident to the buffer's capacity, a photo into the log folder.
+    std::vector<unsigned char> buf(10240);
+    wchar_t tmp[512] = {0};
+    int len = int(buf.size());
+    _FILE_NODE_ small = *FindNode(tree, "small.txt");
+    ASSERT_EQ(0, engine.PreView(&small, tmp, buf.data(), len, nullptr, nullptr));
+    EXPECT_EQ(300, len);
+    EXPECT_EQ(sc->deleted[1].sha256, Sha256Hex(std::vector<uint8_t>(buf.begin(), buf.begin() + len)));
+    _FILE_NODE_ large = *FindNode(tree, "docs/nested/deeper/中文文件名.bin");
+    len = 10000;
+    ASSERT_EQ(0, engine.PreView(&large, tmp, buf.data(), len, nullptr, nullptr));
+    EXPECT_EQ(10000, len);
+    ASSERT_EQ(0, SaveNode(engine, large, dir.file("large")));
+    std::vector<uint8_t> whole = ReadFileBytes(dir.file("large"));
+    EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 10000, whole.begin()));
+    _FILE_NODE_ photo = *FindNode(tree, "docs/photo.jpg");
+    len = int(buf.size());
+    ASSERT_EQ(0, engine.PreView(&photo, tmp, buf.data(), len, nullptr, nullptr));
+    EXPECT_EQ(0, len);
+    EXPECT_EQ(GetScanLogDirPath() + "tmp.jpg", WideToUtf8(tmp));
+    len = 100;
+    EXPECT_EQ(87, engine.PreView(nullptr, tmp, buf.data(), len, nullptr, nullptr));
+
+    // Search: the unhealthy fake photo stays hidden; documents include the orphan.
+    std::wstring key = BuildSearchKey(CATEGORY_PHOTO);
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    ASSERT_EQ(0, engine.SearchFileNode(&key[0], hits));
+    ASSERT_EQ(1u, hits.size());
+    EXPECT_STREQ("photo.jpg", hits[0].szFileName);
+    key = BuildSearchKey(CATEGORY_DOCUMENT);
+    hits.clear();
+    ASSERT_EQ(0, engine.SearchFileNode(&key[0], hits));
+    std::set<std::string> documents;
+    for (const auto& h : hits) documents.insert(h.szFileName);
+    EXPECT_EQ(1u, documents.count("r.txt"));
+}
+
+TEST_F(FastNtfs, FreeExtentsCoverExactlyTheClustersTheBitmapMarksFree) {
+    ORVALE_REQUIRE_TOOL("ntfscat");
+    ASSERT_EQ(0, RunCommand("ntfscat " + ShellQuote(sc->imagePath) + " '$Bitmap' > " + ShellQuote(dir.file("bitmap"))));
+    const std::vector<uint8_t> bitmap = ReadFileBytes(dir.file("bitmap"));
+    ASSERT_FALSE(bitmap.empty());
+    CFastNtfsRecovery engine;
+    std::wstring path = Utf8ToWide(sc->imagePath.c_str());
+    ASSERT_EQ(0, engine.Init(&path[0], L'C'));
+    uint64_t sector = 7, count = 99;
+    EXPECT_EQ(1, engine.GetUnUsedSectorCount(sector, count));
+    EXPECT_EQ(0u, count) << "no bitmap yet: nothing";
+    ASSERT_EQ(0, engine.BuildBitMapInfo());
+    const uint64_t sectors = engine.GetSectorCount();
+    std::vector<bool> covered(sectors, false);
+    for (sector = 0;; sector += count) {
+        count = 1;
+        engine.GetUnUsedSectorCount(sector, count);
+        if (count == 0) break;
+        ASSERT_LE(sector + count, sectors);
+        for (uint64_t s = sector; s < sector + count; ++s) covered[s] = true;
+    }
+    uint64_t mismatches = 0;
+    for (uint64_t c = 0; c * 8 + 8 <= sectors; ++c) {
+        const bool isFree = c / 8 < bitmap.size() && ((bitmap[c / 8] >> (c % 8)) & 1) == 0;
+        for (uint64_t s = c * 8; s < c * 8 + 8; ++s) mismatches += covered[s] != isFree;
+    }
+    EXPECT_EQ(0u, mismatches);
+}
+
+TEST_F(FastNtfs, StopByDiskNumberAtAnOffsetAndUnusableDevices) {
+    CFastNtfsRecovery stopped;
+    Reports reports;
+    reports.stopAfter = 0;
+    EXPECT_EQ(1, Scan(stopped, sc->imagePath, &reports)) << "the callback's value ends the scan";
+
+    // The volume as the partition at sector 2048 of disk 0, through the factory.
+    TempDir disks("fastntfs-disk");
+    ASSERT_TRUE(WriteLostVolumesDisk(disks.file("disk0"), {{2048, sc->imagePath}}, 0, 1));
+    ScopedEnv diskDir("ORVALE_DISK_DIR", disks.path());
+    std::unique_ptr<IFileRecoveryParse> engine(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+        0, 2048, static_cast<long long>(sc->imageBytes / 512), L'C', RECOVERY_TYPE_FAST));
+    ASSERT_NE(nullptr, dynamic_cast<CFastNtfsRecovery*>(engine.get()));
+    ASSERT_EQ(0, engine->ScanDevice(nullptr));
+    EngineTree t = WalkEngineTree(*engine);
+    int checked = 0;
+    for (const NtfsDeletedFile& f : sc->deleted) {
+        const _FILE_NODE_* node = FindNode(t, f.path, 0);
+        if (!f.visible || !node) continue;
+        EXPECT_EQ(2048u, node->u64PartitionStartSector);
+        EXPECT_EQ(f.sha256, RecoveredSha(*engine, node, dir.file("f"))) << f.path;
+        ++checked;
+    }
+    EXPECT_EQ(int(sc->deleted.size()) - 1, checked) << "all but the hidden photo";
+
+    CFastNtfsRecovery bad;
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        int rc;
+    } devices[] = {{"short.img", std::vector<uint8_t>(1000, 0), 30}, {"zeros.img", std::vector<uint8_t>(1u << 20, 0), 87}};
+    std::wstring missing = Utf8ToWide(dir.file("missing.img").c_str());
+    EXPECT_EQ(ENOENT, bad.Init(&missing[0], L'C'));
+    for (const auto& d : devices) {
+        WriteFileBytes(dir.file(d.name), d.bytes);
+        std::wstring p = Utf8ToWide(dir.file(d.name).c_str());
+        EXPECT_EQ(d.rc, bad.Init(&p[0], L'C')) << d.name;
+    }
+    EXPECT_NE(0, bad.ScanDevice(nullptr));
+    EXPECT_TRUE(WalkEngineTree(bad).empty());
+}
+
+TEST_F(FastNtfs, TruncatedImageFinishesWithWhatItFound) {
+    std::vector<uint8_t> image = ReadFileBytes(sc->imagePath);
+    image.resize(2u << 20);
+    WriteFileBytes(dir.file("cut.img"), image);
+    CFastNtfsRecovery engine;
+    ASSERT_EQ(0, Scan(engine, dir.file("cut.img"))) << "unreadable parts of the $MFT do not fail the scan";
+    EXPECT_NE(nullptr, FindNode(tree, "small.txt"));
+    EXPECT_EQ(nullptr, FindNode(tree, sc->fragmentedPath)) << "its record lies past the cut";
+    const int saved = SavedExactly(engine);
+    EXPECT_GE(saved, 1);
+    EXPECT_LT(saved, int(sc->deleted.size()) - 1) << "files whose data lies past the cut are refused";
+}
+
+TEST_F(FastNtfs, CorruptRecordsAndABadSectorCostOnlyThemselves) {
+    CFastNtfsRecovery clean;
+    ASSERT_EQ(0, Scan(clean, sc->imagePath));
+    const EngineTree intact = tree;
+    const std::string longName = "docs/A rather long file name that goes well beyond the old eight-dot-three limit.dat";
+    const std::string accented = "docs/nested/Café résumé naïve.txt";
+    std::vector<uint8_t> image = ReadFileBytes(sc->imagePath);
+    auto recordAt = [&](const std::string& path) {
+        int64_t at = FindNtfsRecordOffset(image, FindNode(intact, path)->nClusterNO);
+        EXPECT_GE(at, 0) << path;
+        return size_t(at < 0 ? 0 : at);
+    };
+    auto firstAttr = [&](size_t rec) { return size_t(GetLe(image, rec + 0x14, 2)); };
+    size_t rec = recordAt("docs/odd size.bin"); // garbage attributes
+    std::vector<uint8_t> noise = RandomBytes(1024, 77);
+    std::copy(noise.begin() + firstAttr(rec), noise.end(), image.begin() + rec + firstAttr(rec));
+    rec = recordAt("small.txt"); // an attribute length of 0
+    PutLe32(image, rec + firstAttr(rec) + 4, 0);
+    rec = recordAt(accented); // one far beyond the record
+    PutLe32(image, rec + firstAttr(rec) + 4, 0x10000);
+    rec = recordAt("gone/a.txt"); // a first-attribute offset negative as a 16-bit value, bytes in use past the record
+    PutLe16(image, rec + 0x14, 0xFFF0);
+    PutLe32(image, rec + 0x18, 0xFFFFFFFF);
+    rec = recordAt(longName); // a runlist that points far past the volume
+    size_t pos = firstAttr(rec);
+    while (pos < 1024 && GetLe(image, rec + pos, 4) != 0x80) pos += GetLe(image, rec + pos + 4, 4);
+    ASSERT_LT(pos, 1024u);
+    const size_t run = rec + pos + GetLe(image, rec + pos + 0x20, 2);
+    const unsigned lengthBytes = image[run] & 0x0F, offsetBytes = image[run] >> 4;
+    ASSERT_GE(offsetBytes, 2u);
+    for (unsigned i = 0; i < offsetBytes; ++i) image[run + 1 + lengthBytes + i] = 0xFF;
+    image[run + lengthBytes + offsetBytes] = 0x7F;
+    WriteFileBytes(dir.file("bad.img"), image);
+
+    CFastNtfsRecovery engine;
+    ASSERT_EQ(0, Scan(engine, dir.file("bad.img")));
+    for (const char* gone : {"small.txt", "gone/a.txt"}) EXPECT_EQ(nullptr, FindNode(tree, gone)) << gone;
+    EXPECT_EQ(nullptr, FindNode(tree, accented));
+    const _FILE_NODE_* far = FindNode(tree, longName);
+    ASSERT_NE(nullptr, far) << "its names are intact";
+    for (const NtfsDeletedFile& f : sc->deleted) {
+        const bool damaged = f.path == "small.txt" || f.path == accented || f.path == "gone/a.txt" ||
+                             f.path == "docs/odd size.bin" || f.path == longName;
+        EXPECT_TRUE(damaged || !f.visible || FindNode(tree, f.path)) << f.path;
+    }
+    EXPECT_NE(0, SaveNode(engine, *far, dir.file("far"))) << "clusters past the volume";
+    EXPECT_GE(SavedExactly(engine), 6) << "every undamaged file";
+
+    // A bad sector in the $MFT costs only the record in it.
+    const uint64_t bad = FindNode(intact, "gone/a.txt")->u64RecordSector;
+    ASSERT_GT(FindNode(intact, "gone/sub/b.bin")->u64RecordSector, bad) << "a later record of the same read";
+    CDiskReader::SetFailingSectorsForTesting({bad});
+    CFastNtfsRecovery unreadable;
+    const int rc = Scan(unreadable, sc->imagePath);
+    CDiskReader::SetFailingSectorsForTesting({});
+    EXPECT_EQ(0, rc);
+    for (const NtfsDeletedFile& f : sc->deleted) {
+        EXPECT_TRUE(!f.visible || (f.path != "gone/a.txt") == (FindNode(tree, f.path) != nullptr)) << f.path;
+    }
+}

@@ -1,0 +1,444 @@
+// NTFS records and volumes made by hand, for the cases a formatter cannot be
+// made to produce on demand: runlists, fix-ups, attribute walks, and the quick
+// engine on small volumes of chosen records.
+#include "fixtures/EngineTree.h"
+#include "fixtures/NtfsImageRecord.h"
+#include "fixtures/StoreTestEnv.h"
+#include "fixtures/TestFiles.h"
+#include "ntfs/CFastNtfsRecovery.h"
+#include "ntfs/CNtfsParse.h"
+#include "ntfs/NtfsRecordAccess.h"
+#include "platform/TextCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+
+namespace {
+// A bare non-resident attribute header (runlist at 0x40, declared length L) followed by `runs`.
+std::vector<uint8_t> NonResidentAttr(const std::vector<uint8_t>& runs, size_t declaredLength = 0) {
+    std::vector<uint8_t> a(0x40 + runs.size(), 0);
+    PutLe32(a, 0, 0x80);
+    PutLe32(a, 4, uint32_t(declaredLength ? declaredLength : a.size()));
+    a[8] = 1;
+    PutLe16(a, 0x20, 0x40);
+    std::copy(runs.begin(), runs.end(), a.begin() + 0x40);
+    return a;
+}
+} // namespace
+
+TEST(NtfsRunList, Decoding) {
+    std::vector<uint8_t> many;
+    for (int i = 0; i < 200; ++i) many.insert(many.end(), {0x11, uint8_t(1 + i % 5), uint8_t(i % 2 ? 0xFE : 0x04)});
+    many.push_back(0);
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        size_t declared;
+        std::vector<std::pair<uint64_t, int64_t>> runs; // (length, offset) of the first runs
+        size_t count;
+    } cases[] = {
+        {"header 0x00 ends it", {0x00, 0x11, 0x05, 0x10}, 0, {}, 0},
+        {"length nibble 8 ends it", {0x81, 0x05, 0x10}, 0, {}, 0},
+        {"offset nibble 8 ends it", {0x11, 0x05, 0x10, 0x18, 0x01, 0x02}, 0, {{5, 0x10}}, 1},
+        {"sparse run", {0x04, 0x10, 0x00, 0x00, 0x00, 0x00}, 0, {{16, 0}}, 1},
+        {"offsets are sign-extended",
+         {0x21, 0x01, 0xFF, 0xFF, 0x21, 0x02, 0x00, 0x80, 0x11, 0x03, 0x7F, 0x31, 0x04, 0x00, 0x00, 0x01},
+         0,
+         {{1, -1}, {2, -32768}, {3, 127}, {4, 65536}},
+         4},
+        {"only four length bytes count", {0x16, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x10}, 0, {{0x04030201, 0x10}}, 1},
+        {"a run past the declared length", {0x11, 0x05, 0x10, 0x22, 0x01, 0x00, 0x00, 0x10, 0x00}, 0x45, {{5, 0x10}}, 1},
+        {"a declared length past the bytes", {0x11, 0x05, 0x10, 0x11, 0x06, 0x20, 0x11}, 0xFFFF0, {{5, 0x10}, {6, 0x20}}, 2},
+        {"two hundred runs", many, 0, {{1, 4}, {2, -2}}, 200},
+    };
+    for (const auto& c : cases) {
+        CNtfsParse parse;
+        std::vector<uint8_t> attr = NonResidentAttr(c.bytes, c.declared);
+        std::vector<__RUNLIST__> runs;
+        parse.GetRunList(attr.data(), attr.size(), runs);
+        ASSERT_EQ(c.count, runs.size()) << c.what;
+        for (size_t i = 0; i < c.runs.size(); ++i) {
+            EXPECT_EQ(c.runs[i].first, runs[i].u64RunLength) << c.what << " run " << i;
+            EXPECT_EQ(c.runs[i].second, runs[i].n64RunOffset) << c.what << " run " << i;
+        }
+    }
+    EXPECT_TRUE(IsSparseRun({16, 0}));
+    // The record-bounded form on a 4096-byte record geometry decodes the long list too.
+    CNtfsParse big;
+    big.Init(4096);
+    std::vector<uint8_t> record(4096, 0);
+    std::vector<uint8_t> attr = NonResidentAttr(many);
+    std::copy(attr.begin(), attr.end(), record.begin());
+    std::vector<__RUNLIST__> runs;
+    big.GetRunList(record.data(), runs);
+    EXPECT_EQ(200u, runs.size());
+    // A runlist offset beyond the attribute, no attribute, a cut header: nothing.
+    attr = NonResidentAttr({0x11, 0x05, 0x10, 0x00});
+    PutLe16(attr, 0x20, 0x200);
+    runs.clear();
+    big.GetRunList(attr.data(), attr.size(), runs);
+    big.GetRunList(nullptr, 100, runs);
+    big.GetRunList(attr.data(), 8, runs);
+    EXPECT_TRUE(runs.empty());
+
+    std::vector<__RUNLIST__> joined = {{2, 100}, {3, 50}};
+    AppendRunExtent(joined, {{4, 0}, {1, 400}, {2, -10}}); // a hole, then clusters 400 and 390
+    int64_t lcn = 0;
+    std::vector<int64_t> starts;
+    for (const __RUNLIST__& r : joined) starts.push_back(IsSparseRun(r) ? -1 : (lcn += r.n64RunOffset));
+    EXPECT_EQ((std::vector<int64_t>{100, 150, -1, 400, 390}), starts) << "extents are rebased when joined";
+    EXPECT_EQ(12u, CountRunClusters(joined));
+}
+
+TEST(NtfsRecord, FixUpsRestoreEveryStride) {
+    NtfsImageRecord builder(40, 1);
+    std::vector<uint8_t> payload(600);
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = uint8_t(i * 7 + 3);
+    builder.AddResidentData(payload);
+    std::vector<uint8_t> rec = builder.Finish(0x0BAD);
+    CNtfsParse parse;
+    ASSERT_EQ(0, parse.FileRecordFixUp(rec.data()));
+    EXPECT_EQ(payload[510 - 0x50], rec[510]);
+    EXPECT_EQ(payload[511 - 0x50], rec[511]);
+    std::vector<uint8_t> unsigned_ = rec;
+    unsigned_[0] = 0;
+    std::vector<uint8_t> copy = unsigned_;
+    EXPECT_EQ(-1, parse.FileRecordFixUp(copy.data()));
+    EXPECT_EQ(unsigned_, copy) << "a record without its signature is left alone";
+    EXPECT_EQ(-1, parse.FileRecordFixUp(nullptr));
+
+    // 4 KiB sectors: one record per sector, all eight 512-byte strides restored.
+    parse.Init(4096);
+    EXPECT_EQ(1, parse.GetSectorsPerRecord());
+    NtfsImageRecord big(41, 1, 4096);
+    big.AddResidentData(std::vector<uint8_t>(3000, 0x5A));
+    rec = big.Finish(0x0777);
+    ASSERT_EQ(0, parse.FileRecordFixUp(rec.data()));
+    for (int s = 1; s <= 8; ++s) EXPECT_NE(0x0777u, GetLe(rec, size_t(s) * 512 - 2, 2)) << "stride " << s;
+    // A header that does not describe the record: one word, at the sector's end.
+    std::vector<uint8_t> odd(4096, 0x11);
+    std::copy_n("FILE", 4, odd.begin());
+    PutLe16(odd, 0x04, 0x30);
+    PutLe16(odd, 0x06, 2);
+    PutLe16(odd, 0x32, 0xBEEF);
+    ASSERT_EQ(0, parse.FileRecordFixUp(odd.data()));
+    EXPECT_EQ(0xBEEFu, GetLe(odd, 4094, 2));
+    EXPECT_EQ(0x11, odd[510]);
+    parse.Init(12345);
+    EXPECT_EQ(512, parse.GetBytesPerSector()) << "a nonsense sector size is not trusted";
+}
+
+TEST(NtfsRecord, AttributeWalksStopAtDamage) {
+    CNtfsParse parse;
+    NtfsImageRecord builder(50, 0);
+    builder.AddFileName(5, u"a.bin", 1);
+    builder.AddNonResident(0x80, EncodeNtfsRunList({{3, 1000}}), 9000);
+    std::vector<uint8_t> good = builder.Finish();
+    parse.FileRecordFixUp(good.data());
+    std::vector<__RUNLIST__> runs;
+    NTFS_RUNLIST_LOOKUP info;
+    ASSERT_EQ(0, FindRecordRunList(parse, good.data(), good.size(), 0x80, NTFS_ANY_VCN, runs, info));
+    ASSERT_EQ(1u, runs.size());
+    EXPECT_EQ(1000, runs[0].n64RunOffset);
+    uint64_t size = 0;
+    ASSERT_EQ(0, FindDataRealSize(good.data(), good.size(), size));
+    EXPECT_EQ(9000u, size);
+    const struct {
+        size_t at;
+        int bytes;
+        uint32_t value;
+    } damage[] = {{0x38 + 4, 4, 0}, {0x38 + 4, 4, 5000}, {0x14, 2, 0x9000}, {0x14, 2, 1020}};
+    for (const auto& d : damage) {
+        std::vector<uint8_t> bad = good;
+        PutLe(&bad[d.at], d.value, d.bytes);
+        runs.clear();
+        EXPECT_EQ(-100, FindRecordRunList(parse, bad.data(), bad.size(), 0x80, NTFS_ANY_VCN, runs, info)) << d.at << "=" << d.value;
+        EXPECT_TRUE(runs.empty());
+    }
+    // Garbage attributes everywhere: every walk ends inside the record.
+    std::vector<uint8_t> noise = RandomBytes(1024, 3);
+    PutLe16(noise, 0x14, 0x38);
+    NTFS_ATTR_POS pos;
+    int steps = 0;
+    while (NextNtfsAttribute(noise.data(), noise.size(), pos) && steps < 1000) {
+        EXPECT_LE(pos.nPos + pos.nLength, noise.size());
+        ++steps;
+    }
+    EXPECT_LT(steps, 200);
+
+    // The wanted attribute wins over the attribute list; a list alone names its entries.
+    NtfsImageRecord both(60, 0);
+    both.AddResidentAttrList({{0x30, 60, 0, 0}, {0x80, 61, 0, 0}});
+    both.AddFileName(5, u"f", 1);
+    both.AddNonResident(0x80, EncodeNtfsRunList({{2, 300}}), 8000, 0, 8192);
+    std::vector<uint8_t> rec = both.Finish();
+    parse.FileRecordFixUp(rec.data());
+    runs.clear();
+    ASSERT_EQ(0, FindRecordRunList(parse, rec.data(), rec.size(), 0x80, NTFS_ANY_VCN, runs, info));
+    EXPECT_EQ(300, runs.at(0).n64RunOffset);
+    NtfsImageRecord listOnly(62, 0);
+    listOnly.AddResidentAttrList({{0x30, 62, 0, 0}, {0x80, 70, 0, 3}, {0x80, 71, 0, 0}, {0x80, 72, 9, 0}});
+    rec = listOnly.Finish();
+    parse.FileRecordFixUp(rec.data());
+    EXPECT_EQ(-100, FindRecordRunList(parse, rec.data(), rec.size(), 0x80, NTFS_ANY_VCN, runs, info));
+    ASSERT_NE(0u, info.nAttrListPos);
+    std::vector<NTFS_ATTR_LIST_ENTRY> entries;
+    CollectResidentAttrListEntries(rec.data() + info.nAttrListPos, rec.size() - info.nAttrListPos, 0x80, entries);
+    ASSERT_EQ(2u, entries.size()) << "a named stream is not the file's data";
+    EXPECT_EQ(9u, entries[1].u64LowestVcn);
+    std::vector<uint8_t> list = NtfsImageRecord::EncodeAttrList({{0x80, 80, 0, 0}, {0x80, 81, 4, 0}});
+    PutLe16(list, 4, 0);
+    entries.clear();
+    CollectAttrListEntries(list.data(), list.size(), 0x80, entries);
+    EXPECT_TRUE(entries.empty()) << "a zero entry length must not loop forever";
+
+    // Resident values come with their padding; a cut name is refused.
+    NtfsImageRecord res(70, 0);
+    size_t nameAt = res.AddFileName(33, u"\u6587\u4ef6.txt", 1, 1234, 111, 222, 333);
+    res.AddResidentData({}, u"ads");
+    size_t dataAt = res.AddResidentData({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});
+    rec = res.Finish();
+    size_t valueOffset = 0;
+    uint32_t length = 0;
+    ASSERT_EQ(0, FindResidentData(rec.data(), rec.size(), valueOffset, length));
+    EXPECT_EQ(16u, length);
+    EXPECT_EQ('9', rec[valueOffset + 9]);
+    NTFS_FILE_NAME_INFO name;
+    ASSERT_TRUE(ReadFileNameAttribute(rec.data() + nameAt, 0x5A + 12, name));
+    EXPECT_EQ(33u, name.nParent);
+    EXPECT_EQ(1234u, name.u64RealSize);
+    EXPECT_FALSE(ReadFileNameAttribute(rec.data() + nameAt, 0x5A + 11, name)) << "name cut by the attribute's end";
+    PutLe16(rec, dataAt + 0x14, 0x400);
+    EXPECT_EQ(87, FindResidentData(rec.data(), rec.size(), valueOffset, length));
+
+    std::vector<__RUNLIST__> mft = {{4, 100}, {4, 50}}; // 16 records in each run
+    uint64_t sector = 0;
+    ASSERT_TRUE(MapMftRecordSector(mft, 16, 2, 8, 2048, sector));
+    EXPECT_EQ(2048u + 150 * 8, sector) << "first sector of the second run";
+    EXPECT_FALSE(MapMftRecordSector(mft, 32, 2, 8, 2048, sector));
+    EXPECT_FALSE(MapMftRecordSector({{4, -10}}, 0, 2, 8, 7, sector)) << "a run before the volume";
+}
+
+namespace {
+class QuickNtfsEdge : public ::testing::Test {
+protected:
+    void Scan(const NtfsImageSynthetic& vol) {
+        ASSERT_TRUE(vol.Save(dir.file("v.img")));
+        std::wstring path = Utf8ToWide(dir.file("v.img").c_str());
+        engine.reset(new CFastNtfsRecovery());
+        ASSERT_EQ(0, engine->Init(&path[0], L'C'));
+        ASSERT_EQ(0, engine->ScanDevice(nullptr));
+        tree = WalkEngineTree(*engine);
+    }
+    std::string Saved(const std::string& path) { return RecoveredSha(*engine, FindNode(tree, path, 0), dir.file("saved")); }
+    static std::vector<uint8_t> File(uint32_t n, uint16_t flags, uint32_t parent, const std::u16string& name,
+                                     const std::vector<uint8_t>* data = nullptr, size_t size = 1024) {
+        NtfsImageRecord r(n, flags, size);
+        r.AddFileName(parent, name, 1, 0, 1000 + n, 2000 + n, 3000 + n);
+        if (data) r.AddResidentData(*data);
+        return r.Finish();
+    }
+    StoreTestEnv env;
+    TempDir dir{"ntfsedge"};
+    std::unique_ptr<CFastNtfsRecovery> engine{new CFastNtfsRecovery()};
+    EngineTree tree;
+};
+} // namespace
+
+TEST_F(QuickNtfsEdge, RecordFlagsAndParentChainsDecideWhereFilesAreListed) {
+    NtfsImageSynthetic vol(512, 8, 2048, 128);
+    vol.AddRoot();
+    const std::vector<uint8_t> hi = {'h', 'i'};
+    vol.SetRecord(20, File(20, 0, 5, u"a.txt", &hi));
+    vol.SetRecord(21, File(21, 1, 5, u"live.txt"));
+    vol.SetRecord(22, File(22, 3, 5, u"livedir"));
+    vol.SetRecord(23, File(23, 2, 5, u"olddir"));
+    vol.SetRecord(24, File(24, 2, 5, u"chaindir"));
+    vol.SetRecord(25, File(25, 0, 24, u"b.txt"));
+    vol.SetRecord(26, File(26, 0, 22, u"c.txt"));
+    vol.SetRecord(8, File(8, 0, 5, u"system.txt"));
+    NtfsImageRecord named(27, 0); // a short name first, the long one second
+    named.AddFileName(5, u"LONGFI~1.TXT", 2);
+    named.AddFileName(5, u"Long file name.txt", 1);
+    vol.SetRecord(27, named.Finish());
+    vol.SetRecord(31, File(31, 0, 40, u"no-signature.txt")); // 40: an empty record
+    vol.SetRecord(33, File(33, 0, 42, u"now-a-file.txt"));   // 42: a live file
+    vol.SetRecord(42, File(42, 1, 5, u"usurper.bin"));
+    vol.SetRecord(34, File(34, 0, 43, u"cycle.txt"));        // 43 <-> 44
+    vol.SetRecord(43, File(43, 3, 44, u"loop1"));
+    vol.SetRecord(44, File(44, 3, 43, u"loop2"));
+    vol.SetRecord(35, File(35, 0, 60000, u"far.txt"));       // parent outside the $MFT
+    Scan(vol);
+    std::set<std::string> files;
+    for (auto& [path, node] : tree) {
+        if (!node.bIsDir) files.insert(path);
+    }
+    for (const char* p : {"Long file name.txt", "a.txt", "chaindir/b.txt", "livedir/c.txt", "LostFolder40/no-signature.txt",
+                          "LostFolder42/now-a-file.txt", "LostFolder60000/far.txt"})
+        EXPECT_EQ(1u, files.count(p)) << p;
+    for (const char* p : {"live.txt", "system.txt", "olddir", "usurper.bin"}) EXPECT_EQ(0u, tree.count(p)) << p;
+    const _FILE_NODE_& a = *FindNode(tree, "a.txt");
+    EXPECT_EQ(1020u, a.u64CreateTime) << "times come from the first $FILE_NAME";
+    EXPECT_EQ(2u, a.u64FileSize) << "the $DATA size replaces the name's";
+    const _FILE_NODE_& lost = *FindNode(tree, "LostFolder42", 1);
+    EXPECT_EQ(0xFFFFFFFFu, lost.nClusterBytes);
+    EXPECT_EQ(0u, lost.u64RecordSector);
+    wchar_t parent[256] = {0};
+    _FILE_NODE_ b = *FindNode(tree, "chaindir/b.txt");
+    ASSERT_EQ(0, engine->GetFileNodeParentDirPath(&b, parent, 256));
+    EXPECT_EQ("chaindir/", WideToUtf8(parent));
+}
+
+TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorData) {
+    NtfsImageSynthetic vol;
+    vol.AddRoot();
+    const uint64_t cb = vol.ClusterBytes(), d = vol.FirstDataCluster();
+    std::vector<uint8_t> a = RandomBytes(2 * cb, 1), b = RandomBytes(cb, 3), c1 = RandomBytes(2 * cb, 4), c2 = RandomBytes(2 * cb, 5);
+    vol.WriteClusters(d, a);
+    vol.WriteClusters(d + 2, RandomBytes(3 * cb, 2)); // what the hole's neighbours hold
+    vol.WriteClusters(d + 10, b);
+    vol.WriteClusters(d + 20, c1);
+    vol.WriteClusters(d + 40, c2);
+    // Two clusters, a hole of three, one cluster cut short by 100 bytes.
+    NtfsImageRecord sparse(20, 0);
+    sparse.AddFileName(5, u"sparse.bin", 1);
+    sparse.AddNonResident(0x80, EncodeNtfsRunList({{2, int64_t(d)}, {3, 0, true}, {1, 10}}), 6 * cb - 100, 0, 6 * cb);
+    vol.SetRecord(20, sparse.Finish());
+    // A base record with the first extent and a list naming the second in record 22.
+    NtfsImageRecord base(21, 0);
+    base.AddResidentAttrList({{0x30, 21, 0, 0}, {0x80, 21, 0, 0}, {0x80, 22, 2, 0}});
+    base.AddFileName(5, u"split.bin", 1);
+    base.AddNonResident(0x80, EncodeNtfsRunList({{2, int64_t(d + 20)}}), 4 * cb, 0, 4 * cb);
+    vol.SetRecord(21, base.Finish());
+    NtfsImageRecord ext(22, 1);
+    ext.AddNonResident(0x80, EncodeNtfsRunList({{2, int64_t(d + 40)}}), 0, 2, 0);
+    vol.SetRecord(22, ext.Finish());
+    // All of the data in an extension record.
+    NtfsImageRecord moved(23, 0);
+    moved.AddResidentAttrList({{0x30, 23, 0, 0}, {0x80, 24, 0, 0}});
+    moved.AddFileName(5, u"moved.bin", 1);
+    vol.SetRecord(23, moved.Finish());
+    NtfsImageRecord holder(24, 1);
+    holder.AddNonResident(0x80, EncodeNtfsRunList({{2, int64_t(d + 20)}}), 2 * cb - 7, 0, 2 * cb);
+    vol.SetRecord(24, holder.Finish());
+    const std::vector<uint8_t> ten = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}, none;
+    vol.SetRecord(25, File(25, 0, 5, u"ten.txt", &ten)); // padded to 16 in the record
+    NtfsImageRecord empty(26, 0);
+    empty.AddFileName(5, u"empty.log", 1);
+    empty.AddNonResident(0x80, EncodeNtfsRunList({{1, int64_t(d + 60)}}), 0, 0, cb);
+    vol.SetRecord(26, empty.Finish());
+    vol.SetRecord(27, File(27, 0, 5, u"blank.jpg", &none));
+    Scan(vol);
+
+    std::vector<uint8_t> expected(a);
+    expected.resize(5 * cb, 0);
+    expected.insert(expected.end(), b.begin(), b.end() - 100);
+    EXPECT_EQ(Sha256Hex(expected), Saved("sparse.bin")) << "holes read as zeros";
+    std::vector<uint8_t> joined(c1);
+    joined.insert(joined.end(), c2.begin(), c2.end());
+    EXPECT_EQ(Sha256Hex(joined), Saved("split.bin")) << "both extents, in order";
+    EXPECT_EQ(Sha256Hex(std::vector<uint8_t>(c1.begin(), c1.end() - 7)), Saved("moved.bin"));
+    EXPECT_EQ(Sha256Hex(ten), Saved("ten.txt"));
+    EXPECT_EQ(Sha256Hex({}), Saved("empty.log"));
+    EXPECT_TRUE(FileExists(dir.file("saved"))) << "an empty file is still created";
+    EXPECT_EQ(nullptr, FindNode(tree, "blank.jpg")) << "an empty resident photo is unhealthy and hidden";
+
+    NtfsImageSynthetic big(4096, 1, 512, 32);
+    big.AddRoot();
+    std::vector<uint8_t> value = RandomBytes(3000, 9), data = RandomBytes(3 * 4096 - 5, 10);
+    big.SetRecord(20, File(20, 0, 5, u"big-resident.bin", &value, 4096));
+    big.WriteClusters(big.FirstDataCluster(), data);
+    NtfsImageRecord clusters(21, 0, 4096);
+    clusters.AddFileName(5, u"clusters.bin", 1);
+    clusters.AddNonResident(0x80, EncodeNtfsRunList({{3, int64_t(big.FirstDataCluster())}}), data.size(), 0, 3 * 4096);
+    big.SetRecord(21, clusters.Finish());
+    Scan(big);
+    EXPECT_EQ(Sha256Hex(value), Saved("big-resident.bin"));
+    EXPECT_EQ(Sha256Hex(data), Saved("clusters.bin"));
+}
+
+TEST_F(QuickNtfsEdge, FreeExtentsFollowTheBitmapBits) {
+    NtfsImageSynthetic vol(512, 8, 2048);
+    std::vector<uint8_t> bits(256, 0);
+    bits[0] = 0xFF;
+    bits[1] = 0x0F;
+    bits[3] = 0x10;   // cluster 28 in use
+    bits[255] = 0x80; // the last cluster
+    vol.SetBitmap(bits);
+    ASSERT_TRUE(vol.Save(dir.file("bits.img")));
+    std::wstring path = Utf8ToWide(dir.file("bits.img").c_str());
+    ASSERT_EQ(0, engine->Init(&path[0], L'C'));
+    ASSERT_EQ(0, engine->BuildBitMapInfo());
+    const struct {
+        uint64_t from, sector, count;
+    } cases[] = {{0, 96, 16 * 8}, {100, 100, 28 * 8 - 100}, {28 * 8, 29 * 8, (2047 - 29) * 8}, {2047 * 8, 2047 * 8, 0}};
+    for (const auto& c : cases) {
+        uint64_t sector = c.from, count = 0;
+        engine->GetUnUsedSectorCount(sector, count);
+        EXPECT_EQ(c.count, count) << c.from;
+        EXPECT_TRUE(c.count == 0 || c.sector == sector) << c.from;
+    }
+}
+
+TEST_F(QuickNtfsEdge, NoiseRecordsAndAnMftRunlistPastTheVolume) {
+    for (uint32_t seed = 1; seed <= 4; ++seed) {
+        NtfsImageSynthetic vol(512, 8, 1024, 256);
+        vol.AddRoot();
+        for (uint32_t n = 16; n < 256; ++n) {
+            // Valid-looking headers over noise, with a $FILE_NAME-shaped start now and then.
+            std::vector<uint8_t> rec = RandomBytes(1024, seed * 1000 + n);
+            std::copy_n("FILE", 4, rec.begin());
+            PutLe16(rec, 0x04, 0x30);
+            PutLe16(rec, 0x06, 3);
+            PutLe16(rec, 0x14, 0x38);
+            PutLe16(rec, 0x16, 0);
+            PutLe32(rec, 0x18, n % 3 ? 1024 : 0xFFFFFFFF);
+            PutLe32(rec, 0x2C, n);
+            if (n % 2) {
+                PutLe32(rec, 0x38, 0x30);
+                PutLe32(rec, 0x3C, 0x68 + (n % 7) * 8);
+                PutLe32(rec, 0x38 + 0x18, 16 + (n * 7) % 240);
+                rec[0x38 + 0x58] = uint8_t(n % 40);
+                PutLe32(rec, 0x38 + 0x68 + (n % 7) * 8, n % 5 ? 0x80 : 0x20);
+            }
+            vol.SetRecord(n, rec);
+        }
+        CFastNtfsRecovery noisy;
+        ASSERT_TRUE(vol.Save(dir.file("noise.img")));
+        std::wstring path = Utf8ToWide(dir.file("noise.img").c_str());
+        ASSERT_EQ(0, noisy.Init(&path[0], L'C'));
+        ASSERT_EQ(0, noisy.ScanDevice(nullptr)) << seed;
+        EXPECT_GT(noisy.GetLostFileCount(), 20) << "noisy records with names still become nodes";
+        for (auto& [p, node] : WalkEngineTree(noisy)) {
+            std::vector<unsigned char> buf(10240);
+            wchar_t tmp[512] = {0};
+            int len = int(buf.size());
+            _FILE_NODE_ copy = node;
+            noisy.PreView(&copy, tmp, buf.data(), len, nullptr, nullptr);
+            EXPECT_LE(len, int(buf.size()));
+            SaveNode(noisy, node, dir.file("n"));
+        }
+    }
+
+    // $MFT: its 16 real clusters, then four billion clusters far outside the volume.
+    NtfsImageSynthetic vol(512, 8, 1024, 64);
+    vol.AddRoot();
+    NtfsImageRecord mft(0, 1);
+    mft.AddFileName(5, u"$MFT", 3);
+    mft.AddNonResident(0x80, EncodeNtfsRunList({{16, 4}, {0xFFFFFFFFull, 1000000}}), 64 * 1024, 0, 16 * 4096);
+    vol.SetRecord(0, mft.Finish());
+    const std::vector<uint8_t> ok = {'o', 'k'};
+    vol.SetRecord(20, File(20, 0, 5, u"kept.txt", &ok));
+    int calls = 0;
+    ASSERT_TRUE(vol.Save(dir.file("runs.img")));
+    std::wstring path = Utf8ToWide(dir.file("runs.img").c_str());
+    ASSERT_EQ(0, engine->Init(&path[0], L'C'));
+    engine->InitCallBack([](void* p, int, int, int, uint64_t, uint64_t, uint64_t, wchar_t*) { return ++*static_cast<int*>(p), 0; },
+                        nullptr, &calls, 100);
+    ASSERT_EQ(0, engine->ScanDevice(nullptr));
+    EXPECT_LT(calls, 10) << "no walk over clusters that do not exist";
+    tree = WalkEngineTree(*engine);
+    EXPECT_EQ(Sha256Hex(ok), Saved("kept.txt"));
+}
