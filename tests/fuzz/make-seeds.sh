@@ -8,7 +8,7 @@ mkdir -p "$out" && out=$(cd "$out" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export MTOOLS_SKIP_CHECK=1
-mkdir -p "$out"/{fuzz_boot_sectors,fuzz_fat_directory,fuzz_ntfs_record,fuzz_signatures,fuzz_partition_table,fuzz_deep_fat_intake,fuzz_deep_ntfs_record,fuzz_scan_log_config}
+mkdir -p "$out"/{fuzz_boot_sectors,fuzz_fat_directory,fuzz_ntfs_record,fuzz_signatures,fuzz_partition_table,fuzz_deep_fat_intake,fuzz_deep_ntfs_record,fuzz_scan_log_config,fuzz_quick_fat_chains,fuzz_quick_ntfs_mft,fuzz_carving_read_ahead}
 
 # slice FILE OFFSET-BYTES LENGTH-BYTES DEST
 slice() { dd if="$1" of="$4" bs=1 skip="$2" count="$3" status=none 2>/dev/null || true; }
@@ -31,6 +31,11 @@ if command -v mkfs.vfat >/dev/null && command -v mcopy >/dev/null; then
       slice "$img" "$start" 512 "$out/fuzz_boot_sectors/fat$bits-dir"
       { printf '\x00\x01\x00\x00\x00\x00\x00\x00'; dd if="$img" bs=512 skip=$(( start / 512 )) count=8 status=none; } > "$out/fuzz_deep_fat_intake/fat$bits-dir"
     fi
+    # The quick engine's volume: the width, the start of the first FAT, the root and the first data.
+    reserved=$(od -An -tu2 -j14 -N2 "$img" | tr -d ' ')
+    if [ "$bits" = 32 ]; then fatsz=$(od -An -tu4 -j36 -N4 "$img" | tr -d ' '); width='\x01'; fatcopy=16; else fatsz=$(od -An -tu2 -j22 -N2 "$img" | tr -d ' '); width='\x00'; fatcopy=8; fi
+    { printf "$width"; dd if="$img" bs=512 skip="$reserved" count="$fatcopy" status=none;
+      dd if="$img" bs=512 skip=$(( reserved + 2 * fatsz )) count=64 status=none; } > "$out/fuzz_quick_fat_chains/fat$bits"
   done
 fi
 
@@ -45,6 +50,7 @@ if command -v mkntfs >/dev/null; then
       { printf '\x00'; dd if="$img" bs=1 skip=$(( mft + n * 1024 )) count=1024 status=none; } > "$out/fuzz_ntfs_record/rec$n"
     done
     dd if="$img" of="$out/fuzz_deep_ntfs_record/mft-start" bs=1 skip="$mft" count=16384 status=none
+    { head -c 512 "$img"; cat "$out/fuzz_deep_ntfs_record/mft-start"; } > "$out/fuzz_quick_ntfs_mft/boot-and-mft"
   fi
 fi
 
@@ -75,4 +81,5 @@ if [ -x /usr/bin/convert ]; then
   /usr/bin/convert -size 16x16 xc:red "$sig/b.bmp" 2>/dev/null
   /usr/bin/convert -size 16x16 xc:red "$sig/b.tif" 2>/dev/null
 fi
+cp "$sig"/* "$out/fuzz_carving_read_ahead/" 2>/dev/null
 exit 0
