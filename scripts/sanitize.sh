@@ -12,4 +12,5 @@ cmake --build "$build" -j"$(nproc)"
 # A leak or a runtime-checked fault fails the test that caused it.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/scripts/lsan.supp}
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
