@@ -151,10 +151,11 @@ void CProfessionalRecovery::BeginDeepEngines(const char* foundDir) {
         }
         std::wstring store = WideName(name);
         // Carved records written after the checkpoint the scan resumes from are found again.
-        if (name[0] && engine == m_DeepEngines.back() && m_LogFileInfo.u64Reserved) {
+        const uint64_t kept = m_LogFileInfo.u64Reserved;  // a copy: the log record is packed
+        if (name[0] && engine == m_DeepEngines.back() && kept) {
             CScanResultFileManager carved;
             if (carved.Init(store.c_str()) == 0)
-                carved.KeepFirstRecords(static_cast<uint32_t>(std::min<uint64_t>(m_LogFileInfo.u64Reserved, 0xFFFFFFFFu)));
+                carved.KeepFirstRecords(static_cast<uint32_t>(std::min<uint64_t>(kept, 0xFFFFFFFFu)));
         }
         engine->BeginDeepPass(name[0] ? &store[0] : nullptr);
     }
