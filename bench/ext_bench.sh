@@ -59,9 +59,9 @@ named() {
 }
 
 printf '\n%-6s %7s | %-28s | %-14s | %-20s | %-20s | %-16s\n' fs deleted "orvale exact/named/folder (s)" "photorec (s)" "ext4magic ex/named (s)" "extundelete ex/nm (s)" "quick s vs fls s"
-for spec in ${EXT_BENCH_FS:-ext2:1024 ext3:1024 ext4:4096}; do
-  fs=${spec%%:*}
-  bs=${spec##*:}
+for image in ${EXT_BENCH_FS:-ext2:1024 ext3:1024 ext4:4096}; do
+  fs=${image%%:*}
+  bs=${image##*:}
   dir=$work/$fs
   rm -rf "$dir" && mkdir -p "$dir/mnt"
   img=$dir/$fs.img
