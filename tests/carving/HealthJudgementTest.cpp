@@ -7,6 +7,7 @@
 #include "ntfs/CFastNtfsRecovery.h"
 
 #include "fixtures/CarvingSamples.h"
+#include "fixtures/EngineTree.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/NtfsImageVolume.h"
 #include "fixtures/SkipUnless.h"
@@ -42,17 +43,12 @@ std::string FileNameOf(const std::string& sample) {
     return name;
 }
 
-// Every file below parent, by name, in the order the engine lists them.
-void ListFiles(IFileRecoveryParse& engine, _FILE_NODE_* parent, unsigned level, std::map<std::string, _FILE_NODE_>& out) {
-    std::vector<_FILE_NODE_> children;
-    ASSERT_EQ(0, engine.GetChildrenFileNode(parent, level, children));
-    for (_FILE_NODE_& c : children) {
-        if (c.bIsDir) ListFiles(engine, &c, level + 1, out);
-        else out[c.szFileName] = c;
-    }
-}
-
-void ExpectEveryVariantListedHealthy(const std::map<std::string, _FILE_NODE_>& listed, int& checked) {
+// Every variant's deleted file is listed healthy by the engine.
+void ExpectEveryVariantListedHealthy(IFileRecoveryParse& engine) {
+    std::map<std::string, _FILE_NODE_> listed;
+    for (auto& [path, node] : WalkEngineTree(engine))
+        if (!node.bIsDir) listed[path.substr(path.rfind('/') + 1)] = node;
+    int checked = 0;
     for (const char* v : kVariants) {
         if (GetCarvingSample(v).bytes.empty()) continue;
         SCOPED_TRACE(v);
@@ -67,6 +63,7 @@ void ExpectEveryVariantListedHealthy(const std::map<std::string, _FILE_NODE_>& l
         EXPECT_EQ(1u, it->second.bIsHealth);
         ++checked;
     }
+    EXPECT_GE(checked, 10);
 }
 } // namespace
 
@@ -110,11 +107,7 @@ TEST(HealthJudgement, QuickFatScanListsDeletedVariantsAsHealthy) {
     FastFatOpened o = OpenFastFat(fat.path());
     ASSERT_EQ(0, o.initResult);
     ASSERT_EQ(0, o.engine->ScanDevice(nullptr));
-    std::map<std::string, _FILE_NODE_> listed;
-    ListFiles(*o.engine, nullptr, 0, listed);
-    int checked = 0;
-    ExpectEveryVariantListedHealthy(listed, checked);
-    EXPECT_GE(checked, 10);
+    ExpectEveryVariantListedHealthy(*o.engine);
 }
 
 TEST(HealthJudgement, QuickNtfsScanListsDeletedVariantsAsHealthy) {
@@ -142,9 +135,5 @@ TEST(HealthJudgement, QuickNtfsScanListsDeletedVariantsAsHealthy) {
     std::wstring path(image.begin(), image.end());
     ASSERT_EQ(0, engine.Init(&path[0], L'C'));
     ASSERT_EQ(0, engine.ScanDevice(nullptr));
-    std::map<std::string, _FILE_NODE_> listed;
-    ListFiles(engine, nullptr, 0, listed);
-    int checked = 0;
-    ExpectEveryVariantListedHealthy(listed, checked);
-    EXPECT_GE(checked, 10);
+    ExpectEveryVariantListedHealthy(engine);
 }

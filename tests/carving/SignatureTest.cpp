@@ -1,5 +1,12 @@
-// Signature tests on hand-made headers: the boundaries of each test.
+// Signature tests on hand-made headers at the boundaries of each test, and on
+// compound files and file-system sectors, read through a disk reader as the
+// carver and the file-system engines read them.
 #include "carving/CFileTypeJudge.h"
+
+#include "fixtures/CarvingSamples.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/TestFiles.h"
+#include "platform/CDiskReader.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +30,32 @@ std::vector<unsigned char> PeHeader(uint16_t characteristics) {
     s[0x80 + 23] = characteristics >> 8;
     return s;
 }
+
+// The bytes at sector 0 of an image, with zeros after them; reader opened on it.
+struct OnDisk {
+    TempDir dir{"carving-sig"};
+    CDiskReader reader;
+    std::vector<uint8_t> image;
+
+    explicit OnDisk(const std::vector<uint8_t>& bytes) : image(bytes) {
+        image.resize((image.size() + 511) / 512 * 512 + 8 * 512, 0);
+        WriteFileBytes(dir.file("img"), image);
+        std::string p = dir.file("img");
+        std::wstring w(p.begin(), p.end());
+        EXPECT_EQ(0, reader.Init(w.c_str(), image.size() / 512));
+    }
+    EXTEND_NAME_TYPE Recognise() {
+        CFileTypeJudge::m_pDiskReader = &reader;
+        CFileTypeJudge::m_nBytesPerSector = 512;
+        CFileTypeJudge::m_u64StartSector = CFileTypeJudge::m_u64CurrentSector = 0;
+        return CFileTypeJudge::RecogniseFileStart(image.data(), 512);
+    }
+    bool Matches(const char* ext) {
+        char e[16];
+        std::snprintf(e, sizeof e, "%s", ext);
+        return CFileTypeJudge::IsFileTypeMatching(image.data(), 512, e, &reader, 512, 0);
+    }
+};
 } // namespace
 
 TEST(SignatureEdges, GifIsVersion87aOr89aWithAScreen) {
@@ -48,21 +81,6 @@ TEST(SignatureEdges, PeKindsFollowTheCharacteristics) {
     EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsPeType(PeHeader(0x0102).data(), 511));
 }
 
-TEST(SignatureEdges, ShortBuffersAreNeverReadPastTheirEnd) {
-    // Every row's test on every length from 0 to 64 of a buffer that looks like
-    // its own signature: under the sanitizer build this catches any over-read.
-    for (const EXTEND_NAME_ROW* row = CFileTypeJudge::szExtendNameAndType; row->type != TYPE_UNKNOWN; ++row) {
-        for (int len = 0; len <= 64; ++len) {
-            std::vector<unsigned char> buf(len ? len : 1, 0);
-            if (row->nLeadCount) buf[0] = static_cast<unsigned char>(row->szLeads[0]);
-            EXTEND_NAME_TYPE t = row->test(len ? buf.data() : nullptr, len);
-            if (len < 3) {
-                EXPECT_EQ(TYPE_UNKNOWN, t) << row->szExtendName << " accepted " << len << " bytes";
-            }
-        }
-    }
-}
-
 TEST(SignatureEdges, IconDirectoryMustChainItsImages) {
     std::vector<unsigned char> ico(512, 0);
     const unsigned char head[] = {0, 0, 1, 0, 2, 0};
@@ -81,12 +99,36 @@ TEST(SignatureEdges, IconDirectoryMustChainItsImages) {
     EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsIcoType(ico.data(), 512));
 }
 
-TEST(SignatureEdges, MemSearchBothWays) {
-    unsigned char buf[] = "abcabcab";
-    const unsigned char pat[] = "ab";
-    EXPECT_EQ(buf, CFileTypeJudge::memmem(buf, 8, pat, 2));
-    EXPECT_EQ(buf + 6, CFileTypeJudge::memrmem(buf, 8, pat, 2));
-    EXPECT_EQ(nullptr, CFileTypeJudge::memmem(buf, 8, pat, 0));
-    EXPECT_EQ(nullptr, CFileTypeJudge::memmem(buf, 1, pat, 2));
-    EXPECT_EQ(nullptr, CFileTypeJudge::memrmem(buf, 8, reinterpret_cast<const unsigned char*>("zz"), 2));
+TEST(SignatureEdges, WordMagicDecidesWithoutTheDirectory) {
+    // The stream follows the header directly; wipe the directory sector.
+    std::vector<uint8_t> doc = MakeCompoundFile("WordDocument", {0xEC, 0xA5, 0xC1, 0x00}, 4096, 0);
+    uint32_t dirSector = doc[48] | (doc[49] << 8);
+    std::memset(&doc[512 * (dirSector + 1)], 0, 512);
+    EXPECT_EQ(TYPE_DOC, OnDisk(doc).Recognise());
+
+    // Without the magic, the stream names decide; an unknown name is a plain compound file.
+    EXPECT_EQ(TYPE_PPT, OnDisk(MakeCompoundFile("PowerPoint Document", {0x00, 0x00}, 4096, 0)).Recognise());
+    EXPECT_EQ(TYPE_XLS, OnDisk(MakeCompoundFile("Workbook", {0x00, 0x00}, 4096, 0)).Recognise());
+    OnDisk plain(MakeCompoundFile("Contents", {0x00, 0x00}, 4096, 0));
+    EXPECT_EQ(TYPE_OLE, plain.Recognise());
+    EXPECT_TRUE(plain.Matches("doc")) << "a compound file named .doc shows no other content";
+    EXPECT_TRUE(plain.Matches("fla")) << "a compound file carries the Flash-source signature";
+}
+
+TEST(SignatureEdges, FileSystemSectorsAreKnown) {
+    std::vector<uint8_t> s(512, 0);
+    EXPECT_FALSE(CFileTypeJudge::IsFileSystemSector(s.data(), 512));
+    std::memcpy(s.data(), "FILE0", 5);
+    EXPECT_TRUE(CFileTypeJudge::IsFileSystemSector(s.data(), 512));
+    std::memcpy(s.data(), "\xEB\x58\x90MSWIN4.1", 11);
+    EXPECT_TRUE(CFileTypeJudge::IsFileSystemSector(s.data(), 512));
+    // A directory sector: a volume label and one file entry.
+    std::memset(s.data(), 0, 512);
+    std::memcpy(&s[0], "DISK       \x08", 12);
+    std::memcpy(&s[32], "README  TXT\x20", 12);
+    const uint8_t date[] = {0x21, 0x5A}; // 2025-01-01
+    for (int off : {16, 18, 24, 32 + 16, 32 + 18, 32 + 24}) std::memcpy(&s[off], date, 2);
+    s[32 + 26] = 3;
+    s[32 + 28] = 10;
+    EXPECT_TRUE(CFileTypeJudge::IsFileSystemSector(s.data(), 512));
 }
