@@ -1,10 +1,8 @@
 // The exFAT directory intake: entry sets with their checksums, the root's
 // system entries, and the boot region read from the same bytes.
-#include "exfat/ExfatStructures.h"
-#include "platform/ByteView.h"
+#include "FuzzSupport.h"
 
-#include <cstdint>
-#include <vector>
+#include "exfat/ExfatStructures.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<EXFAT_ENTRY_SET> sets;

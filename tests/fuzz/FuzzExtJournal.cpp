@@ -1,8 +1,8 @@
 // The journal walk over a whole journal (its first block the journal
 // superblock), and the folder-block parser over every copy it lists.
-#include "ext/ExtStructures.h"
+#include "FuzzSupport.h"
 
-#include <cstdint>
+#include "ext/ExtStructures.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ByteView v(data, size);

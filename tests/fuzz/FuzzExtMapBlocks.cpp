@@ -1,13 +1,11 @@
 // The recognisers of pointer blocks and extent nodes, the linker that joins them
 // into file maps and the block mapping that follows a map: the input is a small
 // volume of 1 KiB blocks whose every block may be a map block.
+#include "FuzzSupport.h"
+
 #include "ext/ExtBlockMap.h"
 #include "ext/ExtMapLinker.h"
 #include "ext/ExtStructures.h"
-
-#include <cstdint>
-#include <cstring>
-#include <map>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t bs = 1024;

@@ -1,8 +1,8 @@
 // The ext superblock and group-descriptor parsers, and the descriptor placement
 // they lead to: the first 1024 bytes are a superblock, the rest descriptors.
-#include "ext/ExtStructures.h"
+#include "FuzzSupport.h"
 
-#include <cstdint>
+#include "ext/ExtStructures.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     EXT_SUPERBLOCK sb;

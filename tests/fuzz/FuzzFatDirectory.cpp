@@ -1,10 +1,8 @@
 // The quick FAT engine's directory intake: one cluster of entries and long-name
 // pieces, then a second cluster continuing the same long-name state.
-#include "fat/FastFatDirParser.h"
-#include "platform/ByteView.h"
+#include "FuzzSupport.h"
 
-#include <cstdint>
-#include <vector>
+#include "fat/FastFatDirParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FASTFAT_LONG_NAME longName;

@@ -1,32 +1,15 @@
 // A result store reopened from files found in the scan-log folder: the input is
 // split into the node file, the relation file and the folder list, which the
 // store loads and answers look-ups from.
-#include "FuzzEnvironment.h"
+#include "FuzzSupport.h"
 
-#include "engine/CLogFileManager.h"
 #include "engine/CScanResultFileManager.h"
 #include "engine/FileCategories.h"
 #include "platform/PathHelpers.h"
 
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
-
-namespace {
-void Put(const std::string& path, const uint8_t* data, size_t size) {
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
-}
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
-    FuzzEnvironmentDir();
-    CLogFileManager::GetInstance()->Reload();
+    FuzzFreshLog();
     char dir[256];
     CLogFileManager::GetInstance()->GetLogFileDirPath(dir);
     MakeDirectories(dir);
@@ -35,18 +18,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t relationBytes = std::min<size_t>(size - 4 - nodeBytes, data[2] | (data[3] << 8));
     const uint8_t* p = data + 4;
     const std::string base = std::string(dir) + "Fuzz_store";
-    Put(base, p, nodeBytes);
-    Put(base + "_Relation", p + nodeBytes, relationBytes);
-    Put(base + "_DirInfo", p + nodeBytes + relationBytes, size - 4 - nodeBytes - relationBytes);
+    FuzzWriteFile(base, p, nodeBytes);
+    FuzzWriteFile(base + "_Relation", p + nodeBytes, relationBytes);
+    FuzzWriteFile(base + "_DirInfo", p + nodeBytes + relationBytes, size - 4 - nodeBytes - relationBytes);
 
     CScanResultFileManager store;
     if (store.Init(L"Fuzz_store") != 0) return 0;
-    std::vector<_FILE_NODE_> top;
+    std::vector<_FILE_NODE_> top, kids, chain;
     store.GetChildrenFileNode(0, top);
     for (size_t i = 0; i < top.size() && i < 16; ++i) {
-        std::vector<_FILE_NODE_> kids;
         store.GetChildrenFileNode((uint64_t(1) << 32) | top[i].nClusterNO, kids);
-        std::vector<_FILE_NODE_> chain;
         store.GetParentFileNode(&top[i], chain);
         wchar_t path[512];
         store.GetParentDirPath(&top[i], path, 512);

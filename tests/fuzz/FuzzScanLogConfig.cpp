@@ -1,34 +1,24 @@
 // The scan log's index "config" as found on disk: loaded, looked up for resuming
 // and saved again.
-#include "FuzzEnvironment.h"
+#include "FuzzSupport.h"
 
-#include "engine/CLogFileManager.h"
 #include "platform/PathHelpers.h"
-
-#include <cstdint>
-#include <cstdio>
-#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzEnvironmentDir();
     CLogFileManager* log = CLogFileManager::GetInstance();
     const std::string dir = GetScanLogDirPath();
     MakeDirectories(dir);
-    if (FILE* f = std::fopen((dir + "config").c_str(), "wb")) {
-        std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
+    FuzzWriteFile(dir + "config", data, size);
     std::remove((dir + "config.tmp").c_str());
     if (log->Reload() != 0) return 0;
     std::vector<_LOG_FILE_INFO_> records = log->GetLogRecords();
-    char path[256];
+    char path[256], name[256] = {0}, logDir[256];
     log->GetLogFileDirPath(path);
     if (!records.empty()) {
         _LOG_FILE_INFO_ found;
         const _LOG_FILE_INFO_& r = records.front();
         log->LoadRecoveryLogInfo(r.szDevicePath, static_cast<int>(r.nDiskNo), r.u64StartSector, r.u64SectorCount, &found);
-        char name[256] = {0};
-        char logDir[256];
         std::snprintf(logDir, sizeof logDir, "%s", r.szLogDirPath);
         log->GetLogFileNameByFileType(logDir, const_cast<char*>("File_Type_"), name);
     }

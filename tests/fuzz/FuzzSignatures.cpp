@@ -1,9 +1,8 @@
 // Every signature test and length rule of the carving table over a buffer of
 // arbitrary bytes and length, as the carving pass hands them a read-ahead window.
-#include "carving/CFileTypeJudge.h"
+#include "FuzzSupport.h"
 
-#include <cstdint>
-#include <vector>
+#include "carving/CFileTypeJudge.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;

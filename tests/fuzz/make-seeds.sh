@@ -77,9 +77,7 @@ printf '\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00\xff
 if command -v zip >/dev/null; then (cd "$work" && zip -q a.zip a.txt 2>/dev/null && cp a.zip "$sig/"); fi
 if command -v sqlite3 >/dev/null; then sqlite3 "$work/a.db" 'create table t(a); insert into t values(1);' && cp "$work/a.db" "$sig/"; fi
 if [ -x /usr/bin/convert ]; then
-  /usr/bin/convert -size 16x16 xc:red "$sig/b.gif" 2>/dev/null
-  /usr/bin/convert -size 16x16 xc:red "$sig/b.bmp" 2>/dev/null
-  /usr/bin/convert -size 16x16 xc:red "$sig/b.tif" 2>/dev/null
+  for ext in gif bmp tif; do /usr/bin/convert -size 16x16 xc:red "$sig/b.$ext" 2>/dev/null; done
 fi
 cp "$sig"/* "$out/fuzz_carving_read_ahead/" 2>/dev/null
 exit 0
