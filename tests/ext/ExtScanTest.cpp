@@ -138,7 +138,9 @@ TEST(ExtQuickScan, DamagedMetadataAndCutImagesAreSurvived) {
             EXPECT_EQ(Sha256Hex(data), RecoveredSha(engine, FindNode(found, "d/lost.bin", 0), dir.file("saved.bin")));
         }
         // Every listed file can be asked for without harm.
-        for (auto& [path, node] : found) RecoveredSha(engine, &node, dir.file("saved.bin"));
+        for (auto& [path, node] : found) {
+            if (!node.bIsDir) RecoveredSha(engine, &node, dir.file("saved.bin"));
+        }
     }
 }
 
