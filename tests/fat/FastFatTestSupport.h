@@ -12,10 +12,11 @@ struct FastFatOpened {
     int initResult = -1;
 };
 
-inline FastFatOpened OpenFastFat(const std::string& imagePath, int diskNo = 77) {
+// sectors < 0: the image's own size.
+inline FastFatOpened OpenFastFat(const std::string& imagePath, int diskNo = 77, long long sectors = -1) {
     RegisterDiskPath(diskNo, imagePath);
     struct stat st;
-    const long long sectors = ::stat(imagePath.c_str(), &st) == 0 ? (long long)(st.st_size / 512) : 0;
+    if (sectors < 0) sectors = ::stat(imagePath.c_str(), &st) == 0 ? (long long)(st.st_size / 512) : 0;
     FastFatOpened o;
     o.engine.reset(new CFastFatRecovery());
     o.initResult = o.engine->Init(diskNo, 0, sectors, L'C');

@@ -1,40 +1,45 @@
 #include "fat/FatStructures.h"
+#include "fixtures/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <string>
-
-namespace {
-int64_t MktimeOfFatDate(uint16_t word) {
-    struct tm tm;
-    std::memset(&tm, 0, sizeof tm);
-    tm.tm_year = 80 + (word >> 9);
-    tm.tm_mon = ((word >> 5) & 0x0F) - 1;
-    tm.tm_mday = word & 0x1F;
-    tm.tm_isdst = 0;
-    return int64_t(mktime(&tm));
-}
-} // namespace
+#include <memory>
 
 // Every FAT date word converts by arithmetic to what mktime gives, in zones east
 // and west of UTC, with and without summer time, on whole and half hours.
 TEST(FatDate, ArithmeticMatchesMktimeOverTheWholeRange) {
-    const char* saved = std::getenv("TZ");
-    const std::string restore = saved ? saved : "";
     for (const char* zone : {"UTC", "Europe/Paris", "America/New_York", "Asia/Tokyo", "Asia/Kolkata"}) {
-        setenv("TZ", zone, 1);
+        ScopedEnv tz("TZ", zone);
         tzset();
         int mismatches = 0;
-        for (uint32_t word = 0; word <= 0xFFFF; ++word)
-            if (FatDateToUnixTime(static_cast<uint16_t>(word)) != MktimeOfFatDate(static_cast<uint16_t>(word)) &&
-                ++mismatches <= 3)
+        for (uint32_t word = 0; word <= 0xFFFF; ++word) {
+            struct tm tm;
+            std::memset(&tm, 0, sizeof tm);
+            tm.tm_year = 80 + int(word >> 9);
+            tm.tm_mon = int((word >> 5) & 0x0F) - 1;
+            tm.tm_mday = int(word & 0x1F);
+            if (FatDateToUnixTime(uint16_t(word)) != int64_t(mktime(&tm)) && ++mismatches <= 3)
                 ADD_FAILURE() << zone << " date word " << word;
+        }
         EXPECT_EQ(0, mismatches) << zone;
     }
-    if (saved) setenv("TZ", restore.c_str(), 1);
-    else unsetenv("TZ");
+    tzset();
+}
+
+TEST(FatDate, EntryTimesAreLocalMidnightPast32Bits) {
+    auto tz = std::make_unique<ScopedEnv>("TZ", "UTC");
+    tzset();
+    FAT32_Entry e{};
+    e.DIR_CrtDate = uint16_t((40 << 9) | (6 << 5) | 15); // 2020-06-15
+    e.DIR_CrtTime = 0xFFFF;                              // the time of day is ignored
+    e.DIR_WrtDate = uint16_t((127 << 9) | (12 << 5) | 31); // 2107-12-31
+    _FILETIME c, w;
+    Fat32GetFileCreateTime(&e, &c);
+    Fat32GetFileLastChangeTime(&e, &w);
+    EXPECT_EQ(1592179200u, FileTimeToU64(c));
+    EXPECT_EQ(4354732800u, FileTimeToU64(w));
+    tz.reset();
     tzset();
 }

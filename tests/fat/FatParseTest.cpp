@@ -1,9 +1,10 @@
-// FAT on-disk structures over hand-made bytes: entry and table tests, directory
-// clusters as the quick scan reads them, boot-sector geometry, free runs and the
-// geometry arithmetic of rebuilt volumes.
+// FAT on-disk structures over hand-made bytes: the cases real volumes cannot be
+// made to hold on demand (invalid entries, cut long names, refused boot sectors,
+// free-run edges, impossible geometry pairings).
 #include "fat/FastFatDirParser.h"
 #include "fat/FastFatFreeRuns.h"
 #include "fat/FastFatGeometry.h"
+#include "fat/FatNodeSectors.h"
 #include "fat/VirtualDbr.h"
 #include "fixtures/FatCraft.h"
 #include "fixtures/Le.h"
@@ -20,17 +21,13 @@ using C = FatCraft;
 
 uint16_t DateWord(unsigned y, unsigned m, unsigned d) { return uint16_t(((y - 1980) << 9) | (m << 5) | d); }
 
-FAT32_Entry AsEntry(const FatRawEntry& raw) {
-    FAT32_Entry e;
-    std::memcpy(&e, raw.data(), sizeof e);
-    return e;
-}
 FatRawEntry WithDates(FatRawEntry e, uint16_t create, uint16_t access, uint16_t write) {
     PutLe(&e[16], create, 2);
     PutLe(&e[18], access, 2);
     PutLe(&e[24], write, 2);
     return e;
 }
+FatRawEntry Patched(FatRawEntry e, size_t at, uint8_t v) { return e[at] = v, e; }
 
 std::vector<FASTFAT_DIR_ITEM> Parse(const std::vector<uint8_t>& buf, bool* ended = nullptr) {
     FASTFAT_LONG_NAME ln;
@@ -45,19 +42,13 @@ TEST(FatEntryRules, EachEntryIsJudgedAlone) {
     ScopedEnv tz("TZ", "UTC");
     tzset();
     const uint16_t ok = DateWord(2020, 6, 15);
-    FatRawEntry lfn = C::LongName("abcde", "ABCDE   TXT")[0];
-    FatRawEntry lfn19 = lfn, lfnCluster = lfn, lfnDeleted = lfn;
-    lfn19[0] = 0x40 | 19;
-    lfnCluster[26] = 3;
-    lfnDeleted[0] = 0xE5;
-    FatRawEntry lfn18 = lfn;
-    lfn18[0] = 0x40 | 18;
+    const FatRawEntry lfn = C::LongName("abcde", "ABCDE   TXT")[0], file = C::File("README  TXT", 5, 100);
     const struct {
         const char* what;
         FatRawEntry entry;
         int valid;
     } cases[] = {
-        {"file", C::File("README  TXT", 5, 100), 1},
+        {"file", file, 1},
         {"lower case", C::File("readme  TXT", 5, 100), 0},
         {"dot in name", C::File("READ.E  TXT", 5, 100), 0},
         {"control byte", C::File("READ\x02   TXT", 5, 100), 0},
@@ -73,31 +64,24 @@ TEST(FatEntryRules, EachEntryIsJudgedAlone) {
         {"high attribute bits", C::Entry("README  TXT", 0x60, 5, 100), 0},
         {"empty file with a cluster", C::File("EMPTY   TXT", 12, 0), 0},
         {"empty file", C::File("EMPTY   TXT", 0, 0), 1},
-        {"live file of 1991-05-02", WithDates(C::File("README  TXT", 5, 100), ok, ok, DateWord(1991, 5, 2)), 0},
-        {"live file of 1991-05-04", WithDates(C::File("README  TXT", 5, 100), ok, ok, DateWord(1991, 5, 4)), 1},
-        {"created 2080-01-24", WithDates(C::File("README  TXT", 5, 100), DateWord(2080, 1, 24), ok, ok), 0},
-        {"created 2080-01-22", WithDates(C::File("README  TXT", 5, 100), DateWord(2080, 1, 22), ok, ok), 1},
+        {"live file of 1991-05-02", WithDates(file, ok, ok, DateWord(1991, 5, 2)), 0},
+        {"live file of 1991-05-04", WithDates(file, ok, ok, DateWord(1991, 5, 4)), 1},
+        {"created 2080-01-24", WithDates(file, DateWord(2080, 1, 24), ok, ok), 0},
+        {"created 2080-01-22", WithDates(file, DateWord(2080, 1, 22), ok, ok), 1},
         {"deleted file without dates", WithDates(C::File("README  TXT", 5, 100, true), 0, 0, 0), 1},
         {"folder without dates", WithDates(C::Dir("PHOTOS     ", 9), 0, 0, 0), 1},
         {"long-name piece", lfn, 1},
-        {"piece 18", lfn18, 1},
-        {"piece 19", lfn19, 0},
-        {"deleted piece", lfnDeleted, 1},
-        {"piece with a cluster", lfnCluster, 0},
+        {"piece 18", Patched(lfn, 0, 0x40 | 18), 1},
+        {"piece 19", Patched(lfn, 0, 0x40 | 19), 0},
+        {"deleted piece", Patched(lfn, 0, 0xE5), 1},
+        {"piece with a cluster", Patched(lfn, 26, 3), 0},
     };
-    for (const auto& c : cases) {
-        FAT32_Entry e = AsEntry(c.entry);
-        EXPECT_EQ(c.valid, IsFatEntyValid(&e)) << c.what;
-    }
+    for (const auto& c : cases) EXPECT_EQ(c.valid, IsFatEntyValid(reinterpret_cast<const FAT32_Entry*>(c.entry.data()))) << c.what;
     EXPECT_EQ(0, IsFatEntyValid(nullptr));
-
-    const struct {
-        const char* name11;
-        int invalid;
-    } names[] = {{"README  TXT", 0}, {"\xE5" "EADME  TXT", 0}, {"\xD6\xD0\xCE\xC4    TXT", 0}, {"readme  TXT", 1},
-                 {"READ.E  TXT", 1}, {"READ\x01   TXT", 1},     {"ABC\\EFGHTXT", 1},             {"ABC:EFGHTXT", 1},
-                 {"ABC*EFGHTXT", 1}, {"ABC?EFGHTXT", 1},        {"ABC\"EFGHTXT", 1},             {"ABC|EFGHTXT", 1}};
-    for (const auto& n : names) EXPECT_EQ(n.invalid, IsInvalidShortFileName(n.name11)) << n.name11;
+    for (const char* bad : {"readme  TXT", "READ.E  TXT", "READ\x01   TXT", "ABC\\EFGHTXT", "ABC:EFGHTXT", "ABC*EFGHTXT",
+                            "ABC?EFGHTXT", "ABC\"EFGHTXT", "ABC|EFGHTXT"})
+        EXPECT_EQ(1, IsInvalidShortFileName(bad)) << bad;
+    for (const char* good : {"README  TXT", "\xE5" "EADME  TXT", "\xD6\xD0\xCE\xC4    TXT"}) EXPECT_EQ(0, IsInvalidShortFileName(good)) << good;
 }
 
 TEST(FatEntryRules, DirectoryTablesAndDotPairs) {
@@ -105,7 +89,6 @@ TEST(FatEntryRules, DirectoryTablesAndDotPairs) {
     EXPECT_EQ(1, IsFatFileRecord(dots.data()));
     // Only the "." entry at the very end of a buffer: no pair, nothing past the end read.
     EXPECT_EQ(0, IsFatFileRecord(dots.data(), 32));
-    EXPECT_EQ(0, IsFatEntyValid(reinterpret_cast<const FAT32_Entry*>(dots.data()), 32));
     EXPECT_EQ(0, IsFatFDTRecord(dots.data(), 512)) << "a dot pair alone is not a table";
     dots[33] = 'X';
     EXPECT_EQ(0, IsFatFileRecord(dots.data()));
@@ -113,12 +96,7 @@ TEST(FatEntryRules, DirectoryTablesAndDotPairs) {
 
     const char* sn = "LONGFI~1TXT";
     const uint8_t sum = GetShortNameCheckSum(sn);
-    auto piece = [&](uint8_t ord, uint8_t s) {
-        FatRawEntry e = C::LongName("abcdefghijklmnopqrstuvwxy", sn)[0];
-        e[0] = ord;
-        e[13] = s;
-        return e;
-    };
+    auto piece = [&](uint8_t ord, uint8_t s) { return Patched(Patched(C::LongName("abcdefghijklmnopqrstuvwxy", sn)[0], 0, ord), 13, s); };
     std::vector<FatRawEntry> full(15, C::File("README  TXT", 5, 100));
     full.push_back(piece(0x41, 0));
     std::vector<uint8_t> trailing = C::Table({C::File("README  TXT", 5, 100)});
@@ -146,61 +124,7 @@ TEST(FatEntryRules, DirectoryTablesAndDotPairs) {
     EXPECT_EQ(0, IsFatFDTRecord(cases[1].table.data(), 16));
 }
 
-TEST(FatEntryRules, DatesBecomeLocalMidnight) {
-    ScopedEnv tz("TZ", "UTC");
-    tzset();
-    FAT32_Entry e = AsEntry(WithDates(C::File("README  TXT", 5, 100), DateWord(2020, 6, 15), DateWord(1999, 12, 31),
-                                      DateWord(2107, 12, 31)));
-    e.DIR_CrtTime = 0xFFFF; // the time of day is ignored
-    _FILETIME c, a, w;
-    Fat32GetFileCreateTime(&e, &c);
-    Fat32GetFileLastAccessTime(&e, &a);
-    Fat32GetFileLastChangeTime(&e, &w);
-    EXPECT_EQ(1592179200u, FileTimeToU64(c));
-    EXPECT_EQ(946598400u, FileTimeToU64(a));
-    EXPECT_EQ(4354732800u, FileTimeToU64(w)) << "past 32 bits";
-}
-
-TEST(FastFatDirParser, NamesKindsAndSkippedEntries) {
-    std::vector<FatRawEntry> entries = {C::Dir(".          ", 9), C::Dir("..         ", 0)};
-    for (const FatRawEntry& e : C::LongName("Holiday pictures.txt", "HOLIDA~1TXT")) entries.push_back(e);
-    for (const FatRawEntry& e :
-         {C::File("HOLIDA~1TXT", 5, 10), C::File("README  TXT", 5, 10, true), C::Dir("SUBDIR     ", 12),
-          C::Entry("NOARCH  TXT", 0x01, 5, 10), C::File("lower   TXT", 5, 10), C::Entry("MY DISK    ", 0x08, 0, 0),
-          C::File("NOEXT      ", 5, 10)})
-        entries.push_back(e);
-    bool ended = false;
-    std::vector<FASTFAT_DIR_ITEM> items = Parse(C::Table(entries), &ended);
-    EXPECT_TRUE(ended);
-    ASSERT_EQ(5u, items.size());
-    EXPECT_EQ(FASTFAT_ITEM_DOT, items[0].nKind);
-    EXPECT_EQ(9, items[0].entry.DIR_FstClusLO);
-    EXPECT_STREQ("Holiday pictures.txt", items[1].szName);
-    EXPECT_EQ(4u * 32, items[1].nOffset);
-    EXPECT_FALSE(items[1].bDeleted);
-    EXPECT_STREQ("!eadme.txt", items[2].szName);
-    EXPECT_TRUE(items[2].bDeleted);
-    EXPECT_EQ(FASTFAT_ITEM_DIR, items[3].nKind);
-    EXPECT_STREQ("subdir", items[3].szName);
-    EXPECT_STREQ("noext", items[4].szName);
-}
-
-TEST(FastFatDirParser, LongNamesWholeSplitAndDeleted) {
-    // 26 characters: two full pieces and no terminator.
-    const std::string exact = "Exactly twenty-six chars.x";
-    std::vector<FatRawEntry> e = C::LongName(exact, "EXACTL~1X  ");
-    e.push_back(C::File("EXACTL~1X  ", 5, 10));
-    std::vector<FASTFAT_DIR_ITEM> items = Parse(C::Table(e));
-    ASSERT_EQ(1u, items.size());
-    EXPECT_EQ(exact, items[0].szName);
-
-    // Deleted pieces keep their characters.
-    e = C::LongName("Gone but named.doc", "GONEBU~1DOC", true);
-    e.push_back(C::File("GONEBU~1DOC", 5, 10, true));
-    items = Parse(C::Table(e));
-    ASSERT_EQ(1u, items.size());
-    EXPECT_STREQ("Gone but named.doc", items[0].szName);
-
+TEST(FastFatDirParser, LongNamesAcrossClustersAndThePieceLimit) {
     // A run that starts at the end of one cluster and ends in the next.
     const std::string name = "A name that spans two clusters.bin";
     std::vector<FatRawEntry> all(15, C::File("LIVE    TXT", 5, 10));
@@ -210,7 +134,6 @@ TEST(FastFatDirParser, LongNamesWholeSplitAndDeleted) {
     FASTFAT_LONG_NAME ln;
     std::vector<FASTFAT_DIR_ITEM> got;
     EXPECT_FALSE(ParseFastFatDirCluster(ByteView(both.data(), 512), ln, got));
-    EXPECT_EQ(15u, got.size());
     got.clear();
     EXPECT_TRUE(ParseFastFatDirCluster(ByteView(both.data() + 512, 512), ln, got));
     ASSERT_EQ(1u, got.size());
@@ -219,37 +142,20 @@ TEST(FastFatDirParser, LongNamesWholeSplitAndDeleted) {
     // Nineteen pieces still make a name; twenty end the directory.
     std::vector<FatRawEntry> run(20, C::LongName("x", "X          ", true)[0]);
     for (FatRawEntry& p : run) std::memset(&p[1], 'A', 10);
-    std::vector<FatRawEntry> twenty = run;
-    twenty.push_back(C::File("AFTER   TXT", 5, 10));
+    run.push_back(C::File("AFTER   TXT", 5, 10));
     bool ended = false;
-    EXPECT_TRUE(Parse(C::Table(twenty, 2048), &ended).empty());
+    EXPECT_TRUE(Parse(C::Table(run, 2048), &ended).empty());
     EXPECT_TRUE(ended);
-    std::vector<FatRawEntry> nineteen(run.begin(), run.begin() + 19);
-    nineteen.push_back(C::File("NINETEENTXT", 5, 10));
-    nineteen.push_back(C::File("AFTER   TXT", 5, 10));
-    items = Parse(C::Table(nineteen, 2048));
+    run.erase(run.begin());
+    run.insert(run.end() - 1, C::File("NINETEENTXT", 5, 10));
+    std::vector<FASTFAT_DIR_ITEM> items = Parse(C::Table(run, 2048));
     ASSERT_EQ(2u, items.size());
     EXPECT_GT(std::strlen(items[0].szName), 13u);
     EXPECT_STREQ("after.txt", items[1].szName);
-}
-
-// Garbage costs the garbage: no crash, no read past the buffer (the sanitizer
-// build checks), and a valid entry behind garbage is still found.
-TEST(FastFatDirParser, RandomClustersAreSurvived) {
-    size_t found = 0;
-    for (uint32_t seed = 1; seed <= 300; ++seed) found += Parse(RandomBytes(512 + (seed % 3) * 7, seed)).size();
-    EXPECT_LT(found, 5u);
-    std::vector<uint8_t> mixed = RandomBytes(512, 99);
-    for (size_t i = 0; i < 512; i += 32) mixed[i] = mixed[i] ? mixed[i] : 1;
-    FatRawEntry valid = C::File("VALID   TXT", 5, 10);
-    std::memcpy(&mixed[320], valid.data(), 32);
-    bool sawValid = false;
-    for (const FASTFAT_DIR_ITEM& it : Parse(mixed)) sawValid |= std::string(it.szName) == "valid.txt";
-    EXPECT_TRUE(sawValid);
-    EXPECT_TRUE(Parse(std::vector<uint8_t>(20, 0x41)).empty());
 
     char out[32];
-    FAT32_Entry e = AsEntry(C::File("\xE5" "B      C  ", 5, 10));
+    FAT32_Entry e;
+    std::memcpy(&e, C::File("\xE5" "B      C  ", 5, 10).data(), sizeof e);
     FormatFastFatShortName(e, false, out, 3);
     EXPECT_STREQ("!b", out) << "cut to the buffer";
 }
@@ -272,21 +178,15 @@ TEST(FastFatGeometry, BootSectorsAndTheirRefusals) {
         }
         return b;
     };
-    auto parse = [](const std::vector<uint8_t>& b, FAST_FAT_GEOMETRY& g) {
-        return ParseFastFatGeometry(ByteView(b.data(), b.size()), g);
-    };
+    auto parse = [](const std::vector<uint8_t>& b, FAST_FAT_GEOMETRY& g) { return ParseFastFatGeometry(ByteView(b.data(), b.size()), g); };
     FAST_FAT_GEOMETRY g;
     ASSERT_EQ(0, parse(boot(true, 512, 1, 80000), g));
-    EXPECT_EQ(32u + 2 * 700, g.nDataStartSector);
     EXPECT_EQ(80000u - 1432, g.nClusterCount);
-    // Small FAT16 volumes keep the sector count in the 16-bit field.
-    ASSERT_EQ(0, parse(boot(false, 512, 4, 0, 32768), g));
+    ASSERT_EQ(0, parse(boot(false, 512, 4, 0, 32768), g)) << "small FAT16 volumes count sectors in 16 bits";
     EXPECT_EQ(4u + 64 + 32, g.nDataStartSector);
     EXPECT_EQ((32768u - 100) / 4, g.nClusterCount);
-    // The FAT bounds the cluster count when the volume claims more.
     ASSERT_EQ(0, parse(boot(false, 512, 1, 4000000), g));
-    EXPECT_EQ(32u * 512 / 2 - 2, g.nClusterCount);
-
+    EXPECT_EQ(32u * 512 / 2 - 2, g.nClusterCount) << "the FAT bounds the cluster count";
     std::vector<uint8_t> farRoot = boot(true, 512, 1, 80000);
     PutLe32(farRoot, 0x2C, 0xFFFFFF);
     for (const auto& bad : {boot(true, 512, 0, 80000), boot(true, 512, 3, 80000), boot(true, 100, 1, 80000),
@@ -304,20 +204,14 @@ TEST(FastFatFreeRuns, RunsSkipUsedClustersAndStopAtTheEnd) {
     v.nSectorsPerCluster = 4;
     v.nDataStartSector = 100;
     v.u64SectorCount = 100 + 24 * 4;
-    const struct {
-        uint64_t from, sector, count;
-    } cases[] = {
-        {0, 116, 24},             // first free run
-        {140, 144, 52},           // the next, skipping cluster 10
-        {196, 196, 0},            // nothing after
-        {122, 122, 18},           // inside a free cluster: the offset is kept
-        {100000, 196, 0},         // past the volume: clamped
-    };
+    // {from, sector, count}: the first run, the next past cluster 10, nothing after,
+    // inside a free cluster (the offset is kept), past the volume (clamped).
+    const uint64_t cases[][3] = {{0, 116, 24}, {140, 144, 52}, {196, 196, 0}, {122, 122, 18}, {100000, 196, 0}};
     for (const auto& c : cases) {
-        uint64_t sector = c.from, count = 7;
+        uint64_t sector = c[0], count = 7;
         FastFatNextFreeRun(v, sector, count);
-        EXPECT_EQ(c.sector, sector) << c.from;
-        EXPECT_EQ(c.count, count) << c.from;
+        EXPECT_EQ(c[1], sector) << c[0];
+        EXPECT_EQ(c[2], count) << c[0];
     }
     v.u64SectorCount = 100 + 20 * 4; // the volume ends inside the last run
     uint64_t sector = 144, count = 0;
@@ -337,8 +231,8 @@ TEST(VirtualDbr, AnchorsLookupsAndImpossiblePairings) {
     EXPECT_EQ(8u, d.nSectorsPerCluster);
     EXPECT_EQ(436u, d.nDataStartSector) << "kept relative to the area";
     EXPECT_EQ(1080u, VirtualDbrClusterSector(d, 20));
-    EXPECT_EQ(936u - 32u, VirtualDbrClusterSector(d, 0));
-    EXPECT_EQ(UINT64_MAX, VirtualDbrClusterSector(d, 1));
+    // 7.5 and 256 sectors per cluster, 6 (no power of two), data before sector 0 or
+    // before the area, one cluster twice, cluster 1, the higher cluster lower down.
     const uint64_t bad[][5] = {{10, 1000, 20, 1075, 0}, {10, 1000, 11, 1256, 0}, {10, 1000, 13, 1018, 0},
                                {200, 100, 201, 108, 0}, {10, 1000, 20, 1080, 960}, {10, 1000, 10, 1080, 0},
                                {1, 1000, 11, 1080, 0},  {10, 1080, 20, 1000, 0}};
@@ -366,6 +260,15 @@ TEST(VirtualDbr, AnchorsLookupsAndImpossiblePairings) {
     EXPECT_EQ(0, FindBestVirtualDbr(all, 10, false)) << "none below: the first";
     std::vector<__VIRTUAL_DBR_INFO__> real = {{8, 5500, 0}, {4, 5000, 0}};
     EXPECT_EQ(1, FindBestVirtualDbr(real, 6000, true)) << "a real boot sector in front is passed over";
-    std::vector<__VIRTUAL_DBR_INFO__> tie = {{8, 936, 0}, {4, 936, 0}};
-    EXPECT_EQ(0, FindBestVirtualDbr(tie, 2000, false));
+
+    // {data start, cluster, first sector}: cluster 0 is the FAT12/16 root folder, cluster 1 nothing.
+    const uint64_t placed[][3] = {{1000, 5, 1024}, {1000, 0, 968}, {1000, 1, UINT64_MAX}, {20, 0, UINT64_MAX},
+                                  {1000, 0xFFFFFFF, 1000 + uint64_t(0xFFFFFFF - 2) * 8}};
+    for (const auto& p : placed) {
+        _FILE_NODE_ node{};
+        node.u64DataStartSector = p[0];
+        node.nClusterNO = uint32_t(p[1]);
+        node.nClusterBytes = 4096;
+        EXPECT_EQ(p[2], FatNodeFirstSector(node)) << p[0] << " " << p[1];
+    }
 }
