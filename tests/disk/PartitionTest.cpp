@@ -75,6 +75,8 @@ TEST(PartitionList, GptMbrAndApmDisksOfOneFolder) {
                                 "label: dos\nstart=4096, size=2048, type=7\nstart=20480, size=8192, type=f\n"
                                 "start=22528, size=1024, type=83\nstart=26624, size=1024, type=83\n"));
     WriteFileBytes(dir.file("disk3"), std::vector<uint8_t>(1 << 20, 0)); // no table
+    ASSERT_TRUE(MakeSfdiskImage(dir.file("disk4"), 2 << 20, GptScript(5)));
+    PatchFile(dir.file("disk4"), 1024 + 2 * 128 + 32, std::vector<uint8_t>(8, 0)); // entry 3: first LBA 0
     WriteFileBytes(dir.file("disk5"), MakeApmImage({{1, 63, 0, 63, "Apple", "Apple_partition_map"},
                                                     {64, 1000, 0, 1000, "disk image", "Apple_HFS"},
                                                     {1064, 200, 8, 100, "Extra", "Apple_UFS"},
@@ -89,7 +91,7 @@ TEST(PartitionList, GptMbrAndApmDisksOfOneFolder) {
     EXPECT_EQ(1, manager.GetPartitionItems(all));
     std::vector<int> keys;
     for (const auto& kv : all) keys.push_back(kv.first);
-    EXPECT_EQ((std::vector<int>{0, 1, 2, 5}), keys) << "disks without a recognised table are absent";
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 4, 5}), keys) << "disks without a recognised table are absent";
 
     // GPT (its protective MBR notwithstanding): only the 24 entries inside the first 4096 bytes.
     const auto& gpt = all[0];
@@ -108,6 +110,7 @@ TEST(PartitionList, GptMbrAndApmDisksOfOneFolder) {
     EXPECT_EQ((std::vector<Range>{{4096, 6143}, {22528, 23551}, {26624, 27647}}), Ranges(all[2]));
     EXPECT_EQ((std::vector<std::string>{"Partition 4", "Partition 5", "Partition 6"}), Labels(all[2]));
 
+    EXPECT_EQ((std::vector<std::string>{"p1", "p2"}), Labels(all[4])) << "a GPT ends at its first unused entry";
     EXPECT_EQ((std::vector<Range>{{1, 63}, {64, 1063}, {1072, 1171}}), Ranges(all[5]));
     EXPECT_EQ((std::vector<std::string>{"Apple", "disk image", "Extra"}), Labels(all[5]));
 
@@ -117,30 +120,18 @@ TEST(PartitionList, GptMbrAndApmDisksOfOneFolder) {
     EXPECT_EQ("Partition 1", Label(one[0]));
 
     std::map<int, uint64_t> sizes;
-    EXPECT_EQ(6, CPartitionManager::GetDiskList(sizes));
+    EXPECT_EQ(7, CPartitionManager::GetDiskList(sizes));
     EXPECT_EQ(4096u, sizes[0]);
     EXPECT_EQ(2048u, sizes[3]) << "a disk without a table still has a whole-disk row";
     EXPECT_EQ(0u, sizes.count(6)) << "less than one sector";
     EXPECT_EQ(0u, sizes.count(7)) << "a folder is no disk";
 }
 
-TEST(PartitionList, GptEndsAtFirstUnusedEntry) {
-    ORVALE_REQUIRE_TOOL("sfdisk");
+TEST(PartitionList, DamagedLoopingAndRunawayExtendedChainsEnd) {
     TempDir dir("orvale-part");
     ScopedEnv disks("ORVALE_DISK_DIR", dir.path());
-    ASSERT_TRUE(MakeSfdiskImage(dir.file("disk4"), 2 << 20, GptScript(5)));
-    PatchFile(dir.file("disk4"), 1024 + 2 * 128 + 32, std::vector<uint8_t>(8, 0)); // entry 3: first LBA 0
-    CPartitionManager manager;
-    std::vector<_PARTITION_ITEM_> items;
-    EXPECT_EQ(2, manager.GetDiskPartitionItems(4, items));
-    EXPECT_EQ((std::vector<std::string>{"p1", "p2"}), Labels(items));
-}
-
-TEST(PartitionList, DamagedExtendedChainsEnd) {
-    TempDir dir("orvale-part");
-    ScopedEnv disks("ORVALE_DISK_DIR", dir.path());
-    // MBR: a primary and an extended partition at 4096. The first boot record
-    // links to 5096, which links back to 4096.
+    // A primary and an extended partition at 4096, whose first boot record links to
+    // 5096, which links back to 4096.
     std::vector<uint8_t> loop(3 << 20, 0);
     PutEntry(loop, 0, 0, 0x83, 2048, 100);
     PutEntry(loop, 0, 1, 0x05, 4096, 4096);
@@ -149,35 +140,20 @@ TEST(PartitionList, DamagedExtendedChainsEnd) {
     PutEntry(loop, 5096, 0, 0x83, 64, 50);
     PutEntry(loop, 5096, 1, 0x05, 0, 500);
     WriteFileBytes(dir.file("disk0"), loop);
-
-    // A boot record that links to itself, and an extended partition pointing
-    // into empty space.
+    // A boot record that links to itself, and an extended partition pointing into empty space.
     std::vector<uint8_t> self(3 << 20, 0);
     PutEntry(self, 0, 0, 0x0F, 100, 1000);
     PutEntry(self, 0, 1, 0x05, 3000, 1000);
     PutEntry(self, 100, 0, 0x83, 10, 20);
     PutEntry(self, 100, 1, 0x05, 0, 1000);
     WriteFileBytes(dir.file("disk1"), self);
-
-    CPartitionManager manager;
-    std::map<int, std::vector<_PARTITION_ITEM_>> all;
-    manager.GetPartitionItems(all);
-    EXPECT_EQ((std::vector<Range>{{2048, 2147}, {4160, 4259}, {5160, 5209}}), Ranges(all[0]));
-    EXPECT_EQ((std::vector<Range>{{110, 129}}), Ranges(all[1]));
-    EXPECT_EQ("Partition 4", Label(all[1][0]));
-}
-
-TEST(PartitionList, GarbageAndRunawayChains) {
-    TempDir dir("orvale-part");
-    ScopedEnv disks("ORVALE_DISK_DIR", dir.path());
-    // The extended partition points at random bytes without a boot signature.
+    // An extended partition over random bytes without a boot signature.
     std::vector<uint8_t> garbage = RandomBytes(1 << 20, 7);
     std::fill(garbage.begin(), garbage.begin() + 512, 0);
     PutEntry(garbage, 0, 0, 0x83, 2048, 10);
     PutEntry(garbage, 0, 1, 0x05, 100, 500);
     garbage[100 * 512 + 510] = 0;
-    WriteFileBytes(dir.file("disk0"), garbage);
-
+    WriteFileBytes(dir.file("disk2"), garbage);
     // 3000 valid boot records, each linking to the next: far more than any disk has.
     std::vector<uint8_t> chain((3000 * 2 + 16) * 512, 0);
     PutEntry(chain, 0, 0, 0x05, 8, 6000);
@@ -185,17 +161,19 @@ TEST(PartitionList, GarbageAndRunawayChains) {
         PutEntry(chain, 8 + 2 * k, 0, 0x83, 1, 1);
         PutEntry(chain, 8 + 2 * k, 1, 0x05, 2 * (k + 1), 2);
     }
-    WriteFileBytes(dir.file("disk1"), chain);
+    WriteFileBytes(dir.file("disk3"), chain);
 
     CPartitionManager manager;
-    std::vector<_PARTITION_ITEM_> items;
-    EXPECT_EQ(1, manager.GetDiskPartitionItems(0, items)) << "only the primary partition";
-    items.clear();
-    int found = manager.GetDiskPartitionItems(1, items);
-    EXPECT_GE(found, 1000);
-    EXPECT_LE(found, 1024);
-    EXPECT_EQ(Range(9, 9), RangeOf(items[0]));
-    EXPECT_EQ(Range(11, 11), RangeOf(items[1]));
+    std::map<int, std::vector<_PARTITION_ITEM_>> all;
+    manager.GetPartitionItems(all);
+    EXPECT_EQ((std::vector<Range>{{2048, 2147}, {4160, 4259}, {5160, 5209}}), Ranges(all[0]));
+    EXPECT_EQ((std::vector<Range>{{110, 129}}), Ranges(all[1]));
+    EXPECT_EQ("Partition 4", Label(all[1][0]));
+    EXPECT_EQ((std::vector<Range>{{2048, 2057}}), Ranges(all[2])) << "only the primary partition";
+    ASSERT_GE(all[3].size(), 1000u);
+    EXPECT_LE(all[3].size(), 1024u);
+    EXPECT_EQ(Range(9, 9), RangeOf(all[3][0]));
+    EXPECT_EQ(Range(11, 11), RangeOf(all[3][1]));
 }
 
 // The signature tests take a length and never look past it (the fuzz target

@@ -8,12 +8,15 @@
 #include "ntfs/CFastNtfsRecovery.h"
 #include "ntfs/CNtfsParse.h"
 #include "ntfs/NtfsRecordAccess.h"
+#include "ntfs/ProfessionalNtfsGeometry.h"
+#include "ntfs/ProfessionalNtfsRecord.h"
 #include "platform/TextCodec.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <set>
+#include <tuple>
 
 namespace {
 // A bare non-resident attribute header (runlist at 0x40, declared length L) followed by `runs`.
@@ -189,6 +192,9 @@ TEST(NtfsRecord, AttributeWalksStopAtDamage) {
     ASSERT_EQ(2u, entries.size()) << "a named stream is not the file's data";
     EXPECT_EQ(9u, entries[1].u64LowestVcn);
     std::vector<uint8_t> list = NtfsImageRecord::EncodeAttrList({{0x80, 80, 0, 0}, {0x80, 81, 4, 0}});
+    entries.clear();
+    CollectAttrListEntries(list.data(), list.size() - 4, 0x80, entries);
+    EXPECT_EQ(1u, entries.size()) << "an entry cut by the end of the list is dropped";
     PutLe16(list, 4, 0);
     entries.clear();
     CollectAttrListEntries(list.data(), list.size(), 0x80, entries);
@@ -219,6 +225,51 @@ TEST(NtfsRecord, AttributeWalksStopAtDamage) {
     EXPECT_EQ(2048u + 150 * 8, sector) << "first sector of the second run";
     EXPECT_FALSE(MapMftRecordSector(mft, 32, 2, 8, 2048, sector));
     EXPECT_FALSE(MapMftRecordSector({{4, -10}}, 0, 2, 8, 7, sector)) << "a run before the volume";
+    EXPECT_FALSE(MapMftRecordSector({{1, INT64_MAX}, {1, INT64_MAX}}, 1, 2, 1, 7, sector)) << "offsets past the range";
+    ASSERT_TRUE(NtfsFirstDataSector(mft, 4096, 2048, sector, 4096));
+    EXPECT_EQ(2048u + 100, sector) << "4 KiB sectors";
+    EXPECT_FALSE(NtfsFirstDataSector({{4, 0}, {4, 100}}, 4096, 2048, sector, 512)) << "data that starts with a hole";
+    EXPECT_FALSE(NtfsFirstDataSector({{4, -10}}, 4096, 2048, sector, 512));
+}
+
+// Record placement and cluster-size inference of the deep engine.
+TEST(NtfsRecord, DeepGeometryFromRunsAndRecords) {
+    using namespace pro_ntfs;
+    uint64_t rel = 0;
+    ASSERT_TRUE(LocateRecordInMft({{0, 10}}, 8, 1000, rel)) << "a run of length 0 is a contiguous $MFT";
+    EXPECT_EQ(80u + 2000, rel);
+    // A record at sector 1000 + 67 + 2 x 41 on a volume at 1000: the $MFT is taken to
+    // start at the whole cluster below 67; too close to the start, no $MFT fits.
+    __RUNLIST__ run{};
+    ASSERT_TRUE(ContiguousMftRun(1000 + 67 + 82, 1000, 41, 8, run));
+    EXPECT_EQ(8, run.n64RunOffset);
+    EXPECT_FALSE(ContiguousMftRun(1010, 1000, 41, 8, run));
+    // $MFT record 0 found at sector 5032 on a volume whose $MFT starts at cluster 4.
+    const std::vector<__RUNLIST__> runs = {{16, 4}, {16, 100}};
+    EXPECT_TRUE(MftHoldsRecordAt(5032, runs, 8, 64, 5032 + 100 * 8));
+    EXPECT_FALSE(MftHoldsRecordAt(5032, runs, 8, 64, 5032 + 128));
+    EXPECT_FALSE(MftHoldsRecordAt(5032, runs, 8, 1000, 5032 + 2000));
+    EXPECT_EQ(5000u, VolumeStartFromMft(5032, runs, 8, 77));
+    EXPECT_EQ(77u, VolumeStartFromMft(16, runs, 8, 77)) << "a volume before the disk: the fallback";
+    const std::vector<__RUNLIST__> garbage = {{0xFFFFFFFF, INT64_MAX}, {0xFFFFFFFF, INT64_MIN}};
+    LocateRecordInMft(garbage, 4096, 1u << 31, rel); // wraps instead of overflowing (the sanitizer build checks)
+    MftHoldsRecordAt(7, garbage, 4096, 1u << 31, 9);
+    VolumeStartFromMft(7, garbage, 4096, 0);
+
+    // {runs, allocated bytes, attribute list first, sectors per cluster}: only a usable
+    // $DATA whose allocation is a cluster-size multiple of its clusters answers.
+    const std::tuple<std::vector<NtfsImageRun>, bool, uint32_t> cases[] = {
+        {{{10, 100}, {6, 40}}, false, 8}, {{{128, 1000}}, false, 1}, {{{3, 100}}, false, 0}, {{{16, 100}}, true, 0}, {{}, false, 0}};
+    CNtfsParse parse;
+    for (const auto& [r, listFirst, spc] : cases) {
+        NtfsImageRecord rec(40, 1);
+        rec.AddFileName(5, u"a.bin", 1, 1);
+        if (listFirst) rec.AddResidentAttrList({{0x80, 41, 0, 0}});
+        rec.AddNonResident(0x80, EncodeNtfsRunList(r), 65536, 0, 65536);
+        std::vector<uint8_t> bytes = rec.Finish();
+        parse.FileRecordFixUp(bytes.data());
+        EXPECT_EQ(spc, InferSectorsPerCluster(parse, bytes.data(), bytes.size())) << r.size() << " runs";
+    }
 }
 
 namespace {
@@ -359,69 +410,7 @@ TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorData) {
     EXPECT_EQ(Sha256Hex(data), Saved("clusters.bin"));
 }
 
-TEST_F(QuickNtfsEdge, FreeExtentsFollowTheBitmapBits) {
-    NtfsImageSynthetic vol(512, 8, 2048);
-    std::vector<uint8_t> bits(256, 0);
-    bits[0] = 0xFF;
-    bits[1] = 0x0F;
-    bits[3] = 0x10;   // cluster 28 in use
-    bits[255] = 0x80; // the last cluster
-    vol.SetBitmap(bits);
-    ASSERT_TRUE(vol.Save(dir.file("bits.img")));
-    std::wstring path = Utf8ToWide(dir.file("bits.img").c_str());
-    ASSERT_EQ(0, engine->Init(&path[0], L'C'));
-    ASSERT_EQ(0, engine->BuildBitMapInfo());
-    const struct {
-        uint64_t from, sector, count;
-    } cases[] = {{0, 96, 16 * 8}, {100, 100, 28 * 8 - 100}, {28 * 8, 29 * 8, (2047 - 29) * 8}, {2047 * 8, 2047 * 8, 0}};
-    for (const auto& c : cases) {
-        uint64_t sector = c.from, count = 0;
-        engine->GetUnUsedSectorCount(sector, count);
-        EXPECT_EQ(c.count, count) << c.from;
-        EXPECT_TRUE(c.count == 0 || c.sector == sector) << c.from;
-    }
-}
-
-TEST_F(QuickNtfsEdge, NoiseRecordsAndAnMftRunlistPastTheVolume) {
-    for (uint32_t seed = 1; seed <= 4; ++seed) {
-        NtfsImageSynthetic vol(512, 8, 1024, 256);
-        vol.AddRoot();
-        for (uint32_t n = 16; n < 256; ++n) {
-            // Valid-looking headers over noise, with a $FILE_NAME-shaped start now and then.
-            std::vector<uint8_t> rec = RandomBytes(1024, seed * 1000 + n);
-            std::copy_n("FILE", 4, rec.begin());
-            PutLe16(rec, 0x04, 0x30);
-            PutLe16(rec, 0x06, 3);
-            PutLe16(rec, 0x14, 0x38);
-            PutLe16(rec, 0x16, 0);
-            PutLe32(rec, 0x18, n % 3 ? 1024 : 0xFFFFFFFF);
-            PutLe32(rec, 0x2C, n);
-            if (n % 2) {
-                PutLe32(rec, 0x38, 0x30);
-                PutLe32(rec, 0x3C, 0x68 + (n % 7) * 8);
-                PutLe32(rec, 0x38 + 0x18, 16 + (n * 7) % 240);
-                rec[0x38 + 0x58] = uint8_t(n % 40);
-                PutLe32(rec, 0x38 + 0x68 + (n % 7) * 8, n % 5 ? 0x80 : 0x20);
-            }
-            vol.SetRecord(n, rec);
-        }
-        CFastNtfsRecovery noisy;
-        ASSERT_TRUE(vol.Save(dir.file("noise.img")));
-        std::wstring path = Utf8ToWide(dir.file("noise.img").c_str());
-        ASSERT_EQ(0, noisy.Init(&path[0], L'C'));
-        ASSERT_EQ(0, noisy.ScanDevice(nullptr)) << seed;
-        EXPECT_GT(noisy.GetLostFileCount(), 20) << "noisy records with names still become nodes";
-        for (auto& [p, node] : WalkEngineTree(noisy)) {
-            std::vector<unsigned char> buf(10240);
-            wchar_t tmp[512] = {0};
-            int len = int(buf.size());
-            _FILE_NODE_ copy = node;
-            noisy.PreView(&copy, tmp, buf.data(), len, nullptr, nullptr);
-            EXPECT_LE(len, int(buf.size()));
-            SaveNode(noisy, node, dir.file("n"));
-        }
-    }
-
+TEST_F(QuickNtfsEdge, AnMftRunlistPastTheVolume) {
     // $MFT: its 16 real clusters, then four billion clusters far outside the volume.
     NtfsImageSynthetic vol(512, 8, 1024, 64);
     vol.AddRoot();
