@@ -73,8 +73,11 @@ int StopOnSecondCall(void* p, int, int, int, uint64_t, uint64_t, uint64_t, wchar
 }
 } // namespace
 
-TEST_F(CarvingEdges, BmpHeaderClaimingTooMuchIsCutAtTheAreaAndScanGoesOnInside) {
-    std::vector<uint8_t> bmp(512, 0);
+// A header claiming more than the area holds gets no more than the area; a BMP
+// may hold other files, so the scan goes on inside it.
+TEST_F(CarvingEdges, HeaderLengthNeverRunsPastTheArea) {
+    std::vector<uint8_t> wav(512, 0), bmp(512, 0);
+    std::memcpy(&wav[0], "RIFF\xF0\xFF\xFF\x7FWAVEfmt ", 16);
     bmp[0] = 'B', bmp[1] = 'M';
     PutLe32(bmp, 2, 300u << 20); // claimed size
     PutLe32(bmp, 10, 54);        // pixel offset
@@ -82,22 +85,15 @@ TEST_F(CarvingEdges, BmpHeaderClaimingTooMuchIsCutAtTheAreaAndScanGoesOnInside) 
     PutLe32(bmp, 18, 16), PutLe32(bmp, 22, 16);
     bmp[26] = 1, bmp[28] = 24;   // planes, bits per pixel
     Put(100, bmp);
-    // Long enough for the cap to apply, short of the header's claim.
+    Put(1000, wav);
+    // Long enough for the BMP cap to apply, short of its header's claim.
     Open((200ull << 20) / 512);
     uint64_t used = 0, found = 0;
+    ASSERT_EQ(0, Step(1000, used, found));
+    EXPECT_EQ((200ull << 20) - 1000 * 512, NodeAt(1000).u64FileSize);
     ASSERT_EQ(0, Step(100, used, found));
     EXPECT_EQ((200ull << 20) - 100 * 512, NodeAt(100).u64FileSize) << "no more than the area holds";
-    EXPECT_EQ(1u, used) << "a BMP may hold other files: the scan continues at sector 101";
-}
-
-TEST_F(CarvingEdges, HeaderLengthNeverRunsPastTheArea) {
-    std::vector<uint8_t> wav(512, 0);
-    std::memcpy(&wav[0], "RIFF\xF0\xFF\xFF\x7FWAVEfmt ", 16);
-    Put(2, wav);
-    Open(10);
-    uint64_t used = 0, found = 0;
-    ASSERT_EQ(0, Step(2, used, found));
-    EXPECT_EQ(8u * 512, NodeAt(2).u64FileSize);
+    EXPECT_EQ(1u, used) << "the scan continues at sector 101";
 }
 
 TEST_F(CarvingEdges, ExecutableIsRecognisedButNotRecorded) {
@@ -200,17 +196,14 @@ TEST_F(CarvingEdges, ListingPreviewAndFailedSaves) {
 TEST_F(CarvingEdges, EngineOpenedByPathReadsTheWholeImage) {
     Put(0, JpegWithEndAt(600));
     Open(8);
-    TempDir other("carving-path");
-    WriteFileBytes(other.file("img"), image);
     CFileTypeRecovery byPath;
-    std::string p = other.file("img");
+    std::string p = disks.file("disk0");
     std::wstring wide(p.begin(), p.end());
     ASSERT_EQ(0, byPath.Init(&wide[0], L'C'));
-    // Opened by path, the whole image is readable (a bound of 0 would refuse every read).
+    // A bound of 0 would refuse every read.
     EXPECT_EQ(8u, byPath.GetDiskReader().GetSectorLimit());
     uint64_t used = 0, found = 0;
-    std::vector<uint8_t> s(image.begin(), image.begin() + 512);
-    EXPECT_EQ(0, byPath.ParseFileBuf(s.data(), 512, 0, 0, 8, -1, &byPath.GetDiskReader(), 512, used, found));
+    EXPECT_EQ(0, byPath.ParseFileBuf(image.data(), 512, 0, 0, 8, -1, &byPath.GetDiskReader(), 512, used, found));
     EXPECT_EQ(1, byPath.GetLostFileCount());
 }
 

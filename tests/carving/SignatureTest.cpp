@@ -14,23 +14,6 @@
 #include <vector>
 
 namespace {
-std::vector<unsigned char> Sector(const void* head, size_t n) {
-    std::vector<unsigned char> s(512, 0);
-    std::memcpy(s.data(), head, n);
-    return s;
-}
-
-std::vector<unsigned char> PeHeader(uint16_t characteristics) {
-    std::vector<unsigned char> s(512, 0);
-    s[0] = 'M';
-    s[1] = 'Z';
-    s[60] = 0x80;
-    std::memcpy(&s[0x80], "PE\0\0", 4);
-    s[0x80 + 22] = characteristics & 0xFF;
-    s[0x80 + 23] = characteristics >> 8;
-    return s;
-}
-
 // The bytes at sector 0 of an image, with zeros after them; reader opened on it.
 struct OnDisk {
     TempDir dir{"carving-sig"};
@@ -59,9 +42,10 @@ struct OnDisk {
 } // namespace
 
 TEST(SignatureEdges, GifIsVersion87aOr89aWithAScreen) {
-    auto good = Sector("GIF89a\x01\x00\x01\x00", 10);
-    auto upper = Sector("GIF89A\x01\x00\x01\x00", 10);
-    auto empty = Sector("GIF87a\x00\x00\x01\x00", 10);
+    std::vector<unsigned char> good(512, 0), upper(512, 0), empty(512, 0);
+    std::memcpy(good.data(), "GIF89a\x01\x00\x01\x00", 10);
+    std::memcpy(upper.data(), "GIF89A\x01\x00\x01\x00", 10);
+    std::memcpy(empty.data(), "GIF87a\x00\x00\x01\x00", 10);
     EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsGifType(empty.data(), 512)) << "no width";
     EXPECT_EQ(TYPE_GIF, CFileTypeJudge::IsGifType(good.data(), 512));
     EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsGifType(upper.data(), 512));
@@ -70,15 +54,15 @@ TEST(SignatureEdges, GifIsVersion87aOr89aWithAScreen) {
 }
 
 TEST(SignatureEdges, PeKindsFollowTheCharacteristics) {
-    EXPECT_EQ(TYPE_EXE, CFileTypeJudge::IsPeType(PeHeader(0x0102).data(), 512));
-    EXPECT_EQ(TYPE_DLL, CFileTypeJudge::IsPeType(PeHeader(0x2102).data(), 512));
-    EXPECT_EQ(TYPE_SYS, CFileTypeJudge::IsPeType(PeHeader(0x1102).data(), 512));
-    EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsPeType(PeHeader(0x0100).data(), 512)) << "not executable";
-    auto far = PeHeader(0x0102);
+    EXPECT_EQ(TYPE_EXE, CFileTypeJudge::IsPeType(MakePeFile(0x0102, 512).data(), 512));
+    EXPECT_EQ(TYPE_DLL, CFileTypeJudge::IsPeType(MakePeFile(0x2102, 512).data(), 512));
+    EXPECT_EQ(TYPE_SYS, CFileTypeJudge::IsPeType(MakePeFile(0x1102, 512).data(), 512));
+    EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsPeType(MakePeFile(0x0100, 512).data(), 512)) << "not executable";
+    EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsPeType(MakePeFile(0x0102, 512).data(), 511));
+    auto far = MakePeFile(0x0102, 512);
     far[60] = 0xF0; // e_lfanew beyond 488
     far[61] = 0x01;
     EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsPeType(far.data(), 512));
-    EXPECT_EQ(TYPE_UNKNOWN, CFileTypeJudge::IsPeType(PeHeader(0x0102).data(), 511));
 }
 
 TEST(SignatureEdges, IconDirectoryMustChainItsImages) {
