@@ -58,6 +58,7 @@ TEST(ExtStructures, SuperblockIsBelievedOnlyWhenItsGeometryHolds) {
         {"more inodes than groups hold", [](Bytes& b) { Le32(b, 0x00, 4096); }, false},
         {"64-bit descriptors of 48 bytes", [](Bytes& b) { Le32(b, 0x60, 0x82), Le16(b, 0xFE, 48); }, false},
         {"64-bit descriptors of 64 bytes", [](Bytes& b) { Le32(b, 0x60, 0x82), Le16(b, 0xFE, 64); }, true},
+        {"cut short", [](Bytes& b) { b.resize(1000); }, false},
     };
     for (const Case& c : cases) {
         Bytes b = Superblock();
@@ -65,10 +66,6 @@ TEST(ExtStructures, SuperblockIsBelievedOnlyWhenItsGeometryHolds) {
         EXT_SUPERBLOCK sb;
         EXPECT_EQ(c.ok, ParseExtSuperblock(ByteView(b.data(), b.size()), sb)) << c.name;
     }
-    Bytes shortOne = Superblock();
-    shortOne.resize(1000);
-    EXT_SUPERBLOCK sb;
-    EXPECT_FALSE(ParseExtSuperblock(ByteView(shortOne.data(), shortOne.size()), sb));
 }
 
 TEST(ExtStructures, BackupGroupsAndDescriptorPlaces) {
