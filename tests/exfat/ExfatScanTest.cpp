@@ -215,7 +215,8 @@ TEST(ExfatQuick, ReusedClustersAreJudgedDamaged) {
     std::unique_ptr<IFileRecoveryParse> engine = OpenQuick(img.path());
     ASSERT_TRUE(engine);
     ASSERT_EQ(engine->ScanDevice(nullptr), 0);
-    const _FILE_NODE_* victim = FindNode(WalkEngineTree(*engine), "Old/victim.txt", 0);
+    const EngineTree tree = WalkEngineTree(*engine);
+    const _FILE_NODE_* victim = FindNode(tree, "Old/victim.txt", 0);
     ASSERT_NE(victim, nullptr);
     EXPECT_EQ(victim->bIsHealth, 0u);
 }

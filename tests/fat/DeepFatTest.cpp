@@ -261,7 +261,8 @@ TEST_F(DeepFat, CraftedDirectoriesGiveTheirFilesBack) {
         }
     }
     // A folder known only by number has no cluster size of its own.
-    const _FILE_NODE_* lost = FindNode(WalkEngineTree(scan->engine), "LostFolder10", 1);
+    const EngineTree tree = WalkEngineTree(scan->engine);
+    const _FILE_NODE_* lost = FindNode(tree, "LostFolder10", 1);
     ASSERT_NE(nullptr, lost);
     EXPECT_EQ(0xFFFFFFFFu, lost->nClusterBytes);
 }
