@@ -1,4 +1,5 @@
 #include "engine/CFileRecoveryFactory.h"
+#include "engine/DisplayFormat.h"
 #include "engine/FileCategories.h"
 #include "engine/FileNode.h"
 
@@ -25,28 +26,37 @@ _FILE_NODE_ Node(const char* name, bool dir) {
 TEST(FileNode, FilesBeforeFoldersThenNamesIgnoringCase) {
     std::vector<_FILE_NODE_> v = {Node("b.txt", true), Node("A.txt", false), Node("a.doc", false)};
     std::sort(v.begin(), v.end(), VectorCmp);
-    EXPECT_STREQ("a.doc", v[0].szFileName);
-    EXPECT_STREQ("A.txt", v[1].szFileName);
-    EXPECT_STREQ("b.txt", v[2].szFileName);
+    EXPECT_EQ((std::vector<std::string>{"a.doc", "A.txt", "b.txt"}),
+              (std::vector<std::string>{v[0].szFileName, v[1].szFileName, v[2].szFileName}));
 }
 
 TEST(Categories, MembershipAndFolders) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"x.JPG", "photo"},      {"x.jp", "photo"},       // substring rule: .jp occurs in .jpg
-        {"clip.rm", "audio"},    {"movie.mkv", "video"},  // audio is tested before video
-        {"notes.rtf", "archive"}, {"readme", "others"}, {"x.c", "others"},
+    struct Case {
+        const char *name, *category, *folder;
+    } const cases[] = {
+        {"x.JPG", "photo", "photo"},      {"x.jp", "photo", "photo"}, // substring rule: .jp occurs in .jpg
+        {"clip.rm", "audio", "audio"},    {"movie.mkv", "video", "video"}, // audio is tested before video
+        {"notes.rtf", "archive", "archive"}, {"data.xyz", "others", "others"},
+        {"readme", "others", ""},         {"x.c", "others", ""}, // short keys land in the save folder itself
     };
-    for (const auto& c : cases) EXPECT_STREQ(c.second, GetFileCategoryName(c.first)) << c.first;
+    for (const Case& c : cases) {
+        char folder[32] = "junk";
+        GetDirTypeByFileName(c.name, folder);
+        EXPECT_STREQ(c.category, GetFileCategoryName(c.name)) << c.name;
+        EXPECT_STREQ(c.folder, folder) << c.name;
+    }
+}
 
-    char folder[32] = "junk";
-    GetDirTypeByFileName("a.JPG", folder);
-    EXPECT_STREQ("photo", folder);
-    GetDirTypeByFileName("x.c", folder);
-    EXPECT_STREQ("", folder) << "short keys land in the save folder itself";
-    GetDirTypeByFileName("readme", folder);
-    EXPECT_STREQ("", folder);
-    GetDirTypeByFileName("data.xyz", folder);
-    EXPECT_STREQ("others", folder);
+TEST(DisplayFormat, UnitsSwitchAtTheirBoundaries) {
+    const std::pair<long long, const char*> sizes[] = {
+        {1023, "1023 Bytes"}, {1024, "1.00 KB"}, {1048575, "1024.00 KB"}, {1048576, "1.00 MB"},
+        {1073741824, "1.00 GB"}, {5000000000000LL, "4.55 TB"},
+    };
+    for (const auto& c : sizes) EXPECT_EQ(GetFileSizeString(c.first), c.second) << c.first;
+    const std::pair<long long, const char*> times[] = {
+        {59, "59 Sec"}, {125, "2 Min 5 Sec"}, {3599, "59 Min 59 Sec"}, {3725, "1 Hour 2 Min"},
+    };
+    for (const auto& c : times) EXPECT_EQ(GetTimeString(c.first), c.second) << c.first;
 }
 
 TEST(Factory, ChoosesNtfsBeforeFatBeforeExt) {
@@ -67,7 +77,6 @@ TEST(Factory, QuickModeOnImages) {
     WriteFileBytes(dir.file("disk2"), std::vector<uint8_t>(16383, 0));
 
     CFileRecoveryFactory* f = CFileRecoveryFactory::GetInstance();
-    EXPECT_EQ(f, CFileRecoveryFactory::GetInstance());
     std::unique_ptr<IFileRecoveryParse> ext(f->CreateFileRecoveryInstance(0, 0, 32768, L'C', RECOVERY_TYPE_FAST));
     ASSERT_NE(nullptr, ext) << "ext in quick mode gives the placeholder";
     EXPECT_EQ(0, ext->ScanDevice(nullptr));

@@ -1,0 +1,187 @@
+// The deep scan as a whole on the end-to-end disk: bad sectors, stop and resume,
+// and reading ahead on a thread, which changes the pass's speed, never its result.
+#include "engine/CFileRecoveryFactory.h"
+#include "engine/CLogFileManager.h"
+#include "engine/CProfessionalRecovery.h"
+#include "engine/FileCategories.h"
+#include "platform/DeviceMap.h"
+
+#include "fixtures/E2eDiskImage.h"
+#include "fixtures/ScopedEnv.h"
+#include "fixtures/SkipUnless.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+constexpr long long kStart = 2048;
+constexpr long long kSectors = 131072;
+
+// The image is built once per process; -1 when its tools are missing.
+struct SharedImage {
+    TempDir dir{"deepscan"};
+    E2eDiskImage image;
+    std::string error;
+    int diskNo = -1;
+    SharedImage() {
+        for (const char* tool : {"mkfs.vfat", "sfdisk", "/usr/bin/convert", "zip"})
+            if (!HaveTool(tool)) error = std::string(tool) + " is not installed";
+        if (error.empty() && image.Build(dir.path(), false, error)) diskNo = RegisterImageDisk(image.path());
+    }
+};
+const SharedImage& Image() {
+    static SharedImage shared;
+    return shared;
+}
+#define REQUIRE_IMAGE()                                                                    \
+    if (Image().diskNo < 0) GTEST_SKIP() << "SKIPPED: " << Image().error;                  \
+    TempDir support;                                                                       \
+    ScopedEnv supportEnv("ORVALE_SUPPORT_DIR", support.path());                            \
+    const int diskNo = Image().diskNo
+
+// Stops the pass after `blocks` block reports or at `percent` of it (never when negative);
+// keeps the last progress of the pass, which runs from 10 to 110.
+struct Stop {
+    int blocks;
+    int percent = -1;
+    int lastProgress = -1;
+};
+int ScanCb(void* p, int nProgress, int nPercent, int, uint64_t, uint64_t, uint64_t, wchar_t*) {
+    auto* stop = static_cast<Stop*>(p);
+    if (nPercent != 90) return 0;
+    stop->lastProgress = nProgress;
+    return (stop->percent >= 0 && nProgress - 10 >= stop->percent) || (stop->blocks >= 0 && --stop->blocks < 0);
+}
+
+std::unique_ptr<IFileRecoveryParse> Deep(int diskNo, long long start = kStart, long long sectors = kSectors) {
+    return std::unique_ptr<IFileRecoveryParse>(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+        diskNo, start, sectors, L'C', RECOVERY_TYPE_PROFESSIONAL));
+}
+CProfessionalRecovery* AsDeep(const std::unique_ptr<IFileRecoveryParse>& e) {
+    return static_cast<CProfessionalRecovery*>(e.get());
+}
+
+std::vector<std::string> Found(IFileRecoveryParse* engine) {
+    std::wstring key = BuildSearchKey(CATEGORY_ALL);
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    engine->SearchFileNode(key.data(), hits);
+    std::vector<std::string> names;
+    for (const auto& h : hits)
+        names.push_back(std::string(h.szFileName) + "/" + std::to_string(h.u64FileSize) + "@" +
+                        std::to_string(h.u64RecordSector));
+    return names;
+}
+} // namespace
+
+// A whole scan over bad sectors, one stopped early and its resumption: bad sectors
+// never end a scan, and the resumed scan finds what the uninterrupted one found.
+TEST(DeepScan, BadSectorsStopAndResume) {
+    REQUIRE_IMAGE();
+    std::vector<uint64_t> bad;
+    for (uint64_t s = 0; s < 64; ++s) bad.push_back(kStart + 60000 + s); // free clusters, mid-volume
+    bad.push_back(kStart + 100000 + 3);                                    // inside the carved JPEG
+    CDiskReader::SetFailingSectorsForTesting(bad);
+    struct ClearFailing {
+        ~ClearFailing() { CDiskReader::SetFailingSectorsForTesting({}); }
+    } clear;
+
+    std::vector<std::string> whole;
+    {
+        auto engine = Deep(diskNo);
+        ASSERT_NE(nullptr, engine);
+        AsDeep(engine)->SetNotLoadLogFile();
+        Stop never{-1};
+        engine->InitCallBack(ScanCb, nullptr, &never, 100);
+        ASSERT_EQ(0, engine->ScanDevice(nullptr));
+        EXPECT_EQ(110, never.lastProgress) << "the pass reports up to 110";
+        EXPECT_EQ(65u, AsDeep(engine)->GetUnreadableSectorCount());
+        whole = Found(engine.get());
+        const auto& files = Image().image.fatFiles();
+        bool photo = false, afterBad = false;
+        for (const std::string& n : whole) {
+            photo |= n.rfind("BeachPhoto.jpg/" + std::to_string(files[0].size) + "@", 0) == 0;
+            afterBad |= n.rfind(std::to_string(kStart + 110000) + ".png/" + std::to_string(files[5].size) + "@", 0) == 0;
+        }
+        EXPECT_TRUE(photo) << "the deleted photo";
+        EXPECT_TRUE(afterBad) << "carving goes on after the bad area";
+    }
+    {
+        auto engine = Deep(diskNo);
+        AsDeep(engine)->SetNotLoadLogFile();
+        Stop early{-1, 40};
+        engine->InitCallBack(ScanCb, nullptr, &early, 100);
+        EXPECT_EQ(1, engine->ScanDevice(nullptr)) << "a stop request ends the scan with the callback's value";
+    }
+    auto engine = Deep(diskNo);
+    EXPECT_EQ(1, AsDeep(engine)->IsFindLogFile()) << "the interrupted scan is in the log";
+    Stop never{-1};
+    engine->InitCallBack(ScanCb, nullptr, &never, 100);
+    ASSERT_EQ(0, engine->ScanDevice(nullptr));
+    // Names and sizes: where a record lies may differ once the pass went on from a checkpoint.
+    auto nameSizes = [](const std::vector<std::string>& hits) {
+        std::multiset<std::string> out;
+        for (const std::string& h : hits) out.insert(h.substr(0, h.rfind('@')));
+        return out;
+    };
+    EXPECT_EQ(nameSizes(whole), nameSizes(Found(engine.get())));
+}
+
+TEST(DeepScan, OverlappedPassFindsAndStopsExactlyAsTheSerialPass) {
+    REQUIRE_IMAGE();
+    struct Pass {
+        std::vector<std::string> hits; // in the order the engine lists them
+        uint64_t extentStart = 0, extentOffset = 0, scanned = 0;
+        bool operator==(const Pass& o) const {
+            return hits == o.hits && extentStart == o.extentStart && extentOffset == o.extentOffset && scanned == o.scanned;
+        }
+    };
+    auto run = [&](bool overlapped, int stopAfter) {
+        Pass pass;
+        auto engine = Deep(diskNo);
+        AsDeep(engine)->SetNotLoadLogFile();
+        AsDeep(engine)->SetOverlappedReads(overlapped);
+        Stop stop{stopAfter};
+        engine->InitCallBack(ScanCb, nullptr, &stop, 100);
+        engine->ScanDevice(nullptr);
+        pass.hits = Found(engine.get());
+        engine.reset();
+        _LOG_FILE_INFO_ info;
+        std::memset(&info, 0, sizeof info);
+        const std::string device = "/dev/disk" + std::to_string(diskNo);
+        if (CLogFileManager::GetInstance()->LoadRecoveryLogInfo(device.c_str(), diskNo, kStart, kSectors, &info)) {
+            pass.extentStart = info.u64ExtentStart;
+            pass.extentOffset = info.u64ExtentOffset;
+            pass.scanned = info.u64ScannedSectors;
+        }
+        return pass;
+    };
+    for (int stopAfter : {-1, 3, 20}) {
+        const Pass serial = run(false, stopAfter);
+        EXPECT_FALSE(serial.hits.empty());
+        EXPECT_TRUE(serial == run(true, stopAfter)) << "stop after " << stopAfter << " blocks";
+    }
+}
+
+TEST(DeepScan, UnrecognisedAreaIsPassedSectorBySector) {
+    TempDir dir, support;
+    ScopedEnv env("ORVALE_SUPPORT_DIR", support.path());
+    WriteFileBytes(dir.file("zero.img"), std::vector<uint8_t>(4 << 20, 0));
+    auto engine = Deep(RegisterImageDisk(dir.file("zero.img")), 0, 8192);
+    ASSERT_NE(nullptr, engine) << "a deep scan runs on any area";
+    Stop never{-1};
+    engine->InitCallBack(ScanCb, nullptr, &never, 100);
+    EXPECT_EQ(0, engine->ScanDevice(nullptr));
+    EXPECT_EQ(110, never.lastProgress);
+    EXPECT_EQ(0, engine->GetLostFileCount());
+    unsigned count = 5;
+    EXPECT_EQ(0, engine->GetChildrenFileCount(nullptr, 0, count));
+    EXPECT_EQ(5u, count) << "the top-level count adds to the caller's";
+    EXPECT_EQ(87, engine->GetChildrenFileCount(nullptr, 1, count));
+}
