@@ -2,6 +2,7 @@
 // images side by side, one scan per area, areas bounded by the device, unusable
 // support folders, stops, and recoveries that cannot finish.
 #include "cli/CliRun.h"
+#include "fixtures/FatImageBuilder.h"
 #include "fixtures/SkipUnless.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
@@ -18,24 +19,18 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 
-struct FatFile {
-    std::string name;
-    size_t size;
-};
-
-// A 16 MiB FAT16 image holding files, then deleted (mtools keeps their data).
-std::string MakeDeletedFatImage(const TempDir& dir, const std::string& image, const std::vector<FatFile>& files,
-                                uint32_t seed) {
-    const std::string path = dir.file(image);
-    if (RunCommand("mkfs.vfat -C -F 16 " + path + " 16384 >/dev/null") != 0) return "";
+// A 16 MiB FAT16 image holding files of random content (seeded by `seed` on), all deleted.
+std::string DeletedFatImage(const TempDir& dir, const std::string& image, const std::vector<std::pair<std::string, size_t>>& files,
+                            uint32_t seed) {
+    FatImageBuilder img(dir.file(image), 16, 16384, 4);
     // All written before any is deleted: a freed entry would take the next file.
-    for (const FatFile& f : files) {
-        WriteFileBytes(dir.file(f.name), RandomBytes(f.size, seed++));
-        if (RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i " + path + " " + dir.file(f.name) + " ::" + f.name) != 0) return "";
+    for (const auto& f : files) {
+        WriteFileBytes(dir.file(f.first), RandomBytes(f.second, seed++));
+        if (!img.PutFile("/" + f.first, ReadFileBytes(dir.file(f.first)))) return "";
     }
-    for (const FatFile& f : files)
-        if (RunCommand("MTOOLS_SKIP_CHECK=1 mdel -i " + path + " ::" + f.name) != 0) return "";
-    return path;
+    for (const auto& f : files)
+        if (!img.DeleteFile("/" + f.first)) return "";
+    return img.ok() ? img.path() : "";
 }
 
 std::set<std::string> Names(const CliRun& run) {
@@ -43,7 +38,6 @@ std::set<std::string> Names(const CliRun& run) {
     for (const JsonFile& f : ParseFiles(run.out)) names.insert(f.name);
     return names;
 }
-
 } // namespace
 
 TEST(ScanResults, ScansOfTwoImagesAtOnceListOnlyTheirOwnFiles) {
@@ -51,13 +45,12 @@ TEST(ScanResults, ScansOfTwoImagesAtOnceListOnlyTheirOwnFiles) {
     ORVALE_REQUIRE_TOOL("mcopy");
     TempDir dir;
     TempDir support;
-    std::vector<FatFile> alpha, beta;
+    std::vector<std::pair<std::string, size_t>> alpha, beta;
     for (int i = 0; i < 6; ++i) {
         alpha.push_back({"alpha_file_" + std::to_string(i) + ".bin", 3000 + 700u * i});
         beta.push_back({"beta_file_" + std::to_string(i) + ".bin", 5000 + 300u * i});
     }
-    const std::string a = MakeDeletedFatImage(dir, "a.img", alpha, 1);
-    const std::string b = MakeDeletedFatImage(dir, "b.img", beta, 100);
+    const std::string a = DeletedFatImage(dir, "a.img", alpha, 1), b = DeletedFatImage(dir, "b.img", beta, 100);
     ASSERT_FALSE(a.empty() || b.empty());
     for (const char* mode : {"--quick", ""}) {
         SCOPED_TRACE(*mode ? mode : "deep");
@@ -68,14 +61,8 @@ TEST(ScanResults, ScansOfTwoImagesAtOnceListOnlyTheirOwnFiles) {
         ASSERT_EQ(0, runA.status) << runA.err;
         ASSERT_EQ(0, runB.status) << runB.err;
         const std::set<std::string> namesA = Names(runA), namesB = Names(runB);
-        for (const FatFile& f : alpha) {
-            EXPECT_TRUE(namesA.count(f.name)) << f.name;
-            EXPECT_FALSE(namesB.count(f.name)) << f.name << " of a.img listed by b.img's scan";
-        }
-        for (const FatFile& f : beta) {
-            EXPECT_TRUE(namesB.count(f.name)) << f.name;
-            EXPECT_FALSE(namesA.count(f.name)) << f.name << " of b.img listed by a.img's scan";
-        }
+        for (const auto& f : alpha) EXPECT_TRUE(namesA.count(f.first) && !namesB.count(f.first)) << f.first;
+        for (const auto& f : beta) EXPECT_TRUE(namesB.count(f.first) && !namesA.count(f.first)) << f.first;
     }
 }
 
@@ -118,7 +105,7 @@ TEST(ScanResults, AreasEndWhereTheDeviceEnds) {
         EXPECT_EQ(1, run.status) << run.err;
         EXPECT_NE(std::string::npos, run.out.find("\"sector_count\": " + std::to_string(c.scanned) + "}")) << run.out;
         EXPECT_NE(std::string::npos, run.out.find("\"complete\": true")) << run.out;
-        if (c.warning.empty()) EXPECT_EQ(std::string::npos, run.err.find("device ends")) << run.err;
+        if (c.warning.empty()) { EXPECT_EQ(std::string::npos, run.err.find("device ends")) << run.err; }
         else EXPECT_NE(std::string::npos, run.err.find(c.warning)) << run.err;
     }
 }
@@ -155,8 +142,7 @@ TEST(ScanResults, RecoveryOntoAFullDiskLeavesNothingThatClaimsToBeComplete) {
     ORVALE_REQUIRE_TOOL("mcopy");
     TempDir dir;
     TempDir support;
-    const std::vector<FatFile> files = {{"small_notes.txt", 9000}, {"ReadMe", 3000}, {"large_payload.bin", 3u << 20}};
-    const std::string image = MakeDeletedFatImage(dir, "fat.img", files, 50);
+    const std::string image = DeletedFatImage(dir, "fat.img", {{"small_notes.txt", 9000}, {"ReadMe", 3000}, {"large_payload.bin", 3u << 20}}, 50);
     ASSERT_FALSE(image.empty());
     const std::string imageDigest = Sha256File(image);
     ASSERT_EQ(0, ::mkdir(dir.file("dest").c_str(), 0755));
