@@ -1,19 +1,26 @@
 #pragma once
-// An engine that reports a scripted scan and returns a fixed set of hits, for
-// driving the window's workers without a device.
+// An engine stand-in for the window: a scripted scan, hits by extension, and a
+// "disk" that maps record index to content, so previews and recoveries can be
+// checked byte for byte. ResultFakeHost runs the result page's work at once.
 #include "engine/IFileRecoveryParse.h"
+#include "platform/TextCodec.h"
+#include "ui/CPreviewProcess.h"
+#include "ui/CRecoveryProcess.h"
+#include "ui/IResultPageHost.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <map>
 #include <string>
-#include <vector>
-
 #include <unistd.h>
+#include <vector>
 
 class FakeEngine : public IFileRecoveryParse {
 public:
-    // Reports 0..100 % in steps; with runUntilStopped it keeps reporting until a callback asks it to stop.
-    explicit FakeEngine(std::vector<std::string> names, bool runUntilStopped = false, std::atomic<int>* alive = nullptr)
+    // Reports 0..100 % in steps; with runUntilStopped it reports until a callback asks it to stop.
+    explicit FakeEngine(std::vector<std::string> names = {}, bool runUntilStopped = false, std::atomic<int>* alive = nullptr)
         : m_names(std::move(names)), m_bRunUntilStopped(runUntilStopped), m_alive(alive) {
         if (m_alive) ++*m_alive;
     }
@@ -23,21 +30,19 @@ public:
 
     int Init(int, long long, long long, wchar_t) override { return 0; }
     int Init(wchar_t*, wchar_t) override { return 0; }
-    int InitCallBack(ScanCallBack scanCb, RecoveryCallBack, void* pParam, int nPercent) override {
+    int InitCallBack(ScanCallBack scanCb, RecoveryCallBack recoveryCb, void* pParam, int nPercent) override {
         m_scanCb = scanCb;
+        m_recoveryCb = recoveryCb;
         m_param = pParam;
         m_nPercent = nPercent;
         return 0;
     }
     int ScanDevice(wchar_t*) override {
         wchar_t name[] = L"";
-        if (m_bRunUntilStopped) {
-            for (int i = 0;; ++i) {
-                if (m_scanCb(m_param, i % 100, 90, -1, i, 1000000, 0, name)) {
-                    m_bStopped = true;
-                    return 0;
-                }
-                usleep(5000);
+        for (int i = 0; m_bRunUntilStopped; ++i, usleep(5000)) {
+            if (m_scanCb(m_param, i % 100, 90, -1, i, 1000000, 0, name)) {
+                m_bStopped = true;
+                return 0;
             }
         }
         for (int p = 0; p <= 100; p += 25)
@@ -45,14 +50,11 @@ public:
         return m_nScanResult;
     }
     int GetChildrenFileNode(_FILE_NODE_*, unsigned, std::vector<_FILE_NODE_>&) override { return 0; }
-    int GetChildrenFileCount(_FILE_NODE_*, unsigned, unsigned& count) override {
-        count = 0;
-        return 0;
-    }
+    int GetChildrenFileCount(_FILE_NODE_*, unsigned, unsigned& count) override { return count = 0; }
     int GetLostFileCount() override { return 0; }
-    int GetFileNodeParentDirPath(_FILE_NODE_*, wchar_t*, int) override { return 0; }
-    int SaveFileData(_FILE_NODE_*, wchar_t*, int) override { return 0; }
+    int GetFileNodeParentDirPath(_FILE_NODE_*, wchar_t* path, int) override { return path[0] = 0; }
     int GetUnUsedSectorCount(uint64_t&, uint64_t&) override { return 0; }
+    int BuildBitMapInfo() override { return 0; }
     int InitSearchCallBack(SearchCallBack cb, void* pParam) override {
         m_searchCb = cb;
         m_searchParam = pParam;
@@ -63,18 +65,39 @@ public:
         m_lastKey = key;
         wchar_t empty[] = L"";
         for (const std::string& n : m_names) {
-            std::wstring ext(n.begin() + static_cast<long>(n.rfind('.')), n.end());
-            if (m_lastKey.find(ext) == std::wstring::npos) continue;
-            __SEARCH_FILE_INFO__ hit;
-            std::memset(&hit, 0, sizeof hit);
+            if (m_lastKey.find(std::wstring(n.begin() + long(n.rfind('.')), n.end())) == std::wstring::npos) continue;
+            __SEARCH_FILE_INFO__ hit{};
             std::strncpy(hit.szFileName, n.c_str(), sizeof hit.szFileName - 1);
             out.push_back(hit);
         }
         if (m_searchCb) m_searchCb(m_searchParam, 50, empty);
         return 0;
     }
-    int BuildBitMapInfo() override { return 0; }
-    int PreView(_FILE_NODE_*, wchar_t*, unsigned char*, int&, PreViewCallBack, void*) override { return 0; }
+
+    int SaveFileData(_FILE_NODE_* node, wchar_t* target, int) override {
+        savedTargets.push_back(target);
+        if (stopAfter >= 0 && static_cast<int>(savedTargets.size()) > stopAfter) return RECOVERY_STOPPED;
+        const std::vector<uint8_t>& data = contents[node->nFileIndex];
+        int fd = ::open(WideToUtf8(target).c_str(), O_RDWR | O_CREAT, 0644), ret = fd < 0 ? errno : 0;
+        if (fd >= 0 && !data.empty() && ::write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size())) ret = errno;
+        if (fd >= 0) ::close(fd);
+        if (m_recoveryCb)
+            if (int r = m_recoveryCb(m_param, 100, 100, ret, target)) return r;
+        return ret;
+    }
+    int PreView(_FILE_NODE_* node, wchar_t* tmpPath, unsigned char* buf, int& len, PreViewCallBack cb, void* pParam) override {
+        if (!picturePath.empty()) {
+            std::wcsncpy(tmpPath, Utf8ToWide(picturePath.c_str()).c_str(), 511);
+            tmpPath[511] = 0;
+            len = 0;
+        } else {
+            const std::vector<uint8_t>& data = contents[node->nFileIndex];
+            len = std::min(static_cast<int>(data.size()), len);
+            if (len > 0) std::memcpy(buf, data.data(), static_cast<size_t>(len));
+        }
+        if (cb) cb(pParam, 100, 0);
+        return 0;
+    }
 
     std::vector<std::string> m_names;
     bool m_bRunUntilStopped;
@@ -82,9 +105,49 @@ public:
     int m_nScanResult = 0;
     std::atomic<bool> m_bStopped{false};
     std::wstring m_lastKey;
+    std::map<uint32_t, std::vector<uint8_t>> contents; // by nFileIndex
+    std::string picturePath;                           // where PreView puts pictures ("" = bytes)
+    std::vector<std::wstring> savedTargets;
+    int stopAfter = -1; // SaveFileData returns the stop code from this call on
+
+private:
     ScanCallBack m_scanCb = nullptr;
+    RecoveryCallBack m_recoveryCb = nullptr;
     SearchCallBack m_searchCb = nullptr;
     void* m_param = nullptr;
     void* m_searchParam = nullptr;
     int m_nPercent = 100;
+};
+
+inline __SEARCH_FILE_INFO__ MakeHit(const char* name, uint32_t index, uint64_t size, uint32_t fsType = 1) {
+    __SEARCH_FILE_INFO__ hit{};
+    std::strncpy(hit.szFileName, name, sizeof hit.szFileName - 1);
+    hit.nFileIndex = index;
+    hit.nFileSystemType = fsType;
+    hit.u64FileSize = size;
+    return hit;
+}
+
+class ResultFakeHost : public IResultPageHost {
+public:
+    struct Report {
+        int nProgress, nPercent, nErrorCode;
+        std::wstring name;
+    };
+    FakeEngine engine;
+    std::vector<Report> reports;
+    int previews = 0;
+
+    ResultFakeHost() { engine.InitCallBack(nullptr, &ResultFakeHost::OnRecovery, this, 100); }
+    void RunPreview(CPreviewProcess& preview) override {
+        ++previews;
+        preview.Run(&engine, nullptr, nullptr);
+    }
+    void RunRecovery(CRecoveryProcess& recovery, const QString&) override {
+        recovery.Run(&engine, &ResultFakeHost::OnRecovery, this);
+    }
+    static int OnRecovery(void* p, int nProgress, int nPercent, int nErrorCode, wchar_t* name) {
+        static_cast<ResultFakeHost*>(p)->reports.push_back({nProgress, nPercent, nErrorCode, name ? name : L""});
+        return 0;
+    }
 };

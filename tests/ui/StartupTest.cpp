@@ -1,4 +1,5 @@
 // Start-up of the two processes: role choice, relaunch, log file, clean-up.
+#include "UiTest.h"
 #include "fixtures/ScopedEnv.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
@@ -7,7 +8,6 @@
 #include "ui/DRUI.h"
 
 #include <QTimer>
-#include <QtTest>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,13 +48,6 @@ class StartupTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void roleFollowsTheArgumentCount() {
-        QVERIFY(!IsPrivilegedInstance(1));
-        QVERIFY(IsPrivilegedInstance(2));
-        QVERIFY(!IsPrivilegedInstance(3));
-        QVERIFY(!IsPrivilegedInstance(0));
-    }
-
     void logHoldsDebugMessagesOnly() {
         TempDir dir("ui-log");
         InDir(dir.path(), [&] {
@@ -73,14 +66,11 @@ private slots:
 
     void deleteTmpFileRemovesPreviewLeftovers() {
         TempDir dir("ui-tmp");
-        for (const char* name : {"x.tmp.1", "tmp.abc", "abc.tmp", "plain", "tmpx"})
-            WriteFileBytes(dir.file(name), {1, 2, 3});
+        const std::pair<const char*, bool> files[] = {
+            {"x.tmp.1", false}, {"tmp.abc", false}, {"abc.tmp", true}, {"plain", true}, {"tmpx", true}};
+        for (const auto& f : files) WriteFileBytes(dir.file(f.first), {1, 2, 3});
         QCOMPARE(DeleteTmpFile(dir.path().c_str()), 1);
-        QVERIFY(!FileExists(dir.file("x.tmp.1")));
-        QVERIFY(!FileExists(dir.file("tmp.abc")));
-        QVERIFY(FileExists(dir.file("abc.tmp")));
-        QVERIFY(FileExists(dir.file("plain")));
-        QVERIFY(FileExists(dir.file("tmpx")));
+        for (const auto& f : files) QVERIFY2(FileExists(dir.file(f.first)) == f.second, f.first);
         QCOMPARE(DeleteTmpFile(dir.file("missing").c_str()), 0);
     }
 
@@ -92,13 +82,11 @@ private slots:
         ScopedEnv disks("ORVALE_DISK_DIR", "/images");
         std::vector<std::string> user = BuildRelaunchCommand("/opt/orvale", false, "/usr/bin/pkexec", "/w");
         QVERIFY(user.size() >= 6);
-        QCOMPARE(QString::fromStdString(user[0]), QString("/usr/bin/pkexec"));
-        QCOMPARE(QString::fromStdString(user[1]), QString("/usr/bin/env"));
-        QCOMPARE(QString::fromStdString(user[2]), QString("--chdir=/w"));
-        QVERIFY(std::find(user.begin(), user.end(), "DISPLAY=:7") != user.end());
-        QVERIFY(std::find(user.begin(), user.end(), "ORVALE_DISK_DIR=/images") != user.end());
-        QCOMPARE(QString::fromStdString(user[user.size() - 2]), QString("/opt/orvale"));
-        QCOMPARE(QString::fromStdString(user.back()), QString("start"));
+        QVERIFY((std::vector<std::string>(user.begin(), user.begin() + 3) ==
+                  std::vector<std::string>{"/usr/bin/pkexec", "/usr/bin/env", "--chdir=/w"}));
+        for (const char* kept : {"DISPLAY=:7", "ORVALE_DISK_DIR=/images"})
+            QVERIFY2(std::find(user.begin(), user.end(), kept) != user.end(), kept);
+        QVERIFY((std::vector<std::string>(user.end() - 2, user.end()) == std::vector<std::string>{"/opt/orvale", "start"}));
     }
 
     void launcherWithoutPkexecEndsQuietly() {
@@ -155,7 +143,28 @@ private slots:
         QVERIFY(!FileExists(scanLog + "tmp.jpg"));
         QVERIFY(FileExists(scanLog + "keep"));
     }
+
+    // The relaunch through an installed polkit action: found only for the very binary it names.
+    void polkitActionIsFoundForTheBinaryItNames() {
+        auto policy = [](const std::string& path) {
+            return "<policyconfig><action id=\"a\"><annotate key=\"org.freedesktop.policykit.exec.allow_gui\">true"
+                   "</annotate><annotate key=\"org.freedesktop.policykit.exec.path\">" + path + "</annotate></action></policyconfig>";
+        };
+        const std::pair<std::string, bool> cases[] = {
+            {policy("/usr/bin/orvale"), true},
+            {policy("/usr/local/bin/orvale"), false},
+            {policy("/usr/bin/orvale-cli"), false},
+            {"<policyconfig><action id=\"a\"/></policyconfig>", false},
+            {"", false}, // no policy file at all
+        };
+        for (const auto& c : cases) {
+            TempDir dir("polkit");
+            if (!c.first.empty()) WriteFileBytes(dir.file("x.policy"), {c.first.begin(), c.first.end()});
+            QVERIFY2(HasPolkitAction("/usr/bin/orvale", dir.path()) == c.second, c.first.c_str());
+        }
+        QVERIFY(!HasPolkitAction("/usr/bin/orvale", "/nonexistent/actions"));
+    }
 };
 
-QTEST_MAIN(StartupTest)
+ORVALE_UI_TEST(StartupTest);
 #include "StartupTest.moc"
