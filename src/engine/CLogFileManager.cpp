@@ -35,20 +35,6 @@ uint64_t FreeSpaceOf(const char* devicePath) {
     return (uint64_t(high) << 32) | low;
 }
 
-int WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (n == 0) return EIO;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return 0;
-}
-
 // A scan-log record names the folder it may delete; a damaged or foreign
 // "config" must not be able to point that deletion outside the log folder.
 bool IsInsideFolder(const std::string& folder, const std::string& path) {

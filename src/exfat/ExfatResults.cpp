@@ -22,23 +22,6 @@ namespace {
 constexpr size_t kMaxTargetPathChars = 512;
 constexpr uint32_t kMaxClusterBytes = 32u << 20;
 
-int WriteAll(int fd, const unsigned char* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (w == 0) return EIO;
-        p += w;
-        n -= size_t(w);
-    }
-    return 0;
-}
-
-// A found name as one component of a target path, kept inside the folder being saved into.
-std::wstring PathComponent(const char* name) { return Ansi2Unicode(SanitizeFileName(name).c_str()); }
-
 bool CanJudge(const char* ext) {
     for (const EXTEND_NAME_ROW* row = CFileTypeJudge::szExtendNameAndType; row->type != TYPE_UNKNOWN; ++row)
         if (strcasecmp(row->szExtendName, ext) == 0) return true;
@@ -250,7 +233,7 @@ int ExfatResults::SaveFileData(_FILE_NODE_* node, wchar_t* targetPath, int baseD
             continue;
         }
         for (_FILE_NODE_& child : children) {
-            result = SaveOne(&child, folder + L"/" + PathComponent(child.szFileName));
+            result = SaveOne(&child, folder + L"/" + SafePathComponent(child.szFileName));
             if (result == RECOVERY_STOPPED) return result;
         }
     }

@@ -8,6 +8,7 @@
 #include "platform/PathHelpers.h"
 #include "platform/TextCodec.h"
 #include "platform/TextHelpers.h"
+#include "platform/Portability.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,27 +21,6 @@ namespace {
 constexpr size_t kMaxTargetPathChars = 512;
 constexpr uint64_t kChunkBlocksBytes = 1 << 20;
 
-int WriteAll(int fd, const unsigned char* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (w == 0) return EIO;
-        p += w;
-        n -= size_t(w);
-    }
-    return 0;
-}
-
-std::wstring PathComponent(const char* name) { return Ansi2Unicode(SanitizeFileName(name).c_str()); }
-
-int MakeFolder(const wchar_t* path) {
-    std::string p = WideToUtf8(path);
-    if (::mkdir(p.c_str(), 0755) != 0 && errno != EEXIST) return errno;
-    return 0;
-}
 } // namespace
 
 int CFastExtRecovery::MapNode(const _FILE_NODE_* node, std::vector<EXT_RUN>& runs, uint64_t& blocks) {
@@ -236,7 +216,7 @@ int CFastExtRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* targetPath, int b
     while (!m_RecoveryDirQueue.empty()) {
         __FILE_DATA_RECOVERY__ item = m_RecoveryDirQueue.front();
         m_RecoveryDirQueue.pop();
-        if (!first) m_strRecoveryDirPath = std::wstring(item.szParentPath) + L"/" + PathComponent(item.node.szFileName);
+        if (!first) m_strRecoveryDirPath = std::wstring(item.szParentPath) + L"/" + SafePathComponent(item.node.szFileName);
         first = false;
         int separators = 0;
         GetPathDirIndex(m_strRecoveryDirPath.c_str(), separators);
@@ -249,7 +229,7 @@ int CFastExtRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* targetPath, int b
         }
         const std::wstring folder = m_strRecoveryDirPath;
         for (_FILE_NODE_& child : children) {
-            std::wstring target = folder + L"/" + PathComponent(child.szFileName);
+            std::wstring target = folder + L"/" + SafePathComponent(child.szFileName);
             result = SaveDataToTargetFile(&child, target.c_str());
             if (result == RECOVERY_STOPPED) return result;
         }

@@ -10,6 +10,7 @@
 #include "platform/PathHelpers.h"
 #include "platform/TextCodec.h"
 #include "platform/TextHelpers.h"
+#include "platform/Portability.h"
 
 #include <cerrno>
 #include <cstring>
@@ -25,29 +26,6 @@ namespace {
 constexpr uint32_t kMaxClusterBytes = 0x6400000;
 constexpr size_t kMaxTargetPathChars = 512;
 
-int WriteAll(int fd, const unsigned char* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (w == 0) return EIO;
-        p += w;
-        n -= size_t(w);
-    }
-    return 0;
-}
-
-// A found name as one component of a target path: whatever the directory entry
-// says, it must not leave the folder being saved into, nor exceed a name's length.
-std::wstring PathComponent(const char* name) { return Ansi2Unicode(SanitizeFileName(name).c_str()); }
-
-int MakeFolder(const wchar_t* path) {
-    std::string p = WideToUtf8(path);
-    if (::mkdir(p.c_str(), 0755) != 0 && errno != EEXIST) return errno;
-    return 0;
-}
 } // namespace
 
 bool CFastFatRecovery::JudgeKnows(const char* ext) {
@@ -287,7 +265,7 @@ int CFastFatRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* targetPath, int b
     while (!m_RecoveryDirQueue.empty()) {
         __FILE_DATA_RECOVERY__ item = m_RecoveryDirQueue.front();
         m_RecoveryDirQueue.pop();
-        if (!first) m_strRecoveryDirPath = std::wstring(item.szParentPath) + L"/" + PathComponent(item.node.szFileName);
+        if (!first) m_strRecoveryDirPath = std::wstring(item.szParentPath) + L"/" + SafePathComponent(item.node.szFileName);
         first = false;
         int separators = 0;
         GetPathDirIndex(m_strRecoveryDirPath.c_str(), separators);
@@ -300,7 +278,7 @@ int CFastFatRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* targetPath, int b
         }
         const std::wstring folder = m_strRecoveryDirPath;
         for (_FILE_NODE_& child : children) {
-            std::wstring target = folder + L"/" + PathComponent(child.szFileName);
+            std::wstring target = folder + L"/" + SafePathComponent(child.szFileName);
             result = SaveDataToTargetFile(&child, target.c_str());
             if (result == RECOVERY_STOPPED) return result;
         }

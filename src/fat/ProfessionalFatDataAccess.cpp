@@ -9,6 +9,7 @@
 #include "platform/PathHelpers.h"
 #include "platform/TextCodec.h"
 #include "platform/TextHelpers.h"
+#include "platform/Portability.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,18 +23,6 @@
 
 namespace {
 constexpr uint32_t kMaxClusterBytes = 0x6400001; // clusters of 100 MiB or more are refused
-
-// Writes all len bytes, repeating partial writes. 0 or errno.
-int WriteAll(int fd, const unsigned char* p, size_t len) {
-    while (len > 0) {
-        ssize_t w = ::write(fd, p, len);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return w < 0 ? errno : 5;
-        p += w;
-        len -= size_t(w);
-    }
-    return 0;
-}
 
 } // namespace
 
@@ -240,7 +229,7 @@ int CProfessionalFatRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* targetPat
     while (!m_RecoveryDirQueue.empty()) {
         __FILE_DATA_RECOVERY__ cur = m_RecoveryDirQueue.front();
         m_RecoveryDirQueue.pop_front();
-        if (!first) m_strRecoveryDirPath = std::wstring(cur.szParentPath) + L"/" + Ansi2Unicode(SanitizeFileName(cur.node.szFileName).c_str());
+        if (!first) m_strRecoveryDirPath = std::wstring(cur.szParentPath) + L"/" + SafePathComponent(cur.node.szFileName);
         first = false;
         int count = 0;
         GetPathDirIndex(m_strRecoveryDirPath.c_str(), count);
@@ -254,7 +243,7 @@ int CProfessionalFatRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* targetPat
             continue;
         }
         for (auto& child : children) {
-            std::wstring childPath = m_strRecoveryDirPath + L"/" + Ansi2Unicode(SanitizeFileName(child.szFileName).c_str());
+            std::wstring childPath = m_strRecoveryDirPath + L"/" + SafePathComponent(child.szFileName);
             std::vector<wchar_t> buf(childPath.begin(), childPath.end());
             buf.push_back(0);
             result = SaveDataToTargetFile(&child, buf.data());

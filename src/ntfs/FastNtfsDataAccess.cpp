@@ -9,6 +9,7 @@
 #include "platform/PathHelpers.h"
 #include "platform/TextCodec.h"
 #include "platform/TextHelpers.h"
+#include "platform/Portability.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,22 +22,6 @@ namespace {
 constexpr size_t kPieceBytes = 64 * 1024;
 constexpr size_t kTmpPathChars = 256;
 
-int WriteAll(int fd, const unsigned char* data, size_t len) {
-    while (len > 0) {
-        ssize_t w = ::write(fd, data, len);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (w == 0) return EIO;
-        data += w;
-        len -= static_cast<size_t>(w);
-    }
-    return 0;
-}
-
-// The wide name a found file or folder is written under: never a path of its own.
-std::wstring TargetName(const char* name) { return Ansi2Unicode(SanitizeFileName(name).c_str()); }
 } // namespace
 
 // Where copied bytes go, and whom to tell about progress.
@@ -188,7 +173,7 @@ int CFastNtfsRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* target, int base
     while (!m_RecoveryDirQueue.empty()) {
         __FILE_DATA_RECOVERY__ entry = m_RecoveryDirQueue.front();
         m_RecoveryDirQueue.pop_front();
-        if (!isFirst) m_strRecoveryDirPath = std::wstring(entry.szParentPath) + L"/" + TargetName(entry.node.szFileName);
+        if (!isFirst) m_strRecoveryDirPath = std::wstring(entry.szParentPath) + L"/" + SafePathComponent(entry.node.szFileName);
         isFirst = false;
         int depth = 0;
         GetPathDirIndex(m_strRecoveryDirPath.c_str(), depth);
@@ -204,7 +189,7 @@ int CFastNtfsRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* target, int base
             continue;
         }
         for (_FILE_NODE_& child : children) {
-            std::wstring path = m_strRecoveryDirPath + L"/" + TargetName(child.szFileName);
+            std::wstring path = m_strRecoveryDirPath + L"/" + SafePathComponent(child.szFileName);
             std::vector<wchar_t> pathBuf(path.begin(), path.end());
             pathBuf.push_back(0);
             result = SaveDataToTargetFile(&child, pathBuf.data());

@@ -9,6 +9,7 @@
 #include "platform/PathHelpers.h"
 #include "platform/TextCodec.h"
 #include "platform/TextHelpers.h"
+#include "platform/Portability.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,23 +25,6 @@ using namespace pro_ntfs;
 namespace {
 constexpr size_t kPieceBytes = 65536;
 
-// Writes all of data, repeating partial writes. 0 or errno.
-int WriteAll(int fd, const unsigned char* data, size_t bytes) {
-    while (bytes > 0) {
-        const ssize_t n = ::write(fd, data, bytes);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        data += n;
-        bytes -= static_cast<size_t>(n);
-    }
-    return 0;
-}
-
-// A name from a damaged record must not lead a save outside its target folder.
-std::wstring SafeChildName(const char* name) { return Ansi2Unicode(SanitizeFileName(name).c_str()); }
-
 bool LowerExtension(const char* name, char* ext) {
     ext[0] = 0;
     if (GetExtendName(name, ext) != 0 || ext[0] == 0) return false;
@@ -48,11 +32,6 @@ bool LowerExtension(const char* name, char* ext) {
     return true;
 }
 
-int MakeFolder(const std::wstring& path) {
-    const std::string p = WideToUtf8(path.c_str());
-    if (::mkdir(p.c_str(), 0755) == 0 || errno == EEXIST) return 0;
-    return errno;
-}
 }  // namespace
 
 struct CProfessionalNtfsRecovery::DataSink {
@@ -262,7 +241,7 @@ int CProfessionalNtfsRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* target, 
     while (!m_RecoveryDirQueue.empty()) {
         const __FILE_DATA_RECOVERY__ entry = m_RecoveryDirQueue.front();
         m_RecoveryDirQueue.pop_front();
-        if (!isFirst) m_strRecoveryDirPath = std::wstring(entry.szParentPath) + L"/" + SafeChildName(entry.node.szFileName);
+        if (!isFirst) m_strRecoveryDirPath = std::wstring(entry.szParentPath) + L"/" + SafePathComponent(entry.node.szFileName);
         isFirst = false;
         int pathDepth = 0;
         GetPathDirIndex(m_strRecoveryDirPath.c_str(), pathDepth);
@@ -271,7 +250,7 @@ int CProfessionalNtfsRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* target, 
         const int rc = GetChildrenFileNode(&folder, static_cast<unsigned>(pathDepth - baseLevel), children);
         if (rc != 0) result = rc;
         for (_FILE_NODE_& child : children) {
-            const std::wstring path = m_strRecoveryDirPath + L"/" + SafeChildName(child.szFileName);
+            const std::wstring path = m_strRecoveryDirPath + L"/" + SafePathComponent(child.szFileName);
             result = SaveDataToTargetFile(&child, path.c_str());
             if (result == RECOVERY_STOPPED) return result;
         }

@@ -1,5 +1,7 @@
 #include "platform/DeviceMap.h"
 
+#include "platform/TextCodec.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -193,4 +195,10 @@ int MakeDirectories(const std::string& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return errno;
     return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+int MakeFolder(const std::wstring& path) {
+    const std::string p = WideToUtf8(path.c_str());
+    if (::mkdir(p.c_str(), 0755) == 0 || errno == EEXIST) return 0;
+    return errno;
 }

@@ -33,3 +33,5 @@ std::string GetScanLogDirPath();
 
 // Creates path and its missing parents with mode 0755. 0 or errno.
 int MakeDirectories(const std::string& path);
+// Creates one folder with mode 0755; one that exists already is fine. 0 or errno.
+int MakeFolder(const std::wstring& path);

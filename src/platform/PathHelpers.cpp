@@ -93,3 +93,5 @@ std::string SanitizeFileName(const char* name) {
     }
     return Unicode2Ansi(w.c_str());
 }
+
+std::wstring SafePathComponent(const char* name) { return Ansi2Unicode(SanitizeFileName(name).c_str()); }

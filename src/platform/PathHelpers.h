@@ -16,5 +16,7 @@ void GetRealFileName(const char* path, wchar_t* out, int outSize);
 // name too long for the file system is cut at a character boundary, keeping
 // its extension.
 std::string SanitizeFileName(const char* name);
+// The same, widened: one component of a target path.
+std::wstring SafePathComponent(const char* name);
 // count = number of '/' and '\\' among all but the last character of path.
 int GetPathDirIndex(const wchar_t* path, int& count);

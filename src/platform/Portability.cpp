@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 namespace {
 int FillTime(SYSTEMTIME* st, bool local) {
@@ -91,4 +92,16 @@ int rsb_getFreeSpace(char* path, int, unsigned* freeHigh, unsigned* freeLow) {
             *slash = 0;
         }
     }
+}
+
+int WriteAll(int fd, const void* data, size_t size) {
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        ssize_t w = ::write(fd, p, size);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return w < 0 ? errno : EIO;
+        p += w;
+        size -= static_cast<size_t>(w);
+    }
+    return 0;
 }

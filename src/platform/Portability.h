@@ -1,6 +1,7 @@
 #pragma once
 // Clocks, sleeps, file status and free space, in the program's portable form.
 #include <cstdint>
+#include <cstddef>
 
 struct SYSTEMTIME {
     uint16_t wYear;
@@ -39,3 +40,7 @@ int rsb_getFileSizeH(int fd, int* sizeLow, int* sizeHigh);
 // Free bytes available to the user on the volume holding path, walking up to
 // the nearest existing folder (path is cut in place). 0 or -1.
 int rsb_getFreeSpace(char* path, int reserved, unsigned* freeHigh, unsigned* freeLow);
+
+// Writes all size bytes to fd, restarting after interruptions and short writes.
+// 0, or errno (EIO when the device takes nothing).
+int WriteAll(int fd, const void* data, size_t size);
