@@ -5,13 +5,13 @@
 #include "platform/TextCodec.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdlib>
-#include <thread>
-#include <cstring>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <thread>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -19,8 +19,6 @@
 #include <unistd.h>
 
 namespace {
-constexpr int kMaxPiece = 65536;
-
 std::mutex g_failMutex;
 std::atomic<bool> g_failEnabled{false};
 std::vector<uint64_t> g_failingSectors; // sorted
@@ -60,38 +58,31 @@ void Throttle(long long bytes) {
     std::this_thread::sleep_until(until);
 }
 
-// Positioned reads leave no shared file offset behind, so a read-ahead thread
-// and the pass may read through one reader at once.
-int PreadAll(int fd, unsigned char* buf, long long len, off_t offset, long long* done) {
-    long long got = 0;
-    while (got < len) {
-        ssize_t r = ::pread(fd, buf + got, static_cast<size_t>(len - got), offset + static_cast<off_t>(got));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) {
-            OrvaleLog("read %lld\n", static_cast<long long>(r < 0 ? errno : 0));
-            *done = got;
-            return 30;
-        }
-        got += r;
-    }
-    *done = got;
-    return 0;
-}
+constexpr long long kPieceBytes = 65536;
 
-int ReadPieces(int fd, unsigned char* buf, long long len, long long* done) {
+// Reads len bytes in one call where the device allows, restarting after
+// interruptions and short reads; a device that refuses a large read (a bad
+// sector inside it) is read in 64 KiB pieces, so what precedes the bad sector
+// still arrives. At an offset it uses positioned reads, which leave no shared
+// file position behind, so a read-ahead thread and the pass may read through
+// one reader at once; at offset -1 it reads from the current position.
+int ReadAll(int fd, unsigned char* buf, long long len, off_t offset, long long* done) {
     long long got = 0;
-    long long piece = kMaxPiece;
+    long long piece = len;
     while (got < len) {
-        long long want = len - got < piece ? len - got : piece;
-        ssize_t r = ::read(fd, buf + got, static_cast<size_t>(want));
+        const size_t want = static_cast<size_t>(std::min(piece, len - got));
+        ssize_t r = offset < 0 ? ::read(fd, buf + got, want) : ::pread(fd, buf + got, want, offset + static_cast<off_t>(got));
         if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && piece > kPieceBytes) {
+            piece = kPieceBytes;
+            continue;
+        }
         if (r <= 0) {
             OrvaleLog("read %lld\n", static_cast<long long>(r < 0 ? errno : 0));
             *done = got;
             return 30;
         }
         got += r;
-        piece = want;
     }
     *done = got;
     return 0;
@@ -154,7 +145,7 @@ int CDiskReader::ReadData(unsigned char* buf, int sectorCount, long long startSe
     long long done = 0;
     uint64_t failing = FirstFailingSector(static_cast<uint64_t>(startSector), static_cast<uint64_t>(sectorCount));
     long long readable = static_cast<long long>(failing - static_cast<uint64_t>(startSector));
-    int rc = PreadAll(fd, buf, readable * bytesPerSector, offset, &done);
+    int rc = ReadAll(fd, buf, readable * bytesPerSector, offset, &done);
     Throttle(done);
     if (rc == 0 && readable < sectorCount) rc = 30;
     if (rc != 0) {
@@ -196,7 +187,7 @@ void CDiskReader::SetFailingSectorsForTesting(const std::vector<uint64_t>& secto
 
 int ReadData(int fd, unsigned char* buf, int len, unsigned* bytesRead) {
     long long done = 0;
-    int rc = ReadPieces(fd, buf, len, &done);
+    int rc = ReadAll(fd, buf, len, -1, &done);
     if (bytesRead) *bytesRead = static_cast<unsigned>(done);
     return rc;
 }

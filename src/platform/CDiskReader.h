@@ -52,6 +52,6 @@ private:
 // device's size ioctl); ~0 when the size cannot be told.
 uint64_t DeviceSectorCount(int fd);
 
-// Reads len bytes from the current position of fd in pieces of at most 64 KiB.
+// Reads len bytes from the current position of fd (64 KiB pieces once a large read fails).
 // 0 with *bytesRead = len, or 30 with *bytesRead = what arrived.
 int ReadData(int fd, unsigned char* buf, int len, unsigned* bytesRead);
