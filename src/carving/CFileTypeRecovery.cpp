@@ -35,17 +35,6 @@ bool ResumesInside(EXTEND_NAME_TYPE t) {
     }
 }
 
-int WriteAll(int fd, const unsigned char* p, size_t n) {
-    while (n) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return w < 0 ? errno : EIO;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return 0;
-}
-
 // Sectors of the device or image at path (0 when it cannot be measured).
 uint64_t DeviceSectors(const wchar_t* path) {
     uint64_t bytes = 0;
@@ -81,9 +70,8 @@ int CFileTypeRecovery::Init(int diskNo, long long startSector, long long sectorC
     m_nDriveLetter = static_cast<uint32_t>(driveLetter);
     m_llStartSector = startSector;
     m_llSectorCount = sectorCount;
-    int rc = m_DiskReader.Init(diskNo, static_cast<uint64_t>(startSector + sectorCount));
-    int storeRc = OpenStore(MakeStoreName(startSector).c_str());
-    return rc ? rc : storeRc;
+    m_pStore.reset();
+    return m_DiskReader.Init(diskNo, static_cast<uint64_t>(startSector + sectorCount));
 }
 
 int CFileTypeRecovery::Init(wchar_t* devicePath, wchar_t driveLetter) {
@@ -93,27 +81,26 @@ int CFileTypeRecovery::Init(wchar_t* devicePath, wchar_t driveLetter) {
     // A bound of 0 would refuse every read: the whole device is the area.
     uint64_t sectors = DeviceSectors(devicePath);
     m_llSectorCount = static_cast<long long>(sectors);
-    int rc = m_DiskReader.Init(devicePath, sectors);
-    int storeRc = OpenStore(MakeStoreName(0).c_str());
-    return rc ? rc : storeRc;
+    m_pStore.reset();
+    return m_DiskReader.Init(devicePath, sectors);
 }
 
-int CFileTypeRecovery::InitLogFile(wchar_t* storeName, wchar_t driveLetter, wchar_t* devicePath, int bytesPerSector,
-                                   uint64_t endSector) {
-    m_nDriveLetter = static_cast<uint32_t>(driveLetter);
-    m_nBytesPerSector = bytesPerSector > 0 ? bytesPerSector : 512;
-    int rc = m_DiskReader.Init(devicePath, endSector);
-    int storeRc = OpenStore(storeName);
-    return rc ? rc : storeRc;
+int CFileTypeRecovery::BeginDeepPass(wchar_t* storeName) {
+    return OpenStore(storeName ? storeName : MakeStoreName(m_llStartSector).c_str());
 }
 
-int CFileTypeRecovery::InitLogFile(wchar_t* storeName, wchar_t driveLetter, int diskNo, int bytesPerSector,
-                                   uint64_t endSector) {
-    m_nDriveLetter = static_cast<uint32_t>(driveLetter);
-    m_nBytesPerSector = bytesPerSector > 0 ? bytesPerSector : 512;
-    int rc = m_DiskReader.Init(diskNo, endSector);
-    int storeRc = OpenStore(storeName);
-    return rc ? rc : storeRc;
+int CFileTypeRecovery::OfferSector(const DeepSector& s, uint64_t& used, uint64_t& findFileCount) {
+    used = 1;
+    int rc = ParseFileBuf(const_cast<unsigned char*>(s.data), 512, s.absolute, s.scanned, s.total, s.remainingSeconds,
+                          s.reader, 512, used, findFileCount);
+    if (rc == RECOVERY_STOPPED) return rc;
+    if (used == 0) used = 1;
+    return 1;
+}
+
+int CFileTypeRecovery::EndDeepPass() {
+    if (m_pStore) m_pStore->FlushBufToFile();
+    return 0;
 }
 
 int CFileTypeRecovery::InitCallBack(ScanCallBack scanCb, RecoveryCallBack recoveryCb, void* pParam, int nPercent) {
@@ -137,7 +124,7 @@ int CFileTypeRecovery::ParseFileBuf(unsigned char* buf, int len, uint64_t sector
     if (rc != 0) return rc;
     // Inside a file that may hold others, printable bytes are its data, not a text file.
     if (IsTextKind(type) && sector < m_u64InsideEnd) return 87;
-    if (!m_pStore) return 87;
+    if (!m_pStore) OpenStore(MakeStoreName(m_llStartSector).c_str());
 
     _FILE_NODE_* node = reinterpret_cast<_FILE_NODE_*>(m_pStore->CreateFileNode(sizeof(_FILE_NODE_)));
     if (!node) return 8;

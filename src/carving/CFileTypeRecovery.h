@@ -2,9 +2,11 @@
 // The engine that finds files without a file system: the deep scan offers it one
 // sector at a time; where the signature judge sees a file start, the type's
 // length rule measures the file and a node "<start sector>.<ext>" is stored
-// under relation key 0. Carved files have no folders.
+// under relation key 0. Carved files have no folders. Its store is opened when a
+// pass begins (or by the first file found), not at Init, so a resumed scan
+// reopens its store instead of starting another.
 #include "carving/CFileTypeJudge.h"
-#include "engine/IFileRecoveryParse.h"
+#include "engine/IDeepEngine.h"
 #include "platform/CDiskReader.h"
 
 #include <cstdint>
@@ -13,16 +15,20 @@
 
 class CScanResultFileManager;
 
-class CFileTypeRecovery : public IFileRecoveryParse {
+class CFileTypeRecovery : public IDeepEngine {
 public:
     CFileTypeRecovery();
     ~CFileTypeRecovery() override;
 
     int Init(int diskNo, long long startSector, long long sectorCount, wchar_t driveLetter) override;
     int Init(wchar_t* devicePath, wchar_t driveLetter) override;
-    // Reopen (or start) a store of the given name for a deep scan.
-    int InitLogFile(wchar_t* storeName, wchar_t driveLetter, wchar_t* devicePath, int bytesPerSector, uint64_t endSector);
-    int InitLogFile(wchar_t* storeName, wchar_t driveLetter, int diskNo, int bytesPerSector, uint64_t endSector);
+
+    // IDeepEngine: last in the pass, it takes every sector nobody claimed.
+    const char* StorePrefix() const override { return "File_Type_"; }
+    int BeginDeepPass(wchar_t* storeName) override;
+    int OfferSector(const DeepSector& sector, uint64_t& used, uint64_t& findFileCount) override;
+    int EndDeepPass() override;
+    bool OwnsRecordType(uint32_t type) const override { return type == FS_TYPE_FILE_TYPE; }
     int InitCallBack(ScanCallBack scanCb, RecoveryCallBack recoveryCb, void* pParam, int nPercent) override;
 
     // One carving step at an absolute sector: 0 with sectorsUsed set (1 for types

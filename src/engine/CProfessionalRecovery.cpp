@@ -11,11 +11,12 @@
 #include "platform/TextCodec.h"
 
 #include <algorithm>
-#include <set>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <set>
 #include <strings.h>
 #include <unistd.h>
 #include <vector>
@@ -152,7 +153,7 @@ void CProfessionalRecovery::BeginDeepEngines(const char* foundDir) {
         std::wstring store = WideName(name);
         // Carved records written after the checkpoint the scan resumes from are found again.
         const uint64_t kept = m_LogFileInfo.u64Reserved;  // a copy: the log record is packed
-        if (name[0] && engine == m_DeepEngines.back() && kept) {
+        if (name[0] && engine.get() == &Carver() && kept) {
             CScanResultFileManager carved;
             if (carved.Init(store.c_str()) == 0)
                 carved.KeepFirstRecords(static_cast<uint32_t>(std::min<uint64_t>(kept, 0xFFFFFFFFu)));
@@ -260,12 +261,12 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
         const std::string checkpointDevice = DiskText(m_nDiskNo);
         auto checkpoint = [&]() {
             unsigned carved = 0;
-            m_DeepEngines.back()->GetChildrenFileCount(nullptr, 0, carved);  // flushes the carver's store
+            Carver().GetChildrenFileCount(nullptr, 0, carved);  // flushes its store
             // The records reach the disk before the position that covers them.
             SyncFolder(checkpointDir);
             log->SaveLogFileInfo(checkpointDevice.c_str(), m_nDiskNo, m_u64StartSector, m_u64SectorCount, extentStart,
                                  extentLength, position, scanned, findFileCount, checkpointDir, "",
-                                 static_cast<uint64_t>(m_DeepEngines.back()->GetLostFileCount()));
+                                 static_cast<uint64_t>(Carver().GetLostFileCount()));
         };
 
         CPassReader reads(m_DiskReader, m_u64StartSector, plan, position, m_bOverlappedReads);
@@ -352,7 +353,7 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
     std::string devicePath = DiskText(m_nDiskNo);
     log->SaveLogFileInfo(devicePath.c_str(), m_nDiskNo, m_u64StartSector, m_u64SectorCount, extentStart, extentLength,
                          position, scanned, findFileCount, dir, m_strDevicePath.c_str(),
-                         static_cast<uint64_t>(m_DeepEngines.back()->GetLostFileCount()));
+                         static_cast<uint64_t>(Carver().GetLostFileCount()));
     m_strDevicePath.clear();
     return result;
 }
@@ -458,48 +459,40 @@ int CProfessionalRecovery::GetFileDataStartSector(_FILE_NODE_* node, uint64_t& a
     return engine ? engine->GetFileDataStartSector(node, absoluteSector) : 1;
 }
 
-int CProfessionalRecovery::GetFileDataStartSectorMap(_FILE_NODE_* node, std::map<unsigned long long, std::string>& map) {
-    if (!node || node->nFileSystemType == FS_TYPE_FILE_TYPE) return 0;
-    uint64_t sector = 0;
-    if (GetFileDataStartSector(node, sector) == 0) {
-        char ext[256] = {0};
-        GetExtendName(node->szFileName, ext);
-        map[sector] = ext;
-    }
-    return 0;
+bool CProfessionalRecovery::DataStartOf(_FILE_NODE_* node, uint64_t& sector, std::string& ext) {
+    if (GetFileDataStartSector(node, sector) != 0) return false;
+    char buf[256] = {0};
+    GetExtendName(node->szFileName, buf);
+    ext = buf;
+    return true;
 }
 
 int CProfessionalRecovery::SearchFileNode(wchar_t* key, std::vector<__SEARCH_FILE_INFO__>& out) {
     if (m_pFastRecovery) m_pFastRecovery->SearchFileNode(key, out);
-    // Where each quick hit's data starts, with its extension; and where a found
+    // Where each quick hit's data starts, with its extension; and where any found
     // file's data starts (folders and empty files own no data).
-    std::map<unsigned long long, std::string> starts;
-    std::set<unsigned long long> fileStarts;
-    auto noteFileStart = [&](__SEARCH_FILE_INFO__& hit, const std::map<unsigned long long, std::string>& own) {
-        if (!hit.bIsDir && hit.u64FileSize != 0 && !own.empty()) fileStarts.insert(own.begin()->first);
-    };
+    std::map<uint64_t, std::string> quickStarts;
+    std::set<uint64_t> fileStarts;
+    uint64_t sector = 0;
+    std::string ext;
     for (__SEARCH_FILE_INFO__& hit : out) {
-        std::map<unsigned long long, std::string> own;
-        GetFileDataStartSectorMap(&hit, own);
-        noteFileStart(hit, own);
-        starts.insert(own.begin(), own.end());
+        if (!DataStartOf(&hit, sector, ext)) continue;
+        quickStarts.emplace(sector, ext);
+        if (!hit.bIsDir && hit.u64FileSize != 0) fileStarts.insert(sector);
     }
     // The deep engines meet again the deleted folders the quick engine already
     // listed (their clusters are free space); a deep hit whose data starts where a
     // quick hit of the same extension starts is that same file, listed once.
-    // Deep hits are compared with quick ones only.
-    IDeepEngine* carver = m_DeepEngines.back().get();
+    IDeepEngine* carver = &Carver();
     for (auto& engine : m_DeepEngines) {
         if (engine.get() == carver) continue;
         std::vector<__SEARCH_FILE_INFO__> deep;
         engine->SearchFileNode(key, deep);
         for (__SEARCH_FILE_INFO__& hit : deep) {
-            std::map<unsigned long long, std::string> own;
-            GetFileDataStartSectorMap(&hit, own);
-            noteFileStart(hit, own);
-            if (!own.empty() && hit.u64FileSize != 0) {
-                auto it = starts.find(own.begin()->first);
-                if (it != starts.end() && ::strcasecmp(it->second.c_str(), own.begin()->second.c_str()) == 0) continue;
+            if (DataStartOf(&hit, sector, ext) && hit.u64FileSize != 0) {
+                if (!hit.bIsDir) fileStarts.insert(sector);
+                auto it = quickStarts.find(sector);
+                if (it != quickStarts.end() && ::strcasecmp(it->second.c_str(), ext.c_str()) == 0) continue;
             }
             out.push_back(hit);
         }

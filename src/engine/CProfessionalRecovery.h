@@ -8,7 +8,6 @@
 #include "engine/PassReader.h"
 #include "platform/CDiskReader.h"
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,8 +37,6 @@ public:
     // Discards an earlier result of this area: the next scan starts afresh.
     void SetNotLoadLogFile();
     int GetFileDataStartSector(_FILE_NODE_* node, uint64_t& absoluteSector) override;
-    // Absolute first data sector of a file-system node mapped to its extension.
-    int GetFileDataStartSectorMap(_FILE_NODE_* node, std::map<unsigned long long, std::string>& map);
     int ParseProfessionalFileInfo(unsigned char* buffer, int bytes, uint64_t firstSector, uint64_t scannedSectors,
                                   uint64_t totalSectors, int remainingSeconds, long long& overshoot,
                                   uint64_t& findFileCount);
@@ -50,6 +47,10 @@ public:
 
 private:
     IFileRecoveryParse* EngineOf(const _FILE_NODE_* node);
+    // The last deep engine: the carver.
+    IDeepEngine& Carver() { return *m_DeepEngines.back(); }
+    // A found file's first data sector and its extension; false when unknown.
+    bool DataStartOf(_FILE_NODE_* node, uint64_t& sector, std::string& ext);
     bool CollectFreeExtents(std::vector<PassExtent>& extents, uint64_t& total);
     void BeginDeepEngines(const char* foundDir);
 

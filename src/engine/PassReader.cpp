@@ -35,9 +35,19 @@ bool CPassReader::Behind(const PassBlock& block) const {
     return block.offset + block.count <= m_PassOffset;
 }
 
-void CPassReader::Fill(PassBlock& block) {
+bool CPassReader::Place(PassBlock& block, size_t& extent, uint64_t& offset) const {
+    if (!Advance(extent, offset)) return false;
+    block.extent = extent;
+    block.offset = offset;
+    block.count = static_cast<uint32_t>(std::min<uint64_t>(kBlockSectors, m_Plan[extent].length - offset));
+    offset += block.count;
+    return true;
+}
+
+void CPassReader::Fill(PassBlock& block, bool skip) {
     block.unreadable.clear();
     block.read = false;
+    if (skip) return;
     const PassExtent& e = m_Plan[block.extent];
     if (m_Reader.ReadSkippingBadSectors(block.data.data(), static_cast<int>(block.count),
                                         static_cast<long long>(m_AreaStart + e.start + block.offset), 512,
@@ -59,24 +69,15 @@ void CPassReader::Produce() {
         m_Changed.wait(lock, [&] { return m_Stop || (!m_Ready[slot] && slot != m_Held); });
         if (m_Stop) return;
         PassBlock& block = m_Ring[slot];
-        if (!Advance(extent, offset)) {
+        if (!Place(block, extent, offset)) {
             m_Last[slot] = true;
             m_Ready[slot] = true;
             m_Changed.notify_all();
             return;
         }
-        block.extent = extent;
-        block.offset = offset;
-        block.count = static_cast<uint32_t>(std::min<uint64_t>(kBlockSectors, m_Plan[extent].length - offset));
-        offset += block.count;
-        bool skip = Behind(block);
+        const bool skip = Behind(block);
         lock.unlock();
-        if (skip) {
-            block.read = false;
-            block.unreadable.clear();
-        } else {
-            Fill(block);
-        }
+        Fill(block, skip);
         lock.lock();
         m_Ready[slot] = true;
         m_Changed.notify_all();
@@ -87,17 +88,8 @@ void CPassReader::Produce() {
 const PassBlock* CPassReader::Next() {
     if (!m_Overlapped) {
         PassBlock& block = m_Ring[0];
-        if (!Advance(m_NextExtent, m_NextOffset)) return nullptr;
-        block.extent = m_NextExtent;
-        block.offset = m_NextOffset;
-        block.count = static_cast<uint32_t>(std::min<uint64_t>(kBlockSectors, m_Plan[m_NextExtent].length - m_NextOffset));
-        m_NextOffset += block.count;
-        if (Behind(block)) {
-            block.read = false;
-            block.unreadable.clear();
-        } else {
-            Fill(block);
-        }
+        if (!Place(block, m_NextExtent, m_NextOffset)) return nullptr;
+        Fill(block, Behind(block));
         return &block;
     }
     std::unique_lock<std::mutex> lock(m_Mutex);

@@ -41,13 +41,15 @@ public:
     const PassBlock* Next();
     // Where the pass stands: blocks that end at or before it need not be read.
     void PassedTo(size_t extent, uint64_t offset);
-    const std::vector<PassExtent>& Plan() const { return m_Plan; }
 
 private:
     static constexpr int kRing = 4;
     bool Advance(size_t& extent, uint64_t& offset) const;
     bool Behind(const PassBlock& block) const;
-    void Fill(PassBlock& block);
+    // Places the block at (extent, offset) and moves them past it; false at the plan's end.
+    bool Place(PassBlock& block, size_t& extent, uint64_t& offset) const;
+    // Reads the block, unless the pass has already passed it.
+    void Fill(PassBlock& block, bool skip);
     void Produce();
 
     CDiskReader& m_Reader;
