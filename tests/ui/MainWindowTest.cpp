@@ -102,23 +102,15 @@ private slots:
         QVERIFY(!none.GetScanButton()->isEnabled());
     }
 
-    void escapeIsSwallowedDragMovesRightClickCloses() {
+    // Escape must not close the window (and its results); a right click on it does.
+    void escapeIsSwallowedRightClickCloses() {
         DRUI w;
         w.Init();
-        w.move(100, 100);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QTest::keyClick(&w, Qt::Key_Escape);
         QVERIFY(w.isVisible());
-        const QPoint start = w.pos(), local(500, 640);
-        QTest::mousePress(w.centralWidget(), Qt::LeftButton, {}, local);
-        QMouseEvent move(QEvent::MouseMove, QPointF(local + QPoint(30, 20)),
-                         QPointF(w.centralWidget()->mapToGlobal(local) + QPoint(30, 20)), Qt::NoButton, Qt::LeftButton,
-                         Qt::NoModifier);
-        QApplication::sendEvent(&w, &move);
-        QCOMPARE(w.pos(), start + QPoint(30, 20));
-        QTest::mouseRelease(w.centralWidget(), Qt::LeftButton, {}, local);
-        QTest::mouseClick(w.centralWidget(), Qt::RightButton, {}, local);
+        QTest::mouseClick(w.centralWidget(), Qt::RightButton, {}, QPoint(500, 640));
         QVERIFY(!w.isVisible());
     }
 };

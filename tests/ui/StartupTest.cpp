@@ -3,7 +3,6 @@
 #include "fixtures/ScopedEnv.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
-#include "platform/Log.h"
 #include "ui/AppStartup.h"
 #include "ui/DRUI.h"
 
@@ -48,22 +47,6 @@ class StartupTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void logHoldsDebugMessagesOnly() {
-        TempDir dir("ui-log");
-        InDir(dir.path(), [&] {
-            QtMessageHandler previous = qInstallMessageHandler(customMessageHandler);
-            qWarning("a warning");
-            qCritical("a critical message");
-            QVERIFY(!FileExists("Log.txt"));
-            qDebug("abc");
-            qDebug("second\n");
-            RouteEngineLogToQt();
-            OrvaleLog("engine %d\n", 7);
-            qInstallMessageHandler(previous);
-        });
-        QCOMPARE(QString::fromStdString(Text(dir.file("Log.txt"))), QString("Debug: abc\nDebug: second\nDebug: engine 7\n"));
-    }
-
     void deleteTmpFileRemovesPreviewLeftovers() {
         TempDir dir("ui-tmp");
         const std::pair<const char*, bool> files[] = {
