@@ -1,6 +1,6 @@
 #include "exfat/CFastExfatRecovery.h"
 
-#include "fat/FastFatFreeRuns.h"
+#include "engine/FreeClusterRuns.h"
 #include "platform/DeviceMap.h"
 #include "platform/Log.h"
 #include "platform/Portability.h"
@@ -102,7 +102,7 @@ int CFastExfatRecovery::BuildBitMapInfo() {
 int CFastExfatRecovery::GetUnUsedSectorCount(uint64_t& sector, uint64_t& count) {
     if (!m_bBitmapLoaded) return 0;
     const std::vector<uint8_t>& bits = m_pVolume->BitmapBytes();
-    FASTFAT_BITMAP_VIEW view;
+    CLUSTER_BITMAP_VIEW view;
     view.pBits = bits.data();
     view.nBytes = uint32_t(bits.size());
     view.nClusterCount = m_Geometry.nClusterCount;
@@ -110,7 +110,7 @@ int CFastExfatRecovery::GetUnUsedSectorCount(uint64_t& sector, uint64_t& count) 
     view.nDataStartSector = uint32_t(m_Geometry.HeapSector());
     const uint64_t volume = m_Geometry.u64VolumeSectors * m_Geometry.Scale();
     view.u64SectorCount = std::min(m_u64SectorCount, volume);
-    return FastFatNextFreeRun(view, sector, count);
+    return NextFreeClusterRun(view, sector, count);
 }
 
 int CFastExfatRecovery::ScanDevice(wchar_t* resultName) {

@@ -4,7 +4,7 @@
 
 #include "carving/CFileTypeJudge.h"
 #include "engine/FileCategories.h"
-#include "fat/FastFatFreeRuns.h"
+#include "engine/FreeClusterRuns.h"
 #include "fat/FatNodeSectors.h"
 #include "platform/DeviceMap.h"
 #include "platform/PathHelpers.h"
@@ -316,12 +316,12 @@ int CFastFatRecovery::BuildBitMapInfo() {
 
 int CFastFatRecovery::GetUnUsedSectorCount(uint64_t& sector, uint64_t& count) {
     if (!m_pBitMap) return 0;
-    FASTFAT_BITMAP_VIEW view;
+    CLUSTER_BITMAP_VIEW view;
     view.pBits = m_pBitMap.get();
     view.nBytes = m_nBitMapBytes;
     view.nClusterCount = m_Geometry.nClusterCount;
     view.nSectorsPerCluster = m_nSectorsPerCluster;
     view.nDataStartSector = m_nDataStartSector;
     view.u64SectorCount = m_u64SectorCount < m_Geometry.u64TotalSectors ? m_u64SectorCount : m_Geometry.u64TotalSectors;
-    return FastFatNextFreeRun(view, sector, count);
+    return NextFreeClusterRun(view, sector, count);
 }

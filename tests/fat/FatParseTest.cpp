@@ -2,7 +2,7 @@
 // made to hold on demand (invalid entries, cut long names, refused boot sectors,
 // free-run edges, impossible geometry pairings).
 #include "fat/FastFatDirParser.h"
-#include "fat/FastFatFreeRuns.h"
+#include "engine/FreeClusterRuns.h"
 #include "fat/FastFatGeometry.h"
 #include "fat/FatNodeSectors.h"
 #include "fat/VirtualDbr.h"
@@ -194,10 +194,10 @@ TEST(FastFatGeometry, BootSectorsAndTheirRefusals) {
         EXPECT_EQ(87, parse(bad, g));
 }
 
-TEST(FastFatFreeRuns, RunsSkipUsedClustersAndStopAtTheEnd) {
+TEST(FreeClusterRuns, RunsSkipUsedClustersAndStopAtTheEnd) {
     // Clusters 2..25: used 0-3, free 4-9, used 10, free 11-23; 4 sectors each from sector 100.
     std::vector<uint8_t> bits = {0x0F, 0x04, 0x00};
-    FASTFAT_BITMAP_VIEW v;
+    CLUSTER_BITMAP_VIEW v;
     v.pBits = bits.data();
     v.nBytes = 3;
     v.nClusterCount = 24;
@@ -209,19 +209,19 @@ TEST(FastFatFreeRuns, RunsSkipUsedClustersAndStopAtTheEnd) {
     const uint64_t cases[][3] = {{0, 116, 24}, {140, 144, 52}, {196, 196, 0}, {122, 122, 18}, {100000, 196, 0}};
     for (const auto& c : cases) {
         uint64_t sector = c[0], count = 7;
-        FastFatNextFreeRun(v, sector, count);
+        NextFreeClusterRun(v, sector, count);
         EXPECT_EQ(c[1], sector) << c[0];
         EXPECT_EQ(c[2], count) << c[0];
     }
     v.u64SectorCount = 100 + 20 * 4; // the volume ends inside the last run
     uint64_t sector = 144, count = 0;
-    FastFatNextFreeRun(v, sector, count);
+    NextFreeClusterRun(v, sector, count);
     EXPECT_EQ(36u, count);
     std::vector<uint8_t> full = {0xFF, 0xFF, 0x0F};
     v.pBits = full.data();
     v.nClusterCount = 20; // bits 20-23 are padding, not clusters
     sector = 0;
-    FastFatNextFreeRun(v, sector, count);
+    NextFreeClusterRun(v, sector, count);
     EXPECT_EQ(0u, count);
 }
 

@@ -1,10 +1,10 @@
-#include "fat/FastFatFreeRuns.h"
+#include "engine/FreeClusterRuns.h"
 
 namespace {
-bool Bit(const FASTFAT_BITMAP_VIEW& b, uint64_t i) { return (b.pBits[i / 8] >> (i % 8)) & 1; }
+bool Bit(const CLUSTER_BITMAP_VIEW& b, uint64_t i) { return (b.pBits[i / 8] >> (i % 8)) & 1; }
 } // namespace
 
-int FastFatNextFreeRun(const FASTFAT_BITMAP_VIEW& b, uint64_t& sector, uint64_t& count) {
+int NextFreeClusterRun(const CLUSTER_BITMAP_VIEW& b, uint64_t& sector, uint64_t& count) {
     count = 0;
     if (sector > b.u64SectorCount) {
         sector = b.u64SectorCount;
