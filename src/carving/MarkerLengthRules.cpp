@@ -1,7 +1,7 @@
 // Length rules that read ahead on the disk: for formats without a structure to
 // follow, up to the next file start or file-system metadata; and the marker
 // rules that stand in when a structure walk cannot read a file.
-#include "carving/CFileTypeJudge.h"
+#include "carving/formats/CarvedFormat.h"
 #include "carving/ReadAhead.h"
 #include "carving/formats/FormatBytes.h"
 #include "platform/ByteView.h"
@@ -20,10 +20,10 @@ typedef uint64_t (*RecordEnd)(const unsigned char* buf, int len, int at);
 // holding one. An archive small enough to end in its first sector is ended there.
 uint64_t LastRecordRule(unsigned char* buf, int len, const unsigned char* record, int recordLen, RecordEnd recordEnd,
                         uint64_t cap) {
-    if (unsigned char* p = CFileTypeJudge::memrmem(buf, len, record, recordLen))
+    if (unsigned char* p = FormatRules::memrmem(buf, len, record, recordLen))
         return recordEnd(buf, len, static_cast<int>(p - buf));
     return ReadAhead(cap, STOP_AT_ANY_START, [&](unsigned char* w, int bytes, uint64_t before, uint64_t& end) {
-        unsigned char* p = CFileTypeJudge::memrmem(w, bytes, record, recordLen);
+        unsigned char* p = FormatRules::memrmem(w, bytes, record, recordLen);
         if (!p) return false;
         end = before + recordEnd(w, bytes, static_cast<int>(p - w));
         return true;
@@ -35,7 +35,7 @@ uint64_t ZipRecordEnd(const unsigned char*, int, int at) { return static_cast<ui
 
 } // namespace
 
-bool CFileTypeJudge::IsEndOfFile(unsigned char* buf, int len, uint64_t& length) {
+bool FormatRules::IsEndOfFile(unsigned char* buf, int len, uint64_t& length) {
     if (!buf || len <= 0) return false;
     int at = FindStopSector(buf, len / Bps(), Bps(), STOP_AT_ANY_START);
     if (at < 0) return false;
@@ -43,9 +43,9 @@ bool CFileTypeJudge::IsEndOfFile(unsigned char* buf, int len, uint64_t& length) 
     return true;
 }
 
-bool CFileTypeJudge::IsEndOfVedioFile(unsigned char* buf, int len, uint64_t& length) { return IsEndOfFile(buf, len, length); }
+bool FormatRules::IsEndOfVedioFile(unsigned char* buf, int len, uint64_t& length) { return IsEndOfFile(buf, len, length); }
 
-bool CFileTypeJudge::IsEndOfMPGFile(unsigned char* buf, int len, uint64_t& length) {
+bool FormatRules::IsEndOfMPGFile(unsigned char* buf, int len, uint64_t& length) {
     if (!buf || len <= 0) return false;
     int at = FindStopSector(buf, len / Bps(), Bps(), STOP_NOT_AT_MPEG);
     if (at < 0) return false;
@@ -53,31 +53,31 @@ bool CFileTypeJudge::IsEndOfMPGFile(unsigned char* buf, int len, uint64_t& lengt
     return true;
 }
 
-bool CFileTypeJudge::GetJPGFileTailOffset(unsigned char* buf, int len, uint64_t& offset) {
+bool FormatRules::GetJPGFileTailOffset(unsigned char* buf, int len, uint64_t& offset) {
     static const unsigned char eoi[2] = {0xFF, 0xD9};
     return FindAcceptedMarker(buf, len, eoi, 2, true, offset);
 }
 
-bool CFileTypeJudge::GetPNGFileTailOffset(unsigned char* buf, int len, uint64_t& offset) {
+bool FormatRules::GetPNGFileTailOffset(unsigned char* buf, int len, uint64_t& offset) {
     static const unsigned char iend[8] = {0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
     return FindAcceptedMarker(buf, len, iend, 8, true, offset);
 }
 
-bool CFileTypeJudge::GetGIFFileTailOffset(unsigned char* buf, int len, uint64_t& offset) {
+bool FormatRules::GetGIFFileTailOffset(unsigned char* buf, int len, uint64_t& offset) {
     static const unsigned char trailer[2] = {0x00, 0x3B};
     return FindAcceptedMarker(buf, len, trailer, 2, true, offset);
 }
 
-uint64_t CFileTypeJudge::GetDefaultPictureFileBytesSize(unsigned char*, int) {
+uint64_t FormatRules::GetDefaultPictureFileBytesSize(unsigned char*, int) {
     return ReadAhead(0x8000000, STOP_AT_ANY_START, nullptr);
 }
 
-uint64_t CFileTypeJudge::GetDefaultAudioFileBytesSize(unsigned char*, int) {
+uint64_t FormatRules::GetDefaultAudioFileBytesSize(unsigned char*, int) {
     return ReadAhead(0x10000000, STOP_AT_ANY_START, nullptr);
 }
 
 
-uint64_t CFileTypeJudge::GetDefaultVedioFileBytesSize(unsigned char*, int) {
+uint64_t FormatRules::GetDefaultVedioFileBytesSize(unsigned char*, int) {
     return ReadAhead(4 * GiB, STOP_AT_ANY_START, nullptr);
 }
 
@@ -102,7 +102,7 @@ uint64_t ReadAheadToStructuralEnd(uint64_t structural, uint64_t cap, READ_AHEAD_
 uint64_t Id3v1ReadAhead() {
     uint64_t candidate = 0;
     uint64_t total = ReadAhead(0x80000000ull, STOP_AT_ANY_START, [&](unsigned char* w, int bytes, uint64_t before, uint64_t&) {
-        unsigned char* p = CFileTypeJudge::memmem(w, bytes, reinterpret_cast<const unsigned char*>("TAG"), 3);
+        unsigned char* p = FormatRules::memmem(w, bytes, reinterpret_cast<const unsigned char*>("TAG"), 3);
         if (p) candidate = before + static_cast<uint64_t>(p - w) + 128;
         return false;
     });
@@ -130,7 +130,7 @@ uint64_t RarEndBlockReadAhead() {
 // end that writers put after it; else the last "trailer" keyword.
 uint64_t PdfTrailerReadAhead() {
     return ReadAhead(0x40000000, STOP_AT_ANY_START, [&](unsigned char* w, int bytes, uint64_t before, uint64_t& end) {
-        unsigned char* p = CFileTypeJudge::memrmem(w, bytes, reinterpret_cast<const unsigned char*>("%%EOF"), 5);
+        unsigned char* p = FormatRules::memrmem(w, bytes, reinterpret_cast<const unsigned char*>("%%EOF"), 5);
         if (p) {
             int at = static_cast<int>(p - w) + 5;
             if (at < bytes && w[at] == '\r') ++at;
@@ -138,7 +138,7 @@ uint64_t PdfTrailerReadAhead() {
             end = before + at;
             return true;
         }
-        p = CFileTypeJudge::memrmem(w, bytes, reinterpret_cast<const unsigned char*>("trailer"), 7);
+        p = FormatRules::memrmem(w, bytes, reinterpret_cast<const unsigned char*>("trailer"), 7);
         if (!p) return false;
         end = before + static_cast<uint64_t>(p - w) + 7;
         return true;

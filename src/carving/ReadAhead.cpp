@@ -1,7 +1,6 @@
 #include "carving/ReadAhead.h"
 
-#include "carving/CFileTypeJudge.h"
-#include "carving/formats/CarvedFormat.h"
+#include "carving/CarveContext.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,42 +8,42 @@
 int FindStopSector(unsigned char* window, int sectors, int bps, READ_AHEAD_STOP stop) {
     for (int i = 0; i < sectors; ++i) {
         unsigned char* s = window + static_cast<size_t>(i) * bps;
-        ++CFileTypeJudge::m_u64CurrentSector;
-        EXTEND_NAME_TYPE t = CFileTypeJudge::RecogniseFileStart(s, bps);
+        ++CarveContext::m_u64CurrentSector;
+        EXTEND_NAME_TYPE t = CarveContext::RecogniseStart(s, bps);
         if ((stop == STOP_NOT_AT_MPEG && t == TYPE_MPG) || IsTextKind(t)) t = TYPE_UNKNOWN;
-        if (t != TYPE_UNKNOWN || CFileTypeJudge::IsFileSystemSector(s, bps)) return i;
+        if (t != TYPE_UNKNOWN || CarveContext::IsFileSystemSector(s, bps)) return i;
     }
     return -1;
 }
 
 bool ReadAheadProgress(uint64_t running) {
-    if (!CFileTypeJudge::m_progressFunc) return true;
-    uint64_t total = CFileTypeJudge::m_u64SectorTotalCount;
+    if (!CarveContext::m_progressFunc) return true;
+    uint64_t total = CarveContext::m_u64SectorTotalCount;
     int progress = total ? static_cast<int>(running * 100 / total) + 10 : 10;
-    int rc = CFileTypeJudge::m_progressFunc(CFileTypeJudge::m_pParam, progress, CFileTypeJudge::m_nPercent,
-                                            CFileTypeJudge::m_nRemaidSecond, running, total,
-                                            CFileTypeJudge::m_u64FileCount, nullptr);
+    int rc = CarveContext::m_progressFunc(CarveContext::m_pParam, progress, CarveContext::m_nPercent,
+                                            CarveContext::m_nRemaidSecond, running, total,
+                                            CarveContext::m_u64FileCount, nullptr);
     // Any stop answer ends the carving step as a stop by the user.
-    CFileTypeJudge::m_ErrorCode = rc ? RECOVERY_STOPPED : 0;
+    CarveContext::m_ErrorCode = rc ? RECOVERY_STOPPED : 0;
     return rc == 0;
 }
 
 uint64_t ReadAhead(uint64_t capBytes, READ_AHEAD_STOP stop, const WindowVisitor& visit) {
-    const int bps = CFileTypeJudge::m_nBytesPerSector > 0 ? CFileTypeJudge::m_nBytesPerSector : 512;
-    const int windowSectors = std::max(1, CFileTypeJudge::kReadBufBytes / bps);
-    unsigned char* window = CFileTypeJudge::ReadBuf();
+    const int bps = CarveContext::m_nBytesPerSector > 0 ? CarveContext::m_nBytesPerSector : 512;
+    const int windowSectors = std::max(1, CarveContext::kReadBufBytes / bps);
+    unsigned char* window = CarveContext::ReadBuf();
     uint64_t length = bps;
     // The cap counts the start sector; the area's end bounds it too.
     uint64_t capSectors = capBytes / bps;
     uint64_t left = capSectors > 1 ? capSectors - 1 : 0;
-    left = std::min(left, CFileTypeJudge::SectorsLeftFrom(CFileTypeJudge::m_u64StartSector + 1));
+    left = std::min(left, CarveContext::SectorsLeftFrom(CarveContext::m_u64StartSector + 1));
     uint64_t read = 0;
-    uint64_t running = CFileTypeJudge::m_u64ScanSectorCount;
+    uint64_t running = CarveContext::m_u64ScanSectorCount;
 
     while (left > 0) {
         int want = static_cast<int>(std::min<uint64_t>(windowSectors, left));
         unsigned got = 0;
-        int rc = CFileTypeJudge::ReadContextSectors(window, want, CFileTypeJudge::m_u64StartSector + 1 + read, got);
+        int rc = CarveContext::ReadContextSectors(window, want, CarveContext::m_u64StartSector + 1 + read, got);
         if (got == 0) break;
         read += got;
         left -= got;
@@ -72,10 +71,10 @@ bool IsTailAccepted(const unsigned char* window, int bytes, uint64_t end, int bp
 
 bool FindAcceptedMarker(const unsigned char* buf, int len, const unsigned char* marker, int markerLen, bool retry,
                         uint64_t& end) {
-    const int bps = CFileTypeJudge::m_nBytesPerSector > 0 ? CFileTypeJudge::m_nBytesPerSector : 512;
+    const int bps = CarveContext::m_nBytesPerSector > 0 ? CarveContext::m_nBytesPerSector : 512;
     int from = 0;
     while (from < len) {
-        unsigned char* hit = CFileTypeJudge::memmem(const_cast<unsigned char*>(buf) + from, len - from, marker, markerLen);
+        unsigned char* hit = CarveContext::memmem(const_cast<unsigned char*>(buf) + from, len - from, marker, markerLen);
         if (!hit) return false;
         uint64_t e = static_cast<uint64_t>(hit - buf) + markerLen;
         if (IsTailAccepted(buf, len, e, bps)) {

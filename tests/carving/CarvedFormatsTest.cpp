@@ -34,7 +34,7 @@ const struct {
     {"csv", "csv"},      {"sh", "sh"},
 };
 
-class CarvedFormats : public ::testing::TestWithParam<bool> {
+class CarvedFormatSlack : public ::testing::TestWithParam<bool> {
 protected:
     StoreTestEnv env;
     TempDir disks{"carving-disk"};
@@ -42,7 +42,7 @@ protected:
 };
 } // namespace
 
-TEST_P(CarvedFormats, EveryFormatAndVariantComesBackByteIdentical) {
+TEST_P(CarvedFormatSlack, EveryFormatAndVariantComesBackByteIdentical) {
     const bool oldData = GetParam();
     std::vector<uint8_t> image(4 * 512, 0);
     std::map<uint64_t, size_t> rowAt;
@@ -94,5 +94,5 @@ TEST_P(CarvedFormats, EveryFormatAndVariantComesBackByteIdentical) {
     std::printf("[ carving ] %d of %zu byte-identical after %s\n", identical, rowAt.size(), oldData ? "old data" : "zeros");
 }
 
-INSTANTIATE_TEST_SUITE_P(Slack, CarvedFormats, ::testing::Values(false, true),
+INSTANTIATE_TEST_SUITE_P(Slack, CarvedFormatSlack, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "OldData" : "Zeros"; });

@@ -9,17 +9,15 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 const FormatName kApeNames[] = {{"ape", TYPE_APE}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsApeType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsApeType(unsigned char* buf, int len) {
     return Has(buf, len, 4) && At(buf, len, 0, "MAC ", 4) ? TYPE_APE : TYPE_UNKNOWN;
 }
 
-uint64_t CFileTypeJudge::GetAPEFileBytesSize(unsigned char*, int) {
+uint64_t FormatRules::GetAPEFileBytesSize(unsigned char*, int) {
     static const unsigned char tag[10] = {'A', 'P', 'E', 'T', 'A', 'G', 'E', 'X', 0xD0, 0x07};
     return ReadAhead(2 * kGiB, STOP_AT_ANY_START, [&](unsigned char* w, int bytes, uint64_t before, uint64_t& end) {
         unsigned char* header = memmem(w, bytes, tag, 10);
@@ -31,4 +29,4 @@ uint64_t CFileTypeJudge::GetAPEFileBytesSize(unsigned char*, int) {
     });
 }
 
-CARVED_FORMAT(Ape, IsApeType, &J::GetAPEFileBytesSize, FORMAT_BYTES("MAC "), nullptr, FORMAT_BYTES("M"), -1, 0, true)
+CARVED_FORMAT(Ape, IsApeType, &FormatRules::GetAPEFileBytesSize, FORMAT_BYTES("MAC "), nullptr, FORMAT_BYTES("M"), -1, 0, true)

@@ -41,12 +41,12 @@ bool Parse(const unsigned char* buf, int len, BmpHeader& h) {
 const FormatName kBmpNames[] = {{"bmp", TYPE_BMP}, {"dib", TYPE_BMP}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsBmpType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsBmpType(unsigned char* buf, int len) {
     BmpHeader h;
     return Parse(buf, len, h) ? TYPE_BMP : TYPE_UNKNOWN;
 }
 
-uint64_t CFileTypeJudge::GetBMPFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetBMPFileBytesSize(unsigned char* buf, int len) {
     BmpHeader h;
     if (!Parse(buf, len, h)) return 0;
     const uint64_t cap = 1 * kGiB;
@@ -61,5 +61,5 @@ uint64_t CFileTypeJudge::GetBMPFileBytesSize(unsigned char* buf, int len) {
 }
 
 extern const CarvedFormat kBmpFormat;
-const CarvedFormat kBmpFormat = {kBmpNames, 2, &CFileTypeJudge::IsBmpType, &CFileTypeJudge::GetBMPFileBytesSize,
+const CarvedFormat kBmpFormat = {kBmpNames, 2, &FormatRules::IsBmpType, &FormatRules::GetBMPFileBytesSize,
                                  FORMAT_BYTES("BM"), nullptr, FORMAT_BYTES("B"), -1, 0, true};

@@ -9,19 +9,17 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 const FormatName kCabNames[] = {{"cab", TYPE_CAB}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsCabType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsCabType(unsigned char* buf, int len) {
     return Has(buf, len, 36) && At(buf, len, 0, "MSCF", 4) ? TYPE_CAB : TYPE_UNKNOWN;
 }
 
-uint64_t CFileTypeJudge::GetCABFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetCABFileBytesSize(unsigned char* buf, int len) {
     if (!buf || len < 36) return Bps();
     return std::min<uint64_t>(ByteView(buf, len).le32(8), 0x40000000);
 }
 
-CARVED_FORMAT(Cab, IsCabType, &J::GetCABFileBytesSize, FORMAT_BYTES("MSCF"), nullptr, FORMAT_BYTES("M"), -1, 0, true)
+CARVED_FORMAT(Cab, IsCabType, &FormatRules::GetCABFileBytesSize, FORMAT_BYTES("MSCF"), nullptr, FORMAT_BYTES("M"), -1, 0, true)

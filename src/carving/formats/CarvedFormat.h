@@ -9,11 +9,114 @@
 // not this format (the structure broke), need more (optionally from a later
 // offset, to skip data it need not see), or the file ends at byte N. No walk
 // reads the disk; the driver (WalkFile) does, so memory stays one window.
-#include "carving/CFileTypeJudge.h"
+#include "carving/CarveContext.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+// The signature tests and length rules of every format, each defined in its
+// format's file.
+class FormatRules : public CarveContext {
+public:
+    static EXTEND_NAME_TYPE GetOffice2003Type(unsigned char* header);
+    static EXTEND_NAME_TYPE GetOffice2007Type(unsigned char* buf, int len);
+
+    // Signature tests: the type, or 49 when buf does not start that kind.
+    static EXTEND_NAME_TYPE IsMpgType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsMp4Type(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsRmvbType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsAsfType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsSwfType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsAviType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsFlvType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE Is3pgType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsMkvType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsTsType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsMtsType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsMxfType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsMp3Type(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsMidType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsApeType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsWavType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsMovType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsMp2Type(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsMmfType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsFlaType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsGifType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsBmpType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsJpgType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsPngType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsPsdType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsTifType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsIcoType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsOffice2003Type(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsOffice2007Type(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsPdfType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsGzipType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE Is7zType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsZipType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsRarType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsCabType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsPeType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsGhoType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsSqlType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsDbxEmailType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsPstEmailType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsTtfType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsOpenDocumentType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsJavaArchiveType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsOggType(unsigned char* buf, int len);
+    static EXTEND_NAME_TYPE IsTextType(unsigned char* buf, int len);
+
+    // Length rules: the file's length in bytes, with buf holding its first sector(s).
+    static uint64_t GetMPGFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetMP4FileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetRMVBFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetASFFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetSWFFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetAVIFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetDefaultVedioFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetMKVFileBytes(unsigned char* buf, int len);
+    static uint64_t GetTSFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetMP3FileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetMIDFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetAPEFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetWAVFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetDefaultAudioFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetFLAFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetGIFFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetBMPFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetJPGFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetPNGFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetDefaultPictureFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetICOFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetOFFICE2003FileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetOFFICE2003FileBytesSizeByFileHead(unsigned char* buf, int len);
+    static uint64_t GetOFFICE2007FileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetPDFFileBytesSize(unsigned char* buf, int len);
+    static uint64_t Get7ZFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetZIPFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetRARFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetCABFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetDBFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetMailFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetTTFFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetGzipFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetOGGFileBytesSize(unsigned char* buf, int len);
+    static uint64_t GetTextFileBytesSize(unsigned char* buf, int len);
+
+    // Stop tests of the read-ahead: true when a sector of the window starts another
+    // file or is file-system metadata; length grows by the sectors before it.
+    static bool IsEndOfFile(unsigned char* buf, int len, uint64_t& length);
+    static bool IsEndOfVedioFile(unsigned char* buf, int len, uint64_t& length);
+    static bool IsEndOfMPGFile(unsigned char* buf, int len, uint64_t& length);
+
+    // Tail finders: offset just past the first accepted end marker in buf.
+    static bool GetJPGFileTailOffset(unsigned char* buf, int len, uint64_t& offset);
+    static bool GetPNGFileTailOffset(unsigned char* buf, int len, uint64_t& offset);
+    static bool GetGIFFileTailOffset(unsigned char* buf, int len, uint64_t& offset);
+};
 
 struct FormatName {
     const char* ext;
@@ -47,7 +150,7 @@ struct CarvedFormat {
 #define CARVED_FORMAT(name, test, length, magic, mayStart, leads, probeOffset, probeByte, startWalk)               \
     extern const CarvedFormat k##name##Format;                                                                   \
     const CarvedFormat k##name##Format = {k##name##Names, static_cast<int>(sizeof k##name##Names / sizeof(FormatName)), \
-                                          &CFileTypeJudge::test, length, magic, mayStart, leads, probeOffset, probeByte, startWalk};
+                                          &FormatRules::test, length, magic, mayStart, leads, probeOffset, probeByte, startWalk};
 
 struct WalkStep {
     enum Kind { NotThis, NeedMore, Ends } kind = NeedMore;
@@ -118,9 +221,6 @@ uint64_t WalkFile(StructureWalk& walk, const unsigned char* head, int headLen, u
 // The formats in table order, and the one a type belongs to (null for none).
 const std::vector<const CarvedFormat*>& CarvedFormats();
 const CarvedFormat* FormatOfType(EXTEND_NAME_TYPE type);
-
-// Text kinds (txt, html, ...): never a reason for a read-ahead to stop.
-bool IsTextKind(EXTEND_NAME_TYPE type);
 
 // Shared little helpers of the format files.
 bool StartsWith(const unsigned char* buf, int len, const void* s, int n);

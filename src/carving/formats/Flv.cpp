@@ -9,13 +9,11 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 const FormatName kFlvNames[] = {{"flv", TYPE_FLV}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsFlvType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsFlvType(unsigned char* buf, int len) {
     static const unsigned char headerSize[4] = {0, 0, 0, 9};
     return Has(buf, len, 16) && At(buf, len, 0, "FLV", 3) && buf[3] == 1 && At(buf, len, 5, headerSize, 4)
                ? TYPE_FLV

@@ -2,7 +2,7 @@
 // Byte helpers shared by the format files: bounded comparisons of a buffer, and
 // the file's bytes at any offset for the older rules that look ahead of the
 // first sector themselves (the structure walks are handed their bytes instead).
-#include "carving/CFileTypeJudge.h"
+#include "carving/CarveContext.h"
 #include "platform/ByteView.h"
 
 #include <cstdint>
@@ -17,7 +17,7 @@ inline bool At(const unsigned char* buf, int len, int off, const void* s, int n)
     return off >= 0 && n >= 0 && off + n <= len && std::memcmp(buf + off, s, n) == 0;
 }
 
-inline int Bps() { return CFileTypeJudge::m_nBytesPerSector > 0 ? CFileTypeJudge::m_nBytesPerSector : 512; }
+inline int Bps() { return CarveContext::m_nBytesPerSector > 0 ? CarveContext::m_nBytesPerSector : 512; }
 
 inline uint64_t Be(const unsigned char* p, int n) {
     uint64_t v = 0;
@@ -31,11 +31,11 @@ inline bool HeaderView(unsigned char* buf, int len, size_t need, std::vector<uns
         view = ByteView(buf, len);
         return true;
     }
-    if (need > static_cast<size_t>(CFileTypeJudge::kReadBufBytes)) return false;
-    store.resize(CFileTypeJudge::kReadBufBytes);
-    int sectors = CFileTypeJudge::kReadBufBytes / Bps();
+    if (need > static_cast<size_t>(CarveContext::kReadBufBytes)) return false;
+    store.resize(CarveContext::kReadBufBytes);
+    int sectors = CarveContext::kReadBufBytes / Bps();
     unsigned got = 0;
-    CFileTypeJudge::ReadContextSectors(store.data(), sectors, CFileTypeJudge::m_u64StartSector, got);
+    CarveContext::ReadContextSectors(store.data(), sectors, CarveContext::m_u64StartSector, got);
     if (static_cast<size_t>(got) * Bps() < need) return false;
     view = ByteView(store.data(), static_cast<size_t>(got) * Bps());
     return true;
@@ -52,7 +52,7 @@ public:
             std::memcpy(out, m_buf + off, n);
             return true;
         }
-        const uint64_t block = CFileTypeJudge::kReadBufBytes;
+        const uint64_t block = CarveContext::kReadBufBytes;
         for (int i = 0; i < n; ++i) {
             uint64_t at = off + i;
             if (!m_cached || at < m_blockStart || at >= m_blockStart + m_blockBytes) {
@@ -65,10 +65,10 @@ public:
 
 private:
     bool Load(uint64_t start) {
-        m_block.resize(CFileTypeJudge::kReadBufBytes);
+        m_block.resize(CarveContext::kReadBufBytes);
         unsigned got = 0;
-        CFileTypeJudge::ReadContextSectors(m_block.data(), CFileTypeJudge::kReadBufBytes / Bps(),
-                                           CFileTypeJudge::m_u64CurrentSector + start / Bps(), got);
+        CarveContext::ReadContextSectors(m_block.data(), CarveContext::kReadBufBytes / Bps(),
+                                           CarveContext::m_u64CurrentSector + start / Bps(), got);
         m_cached = got > 0;
         m_blockStart = start;
         m_blockBytes = static_cast<uint64_t>(got) * Bps();

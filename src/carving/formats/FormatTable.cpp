@@ -25,21 +25,3 @@ const CarvedFormat* FormatOfType(EXTEND_NAME_TYPE type) {
             if (f->names[i].type == type) return f;
     return nullptr;
 }
-
-namespace {
-std::vector<EXTEND_NAME_ROW> MakeRows() {
-    std::vector<EXTEND_NAME_ROW> rows;
-    for (const CarvedFormat* f : CarvedFormats())
-        for (int i = 0; i < f->nameCount; ++i)
-            rows.push_back({f->names[i].ext, f->names[i].type, f->test, f->length, f->leads, f->leadCount, f->probeOffset, f->probeByte, f->startWalk, f});
-    rows.push_back({"", TYPE_UNKNOWN, nullptr, nullptr, "", 0, -1, 0, false, nullptr});
-    return rows;
-}
-
-const EXTEND_NAME_ROW* Rows() {
-    static const std::vector<EXTEND_NAME_ROW> rows = MakeRows();
-    return rows.data();
-}
-} // namespace
-
-const EXTEND_NAME_ROW* const CFileTypeJudge::szExtendNameAndType = Rows();

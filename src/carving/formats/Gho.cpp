@@ -9,13 +9,11 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 const FormatName kGhoNames[] = {{"gho", TYPE_GHO}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsGhoType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsGhoType(unsigned char* buf, int len) {
     static const unsigned char sig[4] = {0xFE, 0xEF, 0x00, 0x00};
     return Has(buf, len, 4) && At(buf, len, 0, sig, 4) ? TYPE_GHO : TYPE_UNKNOWN;
 }

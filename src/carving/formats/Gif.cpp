@@ -59,14 +59,14 @@ private:
 const FormatName kGifNames[] = {{"gif", TYPE_GIF}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsGifType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsGifType(unsigned char* buf, int len) {
     if (!StartsWith(buf, len, "GIF87a", 6) && !StartsWith(buf, len, "GIF89a", 6)) return TYPE_UNKNOWN;
     // A screen of zero width or height is not a picture.
     if (len >= 10 && ((buf[6] == 0 && buf[7] == 0) || (buf[8] == 0 && buf[9] == 0))) return TYPE_UNKNOWN;
     return TYPE_GIF;
 }
 
-uint64_t CFileTypeJudge::GetGIFFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetGIFFileBytesSize(unsigned char* buf, int len) {
     GifWalk walk;
     if (uint64_t end = WalkFile(walk, buf, len, 128 * kMiB)) return end;
     if (m_ErrorCode == RECOVERY_STOPPED) return static_cast<uint64_t>(len);
@@ -75,5 +75,5 @@ uint64_t CFileTypeJudge::GetGIFFileBytesSize(unsigned char* buf, int len) {
 }
 
 extern const CarvedFormat kGifFormat;
-const CarvedFormat kGifFormat = {kGifNames, 1, &CFileTypeJudge::IsGifType, &CFileTypeJudge::GetGIFFileBytesSize,
+const CarvedFormat kGifFormat = {kGifNames, 1, &FormatRules::IsGifType, &FormatRules::GetGIFFileBytesSize,
                                  FORMAT_BYTES("GIF8"), nullptr, FORMAT_BYTES("G"), -1, 0, true};

@@ -34,7 +34,7 @@ private:
 const FormatName kGzipNames[] = {{"gz", TYPE_GZIP}, {"gzip", TYPE_GZIP}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsGzipType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsGzipType(unsigned char* buf, int len) {
     // Deflate, no reserved flag bits, an extra-flags byte gzip writes, a known OS.
     if (!StartsWith(buf, len, "\x1F\x8B\x08", 3) || len < 10) return TYPE_UNKNOWN;
     if (buf[3] & 0xE0) return TYPE_UNKNOWN;
@@ -42,7 +42,7 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsGzipType(unsigned char* buf, int len) {
     return buf[9] <= 13 || buf[9] == 255 ? TYPE_GZIP : TYPE_UNKNOWN;
 }
 
-uint64_t CFileTypeJudge::GetGzipFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetGzipFileBytesSize(unsigned char* buf, int len) {
     GzipWalk walk;
     if (uint64_t end = WalkFile(walk, buf, len, 4 * kGiB)) return end;
     if (m_ErrorCode == RECOVERY_STOPPED) return static_cast<uint64_t>(len);
@@ -50,5 +50,5 @@ uint64_t CFileTypeJudge::GetGzipFileBytesSize(unsigned char* buf, int len) {
 }
 
 extern const CarvedFormat kGzipFormat;
-const CarvedFormat kGzipFormat = {kGzipNames, 2, &CFileTypeJudge::IsGzipType, &CFileTypeJudge::GetGzipFileBytesSize,
+const CarvedFormat kGzipFormat = {kGzipNames, 2, &FormatRules::IsGzipType, &FormatRules::GetGzipFileBytesSize,
                                   FORMAT_BYTES("\x1F\x8B"), nullptr, FORMAT_BYTES("\x1F"), -1, 0, true};

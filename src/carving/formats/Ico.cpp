@@ -9,13 +9,11 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 const FormatName kIcoNames[] = {{"ico", TYPE_ICO}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsIcoType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsIcoType(unsigned char* buf, int len) {
     static const unsigned char sig[4] = {0, 0, 1, 0};
     if (!Has(buf, len, 16) || !At(buf, len, 0, sig, 4)) return TYPE_UNKNOWN;
     ByteView v(buf, len);
@@ -30,7 +28,7 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsIcoType(unsigned char* buf, int len) {
     return TYPE_ICO;
 }
 
-uint64_t CFileTypeJudge::GetICOFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetICOFileBytesSize(unsigned char* buf, int len) {
     if (!buf || len < 6) return Bps();
     size_t n = ByteView(buf, len).le16(4);
     if (n == 0) return Bps();
@@ -41,4 +39,4 @@ uint64_t CFileTypeJudge::GetICOFileBytesSize(unsigned char* buf, int len) {
     return static_cast<uint64_t>(v.le32(last + 12)) + v.le32(last + 8);
 }
 
-CARVED_FORMAT(Ico, IsIcoType, &J::GetICOFileBytesSize, FORMAT_BYTES("\0\0\1\0"), nullptr, FORMAT_BYTES("\x00"), -1, 0, true)
+CARVED_FORMAT(Ico, IsIcoType, &FormatRules::GetICOFileBytesSize, FORMAT_BYTES("\0\0\1\0"), nullptr, FORMAT_BYTES("\x00"), -1, 0, true)

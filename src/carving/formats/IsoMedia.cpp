@@ -53,23 +53,23 @@ const FormatName kThreeGpNames[] = {{"3gp", TYPE_3GP}};
 const FormatName kMovNames[] = {{"mov", TYPE_MOV}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsMp4Type(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsMp4Type(unsigned char* buf, int len) {
     static const char* const kBrands[] = {"iso", "mp4", "avc1", "M4V ", "M4A ", "M4B ", "dash", "f4v ", "MSNV", "NDAS", "XAVC"};
     return len >= 16 && BrandIn(buf, len, kBrands, 11) ? TYPE_MP4 : TYPE_UNKNOWN;
 }
 
-EXTEND_NAME_TYPE CFileTypeJudge::Is3pgType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::Is3pgType(unsigned char* buf, int len) {
     static const char* const kBrands[] = {"3gp", "3g2"};
     return len >= 16 && BrandIn(buf, len, kBrands, 2) ? TYPE_3GP : TYPE_UNKNOWN;
 }
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsMovType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsMovType(unsigned char* buf, int len) {
     static const char* const kBrands[] = {"qt  "};
     if (len < 16) return TYPE_UNKNOWN;
     return StartsWith(buf + 4, len - 4, "moov", 4) || BrandIn(buf, len, kBrands, 1) ? TYPE_MOV : TYPE_UNKNOWN;
 }
 
-uint64_t CFileTypeJudge::GetMP4FileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetMP4FileBytesSize(unsigned char* buf, int len) {
     BoxWalk walk;
     if (uint64_t end = WalkFile(walk, buf, len, 64 * kGiB)) return end;
     if (m_ErrorCode == RECOVERY_STOPPED) return static_cast<uint64_t>(len);
@@ -78,7 +78,7 @@ uint64_t CFileTypeJudge::GetMP4FileBytesSize(unsigned char* buf, int len) {
 
 #define ISO_FORMAT(name, test, leads, off, byte)                                                                        \
     extern const CarvedFormat k##name##Format;                                                                       \
-    const CarvedFormat k##name##Format = {k##name##Names, 1, &CFileTypeJudge::test, &CFileTypeJudge::GetMP4FileBytesSize, \
+    const CarvedFormat k##name##Format = {k##name##Names, 1, &FormatRules::test, &FormatRules::GetMP4FileBytesSize, \
                                           nullptr, 0, MayStartBoxes, FORMAT_BYTES(leads), off, byte, true};
 ISO_FORMAT(Mp4, IsMp4Type, "", 4, 'f')
 ISO_FORMAT(ThreeGp, Is3pgType, "", 4, 'f')

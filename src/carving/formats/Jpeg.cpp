@@ -97,7 +97,7 @@ private:
 const FormatName kJpegNames[] = {{"jpg", TYPE_JPG}, {"jpeg", TYPE_JPG}, {"jpe", TYPE_JPG}, {"jfif", TYPE_JPG}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsJpgType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsJpgType(unsigned char* buf, int len) {
     if (!buf || len < 6 || buf[0] != 0xFF || buf[1] != 0xD8 || buf[2] != 0xFF || !MayOpen(buf[3])) return TYPE_UNKNOWN;
     ByteView v(buf, static_cast<size_t>(len));
     unsigned segment = v.be16(4);
@@ -108,7 +108,7 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsJpgType(unsigned char* buf, int len) {
     return TYPE_JPG;
 }
 
-uint64_t CFileTypeJudge::GetJPGFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetJPGFileBytesSize(unsigned char* buf, int len) {
     JpegWalk walk;
     if (uint64_t end = WalkFile(walk, buf, len, 128 * kMiB)) return end;
     if (m_ErrorCode == RECOVERY_STOPPED) return static_cast<uint64_t>(len);
@@ -118,5 +118,5 @@ uint64_t CFileTypeJudge::GetJPGFileBytesSize(unsigned char* buf, int len) {
 }
 
 extern const CarvedFormat kJpegFormat;
-const CarvedFormat kJpegFormat = {kJpegNames, 4, &CFileTypeJudge::IsJpgType, &CFileTypeJudge::GetJPGFileBytesSize,
+const CarvedFormat kJpegFormat = {kJpegNames, 4, &FormatRules::IsJpgType, &FormatRules::GetJPGFileBytesSize,
                                   FORMAT_BYTES("\xFF\xD8\xFF"), nullptr, FORMAT_BYTES("\xFF"), -1, 0, true};

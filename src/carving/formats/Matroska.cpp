@@ -9,8 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 // An EBML variable-length integer at p (at most 8 bytes available): its value and width.
 bool ReadVint(const unsigned char* p, int avail, uint64_t& value, int& width, bool& unknown) {
@@ -31,7 +29,7 @@ bool ReadVint(const unsigned char* p, int avail, uint64_t& value, int& width, bo
 const FormatName kMatroskaNames[] = {{"mkv", TYPE_MKV}, {"webm", TYPE_MKV}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsMkvType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsMkvType(unsigned char* buf, int len) {
     static const unsigned char ebml[4] = {0x1A, 0x45, 0xDF, 0xA3};
     return Has(buf, len, 16) && At(buf, len, 0, ebml, 4) ? TYPE_MKV : TYPE_UNKNOWN;
 }
@@ -51,9 +49,9 @@ uint64_t MatroskaEnd(unsigned char* buf, int len) {
 }
 
 // A segment size (or a page count) that the header states is exact.
-uint64_t CFileTypeJudge::GetMKVFileBytes(unsigned char* buf, int len) {
+uint64_t FormatRules::GetMKVFileBytes(unsigned char* buf, int len) {
     if (uint64_t end = MatroskaEnd(buf, len)) return end;
     return ReadAheadToStructuralEnd(MatroskaEnd(buf, len), 64 * kGiB, STOP_AT_ANY_START, nullptr);
 }
 
-CARVED_FORMAT(Matroska, IsMkvType, &J::GetMKVFileBytes, FORMAT_BYTES("\x1A\x45\xDF\xA3"), nullptr, FORMAT_BYTES("\x1A"), -1, 0, true)
+CARVED_FORMAT(Matroska, IsMkvType, &FormatRules::GetMKVFileBytes, FORMAT_BYTES("\x1A\x45\xDF\xA3"), nullptr, FORMAT_BYTES("\x1A"), -1, 0, true)

@@ -9,13 +9,11 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 const FormatName kMidiNames[] = {{"mid", TYPE_MID}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsMidType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsMidType(unsigned char* buf, int len) {
     static const unsigned char six[4] = {0, 0, 0, 6};
     return Has(buf, len, 16) && At(buf, len, 0, "MThd", 4) && At(buf, len, 4, six, 4) && At(buf, len, 14, "MTrk", 4)
                ? TYPE_MID
@@ -25,7 +23,7 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsMidType(unsigned char* buf, int len) {
 // Hops along the chunks from the end of the header chunk; the file ends after
 // its t-th track chunk. The read-ahead only has to confirm that no other file
 // or metadata starts before that.
-uint64_t CFileTypeJudge::GetMIDFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetMIDFileBytesSize(unsigned char* buf, int len) {
     if (!buf || len < 14) return Bps();
     const uint64_t cap = 0x800000;
     uint64_t tracks = ByteView(buf, len).be16(10);
@@ -50,4 +48,4 @@ uint64_t CFileTypeJudge::GetMIDFileBytesSize(unsigned char* buf, int len) {
     return known && total < readAhead ? total : readAhead;
 }
 
-CARVED_FORMAT(Midi, IsMidType, &J::GetMIDFileBytesSize, FORMAT_BYTES("MThd"), nullptr, FORMAT_BYTES("M"), -1, 0, true)
+CARVED_FORMAT(Midi, IsMidType, &FormatRules::GetMIDFileBytesSize, FORMAT_BYTES("MThd"), nullptr, FORMAT_BYTES("M"), -1, 0, true)

@@ -9,14 +9,12 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 const FormatName kMmfNames[] = {{"mmf", TYPE_MMF}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsMmfType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsMmfType(unsigned char* buf, int len) {
     return Has(buf, len, 4) && At(buf, len, 0, "MMMD", 4) ? TYPE_MMF : TYPE_UNKNOWN;
 }
 
-CARVED_FORMAT(Mmf, IsMmfType, &J::GetDefaultAudioFileBytesSize, FORMAT_BYTES("MMMD"), nullptr, FORMAT_BYTES("M"), -1, 0, true)
+CARVED_FORMAT(Mmf, IsMmfType, &FormatRules::GetDefaultAudioFileBytesSize, FORMAT_BYTES("MMMD"), nullptr, FORMAT_BYTES("M"), -1, 0, true)

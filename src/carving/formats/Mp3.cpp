@@ -104,7 +104,7 @@ private:
 const FormatName kMp3Names[] = {{"mp3", TYPE_MP3}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsMp3Type(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsMp3Type(unsigned char* buf, int len) {
     if (StartsWith(buf, len, "ID3", 3)) {
         // Version bytes, flags and a 28-bit syncsafe size.
         if (len < 10 || buf[3] == 0xFF || buf[4] == 0xFF || (buf[5] & 0x0F)) return TYPE_UNKNOWN;
@@ -126,7 +126,7 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsMp3Type(unsigned char* buf, int len) {
                : TYPE_UNKNOWN;
 }
 
-uint64_t CFileTypeJudge::GetMP3FileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetMP3FileBytesSize(unsigned char* buf, int len) {
     Mp3Walk walk;
     if (uint64_t end = WalkFile(walk, buf, len, 2 * kGiB)) return end;
     if (m_ErrorCode == RECOVERY_STOPPED) return static_cast<uint64_t>(len);
@@ -138,5 +138,5 @@ bool MayStartMp3(const unsigned char* b, int n) { return StartsWith(b, n, "ID3",
 } // namespace
 
 extern const CarvedFormat kMp3Format;
-const CarvedFormat kMp3Format = {kMp3Names, 1, &CFileTypeJudge::IsMp3Type, &CFileTypeJudge::GetMP3FileBytesSize,
+const CarvedFormat kMp3Format = {kMp3Names, 1, &FormatRules::IsMp3Type, &FormatRules::GetMP3FileBytesSize,
                                  nullptr, 0, MayStartMp3, FORMAT_BYTES("I\xFF"), -1, 0, true};

@@ -10,8 +10,6 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 // Bytes b0 b1 b2 b3 somewhere in [0, limit) of buf.
 bool FindStartCode(const unsigned char* buf, int limit, unsigned char code) {
@@ -23,7 +21,7 @@ bool FindStartCode(const unsigned char* buf, int limit, unsigned char code) {
 const FormatName kMpegNames[] = {{"mpeg", TYPE_MPG}, {"mpg", TYPE_MPG}, {"vob", TYPE_MPG}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsMpgType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsMpgType(unsigned char* buf, int len) {
     if (!Has(buf, len, 16)) return TYPE_UNKNOWN;
     int limit = (len < 32 ? len : 32) - 3;
     static const unsigned char seq[4] = {0, 0, 1, 0xB3}, pack[4] = {0, 0, 1, 0xBA};
@@ -55,7 +53,7 @@ uint64_t MpegPacksEnd(unsigned char* buf, int len, uint64_t cap) {
     return 0;
 }
 
-uint64_t CFileTypeJudge::GetMPGFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetMPGFileBytesSize(unsigned char* buf, int len) {
     static const unsigned char programEnd[4] = {0, 0, 1, 0xB9}, sequenceEnd[4] = {0, 0, 1, 0xB7};
     static const unsigned char sequenceHeader[4] = {0, 0, 1, 0xB3};
     const bool sequence = buf && len >= 4 && std::memcmp(buf, sequenceHeader, 4) == 0;
@@ -71,4 +69,4 @@ uint64_t CFileTypeJudge::GetMPGFileBytesSize(unsigned char* buf, int len) {
                                     });
 }
 
-CARVED_FORMAT(Mpeg, IsMpgType, &J::GetMPGFileBytesSize, FORMAT_BYTES("\0\0\1"), nullptr, FORMAT_BYTES("\x00"), -1, 0, true)
+CARVED_FORMAT(Mpeg, IsMpgType, &FormatRules::GetMPGFileBytesSize, FORMAT_BYTES("\0\0\1"), nullptr, FORMAT_BYTES("\x00"), -1, 0, true)

@@ -9,16 +9,14 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 const FormatName kMxfNames[] = {{"mxf", TYPE_MXF}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsMxfType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsMxfType(unsigned char* buf, int len) {
     static const unsigned char key[16] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01,
                                           0x0D, 0x01, 0x02, 0x01, 0x01, 0x02, 0x04, 0x00};
     return Has(buf, len, 16) && At(buf, len, 0, key, 16) ? TYPE_MXF : TYPE_UNKNOWN;
 }
 
-CARVED_FORMAT(Mxf, IsMxfType, &J::GetDefaultVedioFileBytesSize, FORMAT_BYTES("\x06\x0E\x2B\x34"), nullptr, FORMAT_BYTES("\x06"), -1, 0, true)
+CARVED_FORMAT(Mxf, IsMxfType, &FormatRules::GetDefaultVedioFileBytesSize, FORMAT_BYTES("\x06\x0E\x2B\x34"), nullptr, FORMAT_BYTES("\x06"), -1, 0, true)

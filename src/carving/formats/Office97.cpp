@@ -10,8 +10,6 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 // Case-insensitive comparison of a UTF-16LE name with an ASCII prefix.
 bool Utf16StartsWith(const unsigned char* name, size_t bytes, const char* prefix) {
@@ -37,14 +35,14 @@ const FormatName kOffice97Names[] = {
     {"pot", TYPE_PPT}, {"pps", TYPE_PPT}, {"dps", TYPE_PPT}, {"dpt", TYPE_PPT}, {"ole", TYPE_OLE}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsOffice2003Type(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsOffice2003Type(unsigned char* buf, int len) {
     static const unsigned char sig[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     if (!buf || len < 8 || std::memcmp(buf, sig, 8) != 0) return TYPE_UNKNOWN;
     if (len < 52) return TYPE_OLE; // the directory's location is not in the buffer
     return GetOffice2003Type(buf);
 }
 
-EXTEND_NAME_TYPE CFileTypeJudge::GetOffice2003Type(unsigned char* header) {
+EXTEND_NAME_TYPE FormatRules::GetOffice2003Type(unsigned char* header) {
     if (!header) return TYPE_UNKNOWN;
     int bps = m_nBytesPerSector > 0 ? m_nBytesPerSector : 512;
     std::vector<unsigned char> sector(bps);
@@ -77,7 +75,7 @@ EXTEND_NAME_TYPE CFileTypeJudge::GetOffice2003Type(unsigned char* header) {
     return TYPE_OLE;
 }
 
-uint64_t CFileTypeJudge::GetOFFICE2003FileBytesSizeByFileHead(unsigned char* buf, int len) {
+uint64_t FormatRules::GetOFFICE2003FileBytesSizeByFileHead(unsigned char* buf, int len) {
     if (!buf || len < 512) return 0;
     ByteView h(buf, len);
     unsigned shift = h.le16(30);
@@ -128,7 +126,7 @@ uint64_t CFileTypeJudge::GetOFFICE2003FileBytesSizeByFileHead(unsigned char* buf
     return std::min<uint64_t>(length, 0x7FFFFFF);
 }
 
-uint64_t CFileTypeJudge::GetOFFICE2003FileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetOFFICE2003FileBytesSize(unsigned char* buf, int len) {
     uint64_t length = GetOFFICE2003FileBytesSizeByFileHead(buf, len);
     if (length) return length;
     // No usable header: look for the document summary a word processor writes.
@@ -146,4 +144,4 @@ uint64_t CFileTypeJudge::GetOFFICE2003FileBytesSize(unsigned char* buf, int len)
     });
 }
 
-CARVED_FORMAT(Office97, IsOffice2003Type, &J::GetOFFICE2003FileBytesSize, FORMAT_BYTES("\xD0\xCF\x11\xE0"), nullptr, FORMAT_BYTES("\xD0"), -1, 0, true)
+CARVED_FORMAT(Office97, IsOffice2003Type, &FormatRules::GetOFFICE2003FileBytesSize, FORMAT_BYTES("\xD0\xCF\x11\xE0"), nullptr, FORMAT_BYTES("\xD0"), -1, 0, true)

@@ -55,13 +55,13 @@ private:
 const FormatName kOggNames[] = {{"ogg", TYPE_OGG}, {"oga", TYPE_OGG}, {"ogv", TYPE_OGG}, {"opus", TYPE_OGG}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsOggType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsOggType(unsigned char* buf, int len) {
     // The first page begins a stream and has sequence number 0.
     if (!StartsWith(buf, len, "OggS", 4) || len < 27 || buf[4] != 0 || !(buf[5] & 2)) return TYPE_UNKNOWN;
     return ByteView(buf, static_cast<size_t>(len)).le32(18) == 0 ? TYPE_OGG : TYPE_UNKNOWN;
 }
 
-uint64_t CFileTypeJudge::GetOGGFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetOGGFileBytesSize(unsigned char* buf, int len) {
     OggWalk walk;
     if (uint64_t end = WalkFile(walk, buf, len, 16 * kGiB)) return end;
     if (m_ErrorCode == RECOVERY_STOPPED) return static_cast<uint64_t>(len);
@@ -69,5 +69,5 @@ uint64_t CFileTypeJudge::GetOGGFileBytesSize(unsigned char* buf, int len) {
 }
 
 extern const CarvedFormat kOggFormat;
-const CarvedFormat kOggFormat = {kOggNames, 4, &CFileTypeJudge::IsOggType, &CFileTypeJudge::GetOGGFileBytesSize,
+const CarvedFormat kOggFormat = {kOggNames, 4, &FormatRules::IsOggType, &FormatRules::GetOGGFileBytesSize,
                                  FORMAT_BYTES("OggS"), nullptr, FORMAT_BYTES("O"), -1, 0, true};

@@ -41,12 +41,12 @@ private:
 const FormatName kPdfNames[] = {{"pdf", TYPE_PDF}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsPdfType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsPdfType(unsigned char* buf, int len) {
     if (!StartsWith(buf, len, "%PDF-", 5)) return TYPE_UNKNOWN;
     return len < 8 || (std::isdigit(buf[5]) && buf[6] == '.') ? TYPE_PDF : TYPE_UNKNOWN;
 }
 
-uint64_t CFileTypeJudge::GetPDFFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetPDFFileBytesSize(unsigned char* buf, int len) {
     PdfWalk walk;
     if (uint64_t end = WalkFile(walk, buf, len, kGiB)) return end;
     if (m_ErrorCode == RECOVERY_STOPPED) return static_cast<uint64_t>(len);
@@ -54,5 +54,5 @@ uint64_t CFileTypeJudge::GetPDFFileBytesSize(unsigned char* buf, int len) {
 }
 
 extern const CarvedFormat kPdfFormat;
-const CarvedFormat kPdfFormat = {kPdfNames, 1, &CFileTypeJudge::IsPdfType, &CFileTypeJudge::GetPDFFileBytesSize,
+const CarvedFormat kPdfFormat = {kPdfNames, 1, &FormatRules::IsPdfType, &FormatRules::GetPDFFileBytesSize,
                                  FORMAT_BYTES("%PDF"), nullptr, FORMAT_BYTES("%"), -1, 0, true};

@@ -9,13 +9,11 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 const FormatName kPeNames[] = {{"exe", TYPE_EXE}, {"dll", TYPE_DLL}, {"sys", TYPE_SYS}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsPeType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsPeType(unsigned char* buf, int len) {
     if (!Has(buf, len, 512) || !At(buf, len, 0, "MZ", 2)) return TYPE_UNKNOWN;
     ByteView v(buf, len);
     uint32_t peOff = v.le32(60);

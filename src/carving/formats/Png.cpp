@@ -56,14 +56,14 @@ private:
 const FormatName kPngNames[] = {{"png", TYPE_PNG}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsPngType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsPngType(unsigned char* buf, int len) {
     // The signature and the header chunk that must follow it.
     if (!StartsWith(buf, len, kSignature, 8)) return TYPE_UNKNOWN;
     if (len >= 16 && std::memcmp(buf + 12, "IHDR", 4) != 0) return TYPE_UNKNOWN;
     return TYPE_PNG;
 }
 
-uint64_t CFileTypeJudge::GetPNGFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetPNGFileBytesSize(unsigned char* buf, int len) {
     PngWalk walk;
     if (uint64_t end = WalkFile(walk, buf, len, 128 * kMiB)) return end;
     if (m_ErrorCode == RECOVERY_STOPPED) return static_cast<uint64_t>(len);
@@ -72,5 +72,5 @@ uint64_t CFileTypeJudge::GetPNGFileBytesSize(unsigned char* buf, int len) {
 }
 
 extern const CarvedFormat kPngFormat;
-const CarvedFormat kPngFormat = {kPngNames, 1, &CFileTypeJudge::IsPngType, &CFileTypeJudge::GetPNGFileBytesSize,
+const CarvedFormat kPngFormat = {kPngNames, 1, &FormatRules::IsPngType, &FormatRules::GetPNGFileBytesSize,
                                  FORMAT_BYTES("\x89PNG"), nullptr, FORMAT_BYTES("\x89"), -1, 0, true};

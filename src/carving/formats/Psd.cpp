@@ -9,14 +9,12 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 const FormatName kPsdNames[] = {{"psd", TYPE_PSD}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsPsdType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsPsdType(unsigned char* buf, int len) {
     return Has(buf, len, 40) && At(buf, len, 0, "8BPS", 4) ? TYPE_PSD : TYPE_UNKNOWN;
 }
 
-CARVED_FORMAT(Psd, IsPsdType, &J::GetDefaultPictureFileBytesSize, FORMAT_BYTES("8BPS"), nullptr, FORMAT_BYTES("8"), -1, 0, true)
+CARVED_FORMAT(Psd, IsPsdType, &FormatRules::GetDefaultPictureFileBytesSize, FORMAT_BYTES("8BPS"), nullptr, FORMAT_BYTES("8"), -1, 0, true)

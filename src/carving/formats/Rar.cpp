@@ -84,11 +84,11 @@ private:
 const FormatName kRarNames[] = {{"rar", TYPE_RAR}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsRarType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsRarType(unsigned char* buf, int len) {
     return StartsWith(buf, len, kRar4, 7) || StartsWith(buf, len, kRar5, 8) ? TYPE_RAR : TYPE_UNKNOWN;
 }
 
-uint64_t CFileTypeJudge::GetRARFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetRARFileBytesSize(unsigned char* buf, int len) {
     uint64_t end = 0;
     if (StartsWith(buf, len, kRar5, 8)) {
         Rar5Walk walk;
@@ -102,5 +102,5 @@ uint64_t CFileTypeJudge::GetRARFileBytesSize(unsigned char* buf, int len) {
 }
 
 extern const CarvedFormat kRarFormat;
-const CarvedFormat kRarFormat = {kRarNames, 1, &CFileTypeJudge::IsRarType, &CFileTypeJudge::GetRARFileBytesSize,
+const CarvedFormat kRarFormat = {kRarNames, 1, &FormatRules::IsRarType, &FormatRules::GetRARFileBytesSize,
                                  FORMAT_BYTES("Rar!\x1A\x07"), nullptr, FORMAT_BYTES("R"), -1, 0, true};

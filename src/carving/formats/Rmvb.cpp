@@ -9,17 +9,15 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 const FormatName kRmvbNames[] = {{"rmvb", TYPE_RMVB}, {"rm", TYPE_RMVB}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsRmvbType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsRmvbType(unsigned char* buf, int len) {
     return Has(buf, len, 4) && At(buf, len, 0, ".RMF", 4) ? TYPE_RMVB : TYPE_UNKNOWN;
 }
 
-uint64_t CFileTypeJudge::GetRMVBFileBytesSize(unsigned char*, int) {
+uint64_t FormatRules::GetRMVBFileBytesSize(unsigned char*, int) {
     static const unsigned char index[20] = {'I', 'N', 'D', 'X', 0, 0, 0, 0x14, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0};
     return ReadAhead(4 * kGiB, STOP_AT_ANY_START, [&](unsigned char* w, int bytes, uint64_t before, uint64_t& end) {
         unsigned char* p = memmem(w, bytes, index, 20);
@@ -29,4 +27,4 @@ uint64_t CFileTypeJudge::GetRMVBFileBytesSize(unsigned char*, int) {
     });
 }
 
-CARVED_FORMAT(Rmvb, IsRmvbType, &J::GetRMVBFileBytesSize, FORMAT_BYTES(".RMF"), nullptr, FORMAT_BYTES("."), -1, 0, true)
+CARVED_FORMAT(Rmvb, IsRmvbType, &FormatRules::GetRMVBFileBytesSize, FORMAT_BYTES(".RMF"), nullptr, FORMAT_BYTES("."), -1, 0, true)

@@ -19,14 +19,14 @@ uint64_t HeaderLength(const unsigned char* buf, int len) {
 }
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::Is7zType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::Is7zType(unsigned char* buf, int len) {
     if (!StartsWith(buf, len, kSignature, 6)) return TYPE_UNKNOWN;
     // A full header must carry a valid CRC; a shorter buffer is judged by the signature.
     return len < 32 || HeaderLength(buf, len) ? TYPE_7Z : TYPE_UNKNOWN;
 }
 
-uint64_t CFileTypeJudge::Get7ZFileBytesSize(unsigned char* buf, int len) { return HeaderLength(buf, len); }
+uint64_t FormatRules::Get7ZFileBytesSize(unsigned char* buf, int len) { return HeaderLength(buf, len); }
 
 extern const CarvedFormat kSevenZipFormat;
-const CarvedFormat kSevenZipFormat = {kSevenZipNames, 1, &CFileTypeJudge::Is7zType, &CFileTypeJudge::Get7ZFileBytesSize,
+const CarvedFormat kSevenZipFormat = {kSevenZipNames, 1, &FormatRules::Is7zType, &FormatRules::Get7ZFileBytesSize,
                                       FORMAT_BYTES("7z\xBC\xAF\x27\x1C"), nullptr, FORMAT_BYTES("7"), -1, 0, true};

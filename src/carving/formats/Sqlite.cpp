@@ -9,13 +9,11 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 const FormatName kSqliteNames[] = {{"db", TYPE_DB}, {"sqlite", TYPE_DB}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsSqlType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsSqlType(unsigned char* buf, int len) {
     return Has(buf, len, 16) && At(buf, len, 0, "SQLite format 3", 16) ? TYPE_DB : TYPE_UNKNOWN;
 }
 
@@ -30,9 +28,9 @@ uint64_t SqliteEnd(unsigned char* buf, int len) {
     return pageSize * pages;
 }
 
-uint64_t CFileTypeJudge::GetDBFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetDBFileBytesSize(unsigned char* buf, int len) {
     if (uint64_t end = SqliteEnd(buf, len)) return end;
     return ReadAheadToStructuralEnd(SqliteEnd(buf, len), 0x180000000ull, STOP_AT_ANY_START, nullptr);
 }
 
-CARVED_FORMAT(Sqlite, IsSqlType, &J::GetDBFileBytesSize, FORMAT_BYTES("SQLite format 3"), nullptr, FORMAT_BYTES("S"), -1, 0, true)
+CARVED_FORMAT(Sqlite, IsSqlType, &FormatRules::GetDBFileBytesSize, FORMAT_BYTES("SQLite format 3"), nullptr, FORMAT_BYTES("S"), -1, 0, true)

@@ -147,14 +147,12 @@ const FormatName kTextNames[] = {{"txt", TYPE_TXT}, {"html", TYPE_HTML}, {"htm",
                                  {"json", TYPE_JSON}, {"csv", TYPE_CSV}, {"sh", TYPE_SH}};
 } // namespace
 
-bool IsTextKind(EXTEND_NAME_TYPE type) { return type >= TYPE_TXT && type <= TYPE_SH; }
-
-EXTEND_NAME_TYPE CFileTypeJudge::IsTextType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsTextType(unsigned char* buf, int len) {
     int run = TextLength(buf, len);
     return run ? KindOf(buf, run) : TYPE_UNKNOWN;
 }
 
-uint64_t CFileTypeJudge::GetTextFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetTextFileBytesSize(unsigned char* buf, int len) {
     int run = TextLength(buf, len);
     if (!run) return 0;
     if (run < len) return static_cast<uint64_t>(run);
@@ -168,5 +166,5 @@ bool MayStartText(const unsigned char*, int) { return true; }
 } // namespace
 
 extern const CarvedFormat kTextFormat;
-const CarvedFormat kTextFormat = {kTextNames, 7, &CFileTypeJudge::IsTextType, &CFileTypeJudge::GetTextFileBytesSize,
+const CarvedFormat kTextFormat = {kTextNames, 7, &FormatRules::IsTextType, &FormatRules::GetTextFileBytesSize,
                                   nullptr, 0, MayStartText, FORMAT_BYTES(""), -1, 0, true};

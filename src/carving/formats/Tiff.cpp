@@ -9,8 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 bool MayStartTiff(const unsigned char* b, int n) { return StartsWith(b, n, "II*\0", 4) || StartsWith(b, n, "MM\0*", 4); }
 
@@ -47,7 +45,7 @@ int TiffTypeBytes(uint64_t type) {
 const FormatName kTiffNames[] = {{"tif", TYPE_TIF}, {"tiff", TYPE_TIF}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsTifType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsTifType(unsigned char* buf, int len) {
     static const unsigned char le[4] = {0x49, 0x49, 0x2A, 0x00}, be[4] = {0x4D, 0x4D, 0x00, 0x2A};
     return Has(buf, len, 4) && (At(buf, len, 0, le, 4) || At(buf, len, 0, be, 4)) ? TYPE_TIF : TYPE_UNKNOWN;
 }
@@ -87,7 +85,7 @@ uint64_t TiffEnd(unsigned char* buf, int len, uint64_t cap) {
 // The directories and the data they point at end the file; the read-ahead still
 // bounds a file whose directories claim more than lies before the next file.
 uint64_t TiffLength(unsigned char* buf, int len) {
-    uint64_t structural = CFileTypeJudge::IsTifType(buf, len) != TYPE_UNKNOWN ? TiffEnd(buf, len, 0x8000000) : 0;
+    uint64_t structural = FormatRules::IsTifType(buf, len) != TYPE_UNKNOWN ? TiffEnd(buf, len, 0x8000000) : 0;
     return ReadAheadToStructuralEnd(structural, 0x8000000, STOP_AT_ANY_START, nullptr);
 }
 

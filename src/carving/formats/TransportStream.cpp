@@ -9,8 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 constexpr int kTsPacket = 188;
 
@@ -19,7 +17,7 @@ const FormatName kTsNames[] = {{"ts", TYPE_TS}};
 const FormatName kMtsNames[] = {{"mts", TYPE_MTS}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsTsType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsTsType(unsigned char* buf, int len) {
     if (!buf || len < kTsPacket) return TYPE_UNKNOWN;
     if (buf[0] != 'G' || (buf[1] == 0 && buf[2] == 0 && buf[3] == 0)) return TYPE_UNKNOWN;
     for (int k = 0; k * kTsPacket < len; ++k)
@@ -53,7 +51,7 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsTsType(unsigned char* buf, int len) {
 
 // Follows the 188-byte packet grid from the file start. The length ends with the
 // last packet of the unbroken run, so the stream keeps its final packet.
-uint64_t CFileTypeJudge::GetTSFileBytesSize(unsigned char*, int) {
+uint64_t FormatRules::GetTSFileBytesSize(unsigned char*, int) {
     const int bps = Bps();
     const uint64_t packet = 188;
     uint64_t run = (bps / packet) * packet + packet; // the packets that begin in the first sector
@@ -72,7 +70,7 @@ uint64_t CFileTypeJudge::GetTSFileBytesSize(unsigned char*, int) {
     return length;
 }
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsMtsType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsMtsType(unsigned char* buf, int len) {
     static const unsigned char pat[8] = {0x00, 0x00, 0xB0, 0x11, 0x00, 0x00, 0xC1, 0x00};
     if (!Has(buf, len, 16) || !At(buf, len, 8, pat, 8)) return TYPE_UNKNOWN;
     m_uMtsPreIndex = buf[7];
@@ -82,5 +80,5 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsMtsType(unsigned char* buf, int len) {
     return TYPE_MTS;
 }
 
-CARVED_FORMAT(Ts, IsTsType, &J::GetTSFileBytesSize, FORMAT_BYTES("G"), nullptr, FORMAT_BYTES("G"), -1, 0, true)
-CARVED_FORMAT(Mts, IsMtsType, &J::GetDefaultVedioFileBytesSize, NO_MAGIC, nullptr, FORMAT_BYTES(""), 10, 0xB0, true)
+CARVED_FORMAT(Ts, IsTsType, &FormatRules::GetTSFileBytesSize, FORMAT_BYTES("G"), nullptr, FORMAT_BYTES("G"), -1, 0, true)
+CARVED_FORMAT(Mts, IsMtsType, &FormatRules::GetDefaultVedioFileBytesSize, NO_MAGIC, nullptr, FORMAT_BYTES(""), 10, 0xB0, true)

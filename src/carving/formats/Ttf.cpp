@@ -9,8 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#define J CFileTypeJudge
-
 namespace {
 bool MayStartTtf(const unsigned char* b, int n) {
     return StartsWith(b, n, "\0\1\0\0", 4) || StartsWith(b, n, "true", 4) || StartsWith(b, n, "OTTO", 4);
@@ -19,7 +17,7 @@ bool MayStartTtf(const unsigned char* b, int n) {
 const FormatName kTtfNames[] = {{"ttf", TYPE_TTF}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsTtfType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsTtfType(unsigned char* buf, int len) {
     static const unsigned char version[4] = {0, 1, 0, 0};
     if (!Has(buf, len, 16) || !At(buf, len, 0, version, 4)) return TYPE_UNKNOWN;
     ByteView v(buf, len);
@@ -29,7 +27,7 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsTtfType(unsigned char* buf, int len) {
     return v.be32(12 + 16 * tables) == 0x00010000 ? TYPE_TTF : TYPE_UNKNOWN;
 }
 
-uint64_t CFileTypeJudge::GetTTFFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetTTFFileBytesSize(unsigned char* buf, int len) {
     if (!buf || len < 6) return Bps();
     size_t tables = ByteView(buf, len).be16(4);
     if (tables == 0) return 0;
@@ -44,4 +42,4 @@ uint64_t CFileTypeJudge::GetTTFFileBytesSize(unsigned char* buf, int len) {
     return end;
 }
 
-CARVED_FORMAT(Ttf, IsTtfType, &J::GetTTFFileBytesSize, NO_MAGIC, MayStartTtf, FORMAT_BYTES("\x00"), -1, 0, true)
+CARVED_FORMAT(Ttf, IsTtfType, &FormatRules::GetTTFFileBytesSize, NO_MAGIC, MayStartTtf, FORMAT_BYTES("\x00"), -1, 0, true)

@@ -79,13 +79,13 @@ WalkStep ScanWalk::Feed(const unsigned char* p, size_t len, uint64_t offset) {
 
 uint64_t WalkFile(StructureWalk& walk, const unsigned char* head, int headLen, uint64_t cap) {
     if (!head || headLen <= 0) return 0;
-    const int bps = CFileTypeJudge::m_nBytesPerSector > 0 ? CFileTypeJudge::m_nBytesPerSector : 512;
-    const uint64_t start = CFileTypeJudge::m_u64StartSector;
-    const uint64_t area = CFileTypeJudge::SectorsLeftFrom(start) * static_cast<uint64_t>(bps);
+    const int bps = FormatRules::m_nBytesPerSector > 0 ? FormatRules::m_nBytesPerSector : 512;
+    const uint64_t start = FormatRules::m_u64StartSector;
+    const uint64_t area = FormatRules::SectorsLeftFrom(start) * static_cast<uint64_t>(bps);
     const uint64_t limit = std::min(cap, std::max<uint64_t>(area, static_cast<uint64_t>(headLen)));
-    const int windowSectors = std::max(1, CFileTypeJudge::kReadBufBytes / bps);
-    unsigned char* window = CFileTypeJudge::ReadBuf();
-    uint64_t running = CFileTypeJudge::m_u64ScanSectorCount;
+    const int windowSectors = std::max(1, FormatRules::kReadBufBytes / bps);
+    unsigned char* window = FormatRules::ReadBuf();
+    uint64_t running = FormatRules::m_u64ScanSectorCount;
 
     uint64_t fed = std::min<uint64_t>(static_cast<uint64_t>(headLen), limit);
     WalkStep s = walk.Feed(head, static_cast<size_t>(fed), 0);
@@ -101,7 +101,7 @@ uint64_t WalkFile(StructureWalk& walk, const unsigned char* head, int headLen, u
         const uint64_t sectorsLeft = (limit - next + skip + bps - 1) / bps;
         const int want = static_cast<int>(std::min<uint64_t>(windowSectors, sectorsLeft));
         unsigned got = 0;
-        CFileTypeJudge::ReadContextSectors(window, want, start + next / bps, got);
+        FormatRules::ReadContextSectors(window, want, start + next / bps, got);
         if (got == 0 || static_cast<uint64_t>(got) * bps <= skip) return walk.AtEnd(next);
         running += got;
         if (!ReadAheadProgress(running)) return 0;

@@ -34,7 +34,7 @@ struct ZipWalker {
     bool done = false;
 
     EXTEND_NAME_TYPE Step(unsigned char* buf, size_t len, size_t limit) {
-        unsigned char* hit = CFileTypeJudge::memmem(buf + pos, static_cast<int>(len - pos), sig, 4);
+        unsigned char* hit = FormatRules::memmem(buf + pos, static_cast<int>(len - pos), sig, 4);
         if (!hit) { done = true; return TYPE_UNKNOWN; }
         size_t at = static_cast<size_t>(hit - buf);
         if (at > limit || len - at < minAfter + 4) { done = true; return TYPE_UNKNOWN; }
@@ -101,7 +101,7 @@ const FormatName kJavaArchiveNames[] = {{"jar", TYPE_JAR}, {"apk", TYPE_APK}};
 const FormatName kZipNames[] = {{"zip", TYPE_ZIP}};
 } // namespace
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsOpenDocumentType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsOpenDocumentType(unsigned char* buf, int len) {
     FirstEntry e;
     if (!ReadFirstEntry(buf, len, e) || !NameIs(e, "mimetype")) return TYPE_UNKNOWN;
     if (DataStarts(e, "application/epub+zip")) return TYPE_EPUB;
@@ -114,14 +114,14 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsOpenDocumentType(unsigned char* buf, int len)
     return TYPE_UNKNOWN;
 }
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsJavaArchiveType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsJavaArchiveType(unsigned char* buf, int len) {
     FirstEntry e;
     if (!ReadFirstEntry(buf, len, e)) return TYPE_UNKNOWN;
     if (NameIs(e, "AndroidManifest.xml") || NameIs(e, "classes.dex") || NameIs(e, "resources.arsc")) return TYPE_APK;
     return NameStarts(e, "META-INF/") ? TYPE_JAR : TYPE_UNKNOWN;
 }
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsZipType(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsZipType(unsigned char* buf, int len) {
     // A local header with a version, a name of printable length and a known method.
     FirstEntry e;
     if (!ReadFirstEntry(buf, len, e)) return TYPE_UNKNOWN;
@@ -131,7 +131,7 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsZipType(unsigned char* buf, int len) {
     return known && v.le16(4) < 100 && e.nameLen < 1024 ? TYPE_ZIP : TYPE_UNKNOWN;
 }
 
-EXTEND_NAME_TYPE CFileTypeJudge::IsOffice2007Type(unsigned char* buf, int len) {
+EXTEND_NAME_TYPE FormatRules::IsOffice2007Type(unsigned char* buf, int len) {
     static const unsigned char local[4] = {0x50, 0x4B, 0x03, 0x04};
     if (!buf || len < 31) return TYPE_UNKNOWN;
     bool zip = std::memcmp(buf, local, 4) == 0;
@@ -140,7 +140,7 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsOffice2007Type(unsigned char* buf, int len) {
     return GetOffice2007Type(buf, len);
 }
 
-EXTEND_NAME_TYPE CFileTypeJudge::GetOffice2007Type(unsigned char*, int) {
+EXTEND_NAME_TYPE FormatRules::GetOffice2007Type(unsigned char*, int) {
     static const unsigned char localSig[4] = {0x50, 0x4B, 0x03, 0x04};
     static const unsigned char centralSig[4] = {0x50, 0x4B, 0x01, 0x02};
     static const unsigned char endSig[4] = {0x50, 0x4B, 0x05, 0x06};
@@ -170,19 +170,19 @@ EXTEND_NAME_TYPE CFileTypeJudge::GetOffice2007Type(unsigned char*, int) {
     return TYPE_UNKNOWN;
 }
 
-uint64_t CFileTypeJudge::GetZIPFileBytesSize(unsigned char* buf, int len) {
+uint64_t FormatRules::GetZIPFileBytesSize(unsigned char* buf, int len) {
     EndOfDirectoryWalk walk;
     if (uint64_t end = WalkFile(walk, buf, len, 4 * kGiB)) return end;
     if (m_ErrorCode == RECOVERY_STOPPED) return static_cast<uint64_t>(len);
     return ZipRecordReadAhead(buf, len, 4 * kGiB);
 }
 
-uint64_t CFileTypeJudge::GetOFFICE2007FileBytesSize(unsigned char* buf, int len) { return GetZIPFileBytesSize(buf, len); }
+uint64_t FormatRules::GetOFFICE2007FileBytesSize(unsigned char* buf, int len) { return GetZIPFileBytesSize(buf, len); }
 
 #define ZIP_FAMILY(name, test, leads, off, byte)                                                                        \
     extern const CarvedFormat k##name##Format;                                                                       \
     const CarvedFormat k##name##Format = {k##name##Names, static_cast<int>(sizeof k##name##Names / sizeof(FormatName)), \
-                                          &CFileTypeJudge::test, &CFileTypeJudge::GetZIPFileBytesSize,                 \
+                                          &FormatRules::test, &FormatRules::GetZIPFileBytesSize,                 \
                                           FORMAT_BYTES("PK\x03\x04"), nullptr, FORMAT_BYTES(leads), off, byte, true};
 ZIP_FAMILY(Ooxml, IsOffice2007Type, "P", 31, '[')
 ZIP_FAMILY(OpenDocument, IsOpenDocumentType, "P", -1, 0)
