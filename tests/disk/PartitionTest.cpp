@@ -30,21 +30,15 @@ std::string Label(const _PARTITION_ITEM_& item) {
 
 using Range = std::pair<uint64_t, uint64_t>;
 // The item is packed to 4 bytes: its 64-bit fields are copied, never bound by reference.
-Range RangeOf(const _PARTITION_ITEM_& item) {
-    uint64_t start = item.u64StartSector, end = item.u64EndSector;
-    return Range(start, end);
-}
-std::vector<Range> Ranges(const std::vector<_PARTITION_ITEM_>& items) {
-    std::vector<Range> r;
-    for (const auto& i : items) r.push_back(RangeOf(i));
+Range RangeOf(const _PARTITION_ITEM_& item) { return Range(uint64_t(item.u64StartSector), uint64_t(item.u64EndSector)); }
+template <class F>
+auto Each(const std::vector<_PARTITION_ITEM_>& items, F f) {
+    std::vector<decltype(f(items[0]))> r;
+    for (const auto& i : items) r.push_back(f(i));
     return r;
 }
-
-std::vector<std::string> Labels(const std::vector<_PARTITION_ITEM_>& items) {
-    std::vector<std::string> r;
-    for (const auto& i : items) r.push_back(Label(i));
-    return r;
-}
+std::vector<Range> Ranges(const std::vector<_PARTITION_ITEM_>& items) { return Each(items, RangeOf); }
+std::vector<std::string> Labels(const std::vector<_PARTITION_ITEM_>& items) { return Each(items, Label); }
 
 std::string GptScript(int entries) {
     std::string s = "label: gpt\n";
