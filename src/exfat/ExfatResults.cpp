@@ -3,6 +3,7 @@
 #include "carving/CFileTypeJudge.h"
 #include "engine/CLogFileManager.h"
 #include "engine/FileCategories.h"
+#include "engine/FolderSave.h"
 #include "platform/CDiskReader.h"
 #include "platform/DeviceMap.h"
 #include "platform/PathHelpers.h"
@@ -173,16 +174,6 @@ int ExfatResults::ReportRecovery(int progress, int error, const wchar_t* path) {
 }
 
 int ExfatResults::SaveOne(_FILE_NODE_* node, const std::wstring& target) {
-    if (node->bIsDir) {
-        std::string dir = WideToUtf8(target.c_str());
-        ::mkdir(dir.c_str(), 0755); // a failure shows when its files are written
-        __FILE_DATA_RECOVERY__ item;
-        std::memset(&item, 0, sizeof item);
-        item.node = *node;
-        std::wcsncpy(item.szParentPath, target.c_str(), kMaxTargetPathChars - 1);
-        m_FolderQueue.push(item);
-        return 0;
-    }
     std::string path = WideToUtf8(target.c_str());
     // Truncate: a longer file already at the target would otherwise keep its old tail.
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -215,29 +206,12 @@ int ExfatResults::SaveFileData(_FILE_NODE_* node, wchar_t* targetPath, int baseD
     }
     std::wstring top(targetPath, wcsnlen(targetPath, kMaxTargetPathChars));
     if (!node->bIsDir) return SaveOne(node, top);
-    // Folders left from a save the user stopped belong to that save.
-    m_FolderQueue = std::queue<__FILE_DATA_RECOVERY__>();
-    SaveOne(node, top);
-    int result = 0;
-    while (!m_FolderQueue.empty()) {
-        __FILE_DATA_RECOVERY__ item = m_FolderQueue.front();
-        m_FolderQueue.pop();
-        const std::wstring folder = item.szParentPath;
-        int separators = 0;
-        GetPathDirIndex(folder.c_str(), separators);
-        const int depth = separators - baseDepth;
-        std::vector<_FILE_NODE_> children;
-        int rc = depth < 0 ? 87 : GetChildrenFileNode(&item.node, unsigned(depth), children);
-        if (rc != 0) {
-            result = rc;
-            continue;
-        }
-        for (_FILE_NODE_& child : children) {
-            result = SaveOne(&child, folder + L"/" + SafePathComponent(child.szFileName));
-            if (result == RECOVERY_STOPPED) return result;
-        }
-    }
-    return result;
+    return SaveFolderTree(
+        *node, top, baseDepth,
+        [&](_FILE_NODE_& folder, int depth, std::vector<_FILE_NODE_>& out) {
+            return depth < 0 ? 87 : GetChildrenFileNode(&folder, unsigned(depth), out);
+        },
+        [&](_FILE_NODE_& file, const std::wstring& target) { return SaveOne(&file, target); });
 }
 
 int ExfatResults::PreView(_FILE_NODE_* node, wchar_t* tempPath, unsigned char* buffer, int& length,

@@ -78,5 +78,4 @@ private:
     void* m_pParam = nullptr;
     SearchCallBack m_pSearchCallBack = nullptr;
     void* m_pSearchParam = nullptr;
-    std::queue<__FILE_DATA_RECOVERY__> m_FolderQueue;
 };

@@ -135,6 +135,4 @@ private:
     int m_nPercent = 100;
     SearchCallBack m_pSearchCallBack = nullptr;
     void* m_pSearchParam = nullptr;
-    std::queue<__FILE_DATA_RECOVERY__> m_RecoveryDirQueue;
-    std::wstring m_strRecoveryDirPath;
 };

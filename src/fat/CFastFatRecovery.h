@@ -103,8 +103,6 @@ private:
     uint32_t m_nFatType = 1;
     uint32_t m_nBitMapBytes = 0;
     std::unique_ptr<uint8_t[]> m_pBitMap;
-    std::queue<__FILE_DATA_RECOVERY__> m_RecoveryDirQueue;
-    std::wstring m_strRecoveryDirPath;
     uint64_t m_u64FatStartSector = 0;
     uint32_t m_nFatCacheSector = 0;
     uint32_t m_nFatCacheSize = 0x1000000;

@@ -163,6 +163,4 @@ private:
     // Depth of a directory under a geometry: the disk does not change during a scan, so each is walked once.
     std::map<std::tuple<uint64_t, uint32_t, uint32_t, uint32_t>, unsigned> m_DepthCache;
 
-    std::deque<__FILE_DATA_RECOVERY__> m_RecoveryDirQueue;
-    std::wstring m_strRecoveryDirPath;
 };

@@ -4,13 +4,14 @@
 
 #include "carving/CFileTypeJudge.h"
 #include "engine/FileCategories.h"
+#include "engine/FolderSave.h"
 #include "engine/FreeClusterRuns.h"
 #include "fat/FatNodeSectors.h"
 #include "platform/DeviceMap.h"
 #include "platform/PathHelpers.h"
+#include "platform/Portability.h"
 #include "platform/TextCodec.h"
 #include "platform/TextHelpers.h"
-#include "platform/Portability.h"
 
 #include <cerrno>
 #include <cstring>
@@ -174,15 +175,6 @@ int CFastFatRecovery::SaveDataToTargetFile(_FILE_NODE_* node, const wchar_t* tar
         ReportRecovery(100, 87, targetPath);
         return 87;
     }
-    if (node->bIsDir) {
-        MakeFolder(targetPath); // an existing folder is fine; a failure shows when its files are written
-        __FILE_DATA_RECOVERY__ item;
-        std::memset(&item, 0, sizeof item);
-        item.node = *node;
-        std::wcsncpy(item.szParentPath, m_strRecoveryDirPath.c_str(), kMaxTargetPathChars - 1);
-        m_RecoveryDirQueue.push(item);
-        return 0;
-    }
     int result = 0;
     std::string path = WideToUtf8(targetPath);
     // Truncate: a longer file already at the target would otherwise keep its old tail.
@@ -250,40 +242,12 @@ int CFastFatRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* targetPath, int b
         path[kMaxTargetPathChars] = 0;
         return SaveDataToTargetFile(node, path);
     }
-    // Folders left over from a save the user stopped belong to that save, not to this one.
-    m_RecoveryDirQueue = std::queue<__FILE_DATA_RECOVERY__>();
-    MakeFolder(targetPath);
-    __FILE_DATA_RECOVERY__ top;
-    std::memset(&top, 0, sizeof top);
-    top.node = *node;
-    std::wcsncpy(top.szParentPath, targetPath, kMaxTargetPathChars - 1);
-    m_RecoveryDirQueue.push(top);
-    m_strRecoveryDirPath = targetPath;
-
-    int result = 0;
-    bool first = true;
-    while (!m_RecoveryDirQueue.empty()) {
-        __FILE_DATA_RECOVERY__ item = m_RecoveryDirQueue.front();
-        m_RecoveryDirQueue.pop();
-        if (!first) m_strRecoveryDirPath = std::wstring(item.szParentPath) + L"/" + SafePathComponent(item.node.szFileName);
-        first = false;
-        int separators = 0;
-        GetPathDirIndex(m_strRecoveryDirPath.c_str(), separators);
-        const int depth = separators - baseDepth;
-        std::vector<_FILE_NODE_> children;
-        int rc = depth < 0 ? 87 : GetChildrenFileNode(&item.node, unsigned(depth), children);
-        if (rc != 0) {
-            result = rc;
-            continue;
-        }
-        const std::wstring folder = m_strRecoveryDirPath;
-        for (_FILE_NODE_& child : children) {
-            std::wstring target = folder + L"/" + SafePathComponent(child.szFileName);
-            result = SaveDataToTargetFile(&child, target.c_str());
-            if (result == RECOVERY_STOPPED) return result;
-        }
-    }
-    return result;
+    return SaveFolderTree(
+        *node, targetPath, baseDepth,
+        [&](_FILE_NODE_& folder, int depth, std::vector<_FILE_NODE_>& out) {
+            return depth < 0 ? 87 : GetChildrenFileNode(&folder, unsigned(depth), out);
+        },
+        [&](_FILE_NODE_& file, const std::wstring& target) { return SaveDataToTargetFile(&file, target.c_str()); });
 }
 
 int CFastFatRecovery::BuildBitMapInfo() {

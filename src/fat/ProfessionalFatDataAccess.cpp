@@ -5,11 +5,12 @@
 
 #include "carving/CFileTypeJudge.h"
 #include "engine/FileCategories.h"
+#include "engine/FolderSave.h"
 #include "platform/DeviceMap.h"
 #include "platform/PathHelpers.h"
+#include "platform/Portability.h"
 #include "platform/TextCodec.h"
 #include "platform/TextHelpers.h"
-#include "platform/Portability.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -155,15 +156,6 @@ int CProfessionalFatRecovery::SaveDataToTargetFile(_FILE_NODE_* node, wchar_t* t
         return 87;
     }
     std::string path = WideToUtf8(targetPath);
-    if (node->bIsDir) {
-        MakeDirectories(path);
-        __FILE_DATA_RECOVERY__ item;
-        std::memset(&item, 0, sizeof item);
-        item.node = *node;
-        std::wcsncpy(item.szParentPath, m_strRecoveryDirPath.c_str(), 511);
-        m_RecoveryDirQueue.push_back(item);
-        return 0;
-    }
     // Truncated: an older, longer file of that name must not leave its tail behind the copy.
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -214,41 +206,18 @@ int CProfessionalFatRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* targetPat
         copy.push_back(0);
         return SaveDataToTargetFile(node, copy.data());
     }
-    MakeDirectories(WideToUtf8(target.c_str()));
-    __FILE_DATA_RECOVERY__ item;
-    std::memset(&item, 0, sizeof item);
-    item.node = *node;
-    std::wcsncpy(item.szParentPath, target.c_str(), 511);
-    m_RecoveryDirQueue.push_back(item);
-    m_strRecoveryDirPath = target;
-
-    int result = 0;
-    bool first = true;
     // Folder relations come from the disk: a folder met twice at the same level is written once.
     std::set<std::pair<unsigned, uint32_t>> done;
-    while (!m_RecoveryDirQueue.empty()) {
-        __FILE_DATA_RECOVERY__ cur = m_RecoveryDirQueue.front();
-        m_RecoveryDirQueue.pop_front();
-        if (!first) m_strRecoveryDirPath = std::wstring(cur.szParentPath) + L"/" + SafePathComponent(cur.node.szFileName);
-        first = false;
-        int count = 0;
-        GetPathDirIndex(m_strRecoveryDirPath.c_str(), count);
-        int depth = count - baseDepth;
-        if (depth < 0) depth = 0;
-        if (!done.insert({unsigned(depth), cur.node.nClusterNO}).second) continue;
-        std::vector<_FILE_NODE_> children;
-        int rc = GetChildrenFileNode(&cur.node, unsigned(depth), children);
-        if (rc != 0) {
-            result = rc;
-            continue;
-        }
-        for (auto& child : children) {
-            std::wstring childPath = m_strRecoveryDirPath + L"/" + SafePathComponent(child.szFileName);
-            std::vector<wchar_t> buf(childPath.begin(), childPath.end());
+    return SaveFolderTree(
+        *node, target, baseDepth,
+        [&](_FILE_NODE_& folder, int depth, std::vector<_FILE_NODE_>& out) {
+            const unsigned level = depth < 0 ? 0u : unsigned(depth);
+            if (!done.insert({level, folder.nClusterNO}).second) return 0;
+            return GetChildrenFileNode(&folder, level, out);
+        },
+        [&](_FILE_NODE_& file, const std::wstring& path) {
+            std::vector<wchar_t> buf(path.begin(), path.end());
             buf.push_back(0);
-            result = SaveDataToTargetFile(&child, buf.data());
-            if (result == RECOVERY_STOPPED) return result;
-        }
-    }
-    return result;
+            return SaveDataToTargetFile(&file, buf.data());
+        });
 }

@@ -101,8 +101,6 @@ private:
     uint32_t m_nFileSystemType;
     std::vector<__RUNLIST__> m_vecMftRunList;
     std::vector<uint32_t> m_vecDirIndex;
-    std::deque<__FILE_DATA_RECOVERY__> m_RecoveryDirQueue;
-    std::wstring m_strRecoveryDirPath;
     CDiskReader m_DiskReader;
     CNtfsParse m_NtfsParse;
     CScanResultFileManager* m_pScanResult;

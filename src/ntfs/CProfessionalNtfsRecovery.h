@@ -140,8 +140,6 @@ private:
     void* m_pSearchParam;
     void* m_pParam;
     uint32_t m_nFileSystemType;
-    std::deque<__FILE_DATA_RECOVERY__> m_RecoveryDirQueue;
-    std::wstring m_strRecoveryDirPath;
     std::map<uint64_t, std::vector<__RUNLIST__>> m_mapMftRunList;
     std::map<uint64_t, unsigned> m_mapMftSectorsPerCluster;   // cluster size of each registered $MFT
     int m_nSectorsPerCluster;

@@ -5,11 +5,12 @@
 #include "carving/CFileTypeJudge.h"
 #include "engine/CScanResultFileManager.h"
 #include "engine/FileCategories.h"
+#include "engine/FolderSave.h"
 #include "platform/DeviceMap.h"
 #include "platform/PathHelpers.h"
+#include "platform/Portability.h"
 #include "platform/TextCodec.h"
 #include "platform/TextHelpers.h"
-#include "platform/Portability.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -156,64 +157,21 @@ int CFastNtfsRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* target, int base
     if (!node || !target) return 87;
     if (!node->bIsDir) return SaveDataToTargetFile(node, target);
 
-    const std::wstring root = target;
-    if (root.size() >= 512) return 87;
-    int rc = MakeDirectories(WideToUtf8(root.c_str()));
-    if (rc != 0) return rc;
-    m_RecoveryDirQueue.clear();
-    __FILE_DATA_RECOVERY__ first;
-    std::memcpy(&first.node, node, sizeof first.node);
-    std::wcsncpy(first.szParentPath, root.c_str(), 511);
-    first.szParentPath[511] = 0;
-    m_RecoveryDirQueue.push_back(first);
-    m_strRecoveryDirPath = root;
-
-    int result = 0;
-    bool isFirst = true;
-    while (!m_RecoveryDirQueue.empty()) {
-        __FILE_DATA_RECOVERY__ entry = m_RecoveryDirQueue.front();
-        m_RecoveryDirQueue.pop_front();
-        if (!isFirst) m_strRecoveryDirPath = std::wstring(entry.szParentPath) + L"/" + SafePathComponent(entry.node.szFileName);
-        isFirst = false;
-        int depth = 0;
-        GetPathDirIndex(m_strRecoveryDirPath.c_str(), depth);
-        const int level = depth - baseLevel;
-        std::vector<_FILE_NODE_> children;
-        if (level < 0) {
-            result = 87;
-            continue;
-        }
-        int listed = GetChildrenFileNode(&entry.node, static_cast<unsigned>(level), children);
-        if (listed != 0) {
-            result = listed;
-            continue;
-        }
-        for (_FILE_NODE_& child : children) {
-            std::wstring path = m_strRecoveryDirPath + L"/" + SafePathComponent(child.szFileName);
-            std::vector<wchar_t> pathBuf(path.begin(), path.end());
-            pathBuf.push_back(0);
-            result = SaveDataToTargetFile(&child, pathBuf.data());
-            if (result == RECOVERY_STOPPED) return result;
-        }
-    }
-    return result;
+    return SaveFolderTree(
+        *node, target, baseLevel,
+        [&](_FILE_NODE_& folder, int depth, std::vector<_FILE_NODE_>& out) {
+            return depth < 0 ? 87 : GetChildrenFileNode(&folder, unsigned(depth), out);
+        },
+        [&](_FILE_NODE_& file, const std::wstring& path) {
+            std::vector<wchar_t> buf(path.begin(), path.end());
+            buf.push_back(0);
+            return SaveDataToTargetFile(&file, buf.data());
+        });
 }
 
 int CFastNtfsRecovery::SaveDataToTargetFile(_FILE_NODE_* node, wchar_t* path) {
     if (!node || !path) return 87;
     const std::string utf8 = WideToUtf8(path);
-    if (node->bIsDir) {
-        int rc = MakeDirectories(utf8);
-        if (rc != 0) return rc;
-        // The queue stores a parent path of 512 wide characters.
-        if (m_strRecoveryDirPath.size() >= 512) return 87;
-        __FILE_DATA_RECOVERY__ entry;
-        std::memcpy(&entry.node, node, sizeof entry.node);
-        std::wcsncpy(entry.szParentPath, m_strRecoveryDirPath.c_str(), 511);
-        entry.szParentPath[511] = 0;
-        m_RecoveryDirQueue.push_back(entry);
-        return 0;
-    }
 
     int fd = ::open(utf8.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return errno;

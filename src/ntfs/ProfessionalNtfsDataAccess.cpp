@@ -3,13 +3,14 @@
 #include "ntfs/CProfessionalNtfsRecovery.h"
 
 #include "engine/FileCategories.h"
+#include "engine/FolderSave.h"
 #include "ntfs/ProfessionalNtfsRecord.h"
 #include "platform/ByteView.h"
 #include "platform/DeviceMap.h"
 #include "platform/PathHelpers.h"
+#include "platform/Portability.h"
 #include "platform/TextCodec.h"
 #include "platform/TextHelpers.h"
-#include "platform/Portability.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -228,48 +229,17 @@ int CProfessionalNtfsRecovery::SaveFileData(_FILE_NODE_* node, wchar_t* target, 
     if (!node || !target) return 87;
     if (!node->bIsDir) return SaveDataToTargetFile(node, target);
 
-    int result = MakeFolder(target);
-    if (result != 0) return result;
-    // A queue left by a cancelled save belongs to that save, not to this one.
-    m_RecoveryDirQueue.clear();
-    __FILE_DATA_RECOVERY__ first{};
-    first.node = *node;
-    std::wcsncpy(first.szParentPath, target, 511);
-    m_RecoveryDirQueue.push_back(first);
-    m_strRecoveryDirPath = target;
-    bool isFirst = true;
-    while (!m_RecoveryDirQueue.empty()) {
-        const __FILE_DATA_RECOVERY__ entry = m_RecoveryDirQueue.front();
-        m_RecoveryDirQueue.pop_front();
-        if (!isFirst) m_strRecoveryDirPath = std::wstring(entry.szParentPath) + L"/" + SafePathComponent(entry.node.szFileName);
-        isFirst = false;
-        int pathDepth = 0;
-        GetPathDirIndex(m_strRecoveryDirPath.c_str(), pathDepth);
-        std::vector<_FILE_NODE_> children;
-        _FILE_NODE_ folder = entry.node;
-        const int rc = GetChildrenFileNode(&folder, static_cast<unsigned>(pathDepth - baseLevel), children);
-        if (rc != 0) result = rc;
-        for (_FILE_NODE_& child : children) {
-            const std::wstring path = m_strRecoveryDirPath + L"/" + SafePathComponent(child.szFileName);
-            result = SaveDataToTargetFile(&child, path.c_str());
-            if (result == RECOVERY_STOPPED) return result;
-        }
-    }
-    return result;
+    return SaveFolderTree(
+        *node, target, baseLevel,
+        [&](_FILE_NODE_& folder, int depth, std::vector<_FILE_NODE_>& out) {
+            return depth < 0 ? 87 : GetChildrenFileNode(&folder, unsigned(depth), out);
+        },
+        [&](_FILE_NODE_& file, const std::wstring& path) { return SaveDataToTargetFile(&file, path.c_str()); });
 }
 
 int CProfessionalNtfsRecovery::SaveDataToTargetFile(_FILE_NODE_* node, const wchar_t* path) {
     if (!node || !path) return 87;
     std::wstring reportPath(path);
-    if (node->bIsDir) {
-        const int rc = MakeFolder(reportPath);
-        if (rc != 0) return rc;
-        __FILE_DATA_RECOVERY__ entry{};
-        entry.node = *node;
-        std::wcsncpy(entry.szParentPath, m_strRecoveryDirPath.c_str(), 511);
-        m_RecoveryDirQueue.push_back(entry);
-        return 0;
-    }
     auto report = [&](int progress, int rc) {
         return m_pRecoveryCallBack ? m_pRecoveryCallBack(m_pParam, progress, 100, rc, &reportPath[0]) : 0;
     };
