@@ -2,6 +2,7 @@
 
 #include "engine/FileCategories.h"
 #include "engine/RecoveryLayout.h"
+#include "engine/SafeSave.h"
 #include "platform/Log.h"
 #include "platform/PathHelpers.h"
 #include "platform/TextCodec.h"
@@ -19,6 +20,23 @@ CRecoveryProcess::CRecoveryProcess(const SelectionMap& selection, const QString&
       m_nSaved(0),
       m_nRejected(0),
       m_bKeepTree(keepTree) {}
+
+namespace {
+// The engine writes a temporary name: the window hears of the file under the
+// name it will have, and the first error the engine met and went on from is kept.
+struct Relay {
+    RecoveryCallBack callback;
+    void* param;
+    std::wstring shown;
+    int firstError = 0;
+};
+
+int RelayRecovery(void* p, int progress, int percent, int error, wchar_t*) {
+    Relay* relay = static_cast<Relay*>(p);
+    if (error > 0 && relay->firstError == 0) relay->firstError = error;
+    return relay->callback ? relay->callback(relay->param, progress, percent, error, &relay->shown[0]) : 0;
+}
+} // namespace
 
 std::vector<wchar_t> CRecoveryProcess::FreeTargetName(const std::string& target) {
     // Room for the "(n)" an existing name gets, so that a cut is seen rather than used.
@@ -55,6 +73,8 @@ int CRecoveryProcess::Run(IFileRecoveryParse* engine, RecoveryCallBack callback,
     GetPathDirIndex(wideDir.c_str(), dirIndex);
     int result = 0;
     QDir().mkpath(m_saveDirText);
+    Relay relay{callback, pParam, std::wstring(), 0};
+    if (engine) engine->InitCallBack(nullptr, &RelayRecovery, &relay, 100);
     RecoveryReportFile report(m_saveDirText.toStdString());
     m_reportPath = QString::fromStdString(report.path());
     if (!report.ok()) OrvaleLog("recovery report not written: %s\n", std::strerror(report.error()));
@@ -63,6 +83,7 @@ int CRecoveryProcess::Run(IFileRecoveryParse* engine, RecoveryCallBack callback,
         node.szFileName[sizeof node.szFileName - 1] = 0;
         char category[16] = {0};
         GetDirTypeByFileName(node.szFileName, category);
+        if (!category[0]) std::strcpy(category, "others");
         std::string original;
         const std::string folder = TargetFolder(engine, node, category, original);
         const std::string name = SanitizeFileName(node.szFileName);
@@ -93,11 +114,14 @@ int CRecoveryProcess::Run(IFileRecoveryParse* engine, RecoveryCallBack callback,
             }
             continue;
         }
-        int ret = engine->SaveFileData(&node, wideTarget.data(), dirIndex);
-        ++m_nSaved;
-        std::string saved = WideToUtf8(wideTarget.data());
+        relay.shown = wideTarget.data();
+        relay.firstError = 0;
+        const SafeSaveResult saved = SaveFileSafely(engine, node, WideToUtf8(wideTarget.data()), dirIndex, false,
+                                                    [&relay] { return relay.firstError; });
+        const int ret = saved.code;
+        if (ret == 0) ++m_nSaved;
         const std::string root = m_saveDirText.toStdString() + "/";
-        if (ret == 0 && saved.compare(0, root.size(), root) == 0) row.savedPath = saved.substr(root.size());
+        if (ret == 0 && saved.savedPath.compare(0, root.size(), root) == 0) row.savedPath = saved.savedPath.substr(root.size());
         row.status = ret == 0 ? std::string("saved")
                               : "failed: " + (ret == RECOVERY_STOPPED ? std::string("stopped")
                                                                       : ret > 0 ? std::strerror(ret) : std::to_string(ret));
@@ -107,6 +131,7 @@ int CRecoveryProcess::Run(IFileRecoveryParse* engine, RecoveryCallBack callback,
             break;
         }
     }
+    if (engine) engine->InitCallBack(nullptr, callback, pParam, 100);
     if (callback) callback(pParam, 100, 1000, 0, const_cast<wchar_t*>(L""));
     return result;
 }

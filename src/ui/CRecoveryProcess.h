@@ -1,7 +1,9 @@
 #pragma once
 // One recovery run: every ticked file is saved into the category folder of the
-// destination (with keepTree, below its original folders) under a name that
-// overwrites nothing, and a report beside them lists every file.
+// destination (others/ for a kind without one; with keepTree, below its original
+// folders) under a name that overwrites nothing, and a report beside them lists
+// every file. A file is written under a temporary name and takes its own only
+// when all of it is there, so nothing that failed or was stopped looks recovered.
 #include "engine/IFileRecoveryParse.h"
 #include "ui/ResultSelection.h"
 
@@ -15,10 +17,11 @@ public:
 
     CRecoveryProcess(const SelectionMap& selection, const QString& saveDir, bool keepTree = true);
 
-    // Worker thread. The engine reports each file through the recovery callback it
-    // was given at scan time; the same callback and context are passed here for the
-    // reports this loop makes itself (files it cannot save, the final report).
-    // Returns RECOVERY_STOPPED when the user stopped the run, else 0.
+    // Worker thread. Every report goes to callback with pParam: the engine's own,
+    // relayed under the file's real name (the engine's recovery callback is
+    // pointed at callback when the run ends), and this loop's (files it cannot
+    // save, the final report). Returns RECOVERY_STOPPED when the user stopped the
+    // run, else 0.
     int Run(IFileRecoveryParse* engine, RecoveryCallBack callback, void* pParam);
 
     // The wide target GetRealFileName picks for it, TARGET_PATH_SIZE characters long;

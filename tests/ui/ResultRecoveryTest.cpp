@@ -34,14 +34,18 @@ private slots:
     void categoryFoldersAndTheUsersStop() {
         TempDir dir;
         ResultFakeHost host;
-        host.engine.contents = {{1, {1, 2, 3}}, {2, {4, 5}}, {3, {6}}};
-        CRecoveryProcess recovery(Select({MakeHit("data.bin", 1, 3), MakeHit("notes.rtf", 2, 2), MakeHit("x.c", 3, 1)}),
+        // short.jpg ends before its size: it must not look recovered.
+        host.engine.contents = {{1, {1, 2, 3}}, {2, {4, 5}}, {3, {6}}, {4, {7, 8}}};
+        CRecoveryProcess recovery(Select({MakeHit("data.bin", 1, 3), MakeHit("notes.rtf", 2, 2), MakeHit("x.c", 3, 1),
+                                          MakeHit("short.jpg", 4, 10)}),
                                   Q(dir.path()));
         recovery.Run(&host.engine, &ResultFakeHost::OnRecovery, &host);
         QCOMPARE(recovery.Saved(), 3);
         QCOMPARE(ReadFileBytes(dir.file("others/data.bin")), host.engine.contents[1]);
         QCOMPARE(ReadFileBytes(dir.file("archive/notes.rtf")), host.engine.contents[2]);
-        QCOMPARE(ReadFileBytes(dir.file("x.c")), host.engine.contents[3]);
+        QCOMPARE(ReadFileBytes(dir.file("others/x.c")), host.engine.contents[3]);
+        QVERIFY(QDir(Q(dir.file("photo"))).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        for (const auto& report : host.reports) QVERIFY(report.name.find(L".orvale-") == std::wstring::npos);
 
         host.engine.savedTargets.clear();
         host.engine.stopAfter = 1;
