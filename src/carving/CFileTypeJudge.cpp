@@ -49,7 +49,10 @@ const EXTEND_NAME_ROW* Rows() {
 const EXTEND_NAME_ROW* const CFileTypeJudge::szExtendNameAndType = Rows();
 
 namespace {
-EXTEND_NAME_TYPE StartOf(unsigned char* buf, int len) { return CFileTypeJudge::RecogniseFileStart(buf, len); }
+// A read-ahead never stops at text, so it is not looked for.
+EXTEND_NAME_TYPE StartOf(unsigned char* buf, int len) {
+    return CFileTypeJudge::RecogniseFileStart(buf, len, nullptr, false);
+}
 } // namespace
 
 SignatureTest const CarveContext::RecogniseStart = &StartOf;
@@ -61,6 +64,7 @@ struct WalkEntry {
     const CarvedFormat* format;
     int probeOffset; // -1: no probe
     unsigned char probeByte;
+    bool text; // a text kind
 };
 
 struct StartIndex {
@@ -69,11 +73,12 @@ struct StartIndex {
     StartIndex() {
         for (const CarvedFormat* f : CarvedFormats()) {
             if (!f->startWalk || !f->test) continue;
+            const bool text = f->nameCount > 0 && IsTextKind(f->names[0].type);
             for (int b = 0; b < 256; ++b) {
                 bool lead = false;
                 for (int i = 0; i < f->leadCount; ++i) lead = lead || static_cast<unsigned char>(f->leads[i]) == b;
-                if (lead || (f->leadCount == 0 && f->probeOffset < 0)) buckets[b].push_back({f, -1, 0});
-                else if (f->probeOffset >= 0) buckets[b].push_back({f, f->probeOffset, f->probeByte});
+                if (lead || (f->leadCount == 0 && f->probeOffset < 0)) buckets[b].push_back({f, -1, 0, text});
+                else if (f->probeOffset >= 0) buckets[b].push_back({f, f->probeOffset, f->probeByte, text});
             }
         }
     }
@@ -100,11 +105,12 @@ int CFileTypeJudge::FindFirstRowOfType(EXTEND_NAME_TYPE type) {
     return -1;
 }
 
-EXTEND_NAME_TYPE CFileTypeJudge::RecogniseFileStart(unsigned char* buf, int len, int* rowIndex) {
+EXTEND_NAME_TYPE CFileTypeJudge::RecogniseFileStart(unsigned char* buf, int len, int* rowIndex, bool withText) {
     if (rowIndex) *rowIndex = -1;
     if (!buf || len <= 0) return TYPE_UNKNOWN;
     for (const WalkEntry& e : Index().buckets[buf[0]]) {
         if (e.probeOffset >= 0 && (e.probeOffset >= len || buf[e.probeOffset] != e.probeByte)) continue;
+        if (!withText && e.text) continue;
         EXTEND_NAME_TYPE t = e.format->test(buf, len);
         if (t != TYPE_UNKNOWN) {
             if (rowIndex) *rowIndex = FindFirstRowOfType(t);
@@ -134,7 +140,8 @@ bool CFileTypeJudge::IsFileTypeMatching(unsigned char* buf, int len, char* ext, 
 
 int CFileTypeJudge::ParseFileBuf(unsigned char* buf, int len, uint64_t sector, uint64_t scannedSectors,
                                  uint64_t totalSectors, int remainSeconds, uint64_t fileCount, CDiskReader* reader,
-                                 int bytesPerSector, char* name, EXTEND_NAME_TYPE& type, uint64_t& length) {
+                                 int bytesPerSector, char* name, EXTEND_NAME_TYPE& type, uint64_t& length,
+                                 bool withText) {
     m_nBytesPerSector = bytesPerSector > 0 ? bytesPerSector : 512;
     m_u64StartSector = m_u64CurrentSector = sector;
     m_pDiskReader = reader;
@@ -144,7 +151,7 @@ int CFileTypeJudge::ParseFileBuf(unsigned char* buf, int len, uint64_t sector, u
     m_u64FileCount = fileCount;
 
     int rowIndex = -1;
-    EXTEND_NAME_TYPE found = RecogniseFileStart(buf, len, &rowIndex);
+    EXTEND_NAME_TYPE found = RecogniseFileStart(buf, len, &rowIndex, withText);
     m_bIsNeedCheckTsFileRange = 1;
     m_bIsMtsFileHead = 0;
     if (found == TYPE_UNKNOWN || rowIndex < 0 || !szExtendNameAndType[rowIndex].rule) return 87;

@@ -48,14 +48,17 @@ public:
 
     // The judge's half of a carving step. 0 with name, type and length; 87 when
     // nothing is recognised or the type is never carved; -9527 when the scan
-    // callback asked to stop while the length rule read ahead.
+    // callback asked to stop while the length rule read ahead. Without withText
+    // the text kinds are not tried (inside another file printable bytes are its data).
     int ParseFileBuf(unsigned char* buf, int len, uint64_t sector, uint64_t scannedSectors, uint64_t totalSectors,
                      int remainSeconds, uint64_t fileCount, CDiskReader* reader, int bytesPerSector, char* name,
-                     EXTEND_NAME_TYPE& type, uint64_t& length);
+                     EXTEND_NAME_TYPE& type, uint64_t& length, bool withText = true);
 
     // First row, in table order, whose test accepts buf; its type, or 49. rowIndex
-    // (may be null) receives the first row of the returned type.
-    static EXTEND_NAME_TYPE RecogniseFileStart(unsigned char* buf, int len, int* rowIndex = nullptr);
+    // (may be null) receives the first row of the returned type. Text comes last
+    // in the table, so leaving it out (withText false) changes no other answer.
+    static EXTEND_NAME_TYPE RecogniseFileStart(unsigned char* buf, int len, int* rowIndex = nullptr,
+                                               bool withText = true);
     // Index of the first row of a type, -1 when none.
     static int FindFirstRowOfType(EXTEND_NAME_TYPE type);
 

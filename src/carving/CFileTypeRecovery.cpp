@@ -119,11 +119,10 @@ int CFileTypeRecovery::ParseFileBuf(unsigned char* buf, int len, uint64_t sector
     char name[256] = {0};
     EXTEND_NAME_TYPE type = TYPE_UNKNOWN;
     uint64_t length = 0;
-    int rc = m_FileTypeJudge.ParseFileBuf(buf, len, sector, scannedSectors, totalSectors, remainSeconds, fileCount,
-                                          reader, m_nBytesPerSector, name, type, length);
-    if (rc != 0) return rc;
     // Inside a file that may hold others, printable bytes are its data, not a text file.
-    if (IsTextKind(type) && sector < m_u64InsideEnd) return 87;
+    int rc = m_FileTypeJudge.ParseFileBuf(buf, len, sector, scannedSectors, totalSectors, remainSeconds, fileCount,
+                                          reader, m_nBytesPerSector, name, type, length, sector >= m_u64InsideEnd);
+    if (rc != 0) return rc;
     if (!m_pStore) OpenStore(MakeStoreName(m_llStartSector).c_str());
 
     _FILE_NODE_* node = reinterpret_cast<_FILE_NODE_*>(m_pStore->CreateFileNode(sizeof(_FILE_NODE_)));

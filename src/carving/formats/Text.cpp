@@ -80,7 +80,8 @@ int TextLength(const unsigned char* buf, int len) {
     // printable: letters and digits, some variety, and spaces or line breaks.
     int alnum = 0, blanks = 0, seen[256] = {0}, distinct = 0;
     for (int i = 0; i < run; ++i) {
-        alnum += std::isalnum(buf[i]) || buf[i] >= 0x80;
+        const unsigned char b = buf[i];
+        alnum += (b >= '0' && b <= '9') || ((b | 0x20) >= 'a' && (b | 0x20) <= 'z') || b >= 0x80;
         blanks += buf[i] == ' ' || buf[i] == '\n' || buf[i] == '\t';
         distinct += seen[buf[i]]++ == 0;
     }
