@@ -37,7 +37,8 @@ TEST(Categories, MembershipAndFolders) {
         {"x.JPG", "photo", "photo"},      {"x.jp", "photo", "photo"}, // substring rule: .jp occurs in .jpg
         {"clip.rm", "audio", "audio"},    {"movie.mkv", "video", "video"}, // audio is tested before video
         {"notes.rtf", "archive", "archive"}, {"data.xyz", "others", "others"},
-        {"readme", "others", ""},         {"x.c", "others", ""}, // short keys land in the save folder itself
+        {"rows.csv", "document", "document"}, {"a.json", "document", "document"}, {"run.sh", "document", "document"},
+        {"readme", "others", ""},         {"x.c", "others", ""}, // no folder of their own: callers use others/
     };
     for (const Case& c : cases) {
         char folder[32] = "junk";
