@@ -11,6 +11,7 @@
 #include "platform/TextCodec.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -473,9 +474,17 @@ int CProfessionalRecovery::SearchFileNode(wchar_t* key, std::vector<__SEARCH_FIL
     // file's data starts (folders and empty files own no data).
     std::map<uint64_t, std::string> quickStarts;
     std::set<uint64_t> fileStarts;
+    // Empty files own no data: the same one is known by its entry's sector and name.
+    auto entryOf = [](const __SEARCH_FILE_INFO__& hit) {
+        std::string name = hit.szFileName;
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return std::make_pair(hit.u64RecordSector, name);
+    };
+    std::set<std::pair<uint64_t, std::string>> quickEmpties;
     uint64_t sector = 0;
     std::string ext;
     for (__SEARCH_FILE_INFO__& hit : out) {
+        if (!hit.bIsDir && hit.u64FileSize == 0) quickEmpties.insert(entryOf(hit));
         if (!DataStartOf(&hit, sector, ext)) continue;
         quickStarts.emplace(sector, ext);
         if (!hit.bIsDir && hit.u64FileSize != 0) fileStarts.insert(sector);
@@ -489,6 +498,7 @@ int CProfessionalRecovery::SearchFileNode(wchar_t* key, std::vector<__SEARCH_FIL
         std::vector<__SEARCH_FILE_INFO__> deep;
         engine->SearchFileNode(key, deep);
         for (__SEARCH_FILE_INFO__& hit : deep) {
+            if (!hit.bIsDir && hit.u64FileSize == 0 && quickEmpties.count(entryOf(hit))) continue;
             if (DataStartOf(&hit, sector, ext) && hit.u64FileSize != 0) {
                 if (!hit.bIsDir) fileStarts.insert(sector);
                 auto it = quickStarts.find(sector);

@@ -225,7 +225,7 @@ TEST(ExfatQuick, ReusedClustersAreJudgedDamaged) {
 // 1 MiB into a disk): the entry sets alone give back every file, live ones too,
 // with names and folders. An intact card: the quick engine's finds, each once;
 // the pass over free space meets the deleted folders again but adds no second
-// copy and carves none (empty files own no data to tell copies by).
+// copy (empty files included) and carves none.
 TEST(ExfatDeep, LostVolumeKeepsNamesAndIntactCardListsEachFileOnce) {
     ORVALE_REQUIRE_EXFAT();
     const Scenario& s = Shared();
@@ -244,7 +244,6 @@ TEST(ExfatDeep, LostVolumeKeepsNamesAndIntactCardListsEachFileOnce) {
         for (auto& [path, data] : s.deleted) {
             SCOPED_TRACE(path);
             ASSERT_NE(FindNode(found, path), nullptr);
-            if (!lost && data.empty()) continue;
             ASSERT_EQ(found.count(path), 1u);
             const _FILE_NODE_* n = FindNode(found, path);
             EXPECT_EQ(n->nFileSystemType, uint32_t(lost ? FS_TYPE_PRO_EXFAT : FS_TYPE_FAST_EXFAT));
