@@ -122,7 +122,7 @@ TEST(ExfatQuick, ListsTheDeletedFilesWithNamesAndFoldersAndRecoversThem) {
 
     // The first data sector the composite drops carved copies by, and the free
     // extents the deep pass carves: they hold the deleted data, never the boot region.
-    _FILE_NODE_ photo = *FindNode(tree, "Photos/Été 2024/plage.jpg", 0);
+    _FILE_NODE_ photo = NodeAt(tree, "Photos/Été 2024/plage.jpg", 0);
     uint64_t sector = 0;
     ASSERT_EQ(engine->GetFileDataStartSector(&photo, sector), 0);
     const std::vector<uint8_t> image = ReadFileBytes(s.image);

@@ -120,7 +120,7 @@ TEST_F(DeepFat, LostFat32RebuiltFromItsDirectories) {
     EXPECT_EQ(Sha256Hex(expected[4].data), Sha256File(out.file("Docs/Nested/Deeper/deep file.bin")));
 
     // Preview through the composite: the first bytes, into the caller's buffer.
-    _FILE_NODE_ node = *FindNode(tree, "Docs/A Very Long Document Name For Testing.txt");
+    _FILE_NODE_ node = NodeAt(tree, "Docs/A Very Long Document Name For Testing.txt");
     std::vector<unsigned char> buf(10240);
     int len = int(buf.size());
     wchar_t tmp[256] = {};
@@ -372,6 +372,6 @@ TEST_F(DeepFat, StopEmptyFilesAndFragmentsWithoutAFat) {
     reports.save.clear();
     reports.stopAt = 1;
     ASSERT_NE(nullptr, FindNode(found, "LostFolder10/big.bin"));
-    EXPECT_EQ(-9527, SaveNode(scan->engine, *FindNode(found, "LostFolder10/big.bin"), out.file("stopped")));
+    EXPECT_EQ(-9527, SaveNode(scan->engine, NodeAt(found, "LostFolder10/big.bin"), out.file("stopped")));
     EXPECT_EQ(2u * 4096, ReadFileBytes(out.file("stopped")).size());
 }

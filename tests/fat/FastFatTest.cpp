@@ -129,20 +129,20 @@ TEST_P(FastFat, ListsExactlyTheDeletedFilesAndGivesThemBack) {
         EXPECT_EQ(Sha256Hex(data), RecoveredSha(*engine, node, dir.file("out"))) << path;
     }
     wchar_t parent[512];
-    _FILE_NODE_ cafe = *FindNode(tree, "Trip/Day 1/Café 照片.txt");
+    _FILE_NODE_ cafe = NodeAt(tree, "Trip/Day 1/Café 照片.txt");
     ASSERT_EQ(0, engine->GetFileNodeParentDirPath(&cafe, parent, 512));
     EXPECT_EQ("Trip/Day 1/", WideToUtf8(parent));
 
     // A deleted folder comes back whole; a live folder holding deleted files saves just those.
     ASSERT_EQ(0, MakeDirectories(dir.file("saved")));
     reports.saved.clear();
-    ASSERT_EQ(0, SaveFolder(*engine, *FindNode(tree, "Trip"), dir.file("saved/Trip")));
+    ASSERT_EQ(0, SaveFolder(*engine, NodeAt(tree, "Trip"), dir.file("saved/Trip")));
     for (const char* f : {"Beach archive.dat", "Day 1/Café 照片.txt", "Day 1/empty file.txt"})
         EXPECT_EQ(Sha256Hex(sc->expected.at(std::string("Trip/") + f)), Sha256File(dir.file("saved/Trip/") + f)) << f;
     ASSERT_FALSE(reports.saved.empty());
     EXPECT_EQ(dir.file("saved/Trip/Beach archive.dat"), reports.saved.front());
     for (int e : reports.errors) EXPECT_EQ(0, e);
-    ASSERT_EQ(0, SaveFolder(*engine, *FindNode(tree, "Docs"), dir.file("saved/Docs")));
+    ASSERT_EQ(0, SaveFolder(*engine, NodeAt(tree, "Docs"), dir.file("saved/Docs")));
     EXPECT_EQ(Sha256Hex(sc->expected.at("Docs/Nested/Deep note.txt")), Sha256File(dir.file("saved/Docs/Nested/Deep note.txt")));
     EXPECT_FALSE(FileExists(dir.file("saved/Docs/Report final.docx")));
 
@@ -155,7 +155,7 @@ TEST_P(FastFat, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     EXPECT_EQ(87, engine->SaveFileData(nullptr, nullptr, 0));
 
     // Preview: text into the caller's buffer, at most its length; a photo extension into a temporary file.
-    _FILE_NODE_ text = *FindNode(tree, "Docs/Old draft.txt");
+    _FILE_NODE_ text = NodeAt(tree, "Docs/Old draft.txt");
     std::vector<unsigned char> buf(10240, 0xAA);
     wchar_t tmp[256] = {0};
     int len = 1000;
@@ -163,7 +163,7 @@ TEST_P(FastFat, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     EXPECT_EQ(1000, len);
     EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 1000, sc->expected.at("Docs/Old draft.txt").begin()));
     EXPECT_EQ(0xAA, buf[1000]);
-    _FILE_NODE_ photo = *FindNode(tree, "Several clusters.bin");
+    _FILE_NODE_ photo = NodeAt(tree, "Several clusters.bin");
     std::strcpy(photo.szFileName, "Several clusters.jpg");
     len = 10240;
     ASSERT_EQ(0, engine->PreView(&photo, tmp, buf.data(), len, nullptr, nullptr));
@@ -193,7 +193,7 @@ TEST_P(FastFat, ChainEndingEarlyGivesAShortFileAndAnError) {
     EngineTree tree = Intact();
     const unsigned cb = sc->image.ClusterBytes();
     const uint32_t end = GetParam() == 32 ? 0x0FFFFFFF : 0xFFFF;
-    _FILE_NODE_ several = *FindNode(tree, "Several clusters.bin"), inside = *FindNode(tree, "Kept/Inside live.txt");
+    _FILE_NODE_ several = NodeAt(tree, "Several clusters.bin"), inside = NodeAt(tree, "Kept/Inside live.txt");
     ASSERT_TRUE(img.SetFatEntry(several.nClusterNO + 2, end));
     ASSERT_TRUE(img.SetFatEntry(inside.nClusterNO, end));
     engine = OpenFat(copy);
@@ -219,7 +219,7 @@ TEST_P(FastFat, ChainEndingEarlyGivesAShortFileAndAnError) {
 TEST_P(FastFat, DamagedCopiesCostOnlyWhatIsDamaged) {
     const EngineTree intact = Intact();
     const uint32_t many = intact.find("Many")->second.nClusterNO, inside = intact.find("Kept/Inside live.txt")->second.nClusterNO;
-    const _FILE_NODE_ big = *FindNode(intact, "Trip/Beach archive.dat");
+    const _FILE_NODE_ big = NodeAt(intact, "Trip/Beach archive.dat");
     const auto [end, room] = RootEnd();
     ASSERT_GE(room, 64u);
     const struct {
@@ -388,7 +388,7 @@ TEST_F(FastFatPhotos, OverwrittenPhotoIsUnhealthyAndHidden) {
     ASSERT_EQ(0, engine->SearchFileNode(&photos[0], hits));
     ASSERT_EQ(1u, hits.size());
     EXPECT_STREQ("Good photo.jpg", hits[0].szFileName);
-    _FILE_NODE_ good = *FindNode(tree, "Pics/Good photo.jpg");
+    _FILE_NODE_ good = NodeAt(tree, "Pics/Good photo.jpg");
     EXPECT_EQ(Sha256Hex(jpeg), RecoveredSha(*engine, &good, dir.file("good.jpg")));
     _FILE_NODE_ overwritten = good;
     overwritten.nClusterNO = badCluster;

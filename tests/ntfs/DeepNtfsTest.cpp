@@ -76,7 +76,7 @@ TEST_F(LostNtfs, RebuiltAndGivenBackByteForByte) {
     EXPECT_NE(nullptr, FindNode(tree, "Trash", 1)) << "the deleted folder is back";
 
     // A whole folder, previews of text (to the buffer, cut to its capacity) and of a picture (to a file).
-    ASSERT_EQ(0, SaveFolder(scan.engine, *FindNode(tree, "Docs", 1), out.file("Docs")));
+    ASSERT_EQ(0, SaveFolder(scan.engine, NodeAt(tree, "Docs", 1), out.file("Docs")));
     int checked = 0;
     for (const LostNtfsFile& f : vol.files) {
         if (f.path.rfind("Docs/", 0) != 0) continue;
@@ -87,11 +87,11 @@ TEST_F(LostNtfs, RebuiltAndGivenBackByteForByte) {
     std::vector<unsigned char> buf(10240);
     wchar_t tmp[256] = {};
     int len = 100;
-    _FILE_NODE_ readme = *FindNode(tree, "readme.txt", 0);
+    _FILE_NODE_ readme = NodeAt(tree, "readme.txt", 0);
     ASSERT_EQ(0, scan.engine.PreView(&readme, tmp, buf.data(), len, nullptr, nullptr));
     EXPECT_EQ(100, len);
     EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 100, vol.files[0].data.begin()));
-    _FILE_NODE_ pic = *FindNode(tree, "pic.jpg", 0);
+    _FILE_NODE_ pic = NodeAt(tree, "pic.jpg", 0);
     len = int(buf.size());
     ASSERT_EQ(0, scan.engine.PreView(&pic, tmp, buf.data(), len, nullptr, nullptr));
     EXPECT_EQ(0, len);

@@ -97,7 +97,7 @@ TEST_F(FastNtfs, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     ASSERT_NE(nullptr, lost) << "a folder whose record holds a live file becomes a lost folder";
     EXPECT_EQ(0xFFFFFFFFu, lost->nClusterBytes);
     unsigned count = 0;
-    _FILE_NODE_ docs = *FindNode(tree, "docs", 1);
+    _FILE_NODE_ docs = NodeAt(tree, "docs", 1);
     ASSERT_EQ(0, engine.GetChildrenFileCount(&docs, 1, count));
     size_t docsFiles = 0;
     for (const NtfsDeletedFile& f : sc->deleted) docsFiles += f.path.compare(0, 5, "docs/") == 0;
@@ -109,7 +109,7 @@ TEST_F(FastNtfs, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     EXPECT_GT(runs.size(), 100u);
 
     // Folders come back whole; hidden photos are not saved with them.
-    for (const char* top : {"docs", "gone"}) ASSERT_EQ(0, SaveFolder(engine, *FindNode(tree, top, 1), dir.file(top)));
+    for (const char* top : {"docs", "gone"}) ASSERT_EQ(0, SaveFolder(engine, NodeAt(tree, top, 1), dir.file(top)));
     for (const NtfsDeletedFile& f : sc->deleted) {
         if (f.path.compare(0, 5, "docs/") && f.path.compare(0, 5, "gone/")) continue;
         EXPECT_EQ(f.visible ? f.sha256 : Sha256Hex({}), Sha256File(dir.file(f.path))) << f.path;
@@ -119,18 +119,18 @@ TEST_F(FastNtfs, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     std::vector<unsigned char> buf(10240);
     wchar_t tmp[512] = {0};
     int len = int(buf.size());
-    _FILE_NODE_ small = *FindNode(tree, "small.txt");
+    _FILE_NODE_ small = NodeAt(tree, "small.txt");
     ASSERT_EQ(0, engine.PreView(&small, tmp, buf.data(), len, nullptr, nullptr));
     EXPECT_EQ(300, len);
     EXPECT_EQ(sc->deleted[1].sha256, Sha256Hex(std::vector<uint8_t>(buf.begin(), buf.begin() + len)));
-    _FILE_NODE_ large = *FindNode(tree, "docs/nested/deeper/中文文件名.bin");
+    _FILE_NODE_ large = NodeAt(tree, "docs/nested/deeper/中文文件名.bin");
     len = 10000;
     ASSERT_EQ(0, engine.PreView(&large, tmp, buf.data(), len, nullptr, nullptr));
     EXPECT_EQ(10000, len);
     ASSERT_EQ(0, SaveNode(engine, large, dir.file("large")));
     std::vector<uint8_t> whole = ReadFileBytes(dir.file("large"));
     EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 10000, whole.begin()));
-    _FILE_NODE_ photo = *FindNode(tree, "docs/photo.jpg");
+    _FILE_NODE_ photo = NodeAt(tree, "docs/photo.jpg");
     len = int(buf.size());
     ASSERT_EQ(0, engine.PreView(&photo, tmp, buf.data(), len, nullptr, nullptr));
     EXPECT_EQ(0, len);

@@ -330,14 +330,14 @@ TEST_F(QuickNtfsEdge, RecordFlagsAndParentChainsDecideWhereFilesAreListed) {
                           "LostFolder42/now-a-file.txt", "LostFolder60000/far.txt"})
         EXPECT_EQ(1u, files.count(p)) << p;
     for (const char* p : {"live.txt", "system.txt", "olddir", "usurper.bin"}) EXPECT_EQ(0u, tree.count(p)) << p;
-    const _FILE_NODE_& a = *FindNode(tree, "a.txt");
+    const _FILE_NODE_& a = NodeAt(tree, "a.txt");
     EXPECT_EQ(1020u, a.u64CreateTime) << "times come from the first $FILE_NAME";
     EXPECT_EQ(2u, a.u64FileSize) << "the $DATA size replaces the name's";
-    const _FILE_NODE_& lost = *FindNode(tree, "LostFolder42", 1);
+    const _FILE_NODE_& lost = NodeAt(tree, "LostFolder42", 1);
     EXPECT_EQ(0xFFFFFFFFu, lost.nClusterBytes);
     EXPECT_EQ(0u, lost.u64RecordSector);
     wchar_t parent[256] = {0};
-    _FILE_NODE_ b = *FindNode(tree, "chaindir/b.txt");
+    _FILE_NODE_ b = NodeAt(tree, "chaindir/b.txt");
     ASSERT_EQ(0, engine->GetFileNodeParentDirPath(&b, parent, 256));
     EXPECT_EQ("chaindir/", WideToUtf8(parent));
 }
