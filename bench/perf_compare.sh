@@ -53,7 +53,10 @@ timed dd if="$IMG" of=/dev/null bs=1M; dd_t=$T
 timed "$CLI" scan "$IMG" --json; scan_t=$T; scan_m=$M
 timed "$CLI" scan "$IMG" --recover "$W/ours"; rec_t=$T; rec_m=$M
 ours=$(exact "$W/ours")
-timed photorec /log /d "$W/pr/" /cmd "$IMG" fileopt,everything,enable,wholespace,search; pr_t=$T
+# PhotoRec writes its log into the current folder and its files into pr/rec.N.
+mkdir -p "$W/pr"
+(cd "$W" && timed photorec /log /d "$W/pr/rec" /cmd "$IMG" fileopt,everything,enable,wholespace,search); pr_t=$(cut -d' ' -f1 "$W/time")
+[ -n "$(ls -A "$W/pr")" ] || { echo "PhotoRec recovered nothing; its output:" >&2; tail -5 "$W/out" "$W/err" >&2; }
 pr=$(exact "$W/pr")
 rate() { python3 -c "import sys;print(f'{int(sys.argv[1])/float(sys.argv[2])/1e6:.0f}' if float(sys.argv[2])>0 else 'inf')" "$bytes" "$1"; }
 ratio() { python3 -c "import sys;print(f'{float(sys.argv[1])/float(sys.argv[2]):.2f}' if float(sys.argv[2])>0 else '-')" "$1" "$2"; }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <fcntl.h>
@@ -34,6 +35,9 @@ uint64_t FirstFailingSector(uint64_t start, uint64_t count) {
 
 // ORVALE_READ_LIMIT_MBPS caps the rate of every reader in the process, so a disk
 // image can stand in for slow media (a memory card) in benchmarks. 0: no cap.
+// As with a real card behind the page cache, only bytes of a device never read
+// before in the process are charged: a length walk that reads a file ahead and
+// the pass reading it again after cost the card one read.
 double ReadLimitBytesPerSecond() {
     static const double limit = [] {
         const char* v = std::getenv("ORVALE_READ_LIMIT_MBPS");
@@ -43,14 +47,34 @@ double ReadLimitBytesPerSecond() {
     return limit;
 }
 
-void Throttle(long long bytes) {
+void Throttle(int fd, off_t offset, long long bytes) {
     const double limit = ReadLimitBytesPerSecond();
     if (limit <= 0 || bytes <= 0) return;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return;
     static std::mutex mutex;
     static std::chrono::steady_clock::time_point next = std::chrono::steady_clock::now();
+    // Byte ranges read so far, by device: start -> end.
+    static std::map<std::pair<dev_t, ino_t>, std::map<uint64_t, uint64_t>> seen;
     std::chrono::steady_clock::time_point until;
     {
         std::lock_guard<std::mutex> lock(mutex);
+        std::map<uint64_t, uint64_t>& ranges = seen[S_ISBLK(st.st_mode) ? std::make_pair(st.st_rdev, ino_t(0)) : std::make_pair(st.st_dev, st.st_ino)];
+        const uint64_t from = static_cast<uint64_t>(offset), to = from + static_cast<uint64_t>(bytes);
+        uint64_t covered = 0, lo = from, hi = to;
+        auto it = ranges.upper_bound(from);
+        if (it != ranges.begin() && std::prev(it)->second >= from) --it;
+        while (it != ranges.end() && it->first <= to) {
+            const uint64_t s = std::max(from, it->first), e = std::min(to, it->second);
+            if (e > s) covered += e - s;
+            lo = std::min(lo, it->first);
+            hi = std::max(hi, it->second);
+            it = ranges.erase(it);
+        }
+        ranges[lo] = hi;
+        const uint64_t fresh = (to - from) - covered;
+        bytes = static_cast<long long>(fresh);
+        if (bytes <= 0) return;
         next = std::max(next, std::chrono::steady_clock::now()) +
                std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(bytes / limit));
         until = next;
@@ -146,7 +170,7 @@ int CDiskReader::ReadData(unsigned char* buf, int sectorCount, long long startSe
     uint64_t failing = FirstFailingSector(static_cast<uint64_t>(startSector), static_cast<uint64_t>(sectorCount));
     long long readable = static_cast<long long>(failing - static_cast<uint64_t>(startSector));
     int rc = ReadAll(fd, buf, readable * bytesPerSector, offset, &done);
-    Throttle(done);
+    Throttle(fd, offset, done);
     if (rc == 0 && readable < sectorCount) rc = 30;
     if (rc != 0) {
         if (sectorsRead) *sectorsRead = static_cast<unsigned>(done / bytesPerSector);
