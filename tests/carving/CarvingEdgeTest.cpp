@@ -156,9 +156,14 @@ TEST_F(CarvingEdges, ListingPreviewAndFailedSaves) {
     std::vector<uint8_t> pdf(1000, 'p');
     std::memcpy(pdf.data(), "%PDF-1.4\n", 9);
     std::memcpy(&pdf[1000 - 6], "%%EOF\n", 6);
-    Put(2, pdf);
+    // Old data after the PDF that reads like an update, and a later PDF's end:
+    // the JPEG between them ends the PDF at its own %%EOF.
+    std::vector<uint8_t> laid = pdf;
+    laid.insert(laid.end(), {'%', 'x'});
+    Put(2, laid);
     auto jpg = JpegWithEndAt(700);
     Put(6, jpg);
+    Put(9, {'%', '%', 'E', 'O', 'F', '\n'});
     uint64_t sectors = Open(12);
     RunCarvingPass(engine, engine.GetDiskReader(), 0, sectors);
 
@@ -167,6 +172,7 @@ TEST_F(CarvingEdges, ListingPreviewAndFailedSaves) {
     ASSERT_EQ(2u, root.size());
     EXPECT_STREQ("2.pdf", root[0].szFileName) << "sorted by name";
     EXPECT_STREQ("6.jpg", root[1].szFileName);
+    EXPECT_EQ(1000u, root[0].u64FileSize);
     unsigned count = 0;
     EXPECT_EQ(0, engine.GetChildrenFileCount(nullptr, 0, count));
     EXPECT_EQ(2u, count);
