@@ -82,13 +82,20 @@ void AppendApmItems(const ByteView& map, int diskNo, const char* diskName, std::
         items.push_back(item);
     }
 }
-// A Linux or exFAT volume's kind (and a Linux label) join the row's name: "home (ext4)".
+// A Linux or exFAT volume's kind and label join the row's name: "home (ext4)".
 void NameLinuxVolume(int fd, _PARTITION_ITEM_& item) {
     std::vector<unsigned char> head(0x11000);
     long got = ReadAt(fd, item.u64StartSector * 512, head.data(), head.size());
     std::string label;
     std::string kind = got > 0 ? DescribeLinuxVolume(head.data(), size_t(got), label) : "";
-    if (kind.empty() && got >= 12288 && IsExfat(head.data())) kind = "exFAT";
+    uint64_t rootSector = 0;
+    uint32_t rootBytes = 0;
+    if (kind.empty() && got >= 12288 && ExfatRootFolder(head.data(), size_t(got), rootSector, rootBytes)) {
+        kind = "exFAT";
+        std::vector<unsigned char> root(rootBytes);
+        long read = ReadAt(fd, (item.u64StartSector + rootSector) * 512, root.data(), root.size());
+        if (read > 0) label = ExfatVolumeLabel(root.data(), size_t(read));
+    }
     if (kind.empty()) return;
     size_t units = 0;
     while (units < 36 && (item.szPartitionName[2 * units] || item.szPartitionName[2 * units + 1])) ++units;

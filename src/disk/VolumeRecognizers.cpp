@@ -1,5 +1,7 @@
 #include "disk/VolumeRecognizers.h"
 
+#include "platform/TextCodec.h"
+
 #include <cstring>
 
 namespace {
@@ -147,6 +149,30 @@ std::string DescribeLinuxVolume(const unsigned char* buf, size_t len, std::strin
     if (buf && len >= kBtrfs + 0x22B && std::memcmp(buf + kBtrfs + 0x40, "_BHRfS_M", 8) == 0) {
         label = text(kBtrfs + 0x12B, 256);
         return "btrfs";
+    }
+    return "";
+}
+
+bool ExfatRootFolder(const unsigned char* buf, size_t len, uint64_t& sector, uint32_t& bytes) {
+    constexpr size_t kBytes = 12288;
+    if (!buf || len < kBytes) return false;
+    const unsigned char* r = IsExfatRegion(buf, kBytes) ? buf : IsExfatRegion(buf + 6144, kBytes - 6144) ? buf + 6144 : nullptr;
+    if (!r) return false;
+    const unsigned bpsShift = r[108], spcShift = r[109];
+    const uint32_t root = Le32(r + 96);
+    if (root < 2 || root - 2 >= Le32(r + 92)) return false; // past the cluster count
+    sector = (uint64_t(Le32(r + 88)) + (uint64_t(root - 2) << spcShift)) << (bpsShift - 9);
+    bytes = spcShift + bpsShift >= 16 ? 65536u : 1u << (spcShift + bpsShift);
+    return true;
+}
+
+std::string ExfatVolumeLabel(const unsigned char* folder, size_t len) {
+    for (size_t at = 0; folder && at + 32 <= len; at += 32) {
+        const unsigned char type = folder[at];
+        if (type == 0x00) break; // the end of the folder's entries
+        if (type != 0x83) continue;
+        const size_t units = folder[at + 1] < 11 ? folder[at + 1] : 11;
+        return WideToUtf8(Utf16leToWide(folder + at + 2, units).c_str());
     }
     return "";
 }

@@ -22,3 +22,10 @@ unsigned GetDefaultNtfsSectorPerCluster(uint64_t totalSectors, unsigned bytesPer
 // "ext2", "ext3", "ext4" or "btrfs" with the volume's label (UTF-8), from the
 // volume's first bytes (68 KiB reach the btrfs superblock); empty when none.
 std::string DescribeLinuxVolume(const unsigned char* buf, size_t len, std::string& label);
+// An exFAT volume's root folder: its first 512-byte sector relative to the
+// volume and the bytes of its first cluster (64 KiB at most), from the boot
+// region IsExfat accepts in buf (at least 12288 bytes). False when none.
+bool ExfatRootFolder(const unsigned char* buf, size_t len, uint64_t& sector, uint32_t& bytes);
+// The label of an exFAT root folder's volume-label entry (UTF-8), empty when
+// the folder's first bytes hold none.
+std::string ExfatVolumeLabel(const unsigned char* folder, size_t len);

@@ -25,7 +25,7 @@ TEST(LinuxVolumeName, PartitionRowsNameExtAndBtrfsVolumesWithTheirLabels) {
         {"mkfs.ext3 -q -F -L photos", "8M", 20480, "photos (ext3)"},
         {"mkfs.ext4 -q -F -L home", "8M", 38912, "home (ext4)"},
         {"mkfs.btrfs -q -f -L data", "128M", 57344, "data (btrfs)"},
-        {"mkfs.exfat -L CARD", "8M", 321536, "Partition 5 (exFAT)"},
+        {"mkfs.exfat -L CARD", "8M", 321536, "CARD (exFAT)"},
     };
     const std::string disk = dir.file("disk0");
     ASSERT_EQ(0, RunCommand("truncate -s 180M '" + disk + "'"));
