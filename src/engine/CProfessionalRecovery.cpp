@@ -240,8 +240,9 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
         }
         findFileCount = foundFromLog;
         if (total == 0) total = 1;
-        extentStart = plan.front().start;
-        extentLength = plan.front().length;
+        // A volume with no free cluster leaves the pass nothing to read.
+        extentStart = plan.empty() ? 0 : plan.front().start;
+        extentLength = plan.empty() ? 0 : plan.front().length;
 
         int estimate = -1;
         uint64_t files = 0;

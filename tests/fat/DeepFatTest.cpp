@@ -129,6 +129,20 @@ TEST_F(DeepFat, LostFat32RebuiltFromItsDirectories) {
     EXPECT_TRUE(std::equal(expected[3].data.begin(), expected[3].data.end(), buf.begin()));
 }
 
+// A full volume leaves the pass no free cluster to read: the scan still ends well.
+TEST_F(DeepFat, FullVolumeLeavesThePassNothingAndEndsWell) {
+    ORVALE_REQUIRE_TOOL("mkfs.vfat");
+    FatImageBuilder vol(dir.file("full.img"), 16, 16384, 4);
+    ASSERT_TRUE(vol.ok());
+    const std::vector<uint32_t> fat = vol.FatEntries();
+    const size_t clusters = (16384 * 2 - vol.DataStartSector()) / vol.SectorsPerCluster();
+    size_t free = 0;
+    for (size_t c = 2; c < clusters + 2 && c < fat.size(); ++c) free += fat[c] == 0;
+    ASSERT_TRUE(vol.PutFile("/full.bin", RandomBytes(free * vol.ClusterBytes(), 41)));
+    DeepScan s(vol.path());
+    EXPECT_EQ(0, s.result);
+}
+
 TEST_F(DeepFat, LostFat16WithLongNamesSplitAcrossSectors) {
     ORVALE_REQUIRE_TOOL("mkfs.vfat");
     FatImageBuilder vol(dir.file("vol.img"), 16, 16384, 4);
