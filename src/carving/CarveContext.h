@@ -90,7 +90,6 @@ struct _TS_FILE_RANGE_ {
 
 class CarveContext {
 public:
-    // Shared context.
     static int m_nBytesPerSector;
     static uint64_t m_u64StartSector;
     static uint64_t m_u64CurrentSector;
@@ -122,11 +121,14 @@ public:
     // The shared read buffer, allocated on first use.
     static unsigned char* ReadBuf();
 
-    // The start walk over every format, in table order: the type a buffer starts,
-    // or 49. The judge plugs it in, so a read-ahead can stop at any other file's
-    // start without the formats knowing the table they sit in.
+    // The start walk over every format but text (a read-ahead never stops at
+    // text), in table order: the type a buffer starts, or 49. The judge plugs it
+    // in, so a read-ahead can stop at any other file's start without the formats
+    // knowing the table they sit in.
     static SignatureTest const RecogniseStart;
 
+    // File-system metadata (boot sectors, NTFS records, FAT folder sectors),
+    // where a read-ahead stops as at another file's start.
     static bool IsFileSystemSector(unsigned char* buf, int len);
 
     // First / last occurrence of pattern in buf; null for an empty pattern or one longer than buf.
