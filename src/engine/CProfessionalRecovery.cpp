@@ -3,6 +3,7 @@
 #include "carving/CFileTypeJudge.h"
 #include "engine/CScanResultFileManager.h"
 #include "engine/DeepEngines.h"
+#include "engine/FileCategories.h"
 #include "engine/QuickEngines.h"
 #include "platform/DeviceMap.h"
 #include "platform/Log.h"
@@ -25,6 +26,10 @@
 namespace {
 constexpr int kSectorBytes = 512;
 constexpr long kEstimateIntervalMs = 5000;
+// The found count is a search over the stores: it is redone after a second, or
+// after twenty times its own last duration, so it never costs the pass much.
+constexpr long kCountIntervalMs = 1000;
+constexpr long kCountCostFactor = 20;
 constexpr int kDeepWeight = 90;
 constexpr int kQuickWeight = 9;
 // How often the deep pass records where it is, so that a process that is killed
@@ -53,7 +58,8 @@ CProfessionalRecovery::CProfessionalRecovery()
     : m_hDevice(-1), m_nDriveLetter('C'), m_nBytesPerSector(kSectorBytes), m_nDiskNo(0), m_u64StartSector(0),
       m_u64SectorCount(0), m_DeepEngines(NewDeepEngines()), m_pFastRecovery(nullptr), m_nPercent(kDeepWeight), m_pScanCallBack(nullptr),
       m_pRecoveryCallBack(nullptr), m_pSearchCallBack(nullptr), m_pSearchParam(nullptr), m_pParam(nullptr),
-      m_bFindLogFile(0), m_LogFileInfo(), m_u64UnreadableSectors(0) {}
+      m_bFindLogFile(0), m_LogFileInfo(), m_u64UnreadableSectors(0),
+      m_strFoundKey(BuildSearchKey(CATEGORY_ALL)) {}
 
 CProfessionalRecovery::~CProfessionalRecovery() {
     delete m_pFastRecovery;
@@ -121,9 +127,23 @@ int CProfessionalRecovery::InitCallBack(ScanCallBack scanCb, RecoveryCallBack re
     m_pRecoveryCallBack = recoveryCb;
     m_pParam = pParam;
     m_nPercent = kDeepWeight;
-    if (m_pFastRecovery) m_pFastRecovery->InitCallBack(scanCb, recoveryCb, pParam, kQuickWeight);
-    for (auto& engine : m_DeepEngines) engine->InitCallBack(scanCb, recoveryCb, pParam, kDeepWeight);
+    if (m_pFastRecovery) m_pFastRecovery->InitCallBack(RelayScan, RelayRecovery, this, kQuickWeight);
+    for (auto& engine : m_DeepEngines) engine->InitCallBack(RelayScan, RelayRecovery, this, kDeepWeight);
     return 0;
+}
+
+// Reports of the engines inside carry their own counts; the one shown is the composite's.
+int CProfessionalRecovery::RelayScan(void* pParam, int nProgress, int nPercent, int nRemaindSecond, uint64_t cur,
+                                     uint64_t total, uint64_t, wchar_t* name) {
+    auto* self = static_cast<CProfessionalRecovery*>(pParam);
+    if (!self->m_pScanCallBack) return 0;
+    return self->m_pScanCallBack(self->m_pParam, nProgress, nPercent, nRemaindSecond, cur, total, self->m_u64FoundShown,
+                                 name);
+}
+
+int CProfessionalRecovery::RelayRecovery(void* pParam, int nProgress, int nPercent, int nErrorCode, wchar_t* name) {
+    auto* self = static_cast<CProfessionalRecovery*>(pParam);
+    return self->m_pRecoveryCallBack ? self->m_pRecoveryCallBack(self->m_pParam, nProgress, nPercent, nErrorCode, name) : 0;
 }
 
 int CProfessionalRecovery::InitSearchCallBack(SearchCallBack cb, void* pParam) {
@@ -189,6 +209,7 @@ bool CProfessionalRecovery::CollectFreeExtents(std::vector<PassExtent>& extents,
 
 int CProfessionalRecovery::ScanDevice(wchar_t*) {
     CLogFileManager* log = CLogFileManager::GetInstance();
+    m_u64FoundShown = 0;
     bool done = m_bFindLogFile != 0;
     if (!m_bFindLogFile) log->AddDirIndex();
     const _LOG_FILE_INFO_ found = m_LogFileInfo;
@@ -198,7 +219,7 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
     m_u64UnreadableSectors = 0;
 
     if (m_pFastRecovery) {
-        m_pFastRecovery->InitCallBack(m_pScanCallBack, m_pRecoveryCallBack, m_pParam, kQuickWeight);
+        m_pFastRecovery->InitCallBack(RelayScan, RelayRecovery, this, kQuickWeight);
         haveMap = m_pFastRecovery->BuildBitMapInfo() == 0;
         if (m_bFindLogFile) {
             char name[256] = {0};
@@ -245,8 +266,11 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
         extentLength = plan.empty() ? 0 : plan.front().length;
 
         int estimate = -1;
-        uint64_t files = 0;
+        // What the quick scan and a resumed scan's stores already hold.
+        m_u64FoundShown = CountFound();
         const long startTick = rsb_getTickCount();
+        long lastCountTick = startTick;
+        long countGap = kCountIntervalMs;
         long lastEstimateTick = startTick;
         bool stopped = false;
 
@@ -322,10 +346,14 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
                 estimate = static_cast<int>((total > scanned ? total - scanned : 0) * kSectorBytes / rate);
             }
             if (m_pScanCallBack) {
-                // Restored records are counted by the engines themselves; the count shown never falls.
-                files = std::max({files, foundFromLog, static_cast<uint64_t>(GetLostFileCount())});
+                if (now - lastCountTick >= countGap) {
+                    // A file the stores list now stays listed (a later copy replaces it), so the count only grows.
+                    m_u64FoundShown = std::max(m_u64FoundShown, CountFound());
+                    lastCountTick = rsb_getTickCount();
+                    countGap = std::max(kCountIntervalMs, kCountCostFactor * (lastCountTick - now));
+                }
                 int r = m_pScanCallBack(m_pParam, static_cast<int>(scanned * 100 / total) + 10, m_nPercent, estimate,
-                                        scanned, total, files, nullptr);
+                                        scanned, total, m_u64FoundShown, nullptr);
                 if (r != 0) {
                     result = r;
                     stopped = true;
@@ -343,7 +371,11 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
         done = true;
     }
 
-    if (m_pScanCallBack && result == 0) m_pScanCallBack(m_pParam, 100, 100, 0, 0, 0, 0, nullptr);
+    if (m_pScanCallBack && result == 0) {
+        // The last report carries the count the search will list.
+        m_u64FoundShown = done ? CountFound() : 0;
+        m_pScanCallBack(m_pParam, 100, 100, 0, scanned, scanned, m_u64FoundShown, nullptr);
+    }
     if (!done) {
         log->ReduceDirIndex();
         m_strDevicePath.clear();
@@ -426,6 +458,16 @@ int CProfessionalRecovery::GetChildrenFileNode(_FILE_NODE_* node, unsigned level
     }
     std::sort(out.begin(), out.end(), VectorCmp);
     return rc;
+}
+
+uint64_t CProfessionalRecovery::CountFound() {
+    const SearchCallBack cb = m_pSearchCallBack;
+    void* const param = m_pSearchParam;
+    InitSearchCallBack(nullptr, nullptr);
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    SearchFileNode(m_strFoundKey.data(), hits);
+    InitSearchCallBack(cb, param);
+    return hits.size();
 }
 
 int CProfessionalRecovery::GetLostFileCount() {

@@ -42,6 +42,9 @@ public:
                                   uint64_t& findFileCount);
     // Sectors of the area the pass could not read (they were skipped).
     uint64_t GetUnreadableSectorCount() const { return m_u64UnreadableSectors; }
+    // The kinds the scan's found count counts, as a search key: the count shown
+    // during the scan is then the number of files the same search will list.
+    void SetFoundCountKey(const std::wstring& key) { m_strFoundKey = key; }
     // Reads ahead on a thread of their own (the default), or in turn with the pass.
     void SetOverlappedReads(bool overlapped) { m_bOverlappedReads = overlapped; }
 
@@ -53,6 +56,11 @@ private:
     bool DataStartOf(_FILE_NODE_* node, uint64_t& sector, std::string& ext);
     bool CollectFreeExtents(std::vector<PassExtent>& extents, uint64_t& total);
     void BeginDeepEngines(const char* foundDir);
+    // Files the search with the found-count key lists now (its progress unreported).
+    uint64_t CountFound();
+    static int RelayScan(void* pParam, int nProgress, int nPercent, int nRemaindSecond, uint64_t cur, uint64_t total,
+                         uint64_t found, wchar_t* name);
+    static int RelayRecovery(void* pParam, int nProgress, int nPercent, int nErrorCode, wchar_t* name);
 
     int m_hDevice;
     uint32_t m_nDriveLetter;
@@ -74,4 +82,6 @@ private:
     std::string m_strDevicePath;
     uint64_t m_u64UnreadableSectors;
     bool m_bOverlappedReads = true;
+    std::wstring m_strFoundKey;
+    uint64_t m_u64FoundShown = 0;
 };

@@ -113,13 +113,14 @@ TEST(CliKillResume, StoppedOrKilledDeepScanResumesToTheSameFiles) {
         CliRun resumed = RunCli("scan " + image + " --resume --json --progress", support.path());
         ASSERT_EQ(0, resumed.status) << resumed.err;
         EXPECT_EQ(expected, Listed(resumed.out));
-        // The record count of the progress lines never falls.
-        std::regex count(R"re((\d+) records kept)re");
+        // The found count of the progress lines never falls, and ends at the number listed.
+        std::regex count(R"re((\d+) files found)re");
         unsigned long long last = 0;
         for (std::sregex_iterator it(resumed.err.begin(), resumed.err.end(), count), end; it != end; ++it) {
             EXPECT_GE(std::stoull((*it)[1]), last) << resumed.err;
             last = std::stoull((*it)[1]);
         }
+        EXPECT_EQ(expected.size(), last) << resumed.err;
         // The finished scan is recorded as such, in the folder the interrupted one began:
         // it went on from there rather than starting over.
         ASSERT_EQ(0, CLogFileManager::GetInstance()->Reload());
