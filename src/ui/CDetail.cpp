@@ -3,6 +3,7 @@
 #include "ui/UiStyles.h"
 
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -106,6 +107,19 @@ void CDetail::AddTableItem(QString name, int failed) {
     m_table->setItem(row, 1, statusItem);
     m_table->setRowHeight(row, kRowHeight);
     UpdateLabel();
+}
+
+QString CDetail::OutcomeText(int total) const {
+    QString text = QStringLiteral("  Recovered %1 of %2 files").arg(m_nSuccess).arg(total);
+    if (m_nFailed > 0) {
+        // Failures sit on top of the table.
+        const QString first = QFileInfo(m_table->item(0, 0)->text()).fileName();
+        text += QStringLiteral("\n  %1 failed, first %2: %3").arg(m_nFailed).arg(first, m_table->item(0, 1)->text());
+        text += QStringLiteral("\n  Detail lists every failure first.");
+    }
+    if (m_nSuccess + m_nFailed < total)
+        text += QStringLiteral("\n  Stopped before the other %1.").arg(total - m_nSuccess - m_nFailed);
+    return text;
 }
 
 QString CDetail::LabelText() const { return m_label->text(); }

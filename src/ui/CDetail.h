@@ -22,6 +22,9 @@ public:
     void InitDialog();
 
     int SuccessCount() const { return m_nSuccess; }
+    // The end of a run of total files as the progress dialog states it: how many
+    // came back, and when any failed, how many and the first of them.
+    QString OutcomeText(int total) const;
     int FailedCount() const { return m_nFailed; }
     QString LabelText() const;
     QTableWidget* Table() const { return m_table; }

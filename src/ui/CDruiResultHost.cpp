@@ -10,6 +10,7 @@
 #include "ui/SCANUI.h"
 
 #include <QDebug>
+#include <QLabel>
 
 void CDruiResultHost::RunPreview(CPreviewProcess& preview) {
     m_pPreview = &preview;
@@ -56,6 +57,14 @@ void CDruiResultHost::RunRecovery(CRecoveryProcess& recovery, const QString& sav
     detail.SetFolder(saveDir);
     QObject::connect(&dialog, &SCANUI::DetailRow, &detail, &CDetail::AddTableItem);
     dialog.InitSlot(m_owner, SCANUI::OPR_RECOVERY);
+    // After the dialog's own handling of the final report: the outcome replaces
+    // the bare percentage, in red when anything failed.
+    const int total = recovery.Total();
+    QObject::connect(m_owner, &CWorkWindow::RecoveryCallBackSignal, &dialog, [&dialog, &detail, total](int, int percent, int, QString) {
+        if (percent != 1000) return;
+        dialog.TextLabel()->setText(detail.OutcomeText(total));
+        dialog.TextLabel()->setStyleSheet(detail.FailedCount() > 0 ? QStringLiteral("color: rgb(200, 0, 0);") : QString());
+    });
     CMyThread worker;
     worker.SetFunc(_RecoveryProcess, this);
     dialog.WatchWorker(&worker);
@@ -65,6 +74,18 @@ void CDruiResultHost::RunRecovery(CRecoveryProcess& recovery, const QString& sav
     worker.wait();
     m_pRecovery = nullptr;
 }
+
+QString CDruiResultHost::FolderOf(const _FILE_NODE_& node) {
+    IFileRecoveryParse* engine = m_owner->GetEngine();
+    wchar_t parent[CRecoveryProcess::TARGET_PATH_SIZE] = {0};
+    _FILE_NODE_ copy = node;
+    if (!engine || engine->GetFileNodeParentDirPath(&copy, parent, CRecoveryProcess::TARGET_PATH_SIZE) != 0)
+        return QString();
+    parent[CRecoveryProcess::TARGET_PATH_SIZE - 1] = 0;
+    return QString::fromWCharArray(parent);
+}
+
+uint64_t CDruiResultHost::AreaStartSector() const { return m_owner->GetPartitionItem().u64StartSector; }
 
 void CDruiResultHost::_RecoveryProcess(void* ctx, int&) {
     auto* self = static_cast<CDruiResultHost*>(ctx);

@@ -12,6 +12,8 @@ public:
 
     void RunPreview(CPreviewProcess& preview) override;
     void RunRecovery(CRecoveryProcess& recovery, const QString& saveDir) override;
+    QString FolderOf(const _FILE_NODE_& node) override;
+    uint64_t AreaStartSector() const override;
 
     // Work functions (worker thread); ctx is the host.
     static void _PreviewProcess(void* ctx, int& ret);

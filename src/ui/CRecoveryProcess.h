@@ -29,6 +29,7 @@ public:
     static std::vector<wchar_t> FreeTargetName(const std::string& target);
 
     int Saved() const { return m_nSaved; }
+    int Total() const { return static_cast<int>(m_selection.size()); }
     int Rejected() const { return m_nRejected; }
     // The report written by the last Run, empty when it could not be created.
     const QString& ReportPath() const { return m_reportPath; }

@@ -1,64 +1,82 @@
 #include "ui/CResultPage.h"
 
 #include "engine/DisplayFormat.h"
-#include "platform/TextCodec.h"
 #include "ui/CPreviewProcess.h"
 #include "ui/CRecoveryProcess.h"
-#include "ui/FileNodeMetaType.h"
 #include "ui/FileTypeIcon.h"
 #include "ui/IResultPageHost.h"
 #include "ui/PreviewFormat.h"
 #include "ui/UiStyles.h"
 
 #include <QCheckBox>
+#include <QDateTime>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
-#include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <cstring>
+#include <map>
+
+#ifdef ORVALE_HAVE_QTPDF
+#include <QPdfDocument>
+#endif
 
 namespace {
-const int kRoleCategory = Qt::UserRole;
-const int kRoleExtension = Qt::UserRole + 1;
+const int kRoleItem = Qt::UserRole;      // tree rows: their ITEM_FILES
+const int kRoleKind = Qt::UserRole + 1;  // tree rows: ITEM_KIND
+const int kRoleLabel = Qt::UserRole + 2; // tree rows: the text before the count
+const int kRoleRecord = Qt::UserRole;    // table rows: the hit's position
+const int kRoleSort = Qt::UserRole + 1;  // table cells: the number they sort by
 const int kRowHeight = 22;
 
 QString FileSizeText(unsigned long long bytes) {
     return QString::fromStdString(GetFileSizeString(static_cast<long long>(bytes)));
 }
 
-QString NodeName(const _FILE_NODE_& node) {
-    char name[sizeof node.szFileName + 1];
-    std::memcpy(name, node.szFileName, sizeof node.szFileName);
-    name[sizeof node.szFileName] = 0;
-    return QString::fromStdWString(Ansi2Unicode(name));
-}
+// Sizes and dates sort as numbers, names ignoring case, the rest as text.
+class SortItem : public QTableWidgetItem {
+public:
+    using QTableWidgetItem::QTableWidgetItem;
+    bool operator<(const QTableWidgetItem& other) const override {
+        const QVariant a = data(kRoleSort), b = other.data(kRoleSort);
+        if (a.isValid() && b.isValid()) return a.toLongLong() < b.toLongLong();
+        return text().compare(other.text(), Qt::CaseInsensitive) < 0;
+    }
+};
 
-// Check states the page sets itself are not user ticks.
 struct ProgrammaticChange {
     explicit ProgrammaticChange(int& depth) : m_depth(depth) { ++m_depth; }
     ~ProgrammaticChange() { --m_depth; }
     int& m_depth;
 };
 
-bool IsExtensionRow(const QTreeWidgetItem* row) { return row && row->data(0, kRoleExtension).isValid(); }
+void ForEachItem(QTreeWidget* tree, const std::function<void(QTreeWidgetItem*)>& visit) {
+    std::function<void(QTreeWidgetItem*)> walk = [&](QTreeWidgetItem* item) {
+        visit(item);
+        for (int i = 0; i < item->childCount(); ++i) walk(item->child(i));
+    };
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) walk(tree->topLevelItem(i));
+}
 } // namespace
 
-CResultPage::CResultPage(IResultPageHost* host, QWidget* parent) : QWidget(parent), m_host(host) {
-    InitLayout();
-}
+CResultPage::CResultPage(IResultPageHost* host, QWidget* parent) : QWidget(parent), m_host(host) { InitLayout(); }
 
 CResultPage::~CResultPage() = default;
 
 void CResultPage::InitLayout() {
-    RegisterFileNodeMetaType();
     m_chooseDirectory = [this]() {
         return QFileDialog::getExistingDirectory(
             this, QString(), QStringLiteral("/"),
@@ -88,15 +106,52 @@ void CResultPage::InitLayout() {
 
     auto* row = new QHBoxLayout();
     row->setSpacing(6);
-    row->addWidget(CreateTree());
+    m_views = new QTabWidget(body);
+    m_views->setMinimumSize(260, 410);
+    m_views->setMaximumWidth(280);
+    m_tree = CreateTree(QStringLiteral("File types"));
+    m_folderTree = CreateTree(QStringLiteral("Original folders"));
+    m_views->addTab(m_tree, QStringLiteral("Types"));
+    m_views->addTab(m_folderTree, QStringLiteral("Folders"));
+    connect(m_views, &QTabWidget::currentChanged, this, [this] { ShowFiles(CurrentTree()->currentItem(), true); });
+    row->addWidget(m_views);
+
     auto* right = new QVBoxLayout();
     right->setSpacing(4);
-    m_preview = new QLabel(body);
-    m_preview->setFixedSize(PREVIEW_WIDTH, PREVIEW_HEIGHT);
-    m_preview->setStyleSheet(QStringLiteral("background-color: white; border: 1px solid rgb(200, 200, 200);"));
-    m_preview->setAlignment(Qt::AlignCenter);
-    right->addWidget(m_preview);
-    right->addWidget(CreateTable(), 1);
+    auto* filters = new QHBoxLayout();
+    m_filterEdit = new QLineEdit(body);
+    m_filterEdit->setPlaceholderText(QStringLiteral("Filter by name: part of it, or a pattern such as *.jpg"));
+    m_filterEdit->setClearButtonEnabled(true);
+    m_deletedOnly = new QCheckBox(QStringLiteral("Deleted only"), body);
+    m_healthyOnly = new QCheckBox(QStringLiteral("Healthy only"), body);
+    m_shownLabel = new QLabel(body);
+    filters->addWidget(m_filterEdit, 1);
+    filters->addWidget(m_deletedOnly);
+    filters->addWidget(m_healthyOnly);
+    filters->addWidget(m_shownLabel);
+    connect(m_filterEdit, &QLineEdit::textChanged, this, &CResultPage::ApplyFilter);
+    connect(m_deletedOnly, &QCheckBox::toggled, this, &CResultPage::ApplyFilter);
+    connect(m_healthyOnly, &QCheckBox::toggled, this, &CResultPage::ApplyFilter);
+    right->addLayout(filters);
+
+    auto* split = new QSplitter(Qt::Vertical, body);
+    m_previewStack = new QStackedWidget(split);
+    m_previewStack->setMinimumHeight(120);
+    m_previewText = new QPlainTextEdit(m_previewStack);
+    m_previewText->setReadOnly(true);
+    m_previewText->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_previewText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_previewPicture = new QLabel(m_previewStack);
+    m_previewPicture->setAlignment(Qt::AlignCenter);
+    m_previewPicture->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    m_previewPicture->setStyleSheet(QStringLiteral("background-color: white; border: 1px solid rgb(200, 200, 200);"));
+    m_previewPicture->installEventFilter(this);
+    m_previewStack->addWidget(m_previewText);
+    m_previewStack->addWidget(m_previewPicture);
+    split->addWidget(m_previewStack);
+    split->addWidget(CreateTable());
+    split->setSizes({220, 260});
+    right->addWidget(split, 1);
     row->addLayout(right, 1);
     bodyLayout->addLayout(row, 1);
 
@@ -125,242 +180,334 @@ void CResultPage::InitLayout() {
     SetResults(std::vector<__SEARCH_FILE_INFO__>());
 }
 
-void CResultPage::SetResults(const std::vector<__SEARCH_FILE_INFO__>& results) {
-    m_results = results;
-    m_selection.clear();
-    m_lastTreeItem = nullptr;
-    m_stripText->setText(QStringLiteral("Select Desired Files to Recover\nFound %1 recoverable files after the scan. "
-                                        "Please preview and choose the files you want to recover.")
-                             .arg(static_cast<qulonglong>(m_results.size())));
-    m_table->setRowCount(0);
-    m_preview->clear();
-    m_groups.Build(m_results);
-    m_tree->blockSignals(true);
-    m_tree->clear();
-    for (int category = 0; category < RESULT_CATEGORY_COUNT; ++category) {
-        if (m_groups.Count(category) == 0) continue;
-        auto* top = new QTreeWidgetItem(m_tree, {CFileTypeGroups::CategoryText(category, m_groups.Count(category))});
-        top->setData(0, kRoleCategory, category);
-        top->setCheckState(0, Qt::Unchecked);
-        for (const auto& group : m_groups.Map(category)) {
-            auto* child = new QTreeWidgetItem(
-                top, {CFileTypeGroups::ExtensionText(group.first, static_cast<int>(group.second.size()))});
-            child->setData(0, kRoleCategory, category);
-            // The key travels with the row: an extension may itself contain blanks.
-            child->setData(0, kRoleExtension, group.first);
-            child->setIcon(0, QIcon(GetExtendNameIcon(group.first)));
-            child->setCheckState(0, Qt::Unchecked);
-        }
-    }
-    m_tree->expandAll();
-    m_tree->blockSignals(false);
-    UpdateSelectionInfo();
-}
-
-QTreeWidget* CResultPage::CreateTree() {
-    m_tree = new QTreeWidget(this);
-    m_tree->setColumnCount(1);
-    m_tree->setHeaderLabels({QString()});
-    m_tree->setMinimumSize(250, 410);
-    m_tree->setMaximumWidth(250);
-    m_tree->setItemsExpandable(true);
-    connect(m_tree, &QTreeWidget::itemClicked, this, &CResultPage::treeItemClick);
-    connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CResultPage::treeItemSelectChanged);
-    connect(m_tree, &QTreeWidget::itemChanged, this, &CResultPage::treeItemChanged);
-    return m_tree;
+QTreeWidget* CResultPage::CreateTree(const QString& header) {
+    auto* tree = new QTreeWidget(this);
+    tree->setColumnCount(1);
+    tree->setHeaderLabels({header});
+    connect(tree, &QTreeWidget::currentItemChanged, this,
+            [this, tree](QTreeWidgetItem* item) {
+                if (tree == CurrentTree()) ShowFiles(item, true);
+            });
+    connect(tree, &QTreeWidget::itemChanged, this, &CResultPage::OnTreeItemChanged);
+    return tree;
 }
 
 QTableWidget* CResultPage::CreateTable() {
-    m_table = new QTableWidget(0, 2, this);
-    m_table->setColumnWidth(0, 400);
-    m_table->setColumnWidth(1, 300);
-    m_table->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Size")});
+    m_table = new QTableWidget(0, COL_COUNT, this);
+    m_table->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Folder"), QStringLiteral("Size"),
+                                        QStringLiteral("Modified"), QStringLiteral("Status"), QStringLiteral("Health"),
+                                        QStringLiteral("Source")});
+    const int widths[COL_COUNT] = {220, 180, 80, 120, 70, 70, 90};
+    for (int c = 0; c < COL_COUNT; ++c) m_table->setColumnWidth(c, widths[c]);
     m_table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->horizontalHeader()->setSortIndicator(COL_NAME, Qt::AscendingOrder);
     m_table->verticalHeader()->setVisible(false);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setMinimumSize(300, 205);
-    connect(m_table, &QTableWidget::cellClicked, this, &CResultPage::tableItemPress);
-    connect(m_table, &QTableWidget::itemSelectionChanged, this, &CResultPage::tableItemSelectChanged);
-    connect(m_table, &QTableWidget::itemChanged, this, &CResultPage::tableItemChanged);
+    m_table->setSortingEnabled(true);
+    m_table->setMinimumSize(300, 160);
+    connect(m_table, &QTableWidget::itemSelectionChanged, this, &CResultPage::OnTableSelection);
+    connect(m_table, &QTableWidget::itemChanged, this,
+            [this](QTableWidgetItem* cell) { OnTableItemChanged(cell->row(), cell->column()); });
     return m_table;
 }
 
-std::vector<const __SEARCH_FILE_INFO__*> CResultPage::RecordsUnder(QTreeWidgetItem* row) const {
-    std::vector<const __SEARCH_FILE_INFO__*> records;
-    if (!row) return records;
-    int category = row->data(0, kRoleCategory).toInt();
-    if (IsExtensionRow(row)) {
-        for (const auto& hit : m_groups.Records(category, row->data(0, kRoleExtension).toString()))
-            records.push_back(&hit);
-    } else if (category >= 0 && category < RESULT_CATEGORY_COUNT) {
-        for (const auto& group : m_groups.Map(category))
-            for (const auto& hit : group.second) records.push_back(&hit);
-    }
-    return records;
+QTreeWidgetItem* CResultPage::NewItem(QTreeWidget* tree, QTreeWidgetItem* parent, int kind, const QString& label) {
+    auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
+    item->setData(0, kRoleItem, static_cast<int>(m_itemFiles.size()));
+    item->setData(0, kRoleKind, kind);
+    item->setData(0, kRoleLabel, label);
+    item->setCheckState(0, Qt::Unchecked);
+    m_itemFiles.emplace_back();
+    return item;
 }
 
-void CResultPage::UpdateTreeInfo(QTreeWidgetItem* row, int /*column*/) {
+void CResultPage::SetResults(const std::vector<__SEARCH_FILE_INFO__>& results) {
     ProgrammaticChange guard(m_nProgrammatic);
+    m_results = results;
+    m_rows = BuildResultRows(
+        m_results, [this](const _FILE_NODE_& node) { return m_host ? m_host->FolderOf(node) : QString(); },
+        m_host ? m_host->AreaStartSector() : 0);
+    m_ticked.assign(m_results.size(), 0);
+    m_visible.assign(m_results.size(), 1);
+    m_selection.clear();
+    m_itemFiles.clear();
+    m_stripText->setText(QStringLiteral("Select Desired Files to Recover\nFound %1 recoverable files after the scan. "
+                                        "Please preview and choose the files you want to recover.")
+                             .arg(static_cast<qulonglong>(m_results.size())));
     m_table->setRowCount(0);
-    if (!row) return;
-    if (IsExtensionRow(row)) {
-        const QString extension = row->data(0, kRoleExtension).toString();
-        const QIcon icon(GetExtendNameIcon(extension));
-        const auto records = RecordsUnder(row);
-        m_table->setRowCount(static_cast<int>(records.size()));
-        for (int i = 0; i < static_cast<int>(records.size()); ++i) {
-            const _FILE_NODE_& node = *records[static_cast<size_t>(i)];
-            const QVariant data = QVariant::fromValue(node);
-            auto* name = new QTableWidgetItem(icon, NodeName(node));
-            name->setData(Qt::UserRole, data);
-            name->setFlags((name->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
-            name->setCheckState(Qt::Unchecked);
-            auto* size = new QTableWidgetItem(FileSizeText(node.u64FileSize));
-            size->setData(Qt::UserRole, data);
-            m_table->setItem(i, 0, name);
-            m_table->setItem(i, 1, size);
-            m_table->setRowHeight(i, kRowHeight);
-        }
-        // The preview's modal dialog lets the table repaint: it is complete by then.
-        if (m_table->rowCount() > 0) tableItemClick(m_table->item(0, 0));
+    ClearPreview();
+    for (QTreeWidget* tree : {m_tree, m_folderTree}) {
+        tree->blockSignals(true);
+        tree->clear();
     }
-
-    ApplyTreeCheckState(row);
+    BuildTypeTree();
+    BuildFolderTree();
+    for (QTreeWidget* tree : {m_tree, m_folderTree}) {
+        tree->expandAll();
+        tree->blockSignals(false);
+    }
+    ApplyFilter();
 }
 
-void CResultPage::ApplyTreeCheckState(QTreeWidgetItem* row) {
+void CResultPage::BuildTypeTree() {
+    m_groups.Build(m_results);
+    for (int category = 0; category < RESULT_CATEGORY_COUNT; ++category) {
+        if (m_groups.Count(category) == 0) continue;
+        QTreeWidgetItem* top = NewItem(m_tree, nullptr, KIND_CATEGORY, CFileTypeGroups::CategoryName(category));
+        top->setData(0, kRoleLabel, category);
+        for (const auto& group : m_groups.Map(category)) {
+            QTreeWidgetItem* child = NewItem(m_tree, top, KIND_EXTENSION, group.first);
+            child->setIcon(0, QIcon(GetExtendNameIcon(group.first)));
+            ITEM_FILES& files = m_itemFiles[static_cast<size_t>(child->data(0, kRoleItem).toInt())];
+            files.direct = group.second;
+            files.all = group.second;
+            ITEM_FILES& parent = m_itemFiles[static_cast<size_t>(top->data(0, kRoleItem).toInt())];
+            parent.all.insert(parent.all.end(), group.second.begin(), group.second.end());
+        }
+        ITEM_FILES& files = m_itemFiles[static_cast<size_t>(top->data(0, kRoleItem).toInt())];
+        files.direct = files.all;
+    }
+}
+
+void CResultPage::BuildFolderTree() {
+    // Volumes in order: the file system, lost volumes by their start, then the carved files.
+    std::map<std::pair<int, uint64_t>, QString> volumes;
+    std::map<QString, std::map<QString, std::vector<int>>> folders; // volume -> folder -> files
+    for (int i = 0; i < static_cast<int>(m_rows.size()); ++i) {
+        const RESULT_ROW& row = m_rows[static_cast<size_t>(i)];
+        if (row.name.isEmpty()) continue;
+        const uint64_t start = row.source == SOURCE_LOST_VOLUME ? m_results[static_cast<size_t>(i)].u64PartitionStartSector : 0;
+        volumes.emplace(std::make_pair(row.source, start), row.volume);
+        folders[row.volume][row.folder].push_back(i);
+    }
+    for (const auto& volume : volumes) {
+        QTreeWidgetItem* top = NewItem(m_folderTree, nullptr, KIND_FOLDER, volume.second);
+        std::map<QString, QTreeWidgetItem*> made{{QString(), top}};
+        std::function<QTreeWidgetItem*(const QString&)> itemOf = [&](const QString& path) {
+            auto it = made.find(path);
+            if (it != made.end()) return it->second;
+            const int slash = path.lastIndexOf('/');
+            QTreeWidgetItem* parent = itemOf(slash < 0 ? QString() : path.left(slash));
+            QTreeWidgetItem* item = NewItem(m_folderTree, parent, KIND_FOLDER, path.mid(slash + 1));
+            made.emplace(path, item);
+            return item;
+        };
+        for (const auto& folder : folders[volume.second]) {
+            QTreeWidgetItem* item = itemOf(folder.first);
+            m_itemFiles[static_cast<size_t>(item->data(0, kRoleItem).toInt())].direct = folder.second;
+            for (QTreeWidgetItem* up = item; up; up = up->parent()) {
+                ITEM_FILES& files = m_itemFiles[static_cast<size_t>(up->data(0, kRoleItem).toInt())];
+                files.all.insert(files.all.end(), folder.second.begin(), folder.second.end());
+            }
+        }
+    }
+}
+
+void CResultPage::ApplyFilter() {
     ProgrammaticChange guard(m_nProgrammatic);
-    const Qt::CheckState state = row->checkState(0);
-    if (state == Qt::Checked || state == Qt::Unchecked) {
-        SetTreeChildCheckState(row, state);
-        SetTreeParentCheckState(row);
-        for (const __SEARCH_FILE_INFO__* hit : RecordsUnder(row)) {
-            if (state == Qt::Checked)
-                m_selection[GetSelectionKey(*hit)] = *hit;
-            else
-                m_selection.erase(GetSelectionKey(*hit));
-        }
+    m_filter = CResultFilter(m_filterEdit->text(), m_deletedOnly->isChecked(), m_healthyOnly->isChecked());
+    for (size_t i = 0; i < m_rows.size(); ++i) m_visible[i] = !m_rows[i].name.isEmpty() && m_filter.Accepts(m_rows[i]);
+    for (QTreeWidget* tree : {m_tree, m_folderTree}) ForEachItem(tree, [this](QTreeWidgetItem* item) { UpdateItemTexts(item); });
+    RefreshTicks();
+    UpdateShownInfo();
+    ShowFiles(CurrentTree()->currentItem(), false);
+}
+
+void CResultPage::UpdateItemTexts(QTreeWidgetItem* item) {
+    int shown = 0;
+    for (int record : m_itemFiles[static_cast<size_t>(item->data(0, kRoleItem).toInt())].all) shown += m_visible[static_cast<size_t>(record)];
+    const QVariant label = item->data(0, kRoleLabel);
+    switch (item->data(0, kRoleKind).toInt()) {
+    case KIND_CATEGORY: item->setText(0, CFileTypeGroups::CategoryText(label.toInt(), shown)); break;
+    case KIND_EXTENSION: item->setText(0, CFileTypeGroups::ExtensionText(label.toString(), shown)); break;
+    default: item->setText(0, QStringLiteral("%1 (%2)").arg(label.toString()).arg(shown)); break;
     }
-    // The table may show this row or one of its children: its ticks follow the map.
-    for (int i = 0; i < m_table->rowCount(); ++i) {
-        const _FILE_NODE_ node = m_table->item(i, 0)->data(Qt::UserRole).value<_FILE_NODE_>();
-        m_table->item(i, 0)->setCheckState(m_selection.count(GetSelectionKey(node)) ? Qt::Checked : Qt::Unchecked);
-    }
-    UpdateSelectionInfo();
+    item->setHidden(shown == 0);
 }
 
-void CResultPage::treeItemChanged(QTreeWidgetItem* row, int column) {
-    // A tick the user made, with the mouse or the keyboard: the map follows at once.
-    if (m_nProgrammatic == 0 && row && column == 0) ApplyTreeCheckState(row);
+QTreeWidget* CResultPage::CurrentTree() const { return m_views->currentIndex() == 1 ? m_folderTree : m_tree; }
+
+int CResultPage::RecordOfRow(int row) const {
+    const QTableWidgetItem* cell = m_table->item(row, COL_NAME);
+    return cell ? cell->data(kRoleRecord).toInt() : -1;
 }
 
-void CResultPage::tableItemChanged(QTableWidgetItem* cell) {
-    if (m_nProgrammatic == 0 && cell && cell->column() == 0) tableItemPress(cell->row(), 0);
-}
-
-void CResultPage::SetTreeChildCheckState(QTreeWidgetItem* row, int state) {
-    if (!row) return;
-    for (int i = 0; i < row->childCount(); ++i) {
-        QTreeWidgetItem* child = row->child(i);
-        child->setCheckState(0, state != 0 ? Qt::Checked : Qt::Unchecked);
-        SetTreeChildCheckState(child, state);
-    }
-}
-
-void CResultPage::SetTreeParentCheckState(QTreeWidgetItem* row) {
-    for (QTreeWidgetItem* parent = row ? row->parent() : nullptr; parent; parent = parent->parent()) {
-        int checked = 0, unchecked = 0;
-        for (int i = 0; i < parent->childCount(); ++i) {
-            Qt::CheckState s = parent->child(i)->checkState(0);
-            if (s == Qt::Checked) ++checked;
-            if (s == Qt::Unchecked) ++unchecked;
-        }
-        if (checked == parent->childCount())
-            parent->setCheckState(0, Qt::Checked);
-        else if (unchecked == parent->childCount())
-            parent->setCheckState(0, Qt::Unchecked);
-        else
-            parent->setCheckState(0, Qt::PartiallyChecked);
-    }
-}
-
-void CResultPage::treeItemSelectChanged() {
-    const QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
-    if (selected.isEmpty()) return;
-    m_lastTreeItem = selected.first();
-    UpdateTreeInfo(m_lastTreeItem, 0);
-}
-
-void CResultPage::treeItemClick(QTreeWidgetItem* row, int /*column*/) {
-    if (row && row == m_lastTreeItem) {
-        // A click on the row already shown, e.g. on its check box: apply its new state.
-        const QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
-        if (!selected.isEmpty()) {
-            m_lastTreeItem = selected.first();
-            UpdateTreeInfo(m_lastTreeItem, 0);
-        }
-    }
-    if (row) m_tree->setCurrentItem(row);
-}
-
-void CResultPage::tableItemPress(int row, int /*column*/) {
-    ProgrammaticChange guard(m_nProgrammatic);
-    QTableWidgetItem* cell = m_table->item(row, 0);
-    if (!cell) return;
-    const _FILE_NODE_ node = cell->data(Qt::UserRole).value<_FILE_NODE_>();
-    int checkedRows = 0;
-    for (int i = 0; i < m_table->rowCount(); ++i)
-        if (m_table->item(i, 0)->checkState() == Qt::Checked) ++checkedRows;
-    if (cell->checkState() == Qt::Checked) {
-        m_selection[GetSelectionKey(node)] = node;
-        if (m_lastTreeItem)
-            m_lastTreeItem->setCheckState(0, checkedRows == m_table->rowCount() ? Qt::Checked
-                                                                               : Qt::PartiallyChecked);
+void CResultPage::ShowFiles(QTreeWidgetItem* item, bool previewFirst) {
+    std::vector<int> records;
+    if (item && !item->isHidden())
+        for (int record : m_itemFiles[static_cast<size_t>(item->data(0, kRoleItem).toInt())].direct)
+            if (m_visible[static_cast<size_t>(record)]) records.push_back(record);
+    const int keep = m_previewRecord;
+    FillTable(records);
+    int row = -1;
+    for (int r = 0; r < m_table->rowCount() && row < 0; ++r)
+        if (RecordOfRow(r) == keep) row = r;
+    if (row < 0 && previewFirst && m_table->rowCount() > 0) row = 0;
+    if (row >= 0) {
+        m_table->selectRow(row);
+        m_table->scrollToItem(m_table->item(row, COL_NAME));
     } else {
-        m_selection.erase(GetSelectionKey(node));
-        if (m_lastTreeItem) m_lastTreeItem->setCheckState(0, checkedRows > 0 ? Qt::PartiallyChecked : Qt::Unchecked);
+        ClearPreview();
     }
-    SetTreeParentCheckState(m_lastTreeItem);
+}
+
+void CResultPage::FillTable(const std::vector<int>& records) {
+    ProgrammaticChange guard(m_nProgrammatic);
+    const QSignalBlocker block(m_table);
+    m_table->setSortingEnabled(false);
+    m_table->clearSelection();
+    m_table->setRowCount(static_cast<int>(records.size()));
+    for (int r = 0; r < static_cast<int>(records.size()); ++r) {
+        const int record = records[static_cast<size_t>(r)];
+        const __SEARCH_FILE_INFO__& hit = m_results[static_cast<size_t>(record)];
+        const RESULT_ROW& info = m_rows[static_cast<size_t>(record)];
+        const int dot = info.name.lastIndexOf('.');
+        auto* name = new SortItem(QIcon(GetExtendNameIcon(dot < 0 ? QString() : info.name.mid(dot + 1))), info.name);
+        name->setData(kRoleRecord, record);
+        name->setFlags((name->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
+        name->setCheckState(m_ticked[static_cast<size_t>(record)] ? Qt::Checked : Qt::Unchecked);
+        auto* size = new SortItem(FileSizeText(hit.u64FileSize));
+        size->setData(kRoleSort, static_cast<qlonglong>(hit.u64FileSize));
+        auto* modified = new SortItem(info.modified < 0 ? QString()
+                                                        : QDateTime::fromSecsSinceEpoch(info.modified, Qt::UTC)
+                                                              .toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+        modified->setData(kRoleSort, static_cast<qlonglong>(info.modified));
+        const QString folder = info.source == SOURCE_CARVED ? QString() : QStringLiteral("/") + info.folder;
+        QTableWidgetItem* cells[COL_COUNT] = {
+            name, new SortItem(folder), size, modified,
+            new SortItem(info.deleted ? QStringLiteral("Deleted") : QStringLiteral("Live")),
+            new SortItem(info.healthy ? QStringLiteral("Good") : QStringLiteral("Damaged")),
+            new SortItem(SourceText(info.source))};
+        cells[COL_FOLDER]->setToolTip(info.volume + folder);
+        for (int c = 0; c < COL_COUNT; ++c) m_table->setItem(r, c, cells[c]);
+        m_table->setRowHeight(r, kRowHeight);
+    }
+    m_table->setSortingEnabled(true);
+}
+
+void CResultPage::SetTicked(int record, bool ticked) {
+    if (record < 0 || record >= static_cast<int>(m_results.size())) return;
+    m_ticked[static_cast<size_t>(record)] = ticked;
+    const __SEARCH_FILE_INFO__& hit = m_results[static_cast<size_t>(record)];
+    if (ticked)
+        m_selection[GetSelectionKey(hit)] = hit;
+    else
+        m_selection.erase(GetSelectionKey(hit));
+}
+
+int CResultPage::RefreshItemTicks(QTreeWidgetItem* item) {
+    int shown = 0, ticked = 0;
+    for (int record : m_itemFiles[static_cast<size_t>(item->data(0, kRoleItem).toInt())].all) {
+        if (!m_visible[static_cast<size_t>(record)]) continue;
+        ++shown;
+        ticked += m_ticked[static_cast<size_t>(record)] ? 1 : 0;
+    }
+    item->setCheckState(0, ticked == 0 ? Qt::Unchecked : ticked == shown ? Qt::Checked : Qt::PartiallyChecked);
+    return ticked;
+}
+
+void CResultPage::RefreshTicks() {
+    ProgrammaticChange guard(m_nProgrammatic);
+    for (QTreeWidget* tree : {m_tree, m_folderTree}) ForEachItem(tree, [this](QTreeWidgetItem* item) { RefreshItemTicks(item); });
+    for (int r = 0; r < m_table->rowCount(); ++r) {
+        const int record = RecordOfRow(r);
+        if (record >= 0)
+            m_table->item(r, COL_NAME)->setCheckState(m_ticked[static_cast<size_t>(record)] ? Qt::Checked : Qt::Unchecked);
+    }
     UpdateSelectionInfo();
 }
 
-void CResultPage::tableItemSelectChanged() {
-    const QList<QTableWidgetItem*> selected = m_table->selectedItems();
-    if (!selected.isEmpty()) tableItemClick(selected.first());
+void CResultPage::OnTreeItemChanged(QTreeWidgetItem* item, int column) {
+    // A tick the user made, with the mouse or the keyboard: it covers what the filter shows.
+    if (m_nProgrammatic != 0 || !item || column != 0) return;
+    const bool ticked = item->checkState(0) != Qt::Unchecked;
+    for (int record : m_itemFiles[static_cast<size_t>(item->data(0, kRoleItem).toInt())].all)
+        if (m_visible[static_cast<size_t>(record)]) SetTicked(record, ticked);
+    RefreshTicks();
 }
 
-void CResultPage::tableItemClick(QTableWidgetItem* cell) {
-    _FILE_NODE_ record{};
-    if (cell) {
-        const QVariant data = cell->data(Qt::UserRole);
-        if (data.canConvert<_FILE_NODE_>()) record = data.value<_FILE_NODE_>();
-    }
-    CPreviewProcess preview(record);
+void CResultPage::OnTableItemChanged(int row, int column) {
+    if (m_nProgrammatic != 0 || column != COL_NAME) return;
+    SetTicked(RecordOfRow(row), m_table->item(row, COL_NAME)->checkState() == Qt::Checked);
+    RefreshTicks();
+}
+
+void CResultPage::OnTableSelection() {
+    const QList<QTableWidgetItem*> selected = m_table->selectedItems();
+    const int record = selected.isEmpty() ? -1 : RecordOfRow(selected.first()->row());
+    if (record < 0)
+        ClearPreview();
+    else if (record != m_previewRecord)
+        PreviewRecord(record);
+}
+
+void CResultPage::PreviewRecord(int record) {
+    m_previewRecord = record;
+    CPreviewProcess preview(m_results[static_cast<size_t>(record)]);
     if (m_host) m_host->RunPreview(preview);
-    ShowPreview(preview);
+    // Another row may have been chosen while the preview ran.
+    if (m_previewRecord == record) ShowPreview(preview);
+}
+
+void CResultPage::ClearPreview() {
+    m_previewRecord = -1;
+    m_previewImage = QImage();
+    m_previewPicture->clear();
+    m_previewText->clear();
+    m_previewStack->setCurrentWidget(m_previewText);
+}
+
+void CResultPage::ShowPicture(const QImage& image) {
+    m_previewImage = image;
+    const QSize size = PreviewPictureSize(image.size(), m_previewPicture->size());
+    m_previewPicture->setPixmap(QPixmap::fromImage(
+        size == image.size() ? image : image.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    m_previewStack->setCurrentWidget(m_previewPicture);
+}
+
+bool CResultPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_previewPicture && event->type() == QEvent::Resize && !m_previewImage.isNull()) {
+        const QSize size = PreviewPictureSize(m_previewImage.size(), m_previewPicture->size());
+        m_previewPicture->setPixmap(QPixmap::fromImage(m_previewImage.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void CResultPage::ShowPreview(const CPreviewProcess& preview) {
+    m_previewImage = QImage();
     const QString picture = preview.PicturePath();
     if (!picture.isEmpty()) {
-        if (!QFileInfo::exists(picture)) return;
-        QImage image(picture);
-        m_preview->setAlignment(Qt::AlignCenter);
-        if (image.isNull()) {
-            m_preview->setPixmap(QPixmap());
-            return;
-        }
-        const QSize size = PreviewPictureSize(image.size());
-        m_preview->setPixmap(QPixmap::fromImage(
-            size == image.size() ? image : image.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        const QImage image(picture);
+        if (!image.isNull()) return ShowPicture(image);
+        m_previewText->setPlainText(QStringLiteral("This picture cannot be shown: its data does not decode."));
+        m_previewStack->setCurrentWidget(m_previewText);
         return;
     }
-    m_preview->setFont(QFont(QStringLiteral("Arial"), 11, QFont::Normal));
-    m_preview->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_preview->setText(WinHexBufData(&preview.Record(), preview.Data(), preview.Length()));
+#ifdef ORVALE_HAVE_QTPDF
+    if (!preview.DocumentPath().isEmpty()) {
+        QPdfDocument document;
+        if (document.load(preview.DocumentPath()) == QPdfDocument::Error::None && document.pageCount() > 0) {
+            const QSize page = document.pagePointSize(0).toSize();
+            const QSize size = PreviewPictureSize(page * 2, m_previewPicture->size());
+            const QImage image = document.render(0, size.isEmpty() ? QSize(600, 800) : size);
+            if (!image.isNull()) return ShowPicture(image);
+        }
+    }
+#endif
+    const unsigned char* data = preview.Data();
+    const int length = preview.Length();
+    QString text;
+    if (length <= 0)
+        text = QStringLiteral("No data could be read for this file.");
+    else if (LooksLikeText(data, length))
+        text = ::PreviewText(data, length);
+    else
+        text = HexDump(data, length);
+    m_previewText->setPlainText(text);
+    m_previewStack->setCurrentWidget(m_previewText);
 }
 
 QString CResultPage::SelectionText(const SelectionMap& selection) {
@@ -376,6 +523,17 @@ QString CResultPage::SelectionText(const SelectionMap& selection) {
 void CResultPage::UpdateSelectionInfo() {
     SetActionButtonEnabled(m_btnRecover, !m_selection.empty());
     m_selectLabel->setText(SelectionText(m_selection));
+}
+
+void CResultPage::UpdateShownInfo() {
+    unsigned long long bytes = 0;
+    int shown = 0;
+    for (size_t i = 0; i < m_results.size(); ++i)
+        if (m_visible[i]) {
+            ++shown;
+            bytes += m_results[i].u64FileSize;
+        }
+    m_shownLabel->setText(QStringLiteral("%1 of %2 files, %3").arg(shown).arg(m_results.size()).arg(FileSizeText(bytes)));
 }
 
 void CResultPage::btnRecovery() {

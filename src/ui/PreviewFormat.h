@@ -1,16 +1,16 @@
 #pragma once
-// The two forms a preview takes: the text of a file's first bytes, and the
-// size a picture is shown at in the 720 x 200 preview area.
+// The forms a preview takes: a file's first bytes as text or as a hex dump, and
+// the size a picture is shown at in the preview pane.
 #include <QSize>
 #include <QString>
 
-struct _FILE_NODE_;
-
-// Zero bytes become '.', a line ends after every 256 bytes and after the last one;
-// the bytes are decoded as the program's 8-bit text (GB18030), so bytes that form
-// no character show as U+FFFD instead of vanishing. The record is not used.
-QString WinHexBufData(const _FILE_NODE_* record, const unsigned char* data, int length);
-
-// Pictures 701 pixels wide or more are fitted into 700 x 200 keeping their aspect
-// ratio; smaller ones keep their size.
-QSize PreviewPictureSize(const QSize& picture);
+// Text is bytes without NUL whose control characters, other than tab, line and
+// page breaks and escape, are at most one in a hundred.
+bool LooksLikeText(const unsigned char* data, int length);
+// The bytes as UTF-8 when they are (a character cut by the end of the buffer
+// is dropped), else as the program's 8-bit text; CR LF and lone CR become LF.
+QString PreviewText(const unsigned char* data, int length);
+// Sixteen bytes a line: offset, hex bytes, and the printable ASCII ('.' else).
+QString HexDump(const unsigned char* data, int length);
+// A picture fitted into the pane keeping its aspect ratio; never enlarged.
+QSize PreviewPictureSize(const QSize& picture, const QSize& pane);

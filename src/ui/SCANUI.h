@@ -36,6 +36,7 @@ public:
     bool IsFinished() const { return m_bIsFinished; }
     int OprType() const { return m_nOprType; }
     QString LabelText() const;
+    QLabel* TextLabel() const { return m_pTextLabel; }
     int ProgressValue() const;
     QPushButton* ActionButton() const { return m_pActionButton; }
     QString CurrentFileName() const { return m_strCurrentFileName; }

@@ -137,6 +137,8 @@ public:
     FakeEngine engine;
     std::vector<Report> reports;
     int previews = 0;
+    std::map<uint32_t, QString> folders; // by nFileIndex
+    uint64_t areaStart = 0;
 
     ResultFakeHost() { engine.InitCallBack(nullptr, &ResultFakeHost::OnRecovery, this, 100); }
     void RunPreview(CPreviewProcess& preview) override {
@@ -146,6 +148,11 @@ public:
     void RunRecovery(CRecoveryProcess& recovery, const QString&) override {
         recovery.Run(&engine, &ResultFakeHost::OnRecovery, this);
     }
+    QString FolderOf(const _FILE_NODE_& node) override {
+        auto it = folders.find(node.nFileIndex);
+        return it == folders.end() ? QString() : it->second;
+    }
+    uint64_t AreaStartSector() const override { return areaStart; }
     static int OnRecovery(void* p, int nProgress, int nPercent, int nErrorCode, wchar_t* name) {
         static_cast<ResultFakeHost*>(p)->reports.push_back({nProgress, nPercent, nErrorCode, name ? name : L""});
         return 0;

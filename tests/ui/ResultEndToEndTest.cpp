@@ -10,13 +10,19 @@
 #include "ui/CDetail.h"
 #include "ui/CMessageBox.h"
 #include "ui/CResultPage.h"
+#include "engine/DisplayFormat.h"
 #include "ui/DRUI.h"
+#include "ui/PreviewFormat.h"
 #include "ui/SCANUI.h"
 
 #include <QCheckBox>
 #include <QDirIterator>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTabWidget>
 #include <QPushButton>
 #include <QStackedLayout>
 #include <QTableWidget>
@@ -52,6 +58,7 @@ struct RecoveryRun {
     int succeeded = -1, failed = -1;
     QStringList names, states;
     QList<QColor> colours;
+    QString outcome; // the progress dialog's last text
 };
 } // namespace
 
@@ -81,6 +88,7 @@ class ResultEndToEndTest : public QObject {
                 detail->btnSlot();
             } else if (auto* progress = qobject_cast<SCANUI*>(w)) {
                 if (progress->OprType() != SCANUI::OPR_RECOVERY || progress->ActionButton()->text() != "Finished") return;
+                run.outcome = progress->LabelText();
                 QPushButton* next = progress->ActionButton();
                 if (!detailShown) {
                     detailShown = true;
@@ -163,22 +171,74 @@ private slots:
         QTreeWidgetItem* photo = Row(page, "Photo(3)");
         QTreeWidgetItem* archive = Row(page, "Archive(1)");
         QVERIFY2(photo && archive, listed.c_str());
-        {
-            ModalDriver none([](QWidget*) {});
-            page->Tree()->setCurrentItem(Row(page, "jpg Files (2)"));
-            QCOMPARE(page->Table()->rowCount(), 2);
-            const bool beachFirst = page->Table()->item(0, 0)->text() == "BeachPhoto.jpg";
-            QCOMPARE(page->PreviewArea()->pixmap().size(), beachFirst ? QSize(320, 200) : QSize(240, 180));
-            page->Tree()->setCurrentItem(Row(page, "zip Files (1)"));
-            QVERIFY(page->PreviewArea()->text().startsWith("PK"));
+        ModalDriver previews([](QWidget*) {}); // previews open and close by themselves
+
+        // The Folders view holds the original tree; carved files sit under one folder.
+        page->Views()->setCurrentIndex(1);
+        int carved = 0;
+        for (const E2eFile& f : m_image.fatFiles()) carved += f.deleted && f.carvedOnly;
+        for (const E2eFile& f : m_image.fatFiles()) {
+            if (!f.deleted) continue;
+            const QString folder = QString::fromStdString(f.folder).chopped(f.folder.empty() ? 0 : 1);
+            QStringList path = f.carvedOnly ? QStringList{"Found by content"} : QStringList{"File system"} + folder.split('/', Qt::SkipEmptyParts);
+            QTreeWidgetItem* item = nullptr;
+            for (const QString& part : path) {
+                QTreeWidgetItem* next = nullptr;
+                for (int i = 0; i < (item ? item->childCount() : page->FolderTree()->topLevelItemCount()); ++i) {
+                    QTreeWidgetItem* child = item ? item->child(i) : page->FolderTree()->topLevelItem(i);
+                    if (child->text(0).startsWith(part + " (")) next = child;
+                }
+                QVERIFY2(next, qPrintable(path.join('/')));
+                item = next;
+            }
+            page->FolderTree()->setCurrentItem(item);
+            if (f.carvedOnly) {
+                QCOMPARE(item->text(0), QString("Found by content (%1)").arg(carved));
+                QCOMPARE(page->Table()->item(0, CResultPage::COL_SOURCE)->text(), QString("Carved"));
+                continue;
+            }
+            const auto found = page->Table()->findItems(QString::fromStdString(f.name), Qt::MatchExactly);
+            QCOMPARE(found.size(), 1);
+            const int r = found.first()->row();
+            QCOMPARE(page->Table()->item(r, CResultPage::COL_FOLDER)->text(), "/" + folder);
+            QCOMPARE(page->Table()->item(r, CResultPage::COL_STATUS)->text(), QString("Deleted"));
+            QCOMPARE(page->Table()->item(r, CResultPage::COL_SOURCE)->text(), QString("File system"));
         }
+        page->Views()->setCurrentIndex(0);
+
+        page->Tree()->setCurrentItem(Row(page, "jpg Files (2)"));
+        QCOMPARE(page->Table()->rowCount(), 2);
+        const bool beachFirst = page->Table()->item(0, 0)->text() == "BeachPhoto.jpg";
+        QCOMPARE(page->PreviewPicture()->pixmap().size(),
+                 PreviewPictureSize(beachFirst ? QSize(320, 200) : QSize(240, 180), page->PreviewPicture()->size()));
+        page->Tree()->setCurrentItem(Row(page, "zip Files (1)"));
+        QVERIFY(page->PreviewText()->toPlainText().startsWith("00000000  50 4b 03 04"));
+
+        // Sorting and filtering the real results: sizes in numeric order, counts and sums that follow.
+        page->Tree()->setCurrentItem(photo);
+        page->Table()->horizontalHeader()->setSortIndicator(CResultPage::COL_SIZE, Qt::DescendingOrder);
+        std::vector<uint64_t> shownSizes;
+        for (int r = 0; r < page->Table()->rowCount(); ++r)
+            shownSizes.push_back(w.GetSearchResults()[size_t(page->Table()->item(r, 0)->data(Qt::UserRole).toInt())].u64FileSize);
+        QVERIFY(std::is_sorted(shownSizes.rbegin(), shownSizes.rend()));
+        QCOMPARE(shownSizes.size(), size_t(3));
+        uint64_t jpgBytes = 0;
+        int jpgs = 0;
+        for (const auto& hit : w.GetSearchResults())
+            if (QString(hit.szFileName).endsWith(".jpg")) jpgBytes += hit.u64FileSize, ++jpgs;
+        page->FilterBox()->setText("*.JPG");
+        QCOMPARE(page->ShownLabel()->text(), QString("%1 of %2 files, %3").arg(jpgs).arg(w.GetSearchResults().size())
+                                                 .arg(QString::fromStdString(GetFileSizeString(static_cast<long long>(jpgBytes)))));
+        QCOMPARE(page->Table()->rowCount(), jpgs);
+        QVERIFY(Row(page, "Archive(0)")->isHidden());
+        page->FilterBox()->clear();
+        page->Table()->horizontalHeader()->setSortIndicator(CResultPage::COL_NAME, Qt::AscendingOrder);
 
         // Tick Photo with a click on its check box; untick and tick one file row in the table.
         ClickCheckBox(page->Tree(), photo);
         QCOMPARE(photo->checkState(0), Qt::Checked);
         QCOMPARE(page->Selection().size(), size_t(3));
         {
-            ModalDriver none([](QWidget*) {});
             page->Tree()->setCurrentItem(Row(page, "jpg Files (2)"));
             const QRect cell = page->Table()->visualItemRect(page->Table()->item(1, 0));
             const QPoint box(cell.left() + 10, cell.center().y());
@@ -197,6 +257,7 @@ private slots:
             const RecoveryRun run = Recover(page, dest);
             QCOMPARE(run.succeeded, 3);
             QCOMPARE(run.failed, 0);
+            QCOMPARE(run.outcome.trimmed(), QString("Recovered 3 of 3 files"));
         }
         std::map<std::string, std::string> saved = Saved(dest);
         for (const char* report : {"orvale-report.csv", "orvale-report(1).csv"}) QVERIFY2(saved.erase(report), report);
@@ -224,6 +285,7 @@ private slots:
         const RecoveryRun third = Recover(page, dest3);
         QCOMPARE(third.succeeded, 1);
         QCOMPARE(third.failed, 3);
+        QVERIFY2(third.outcome.contains("Recovered 1 of 4 files") && third.outcome.contains("3 failed"), qPrintable(third.outcome));
         for (int r = 0; r < 3; ++r) {
             QVERIFY2(third.states[r].startsWith("Failed") && third.names[r].contains("/photo/"), qPrintable(third.names[r]));
             QCOMPARE(third.colours[r], QColor(255, 0, 0));

@@ -1,42 +1,53 @@
-// The result page: grouping into the type tree, tri-state ticking, the selection
-// map and its label, and previews of found files.
+// The result page: the type and folder trees, tri-state ticking, the row facts,
+// sorting and filtering, and previews that follow the selected row.
 #include "FakeEngine.h"
 #include "UiTest.h"
-#include "fixtures/TempDir.h"
 #include "ui/CResultPage.h"
 #include "ui/PreviewFormat.h"
 
-#include <QImage>
+#include <QCheckBox>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStackedWidget>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTreeWidget>
 
 namespace {
+// Visible rows, indented by depth.
 QStringList Rows(QTreeWidget* tree) {
     QStringList rows;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        rows << tree->topLevelItem(i)->text(0);
-        for (int j = 0; j < tree->topLevelItem(i)->childCount(); ++j) rows << " " + tree->topLevelItem(i)->child(j)->text(0);
-    }
+    std::function<void(QTreeWidgetItem*, QString)> walk = [&](QTreeWidgetItem* item, QString indent) {
+        if (item->isHidden()) return;
+        rows << indent + item->text(0);
+        for (int j = 0; j < item->childCount(); ++j) walk(item->child(j), indent + " ");
+    };
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) walk(tree->topLevelItem(i), "");
     return rows;
 }
 
-QTreeWidgetItem* Row(CResultPage& page, const QString& text) {
-    const auto found = page.Tree()->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+QStringList Column(QTableWidget* table, int column) {
+    QStringList cells;
+    for (int r = 0; r < table->rowCount(); ++r) cells << table->item(r, column)->text();
+    return cells;
+}
+
+QTreeWidgetItem* Row(QTreeWidget* tree, const QString& text) {
+    const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
     return found.isEmpty() ? nullptr : found.first();
 }
 
-// Ticks a tree row the way a click on its check box does.
-void TickRow(CResultPage& page, QTreeWidgetItem* row, Qt::CheckState state) {
-    page.Tree()->setCurrentItem(row); // selection change: the row is shown with its old state
-    row->setCheckState(0, state);
-    page.treeItemClick(row, 0);       // the click on the shown row applies the new state
-}
-
-void TickTableRow(CResultPage& page, int row, Qt::CheckState state) {
-    page.Table()->item(row, 0)->setCheckState(state);
-    page.tableItemPress(row, 0);
+__SEARCH_FILE_INFO__ Hit(const char* name, uint32_t index, uint64_t size, uint32_t fsType, uint64_t start = 0,
+                         uint32_t reserved = 0, uint32_t health = 1, uint64_t modified = 0) {
+    __SEARCH_FILE_INFO__ hit = MakeHit(name, index, size, fsType);
+    hit.u64PartitionStartSector = start;
+    hit.nReserved = reserved;
+    hit.bIsHealth = health;
+    hit.u64ModifyTime = modified;
+    return hit;
 }
 } // namespace
 
@@ -52,9 +63,9 @@ private slots:
              {"Photo(2)", " jpg Files (2)", "Music(1)", " mp3 Files (1)"}},
             {{MakeHit("readme", 1, 1), MakeHit("x.c", 2, 1), MakeHit("", 3, 1), MakeHit("data.bin", 4, 1)},
              {"Other(3)", " bin Files (1)", " c Files (1)", " unknown Files (1)"}},
-            // The document list is matched before the second archive list.
+            // The document list is matched before the second archive list; the first page's names.
             {{MakeHit("report.doc", 1, 1), MakeHit("notes.rtf", 2, 1), MakeHit("clip.MP4", 3, 1)},
-             {"Office(1)", " doc Files (1)", "Video(1)", " mp4 Files (1)", "Archive(1)", " rtf Files (1)"}},
+             {"Document(1)", " doc Files (1)", "Video(1)", " mp4 Files (1)", "Archive(1)", " rtf Files (1)"}},
             {{MakeHit("backup.tar gz", 1, 5), MakeHit("t.tar", 2, 6)}, {"Archive(1)", " tar Files (1)", "Other(1)", " tar gz Files (1)"}},
             {{}, {}},
         };
@@ -65,113 +76,208 @@ private slots:
             QCOMPARE(Rows(page.Tree()), c.rows);
             QVERIFY(!page.RecoverButton()->isEnabled());
         }
-        ResultFakeHost host;
-        CResultPage page(&host);
-        page.SetResults(cases[3].hits);
-        page.Tree()->setCurrentItem(Row(page, "tar gz Files (1)")); // an extension with a blank finds its records
-        QCOMPARE(page.Table()->rowCount(), 1);
-        QCOMPARE(page.Table()->item(0, 0)->text(), QString("backup.tar gz"));
-        page.btnRecovery(); // nothing ticked: no save is asked for
-        QVERIFY(host.engine.savedTargets.empty());
+    }
+
+    void rowFacts() {
+        const uint64_t tick = 10000000ull, epoch = 116444736000000000ull;
+        const std::pair<uint64_t, qint64> times[] = {{0, -1}, {1700000000, 1700000000}, {epoch + 1700000000 * tick, 1700000000}, {epoch - tick, -1}};
+        for (const auto& t : times) QCOMPARE(RecordTimeSeconds(t.first), t.second);
+
+        struct Case {
+            __SEARCH_FILE_INFO__ hit;
+            QString folderOf, folder, volume, source;
+            bool deleted;
+        } const cases[] = {
+            {Hit("a.jpg", 1, 1, FS_TYPE_FAST_FAT, 4096), "Photos/", "Photos", "File system", "File system", true},
+            {Hit("b.jpg", 2, 1, FS_TYPE_PRO_FAT, 2048), "Docs/A/", "Docs/A", "File system", "File system", false},
+            {Hit("!c.jpg", 3, 1, FS_TYPE_PRO_FAT, 4096), "", "", "File system", "File system", true},
+            {Hit("d.jpg", 4, 1, FS_TYPE_PRO_FAT, 4096), "Old/!gone/", "Old/!gone", "File system", "File system", true},
+            {Hit("e.doc", 5, 1, FS_TYPE_PRO_NTFS, 90000, 1), "LostFolder7/", "LostFolder7", "Lost NTFS volume at sector 90000", "Lost volume", false},
+            {Hit("f.doc", 6, 1, FS_TYPE_PRO_NTFS, 90000, 0), "", "", "Lost NTFS volume at sector 90000", "Lost volume", true},
+            {Hit("7.jpg", 7, 1, FS_TYPE_FILE_TYPE, 0), "ignored/", "", "Found by content", "Carved", true},
+        };
+        std::vector<__SEARCH_FILE_INFO__> hits;
+        for (const Case& c : cases) hits.push_back(c.hit);
+        const auto rows = BuildResultRows(hits, [&](const _FILE_NODE_& n) { return cases[n.nFileIndex - 1].folderOf; }, 2048);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            QCOMPARE(rows[i].folder, cases[i].folder);
+            QCOMPARE(rows[i].volume, cases[i].volume);
+            QCOMPARE(SourceText(rows[i].source), cases[i].source);
+            QCOMPARE(rows[i].deleted, cases[i].deleted);
+        }
+
+        struct Filter {
+            CResultFilter filter;
+            QString passes; // letters of the rows below that pass
+        } const filters[] = {
+            {CResultFilter(), "abcd"},
+            {CResultFilter("*.JPG"), "ac"},
+            {CResultFilter("photo"), "ab"},
+            {CResultFilter("p?o*[0-9].jpg"), "a"},
+            {CResultFilter(".jp"), "ac"},
+            {CResultFilter("", true), "acd"},
+            {CResultFilter("", true, true), "ad"},
+            {CResultFilter("[", false), ""},
+        };
+        RESULT_ROW a, b, c, d;
+        a.name = "Photo1.jpg";
+        b.name = "photos.png", b.deleted = false;
+        c.name = "x.jpg", c.healthy = false;
+        d.name = "notes.txt";
+        for (const Filter& f : filters) {
+            QString passes;
+            for (const auto& r : {std::make_pair('a', a), std::make_pair('b', b), std::make_pair('c', c), std::make_pair('d', d)})
+                if (f.filter.Accepts(r.second)) passes += r.first;
+            QCOMPARE(passes, f.passes);
+        }
     }
 
     void tickingCategoriesExtensionsAndRows() {
         ResultFakeHost host;
         CResultPage page(&host);
         page.SetResults({MakeHit("a.JPG", 1, 1000), MakeHit("b.jpg", 2, 1048), MakeHit("p.png", 3, 24), MakeHit("c.mp3", 4, 30)});
-        QTreeWidgetItem* photo = Row(page, "Photo(3)");
-        QTreeWidgetItem* jpg = Row(page, "jpg Files (2)");
-        TickRow(page, photo, Qt::Checked);
+        QTreeWidgetItem* photo = Row(page.Tree(), "Photo(3)");
+        QTreeWidgetItem* jpg = Row(page.Tree(), "jpg Files (2)");
+        photo->setCheckState(0, Qt::Checked);
         QCOMPARE(jpg->checkState(0), Qt::Checked);
-        QCOMPARE(Row(page, "Music(1)")->checkState(0), Qt::Unchecked);
-        QCOMPARE(page.Selection().size(), size_t(3));
+        QCOMPARE(Row(page.Tree(), "Music(1)")->checkState(0), Qt::Unchecked);
+        QCOMPARE(Row(page.FolderTree(), "File system (4)")->checkState(0), Qt::PartiallyChecked);
         QCOMPARE(page.SelectionLabel()->text(), QString("Select 2.02 KB in 3 files"));
         QVERIFY(page.RecoverButton()->isEnabled());
         page.Tree()->setCurrentItem(jpg); // its rows are shown ticked from the map
         QCOMPARE(page.Table()->item(1, 0)->checkState(), Qt::Checked);
 
         // Unticking one row makes its parents partial; leaving and coming back keeps it.
-        TickTableRow(page, 1, Qt::Unchecked);
+        page.Table()->item(1, 0)->setCheckState(Qt::Unchecked);
         QCOMPARE(jpg->checkState(0), Qt::PartiallyChecked);
         QCOMPARE(photo->checkState(0), Qt::PartiallyChecked);
         QCOMPARE(page.SelectionLabel()->text(), QString("Select 1.00 KB in 2 files"));
-        page.Tree()->setCurrentItem(Row(page, "png Files (1)"));
+        page.Tree()->setCurrentItem(Row(page.Tree(), "png Files (1)"));
         page.Tree()->setCurrentItem(jpg);
-        QCOMPARE(page.Table()->item(0, 0)->checkState(), Qt::Checked);
+        QCOMPARE(Column(page.Table(), 0), QStringList({"a.JPG", "b.jpg"}));
         QCOMPARE(page.Table()->item(1, 0)->checkState(), Qt::Unchecked);
-        TickTableRow(page, 1, Qt::Checked);
+        page.Table()->item(1, 0)->setCheckState(Qt::Checked);
         QCOMPARE(photo->checkState(0), Qt::Checked);
 
-        TickRow(page, photo, Qt::Unchecked);
-        QCOMPARE(jpg->checkState(0), Qt::Unchecked);
-        QVERIFY(page.Selection().empty());
-        QVERIFY(!page.RecoverButton()->isEnabled());
-
-        // From the keyboard, in the tree and in the table.
-        page.Tree()->setCurrentItem(jpg);
-        QTest::keyClick(page.Tree()->viewport(), Qt::Key_Space);
-        QCOMPARE(jpg->checkState(0), Qt::Checked);
-        QCOMPARE(page.Selection().size(), size_t(2));
-        page.Table()->setCurrentCell(1, 0);
-        QTest::keyClick(page.Table()->viewport(), Qt::Key_Space);
-        QCOMPARE(jpg->checkState(0), Qt::PartiallyChecked);
-        QCOMPARE(page.Selection().size(), size_t(1));
+        // From the keyboard, in the tree.
         page.Tree()->setCurrentItem(photo);
         QTest::keyClick(page.Tree()->viewport(), Qt::Key_Space);
-        QCOMPARE(page.Selection().size(), size_t(3));
-
-        page.SetResults({MakeHit("z.jpg", 1, 7)}); // new results empty the selection
         QVERIFY(page.Selection().empty());
         QVERIFY(!page.RecoverButton()->isEnabled());
-    }
 
-    void equalKeysOfDifferentEnginesStayApart() {
-        ResultFakeHost host;
-        CResultPage page(&host);
-        // Record 1 of the quick FAT store and record 1 of the carver's store.
-        page.SetResults({MakeHit("a.jpg", 1, 5, FS_TYPE_FAST_FAT), MakeHit("0.jpg", 1, 6, FS_TYPE_FILE_TYPE)});
-        TickRow(page, Row(page, "Photo(2)"), Qt::Checked);
+        // A tick under a filter covers what is shown; equal keys of two engines stay apart.
+        page.SetResults({MakeHit("a.jpg", 1, 5, FS_TYPE_FAST_FAT), MakeHit("0.jpg", 1, 6, FS_TYPE_FILE_TYPE), MakeHit("b.jpg", 2, 7)});
+        QVERIFY(page.Selection().empty());
+        page.FilterBox()->setText("?.jpg");
+        Row(page.Tree(), "Photo(3)")->setCheckState(0, Qt::Checked);
+        QCOMPARE(page.Selection().size(), size_t(3));
+        page.FilterBox()->setText("a");
+        Row(page.Tree(), "Photo(1)")->setCheckState(0, Qt::Unchecked);
+        page.FilterBox()->clear();
+        QCOMPARE(Row(page.Tree(), "Photo(3)")->checkState(0), Qt::PartiallyChecked);
         QCOMPARE(page.Selection().size(), size_t(2));
     }
 
-    void previewTextAndPictureSizes() {
-        const std::pair<std::vector<unsigned char>, QString> texts[] = {
-            {{0x41, 0x00, 0x42, 0x43, 0x0A}, "A.BC\n\r\n"},
-            {{}, "\r\n"},
-            {{0xD6, 0xD0, 0xCE, 0xC4}, QString::fromUtf8("\xE4\xB8\xAD\xE6\x96\x87\r\n")}, // GB18030 "中文"
-            {{'a', 0xFF, 'b', 'c', 0x81}, QString("a") + QChar(0xFFFD) + "bc" + QChar(0xFFFD) + "\r\n"},
-        };
-        const unsigned char one[] = {0x41};
-        for (const auto& t : texts)
-            QCOMPARE(WinHexBufData(nullptr, t.first.empty() ? one : t.first.data(), int(t.first.size())), t.second);
-        QCOMPARE(WinHexBufData(nullptr, one, -4), QString("\r\n"));
-        std::vector<unsigned char> data(512, 'x');
-        data[256] = 0;
-        QCOMPARE(WinHexBufData(nullptr, data.data(), 512), QString(256, 'x') + "\r\n." + QString(255, 'x') + "\r\n");
-        QVERIFY(WinHexBufData(nullptr, data.data(), 300).endsWith("." + QString(43, 'x') + "\r\n"));
+    void foldersSortingAndFilters() {
+        ResultFakeHost host;
+        host.folders = {{1, "Photos/Trip/"}, {2, "Photos/"}, {3, "Docs/"}, {4, "Docs/"}};
+        CResultPage page(&host);
+        page.SetResults({Hit("beach.jpg", 1, 10, FS_TYPE_FAST_FAT, 0, 0, 1, 1700000000),
+                         Hit("board.png", 2, 9, FS_TYPE_FAST_FAT, 0, 0, 0, 1600000000),
+                         Hit("notes.txt", 3, 100, FS_TYPE_FAST_FAT, 0, 0, 1, 1650000000),
+                         Hit("plan.doc", 4, 2048, FS_TYPE_FAST_FAT), Hit("9.jpg", 5, 5, FS_TYPE_FILE_TYPE)});
+        QCOMPARE(Rows(page.FolderTree()), QStringList({"File system (4)", " Docs (2)", " Photos (2)", "  Trip (1)",
+                                                       "Found by content (1)"}));
+        page.Views()->setCurrentIndex(1);
+        page.FolderTree()->setCurrentItem(Row(page.FolderTree(), "Photos (2)"));
+        QCOMPARE(Column(page.Table(), CResultPage::COL_NAME), QStringList({"board.png"}));
+        QCOMPARE(Column(page.Table(), CResultPage::COL_FOLDER), QStringList({"/Photos"}));
+        QCOMPARE(Column(page.Table(), CResultPage::COL_HEALTH), QStringList({"Damaged"}));
 
-        const std::pair<QSize, QSize> sizes[] = {{{1400, 300}, {700, 150}}, {{700, 900}, {700, 900}},
-                                                 {{701, 100}, {700, 99}},   {{1000, 1000}, {200, 200}}};
-        for (const auto& s : sizes) QCOMPARE(PreviewPictureSize(s.first), s.second);
+        // Sizes and dates sort as numbers, in both directions; undated files first.
+        page.Views()->setCurrentIndex(0);
+        page.SetResults({Hit("beach.jpg", 1, 10, FS_TYPE_FAST_FAT, 0, 0, 1, 1700000000),
+                         Hit("big.jpg", 2, 100, FS_TYPE_FAST_FAT, 0, 0, 1, 0),
+                         Hit("board.jpg", 3, 9, FS_TYPE_FAST_FAT, 0, 0, 0, 1600000000)});
+        page.Tree()->setCurrentItem(Row(page.Tree(), "Photo(3)"));
+        const struct {
+            int column;
+            Qt::SortOrder order;
+            QStringList names;
+        } sorts[] = {
+            {CResultPage::COL_SIZE, Qt::AscendingOrder, {"board.jpg", "beach.jpg", "big.jpg"}},
+            {CResultPage::COL_SIZE, Qt::DescendingOrder, {"big.jpg", "beach.jpg", "board.jpg"}},
+            {CResultPage::COL_MODIFIED, Qt::AscendingOrder, {"big.jpg", "board.jpg", "beach.jpg"}},
+            {CResultPage::COL_HEALTH, Qt::AscendingOrder, {"board.jpg", "big.jpg", "beach.jpg"}}, // stable
+            {CResultPage::COL_NAME, Qt::DescendingOrder, {"board.jpg", "big.jpg", "beach.jpg"}},
+        };
+        for (const auto& s : sorts) {
+            page.Table()->horizontalHeader()->setSortIndicator(s.column, s.order);
+            QCOMPARE(Column(page.Table(), CResultPage::COL_NAME), s.names);
+        }
+
+        // The filter changes what is listed and what the counts add up to; the
+        // previewed row stays chosen while it is still listed.
+        QCOMPARE(page.ShownLabel()->text(), QString("3 of 3 files, 119 Bytes"));
+        page.Table()->selectRow(1);
+        const int previews = host.previews;
+        page.HealthyOnlyBox()->setChecked(true);
+        QCOMPARE(Rows(page.Tree()), QStringList({"Photo(2)", " jpg Files (2)"}));
+        QCOMPARE(page.ShownLabel()->text(), QString("2 of 3 files, 110 Bytes"));
+        QCOMPARE(Column(page.Table(), CResultPage::COL_NAME), QStringList({"big.jpg", "beach.jpg"}));
+        QCOMPARE(page.Table()->selectedItems().first()->text(), QString("big.jpg"));
+        QCOMPARE(host.previews, previews);
+        page.FilterBox()->setText("zzz");
+        QCOMPARE(Rows(page.Tree()), QStringList());
+        QCOMPARE(page.Table()->rowCount(), 0);
+        QCOMPARE(page.PreviewText()->toPlainText(), QString());
+        QCOMPARE(page.ShownLabel()->text(), QString("0 of 3 files, 0 Bytes"));
     }
 
-    void previewFollowsTheCurrentRow() {
-        TempDir dir;
+    void previewForms() {
+        const struct {
+            QByteArray bytes;
+            bool text;
+            QString shown;
+        } cases[] = {
+            {"one\r\ntwo\nthree\rfour", true, "one\ntwo\nthree\nfour"},
+            {"caf\xC3\xA9 \xE4\xB8", true, QString::fromUtf8("caf\xC3\xA9 ")}, // a character cut by the buffer's end
+            {"\xD6\xD0\xCE\xC4", true, QString::fromUtf8("\xE4\xB8\xAD\xE6\x96\x87")},    // GB18030 text
+            {QByteArray("A\0B", 3), false, ""},
+            {QByteArray(98, 'x') + "\x01\x02", false, ""},
+            {QByteArray(99, 'x') + "\x01", true, QString(99, 'x') + QChar(1)},
+            {"", false, ""},
+        };
+        for (const auto& c : cases) {
+            const auto* data = reinterpret_cast<const unsigned char*>(c.bytes.constData());
+            QCOMPARE(LooksLikeText(data, int(c.bytes.size())), c.text);
+            if (c.text) QCOMPARE(PreviewText(data, int(c.bytes.size())), c.shown);
+        }
+        const unsigned char bytes[18] = {'P', 'K', 3, 4, 0, 0x7F, 0xFF, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k'};
+        QCOMPARE(HexDump(bytes, 18), QString("00000000  50 4b 03 04 00 7f ff 61  62 63 64 65 66 67 68 69  |PK.....abcdefghi|\n"
+                                             "00000010  6a 6b" + QString(45, ' ') + "|jk|\n"));
+        const std::pair<QSize, QSize> sizes[] = {{{1400, 300}, {700, 150}}, {{600, 150}, {600, 150}}, {{1000, 1000}, {200, 200}}};
+        for (const auto& s : sizes) QCOMPARE(PreviewPictureSize(s.first, QSize(700, 200)), s.second);
+    }
+
+    void previewFollowsTheSelectedRow() {
         ResultFakeHost host;
-        host.engine.contents[1] = {'h', 'e', 'l', 'l', 'o', 0, '!'};
+        host.engine.contents[1] = {'l', 'i', 'n', 'e', ' ', '1', '\r', '\n', 'l', 'i', 'n', 'e', ' ', '2', '\n'};
+        host.engine.contents[2] = {'M', 'Z', 0, 1};
         CResultPage page(&host);
-        page.SetResults({MakeHit("notes.txt", 1, 7), MakeHit("other.txt", 2, 3), MakeHit("gone.bmp", 3, 4)});
-        page.Tree()->setCurrentItem(Row(page, "txt Files (2)"));
-        QCOMPARE(host.previews, 1);
-        QCOMPARE(page.PreviewArea()->text(), QString("hello.!\r\n"));
-        page.Table()->selectRow(1);
-        QCOMPARE(host.previews, 2);
-        QCOMPARE(page.PreviewArea()->text(), QString("\r\n"));
-        // A picture that never reached the disk leaves the area as it was.
-        page.Table()->selectRow(0);
-        host.engine.picturePath = dir.file("tmp.bmp");
-        page.Tree()->setCurrentItem(Row(page, "bmp Files (1)"));
-        QCOMPARE(page.PreviewArea()->text(), QString("hello.!\r\n"));
+        page.SetResults({MakeHit("notes.txt", 1, 15), MakeHit("tool.exe", 2, 4), MakeHit("gone.bmp", 3, 4)});
+        page.Tree()->setCurrentItem(Row(page.Tree(), "txt Files (1)"));
+        QCOMPARE(page.Table()->selectedItems().first()->text(), QString("notes.txt"));
+        QCOMPARE(page.PreviewText()->toPlainText(), QString("line 1\nline 2\n"));
+        page.Tree()->setCurrentItem(Row(page.Tree(), "exe Files (1)"));
+        QVERIFY(page.PreviewText()->toPlainText().startsWith("00000000  4d 5a 00 01"));
+        page.Table()->clearSelection();
+        QCOMPARE(page.PreviewText()->toPlainText(), QString());
+        // A picture that never reached the disk says so instead of showing the last one.
+        host.engine.picturePath = "/nonexistent/tmp.bmp";
+        page.Tree()->setCurrentItem(Row(page.Tree(), "bmp Files (1)"));
+        QVERIFY(page.PreviewText()->toPlainText().contains("cannot be shown"));
+        QCOMPARE(host.previews, 3);
     }
 };
 

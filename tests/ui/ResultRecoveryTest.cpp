@@ -3,6 +3,7 @@
 #include "UiTest.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
+#include "ui/CDetail.h"
 #include "ui/CRecoveryProcess.h"
 #include "ui/CResultPage.h"
 
@@ -88,12 +89,29 @@ private slots:
         CResultPage page(&host);
         page.SetDirectoryChooser([]() { return QString(); });
         page.SetResults({MakeHit("a.jpg", 1, 3000)});
-        QTreeWidgetItem* photo = page.Tree()->findItems("Photo(1)", Qt::MatchExactly).first();
-        page.Tree()->setCurrentItem(photo);
-        photo->setCheckState(0, Qt::Checked);
-        page.treeItemClick(photo, 0);
+        page.Tree()->findItems("Photo(1)", Qt::MatchExactly).first()->setCheckState(0, Qt::Checked);
         page.RecoverButton()->click();
         QVERIFY(host.engine.savedTargets.empty());
+    }
+
+    // The dialog's last word: the count, and the first failure (failures come first).
+    void outcomeText() {
+        const struct {
+            std::vector<int> errors; // per file, in report order
+            int total;
+            QStringList lines;
+        } cases[] = {
+            {{0, 0}, 2, {"Recovered 2 of 2 files"}},
+            {{0, EACCES, 0, ENOSPC}, 4, {"Recovered 2 of 4 files", "2 failed, first d.jpg: Failed (" + QString::fromLocal8Bit(std::strerror(ENOSPC)) + ")", "Detail lists every failure first."}},
+            {{1}, 3, {"Recovered 0 of 3 files", "1 failed, first a.jpg: Failed", "Detail lists every failure first.", "Stopped before the other 2."}},
+        };
+        for (const auto& c : cases) {
+            CDetail detail;
+            for (size_t i = 0; i < c.errors.size(); ++i) detail.AddTableItem(QString("/d/photo/%1.jpg").arg(QChar('a' + int(i))), c.errors[i]);
+            QStringList lines = detail.OutcomeText(c.total).split('\n');
+            for (QString& line : lines) line = line.trimmed();
+            QCOMPARE(lines, c.lines);
+        }
     }
 };
 
