@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential g++ cmake pkg-config ccache
   libgtest-dev libgmock-dev
-  qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools libqt6svg6-dev qt6-pdf-dev libgl-dev
   clang libclang-rt-14-dev
   dosfstools mtools ntfs-3g fdisk e2fsprogs exfatprogs exfat-fuse
   sleuthkit testdisk ext4magic extundelete btrfs-progs
