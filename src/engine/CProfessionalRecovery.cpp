@@ -172,12 +172,16 @@ void CProfessionalRecovery::BeginDeepEngines(const char* foundDir) {
             log->GetLogFileNameByFileType(dir, const_cast<char*>(engine->StorePrefix()), name);
         }
         std::wstring store = WideName(name);
-        // Carved records written after the checkpoint the scan resumes from are found again.
-        const uint64_t kept = m_LogFileInfo.u64Reserved;  // a copy: the log record is packed
-        if (name[0] && engine.get() == &Carver() && kept) {
-            CScanResultFileManager carved;
-            if (carved.Init(store.c_str()) == 0)
-                carved.KeepFirstRecords(static_cast<uint32_t>(std::min<uint64_t>(kept, 0xFFFFFFFFu)));
+        // Carved records written after the checkpoint the scan resumes from are found
+        // again. A pass not yet finished is rebuilt whole by the other engines: they
+        // are offered again what they took before the stop.
+        const uint64_t kept = m_LogFileInfo.u64Reserved;  // copies: the log record is packed
+        const uint64_t unfinished = m_LogFileInfo.u64ExtentLength;
+        const bool carver = engine.get() == &Carver();
+        if (name[0] && (carver ? kept != 0 : unfinished != 0)) {
+            CScanResultFileManager records;
+            if (records.Init(store.c_str()) == 0)
+                records.KeepFirstRecords(carver ? static_cast<uint32_t>(std::min<uint64_t>(kept, 0xFFFFFFFFu)) : 0);
         }
         engine->BeginDeepPass(name[0] ? &store[0] : nullptr);
     }
@@ -285,9 +289,19 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
         if (resumed) std::memcpy(checkpointDir, found.szLogDirPath, sizeof checkpointDir);
         else log->GetLogFileDirPath(checkpointDir);
         const std::string checkpointDevice = DiskText(m_nDiskNo);
+        // The metadata engines hold what they found in memory until the pass ends:
+        // a resumed pass offers them again the sectors they took before the stop.
+        if (m_strDevicePath.empty()) {
+            const bool rebuild = resumed && found.u64ExtentLength != 0;
+            const uint64_t keepBelow = !resumed ? 0
+                                       : rebuild ? m_u64StartSector + found.u64ExtentStart + found.u64ExtentOffset
+                                                 : UINT64_MAX;
+            if (m_Offers.Open(checkpointDir, keepBelow) && rebuild) OfferNotedAgain(total);
+        }
         auto checkpoint = [&]() {
             unsigned carved = 0;
             Carver().GetChildrenFileCount(nullptr, 0, carved);  // flushes its store
+            m_Offers.Sync();
             // The records reach the disk before the position that covers them.
             SyncFolder(checkpointDir);
             log->SaveLogFileInfo(checkpointDevice.c_str(), m_nDiskNo, m_u64StartSector, m_u64SectorCount, extentStart,
@@ -361,6 +375,8 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
                 }
             }
         }
+        m_Offers.Sync();
+        m_Offers.Close();
         if (!stopped && haveMap) {
             // Every free run was scanned: the saved position says so.
             extentLength = 0;
@@ -409,6 +425,11 @@ int CProfessionalRecovery::ParseProfessionalFileInfo(unsigned char* buffer, int 
             uint64_t used = 1;
             result = engine->OfferSector(offer, used, findFileCount);
             if (result == 0) continue;
+            if (result != RECOVERY_STOPPED && engine.get() != &Carver()) m_Offers.Note(offer.absolute);
+            if (result == kOfferNoted) {
+                result = 0;
+                continue;
+            }
             step = used ? used : 1;
             break;
         }
@@ -418,6 +439,36 @@ int CProfessionalRecovery::ParseProfessionalFileInfo(unsigned char* buffer, int 
     overshoot = static_cast<long long>(i) - static_cast<long long>(sectors); // negative after a stop
 
     return result;
+}
+
+void CProfessionalRecovery::OfferNotedAgain(uint64_t total) {
+    // Noted sectors come in clusters (a folder's sectors, a run of records): one
+    // read serves the next ones, each still seeing enough bytes after it.
+    constexpr uint64_t kWindow = 256, kLeast = 16;
+    const uint64_t end = m_u64StartSector + m_u64SectorCount;
+    std::vector<unsigned char> buf(kWindow * kSectorBytes);
+    uint64_t bufStart = 0, bufSectors = 0;
+    uint64_t ignored = 0;
+    for (uint64_t sector : m_Offers.Kept()) {
+        if (sector < m_u64StartSector || sector >= end) continue;
+        if (sector < bufStart || sector + std::min(kLeast, end - sector) > bufStart + bufSectors) {
+            unsigned got = 0;
+            const uint64_t want = std::min(kWindow, end - sector);
+            m_DiskReader.ReadData(buf.data(), static_cast<int>(want), static_cast<long long>(sector), kSectorBytes, &got);
+            bufStart = sector;
+            bufSectors = got;
+            if (got == 0) continue;
+        }
+        const uint64_t at = sector - bufStart;
+        DeepSector offer{buf.data() + at * kSectorBytes, static_cast<size_t>((bufSectors - at) * kSectorBytes), sector,
+                         0, total, -1, &m_DiskReader};
+        for (auto& engine : m_DeepEngines) {
+            if (engine.get() == &Carver()) break;
+            uint64_t used = 1;
+            const int r = engine->OfferSector(offer, used, ignored);
+            if (r != 0 && r != kOfferNoted) break;
+        }
+    }
 }
 
 IFileRecoveryParse* CProfessionalRecovery::EngineOf(const _FILE_NODE_* node) {

@@ -5,6 +5,7 @@
 #include "engine/CLogFileManager.h"
 #include "engine/IDeepEngine.h"
 #include "engine/IFileRecoveryParse.h"
+#include "engine/OfferJournal.h"
 #include "engine/PassReader.h"
 #include "platform/CDiskReader.h"
 
@@ -58,6 +59,8 @@ private:
     void BeginDeepEngines(const char* foundDir);
     // Files the search with the found-count key lists now (its progress unreported).
     uint64_t CountFound();
+    // Offers the journal's sectors again to the engines before the carver.
+    void OfferNotedAgain(uint64_t total);
     static int RelayScan(void* pParam, int nProgress, int nPercent, int nRemaindSecond, uint64_t cur, uint64_t total,
                          uint64_t found, wchar_t* name);
     static int RelayRecovery(void* pParam, int nProgress, int nPercent, int nErrorCode, wchar_t* name);
@@ -84,4 +87,5 @@ private:
     bool m_bOverlappedReads = true;
     std::wstring m_strFoundKey;
     uint64_t m_u64FoundShown = 0;
+    OfferJournal m_Offers;
 };

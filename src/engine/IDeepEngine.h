@@ -21,6 +21,8 @@ struct DeepSector {
     CDiskReader* reader;        // reads past the buffer (bounded by the area)
 };
 
+constexpr int kOfferNoted = 2;
+
 class IDeepEngine : public IFileRecoveryParse {
 public:
     // Prefix of this engine's result store inside a scan's log folder ("Pro_Fat_").
@@ -29,7 +31,10 @@ public:
     virtual int BeginDeepPass(wchar_t* storeName) = 0;
     // 0 when the sector is not this engine's; otherwise it was taken and `used` is
     // the sector count consumed (at least 1; it may reach past the buffer).
-    // RECOVERY_STOPPED when the user stopped during the offer.
+    // RECOVERY_STOPPED when the user stopped during the offer. kOfferNoted when the
+    // engine kept something from the sector but leaves it to the engines after it.
+    // Whatever an engine keeps must come from sectors it takes or notes: a resumed
+    // pass offers those again to rebuild what the interrupted one held in memory.
     virtual int OfferSector(const DeepSector& sector, uint64_t& used, uint64_t& findFileCount) = 0;
     // Ends the pass: trees are built from what was taken, and the store flushed.
     virtual int EndDeepPass() = 0;

@@ -95,9 +95,9 @@ int CProfessionalExtRecovery::OfferSector(const DeepSector& s, uint64_t& used, u
         const uint32_t n = RecogniseExtIndirectBlock(v, sb.u64BlockCount, sb.nFirstDataBlock, block);
         if (n == 0) {
             // One pointer alone proves nothing yet: kept in case it names a pointer block.
-            if (RecogniseExtIndirectBlock(v, sb.u64BlockCount, sb.nFirstDataBlock, first - 1) == 1)
-                m_LonePointers[block] = first;
-            return 0;
+            if (RecogniseExtIndirectBlock(v, sb.u64BlockCount, sb.nFirstDataBlock, first - 1) != 1) return 0;
+            m_LonePointers[block] = first;
+            return kOfferNoted;
         }
         std::vector<uint32_t> entries(n);
         for (uint32_t i = 0; i < n; ++i) entries[i] = v.le32(size_t(i) * 4);

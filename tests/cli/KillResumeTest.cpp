@@ -1,8 +1,10 @@
 // A deep scan stopped (SIGINT) or killed (SIGKILL) in the middle of its pass leaves
 // a scan log that loads and from which --resume finishes with what an uninterrupted
-// scan finds.
+// scan finds: carved files, and the named files of a lost FAT volume passed before
+// the stop, whose folders the deep FAT engine held only in memory.
 #include "cli/CliRun.h"
 #include "engine/CLogFileManager.h"
+#include "fixtures/FatImageBuilder.h"
 #include "fixtures/ScopedEnv.h"
 #include "fixtures/SkipUnless.h"
 #include "fixtures/TempDir.h"
@@ -62,9 +64,15 @@ TEST(CliKillResume, StoppedOrKilledDeepScanResumesToTheSameFiles) {
     ASSERT_EQ(0, RunCommand("cd " + dir.path() + " && /usr/bin/convert -size 96x96 plasma: a.jpg && "
                                                   "/usr/bin/convert -size 80x80 plasma: b.png"));
     const std::vector<uint8_t> pictures[] = {ReadFileBytes(dir.file("a.jpg")), ReadFileBytes(dir.file("b.png"))};
+    const FatScenario& fat = SharedFatScenario(16);
+    ASSERT_TRUE(fat.ok);
+    const std::vector<uint8_t> volume = ReadFileBytes(fat.image.path());
+    constexpr size_t kVolumeAt = 4u << 20;
     std::vector<uint8_t> disk = RandomBytes(64u << 20, 5);
     for (size_t off = 4096, i = 0; off + 65536 < disk.size(); off += 512 * 1024, ++i)
-        std::copy(pictures[i % 2].begin(), pictures[i % 2].end(), disk.begin() + off);
+        if (off + 65536 < kVolumeAt || off >= kVolumeAt + volume.size())
+            std::copy(pictures[i % 2].begin(), pictures[i % 2].end(), disk.begin() + off);
+    std::copy(volume.begin(), volume.end(), disk.begin() + kVolumeAt);
     const std::string image = dir.file("raw.img");
     WriteFileBytes(image, disk);
     TempDir reference("killresume-ref");
@@ -72,6 +80,12 @@ TEST(CliKillResume, StoppedOrKilledDeepScanResumesToTheSameFiles) {
     ASSERT_EQ(0, whole.status) << whole.err;
     const std::multiset<std::string> expected = Listed(whole.out);
     ASSERT_GE(expected.size(), 100u);
+    size_t named = 0;
+    for (const auto& file : fat.expected) {
+        const std::string name = file.first.substr(file.first.rfind('/') + 1);
+        named += expected.count(name + " " + std::to_string(file.second.size()));
+    }
+    ASSERT_GE(named, 5u) << "the lost volume's files are listed by name";
 
     ScopedEnv checkpointEnv("ORVALE_CHECKPOINT_MS", "20");
     // At the rate of a slow card the scan outlasts the watcher however busy the
@@ -80,7 +94,7 @@ TEST(CliKillResume, StoppedOrKilledDeepScanResumesToTheSameFiles) {
     struct Case {
         int signal;
         double fraction; // of the area scanned when the signal is sent
-    } const cases[] = {{SIGKILL, 0.0}, {SIGINT, 0.0}, {SIGINT, 0.5}, {SIGINT, 0.8}};
+    } const cases[] = {{SIGKILL, 0.0}, {SIGINT, 0.0}, {SIGKILL, 0.5}, {SIGINT, 0.8}};
     int caught = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(strsignal(c.signal)) + " at " + std::to_string(c.fraction));
