@@ -220,7 +220,7 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
     int result = 0;
     bool haveMap = false;
     uint64_t extentStart = 0, extentLength = 0, position = 0, scanned = 0, findFileCount = 0;
-    m_u64UnreadableSectors = 0;
+    m_u64UnreadableSectors = m_u64FirstUnreadable = m_u64LastUnreadable = 0;
 
     if (m_pFastRecovery) {
         m_pFastRecovery->InitCallBack(RelayScan, RelayRecovery, this, kQuickWeight);
@@ -325,8 +325,11 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
             const uint64_t piece = block->count - skip;
             const uint64_t absolute = m_u64StartSector + extentStart + position;
             size_t lost = 0;
-            for (uint32_t bad : block->unreadable)
-                if (bad >= skip) ++lost;
+            for (uint32_t bad : block->unreadable) {
+                if (bad < skip) continue;
+                m_u64LastUnreadable = m_u64StartSector + extentStart + block->offset + bad;
+                if (!lost++ && !m_u64UnreadableSectors) m_u64FirstUnreadable = m_u64LastUnreadable;
+            }
             m_u64UnreadableSectors += lost;
             long long overshoot = 0;
             int offered = 0;

@@ -46,6 +46,9 @@ public:
     // The kinds the scan's found count counts, as a search key: the count shown
     // during the scan is then the number of files the same search will list.
     void SetFoundCountKey(const std::wstring& key) { m_strFoundKey = key; }
+    // The first and the last of them, absolute; 0 when there is none.
+    uint64_t GetFirstUnreadableSector() const { return m_u64FirstUnreadable; }
+    uint64_t GetLastUnreadableSector() const { return m_u64LastUnreadable; }
     // Reads ahead on a thread of their own (the default), or in turn with the pass.
     void SetOverlappedReads(bool overlapped) { m_bOverlappedReads = overlapped; }
 
@@ -84,6 +87,8 @@ private:
     _LOG_FILE_INFO_ m_LogFileInfo;
     std::string m_strDevicePath;
     uint64_t m_u64UnreadableSectors;
+    uint64_t m_u64FirstUnreadable = 0;
+    uint64_t m_u64LastUnreadable = 0;
     bool m_bOverlappedReads = true;
     std::wstring m_strFoundKey;
     uint64_t m_u64FoundShown = 0;

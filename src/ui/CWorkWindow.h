@@ -10,6 +10,14 @@
 #include <QString>
 #include <atomic>
 
+// What a scan leaves unsaid by its list of files.
+struct SCAN_OUTCOME {
+    bool bStopped = false;     // the user stopped it before its end
+    uint64_t u64Unreadable = 0; // sectors skipped because they could not be read
+    uint64_t u64FirstUnreadable = 0;
+    uint64_t u64LastUnreadable = 0;
+};
+
 class CWorkWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -38,6 +46,8 @@ public:
     std::atomic<bool> m_bRecoveryFinished{false};
     std::atomic<bool> m_bPreviewCancel{false};
     std::atomic<bool> m_bPreviewFinished{false};
+    // Unreadable sectors last reported; touched by the scan worker only.
+    uint64_t m_u64ReportedUnreadable = 0;
 
 signals:
     void ScanProcessCallBack(int nProgress, int nPercent, int nRemaindSecond, QString u64CurSectorStr,
@@ -45,4 +55,6 @@ signals:
     void RecoveryCallBackSignal(int nProgress, int nPercent, int nErrorCode, QString pRecoveryFileName);
     void SearchCallBackSignal(int nProgress, QString pRecoveryFileName);
     void PreViewCallBackForSlot(int nProgress, int nRet);
+    // The scan met sectors it could not read: how many so far, the first and the last.
+    void UnreadableSectors(quint64 count, quint64 first, quint64 last);
 };

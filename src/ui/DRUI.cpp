@@ -3,6 +3,7 @@
 #include "engine/DisplayFormat.h"
 #include "engine/FileCategories.h"
 #include "platform/DeviceMap.h"
+#include "ui/CMessageBox.h"
 #include "ui/HelpPage.h"
 #include "ui/IResultPageHost.h"
 #include "ui/MediaList.h"
@@ -10,7 +11,9 @@
 
 #include <QCheckBox>
 #include <QDebug>
+#include <QCloseEvent>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QFont>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -21,10 +24,12 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -51,16 +56,12 @@ QFont Arial(int size, bool bold) {
     return font;
 }
 
-QString PartitionName(const _PARTITION_ITEM_& item) {
-    const unsigned char* p = item.szPartitionName;
-    QString name;
-    for (size_t i = 0; i + 1 < sizeof item.szPartitionName; i += 2) {
-        char16_t unit = static_cast<char16_t>(p[i] | (p[i + 1] << 8));
-        if (!unit) break;
-        name.append(QChar(unit));
-    }
-    return name;
-}
+// Where an area row keeps its disk and first sector, to find it again after a refresh.
+constexpr int kRoleDisk = Qt::UserRole + 1;
+constexpr int kRoleStart = Qt::UserRole + 2;
+constexpr int kDevicePollMs = 2000;
+
+QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
 } // namespace
 
 DRUI::DRUI(QWidget* parent, Qt::WindowFlags flags) : CWorkWindow(parent, flags) {
@@ -96,6 +97,11 @@ void DRUI::Init() {
     box->setSpacing(0);
     box->setContentsMargins(0, 0, 0, 0);
     box->addLayout(m_pStackedLayout);
+
+    // Cards and sticks come and go: the list follows while the media page is up.
+    m_pDevicePoll = new QTimer(this);
+    connect(m_pDevicePoll, &QTimer::timeout, this, &DRUI::PollDevices);
+    m_pDevicePoll->start(kDevicePollMs);
 
     // The scan log and the result stores write below these; failures show up there.
     MakeDirectories(GetSupportDirPath());
@@ -281,79 +287,138 @@ QWidget* DRUI::InitLayout2Widget() {
     auto* buttons = new QHBoxLayout();
     buttons->setContentsMargins(24, 4, 24, 8);
     auto* back = new QPushButton("Back", page);
+    auto* refresh = new QPushButton("Refresh", page);
+    m_pOpenImageButton = new QPushButton("Open disk image...", page);
     m_pScanButton = new QPushButton("Scan", page);
-    for (QPushButton* b : {back, m_pScanButton}) {
+    for (QPushButton* b : {back, refresh, m_pOpenImageButton, m_pScanButton}) {
         b->setFont(Arial(14, true));
         b->setFixedSize(140, 40);
         b->setCursor(Qt::PointingHandCursor);
     }
-    back->setStyleSheet(main_button_style);
+    m_pOpenImageButton->setFixedWidth(200);
+    for (QPushButton* b : {back, refresh, m_pOpenImageButton}) b->setStyleSheet(main_button_style);
+    refresh->setObjectName("refreshButton");
     buttons->addWidget(back);
     buttons->addStretch(1);
+    buttons->addWidget(refresh);
+    buttons->addWidget(m_pOpenImageButton);
     buttons->addWidget(m_pScanButton);
     connect(back, &QPushButton::clicked, this, &DRUI::btnSlotBack);
+    connect(refresh, &QPushButton::clicked, this, &DRUI::RefreshDiskTree);
+    connect(m_pOpenImageButton, &QPushButton::clicked, this, &DRUI::btnOpenImageSlot);
     connect(m_pScanButton, &QPushButton::clicked, this, &DRUI::btnSlotScan);
     column->addLayout(buttons);
     column->addWidget(CreateFooterBar(page));
 
-    SetActionButtonEnabled(m_pScanButton, m_pDiskTree->currentItem() != nullptr);
+    UpdateScanButton();
     return page;
 }
 
 QTreeWidget* DRUI::CreateDiskTree() {
     auto* tree = new QTreeWidget();
-    tree->setColumnCount(2);
+    tree->setColumnCount(5);
     tree->setStyleSheet("QTreeWidget::item{height:30px};");
-    tree->setColumnWidth(0, 700);
-    tree->setColumnWidth(1, 100);
-    tree->setHeaderLabels({"Name", "Size"});
+    tree->setHeaderLabels({"Name", "File system", "Label", "Size", "Start sector"});
+    const int widths[] = {300, 120, 200, 110, 120};
+    for (int i = 0; i < 5; ++i) tree->setColumnWidth(i, widths[i]);
+    tree->setMinimumSize(800, 410);
+    connect(tree, &QTreeWidget::currentItemChanged, this, [this] { UpdateScanButton(); });
     connect(tree, &QTreeWidget::itemClicked, this, &DRUI::diskItemClick);
     connect(tree, &QTreeWidget::itemDoubleClicked, this, &DRUI::diskItemDoubleClick);
-
-    const QFont rowFont = Arial(14, true);
-    auto addAreaRow = [&](QTreeWidgetItem* diskRow, const _PARTITION_ITEM_& item) {
-        auto* row = new QTreeWidgetItem(diskRow);
-        long long bytes = static_cast<long long>((item.u64EndSector - item.u64StartSector + 1) * 512);
-        std::string sizeText = GetFileSizeString(bytes);
-        row->setText(0, PartitionName(item));
-        row->setText(1, QString::fromStdString(sizeText));
-        row->setIcon(0, QIcon(":/image/drive.png"));
-        row->setFont(0, rowFont);
-        row->setFont(1, rowFont);
-        row->setData(0, Qt::UserRole, QVariant::fromValue(item));
-        qDebug("(*iterVec).szDiskName = %s u64Bytes = %s\n", item.szDiskName, sizeText.c_str());
-        return row;
-    };
-
-    QList<QTreeWidgetItem*> diskRows;
-    QTreeWidgetItem* current = nullptr;
-    QTreeWidgetItem* lastWholeDisk = nullptr;
-    for (const MEDIA_DISK& disk : ListMediaDisks()) {
-        auto* diskRow = new QTreeWidgetItem();
-        diskRow->setText(0, QString("Physical Driver %1").arg(disk.nDiskNo));
-        diskRow->setIcon(0, QIcon(":/image/physical_drive.png"));
-        diskRow->setFont(0, rowFont);
-        for (const _PARTITION_ITEM_& item : disk.partitions) current = addAreaRow(diskRow, item);
-        // The whole device from sector 0: lost partitions and cards without a table.
-        if (disk.u64Sectors) lastWholeDisk = addAreaRow(diskRow, MakeWholeDiskItem(disk.nDiskNo, disk.u64Sectors));
-        diskRows.append(diskRow);
-    }
-    tree->insertTopLevelItems(0, diskRows);
-    for (QTreeWidgetItem* row : diskRows) row->setExpanded(true);
-    // The last partition is preselected; a whole disk only when there is no partition.
-    if (!current) current = lastWholeDisk;
-    if (current) tree->setCurrentItem(current);
-    tree->setMinimumSize(800, 410);
+    m_pDiskTree = tree;
+    RefreshDiskTree();
     return tree;
 }
 
-void DRUI::diskItemClick(QTreeWidgetItem* item, int) {
-    if (!item) return;
-    SetActionButtonEnabled(m_pScanButton, item->childCount() == 0);
+void DRUI::RefreshDiskTree() {
+    if (!m_pDiskTree) return;
+    m_strDeviceSignature = MediaDevicesSignature();
+    // The selection survives a refresh when its area is still listed.
+    QTreeWidgetItem* was = m_pDiskTree->currentItem();
+    const bool hadArea = was && was->data(0, Qt::UserRole).isValid();
+    const int wasDisk = hadArea ? was->data(0, kRoleDisk).toInt() : -1;
+    const qulonglong wasStart = hadArea ? was->data(0, kRoleStart).toULongLong() : 0;
+
+    m_pDiskTree->clear();
+    const QFont rowFont = Arial(13, true);
+    QTreeWidgetItem* keep = nullptr;
+    QTreeWidgetItem* lastPartition = nullptr;
+    QTreeWidgetItem* lastWholeDisk = nullptr;
+    QTreeWidgetItem* openedImage = nullptr;
+    for (const MEDIA_DISK& disk : ListMediaDisks(m_imageDisks)) {
+        qDebug("disk %d %s: %llu sectors, %zu areas%s%s", disk.nDiskNo, disk.path.c_str(),
+               static_cast<unsigned long long>(disk.u64Sectors), disk.areas.size(), disk.error.empty() ? "" : ", ",
+               disk.error.c_str());
+        auto* diskRow = new QTreeWidgetItem(m_pDiskTree);
+        const QString size = QString::fromStdString(GetFileSizeString(static_cast<long long>(disk.u64Sectors * 512)));
+        diskRow->setText(0, Utf8(disk.name) + "   " + (disk.error.empty() ? size : "cannot be scanned: " + Utf8(disk.error)));
+        diskRow->setToolTip(0, Utf8(disk.path));
+        diskRow->setIcon(0, QIcon(":/image/physical_drive.png"));
+        diskRow->setFont(0, rowFont);
+        diskRow->setData(0, kRoleDisk, disk.nDiskNo);
+        diskRow->setFirstColumnSpanned(true);
+        if (!disk.error.empty()) diskRow->setDisabled(true);
+        for (const MEDIA_AREA& area : disk.areas) {
+            auto* row = new QTreeWidgetItem(diskRow);
+            const _PARTITION_ITEM_& item = area.item;
+            const long long bytes = static_cast<long long>((item.u64EndSector - item.u64StartSector + 1) * 512);
+            row->setText(0, area.nNumber ? QString("Partition %1").arg(area.nNumber) : QString("Whole Disk"));
+            row->setText(1, Utf8(area.fsType));
+            row->setText(2, Utf8(area.label));
+            row->setText(3, QString::fromStdString(GetFileSizeString(bytes)));
+            row->setText(4, QString::number(static_cast<qulonglong>(item.u64StartSector)));
+            row->setIcon(0, QIcon(":/image/drive.png"));
+            for (int c = 0; c < 5; ++c) row->setFont(c, rowFont);
+            row->setData(0, Qt::UserRole, QVariant::fromValue(item));
+            row->setData(0, kRoleDisk, disk.nDiskNo);
+            row->setData(0, kRoleStart, static_cast<qulonglong>(item.u64StartSector));
+            if (hadArea && disk.nDiskNo == wasDisk && item.u64StartSector == wasStart) keep = row;
+            if (area.nNumber) lastPartition = row;
+            else lastWholeDisk = row;
+            if (!openedImage && !m_imageDisks.empty() && disk.nDiskNo == m_imageDisks.back()) openedImage = row;
+        }
+        diskRow->setExpanded(true);
+    }
+    // An image just opened is what the user wants next; else the last partition,
+    // a whole disk only when there is no partition.
+    QTreeWidgetItem* current = keep ? keep : openedImage ? openedImage : lastPartition ? lastPartition : lastWholeDisk;
+    if (current) m_pDiskTree->setCurrentItem(current);
+    UpdateScanButton();
 }
 
+void DRUI::PollDevices() {
+    if (!m_pStackedLayout || m_pStackedLayout->currentIndex() != PAGE_MEDIA) return;
+    if (MediaDevicesSignature() != m_strDeviceSignature) RefreshDiskTree();
+}
+
+void DRUI::btnOpenImageSlot() {
+    const QString path = m_chooseImage ? m_chooseImage()
+                                       : QFileDialog::getOpenFileName(this, "Open disk image", QString(),
+                                                                      "Disk images (*.img *.dd *.raw *.bin);;All files (*)");
+    if (path.isEmpty()) return;
+    const int diskNo = RegisterImageDisk(path.toStdString());
+    if (diskNo < 0) {
+        CMessageBox box;
+        box.InitMessageDialog("Open disk image", QString("%1 cannot be opened.").arg(path));
+        box.exec();
+        return;
+    }
+    m_imageDisks.erase(std::remove(m_imageDisks.begin(), m_imageDisks.end(), diskNo), m_imageDisks.end());
+    m_imageDisks.push_back(diskNo);
+    if (m_pDiskTree) m_pDiskTree->setCurrentItem(nullptr); // the image's row is selected, not the old one
+    RefreshDiskTree();
+}
+
+void DRUI::UpdateScanButton() {
+    QTreeWidgetItem* row = m_pDiskTree ? m_pDiskTree->currentItem() : nullptr;
+    if (m_pScanButton) SetActionButtonEnabled(m_pScanButton, row && !row->isDisabled() && row->data(0, Qt::UserRole).isValid());
+}
+
+void DRUI::diskItemClick(QTreeWidgetItem*, int) { UpdateScanButton(); }
+
 void DRUI::diskItemDoubleClick(QTreeWidgetItem* item, int) {
-    if (!item || item->childCount() != 0) return;
+    if (!item || item->isDisabled() || !item->data(0, Qt::UserRole).isValid()) return;
+    m_pDiskTree->setCurrentItem(item);
     btnSlotScan();
 }
 
@@ -411,13 +476,12 @@ void DRUI::btnHelpSlot() { btnOpenUrl(HelpPageUrl("help")); }
 void DRUI::btnOpenUrl(QString url) { QDesktopServices::openUrl(QUrl(url)); }
 
 void DRUI::mousePressEvent(QMouseEvent* event) {
+    // Only the left button drags; no button closes the main window and its results.
     if (event->button() == Qt::LeftButton) {
         QPoint offset = event->globalPosition().toPoint() - frameGeometry().topLeft();
         m_nDragX = offset.x();
         m_nDragY = offset.y();
         event->accept();
-    } else if (event->button() == Qt::RightButton) {
-        close();
     }
 }
 
@@ -428,7 +492,40 @@ void DRUI::mouseMoveEvent(QMouseEvent* event) {
     }
 }
 
+bool DRUI::ConfirmDismissResults(const QString& question) {
+    if (!m_pStackedLayout || m_pStackedLayout->currentIndex() != PAGE_RESULT || m_vecSearchResult.empty()) return true;
+    CMessageBox box;
+    box.InitQuestionDialog(question);
+    box.move(x() + width() / 2 - 200, y() + height() / 2 - 75);
+    box.exec();
+    return box.GetMessageBoxRet() == 1;
+}
+
+void DRUI::closeEvent(QCloseEvent* event) {
+    if (!ConfirmDismissResults(QString("Quit? The %1 files found by this scan are not recovered yet.")
+                                   .arg(static_cast<qulonglong>(m_vecSearchResult.size())))) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
 void DRUI::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape) return;
-    QMainWindow::keyPressEvent(event);
+    const int page = m_pStackedLayout ? m_pStackedLayout->currentIndex() : PAGE_FILE_TYPE;
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        // Back one page; never out of the window.
+        if (page == PAGE_MEDIA || (page == PAGE_RESULT &&
+                                   ConfirmDismissResults("Go back? The files found by this scan will be dismissed.")))
+            btnSlotBack();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        QPushButton* button = page == PAGE_FILE_TYPE ? m_pStartButton : page == PAGE_MEDIA ? m_pScanButton : nullptr;
+        if (button && button->isEnabled()) button->click();
+        else QMainWindow::keyPressEvent(event);
+        return;
+    }
+    default: QMainWindow::keyPressEvent(event);
+    }
 }

@@ -2,11 +2,13 @@
 // The main window: the file-type page, the media page and the result page in
 // one stack; it owns the engine of the current scan and runs the scan and the
 // search on worker threads behind the progress dialog.
+#include "engine/CLogFileManager.h"
 #include "ui/CWorkWindow.h"
 
 #include <QString>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class IResultPageHost;
@@ -14,6 +16,7 @@ class QCheckBox;
 class QLabel;
 class QPushButton;
 class QStackedLayout;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QWidget;
@@ -52,6 +55,16 @@ public:
     void SetEngineMaker(EngineMaker maker) { m_engineMaker = std::move(maker); }
     // Why the last scan could not run, empty when it ran.
     QString GetScanError() const { return m_strScanError; }
+    // What the user must know about the last scan's list: stopped early, sectors
+    // that could not be read. Empty when the scan read everything to its end.
+    QString GetScanNotice() const;
+    // Replaces the file dialog of "Open disk image..." (tests).
+    void SetImageChooser(std::function<QString()> chooser) { m_chooseImage = std::move(chooser); }
+    // Replaces the question asking whether to resume an interrupted scan (tests):
+    // true resumes, false starts again.
+    void SetResumeChooser(std::function<bool(const _LOG_FILE_INFO_&)> chooser) { m_chooseResume = std::move(chooser); }
+    // The scan log's record of an interrupted deep scan of the area; false when none.
+    static bool FindInterruptedScan(const _PARTITION_ITEM_& item, _LOG_FILE_INFO_& record);
 
     // Widgets the tests drive.
     QStackedLayout* GetStackedLayout() const { return m_pStackedLayout; }
@@ -61,6 +74,7 @@ public:
     QCheckBox* GetCategoryBox(int i) const { return m_pCategoryBox[i]; }
     QCheckBox* GetRecoverAllBox() const { return m_pRecoverAllBox; }
     QWidget* GetResultPage() const { return m_pResultPage; }
+    QPushButton* GetOpenImageButton() const { return m_pOpenImageButton; }
 
     // Work functions of the scan and the search (worker thread).
     static void _ScanProcess(void* ctx, int& ret);
@@ -71,6 +85,9 @@ public slots:
     void btnSlot();
     void btnSlotBack();
     void btnSlotScan();
+    void btnOpenImageSlot();
+    // Lists the disks again, keeping the selected area when it is still there.
+    void RefreshDiskTree();
     void btnCloseSlot();
     void btnMinSlot();
     void btnAboutSlot();
@@ -86,12 +103,17 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     QWidget* InitLayout1Widget();
     QWidget* InitLayout2Widget();
     QWidget* InitLayout3Widget();
     QTreeWidget* CreateDiskTree();
+    void PollDevices();
+    void UpdateScanButton();
+    // With found files on screen, asks before they are dismissed; true to go on.
+    bool ConfirmDismissResults(const QString& question);
     void DestroyEngine();
     IFileRecoveryParse* MakeEngine(const _PARTITION_ITEM_& item);
     // Why no engine could be made for the area: the platform's error text.
@@ -102,6 +124,13 @@ private:
     EngineMaker m_engineMaker;
     std::vector<__SEARCH_FILE_INFO__> m_vecSearchResult;
     QString m_strScanError;
+    SCAN_OUTCOME m_outcome;
+    bool m_bResumeScan = false;
+    std::vector<int> m_imageDisks; // opened by the user, in order
+    std::string m_strDeviceSignature;
+    QTimer* m_pDevicePoll = nullptr;
+    std::function<QString()> m_chooseImage;
+    std::function<bool(const _LOG_FILE_INFO_&)> m_chooseResume;
 
     QStackedLayout* m_pStackedLayout = nullptr;
     QWidget* m_pLayout1Widget = nullptr;
@@ -112,6 +141,8 @@ private:
     QTreeWidget* m_pDiskTree = nullptr;
     QPushButton* m_pScanButton = nullptr;
     QPushButton* m_pStartButton = nullptr;
+    QPushButton* m_pOpenImageButton = nullptr;
+    QLabel* m_pScanNotice = nullptr;
     QCheckBox* m_pCategoryBox[6] = {};
     QCheckBox* m_pRecoverAllBox = nullptr;
     bool m_bPartialSelection = false;

@@ -13,10 +13,12 @@
 #include "ui/UiStyles.h"
 
 #include <QDebug>
+#include <QLabel>
 #include <QStackedLayout>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -36,6 +38,37 @@ QString DescribeResultCode(int code) {
 } // namespace
 
 
+bool DRUI::FindInterruptedScan(const _PARTITION_ITEM_& item, _LOG_FILE_INFO_& record) {
+    // The engine scans no further than the device's end, and its log records the area so.
+    uint64_t bytes = 0;
+    if (GetDeviceSize(GetDiskDevicePath(item.nDiskNo), bytes) != 0) return false;
+    const uint64_t end = std::min<uint64_t>(item.u64EndSector + 1, bytes / 512);
+    if (end <= item.u64StartSector) return false;
+    const uint64_t count = end - item.u64StartSector;
+    for (const _LOG_FILE_INFO_& r : CLogFileManager::GetInstance()->GetLogRecords()) {
+        if (int(r.nDiskNo) != item.nDiskNo || r.u64StartSector != item.u64StartSector || r.u64SectorCount != count) continue;
+        // A finished pass leaves no extent, or its position at the extent's end.
+        if (r.u64ExtentLength == 0 || r.u64ExtentOffset >= r.u64ExtentLength) return false;
+        record = r;
+        return true;
+    }
+    return false;
+}
+
+QString DRUI::GetScanNotice() const {
+    QStringList lines;
+    if (m_outcome.bStopped)
+        lines << "The scan was stopped before its end: the files below are what it found until then. "
+                 "Scanning this area again offers to resume it.";
+    if (m_outcome.u64Unreadable)
+        lines << QString("%1 sectors could not be read (between sector %2 and sector %3) and were skipped: "
+                         "files stored there may be missing or incomplete.")
+                     .arg(static_cast<qulonglong>(m_outcome.u64Unreadable))
+                     .arg(static_cast<qulonglong>(m_outcome.u64FirstUnreadable))
+                     .arg(static_cast<qulonglong>(m_outcome.u64LastUnreadable));
+    return lines.join('\n');
+}
+
 void DRUI::btnSlotScan() {
     QTreeWidgetItem* row = m_pDiskTree ? m_pDiskTree->currentItem() : nullptr;
     QVariant data = row ? row->data(0, Qt::UserRole) : QVariant();
@@ -43,6 +76,23 @@ void DRUI::btnSlotScan() {
         m_partitionItem = data.value<_PARTITION_ITEM_>();
     else
         std::memset(&m_partitionItem, 0, sizeof m_partitionItem);
+
+    m_bResumeScan = false;
+    _LOG_FILE_INFO_ interrupted;
+    if (FindInterruptedScan(m_partitionItem, interrupted)) {
+        if (m_chooseResume) {
+            m_bResumeScan = m_chooseResume(interrupted);
+        } else {
+            CMessageBox box;
+            box.InitQuestionDialog(QString("An earlier scan of this area was interrupted after %1 sectors, with %2 files "
+                                           "found.\nResume it? (No starts the scan again from the beginning.)")
+                                       .arg(static_cast<qulonglong>(interrupted.u64ScannedSectors))
+                                       .arg(static_cast<qulonglong>(interrupted.u64FindFileCount)));
+            box.move(x() + width() / 2 - 200, y() + height() / 2 - 75);
+            box.exec();
+            m_bResumeScan = box.GetMessageBoxRet() == 1;
+        }
+    }
 
     {
         CMyThread worker;
@@ -88,6 +138,7 @@ QWidget* DRUI::InitLayout3Widget() {
         delete m_pLayout3Widget;
         m_pLayout3Widget = nullptr;
         m_pResultPage = nullptr;
+        m_pScanNotice = nullptr;
     }
     if (!m_pResultHost) m_pResultHost = std::make_unique<CDruiResultHost>(this);
     // The page is the browser alone; the window frames it with its own bars.
@@ -97,6 +148,14 @@ QWidget* DRUI::InitLayout3Widget() {
     layout->setSpacing(0);
     layout->addWidget(CreateHeaderBar(frame));
     layout->addWidget(CreateHeading(frame));
+    // What the list cannot say by itself: a stopped scan, sectors that could not be read.
+    m_pScanNotice = new QLabel(GetScanNotice(), frame);
+    m_pScanNotice->setObjectName("scanNotice");
+    m_pScanNotice->setWordWrap(true);
+    m_pScanNotice->setContentsMargins(24, 6, 24, 6);
+    m_pScanNotice->setStyleSheet("QLabel{background-color: rgb(255, 243, 205); color: rgb(102, 77, 3);}");
+    m_pScanNotice->setVisible(!m_pScanNotice->text().isEmpty());
+    layout->addWidget(m_pScanNotice);
     auto* page = new CResultPage(m_pResultHost.get(), frame);
     connect(page, &CResultPage::BackClicked, this, &DRUI::btnSlotBack);
     page->SetResults(m_vecSearchResult);
@@ -139,16 +198,25 @@ int DRUI::Scan(wchar_t* path, int&) {
     m_bScanCancel = false;
     m_bScanFinished = false;
     m_strScanError.clear();
+    m_outcome = SCAN_OUTCOME();
+    m_u64ReportedUnreadable = 0;
     DestroyEngine();
     qDebug("m_partitionItem.u64StartSector = %lld\n", static_cast<long long>(m_partitionItem.u64StartSector));
 
     int result = -1;
     m_pEngine = MakeEngine(m_partitionItem);
     if (m_pEngine) {
-        // Scans started here always start afresh: an earlier result of the area is discarded.
-        if (auto* composite = dynamic_cast<CProfessionalRecovery*>(m_pEngine)) composite->SetNotLoadLogFile();
+        // Unless the user chose to resume, an earlier result of the area is discarded.
+        auto* deep = dynamic_cast<CProfessionalRecovery*>(m_pEngine);
+        if (deep && !m_bResumeScan) deep->SetNotLoadLogFile();
         m_pEngine->InitCallBack(ScanCallBack, RecoveryCallBack, this, 100);
         result = m_pEngine->ScanDevice(path[0] ? path : nullptr);
+        m_outcome.bStopped = m_bScanCancel;
+        if (deep) {
+            m_outcome.u64Unreadable = deep->GetUnreadableSectorCount();
+            m_outcome.u64FirstUnreadable = deep->GetFirstUnreadableSector();
+            m_outcome.u64LastUnreadable = deep->GetLastUnreadableSector();
+        }
         if (result > 0 && !m_bScanCancel) m_strScanError = QString("The scan ended early: %1.").arg(DescribeResultCode(result));
     } else {
         m_strScanError = DescribeOpenFailure(m_partitionItem);

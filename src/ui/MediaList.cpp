@@ -1,8 +1,179 @@
 #include "ui/MediaList.h"
 
+#include "disk/VolumeRecognizers.h"
+#include "ntfs/NtfsRecordAccess.h"
+#include "platform/ByteView.h"
+#include "platform/DeviceMap.h"
+#include "platform/TextCodec.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <map>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+constexpr int kMaxDiskNo = 127;
+constexpr size_t kVolumeHeadBytes = 0x11000; // reaches the btrfs superblock at 64 KiB
+
+long ReadAt(int fd, uint64_t offset, unsigned char* buf, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+        ssize_t n = ::pread(fd, buf + got, size - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return got ? static_cast<long>(got) : -1;
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<long>(got);
+}
+
+std::string SmallFile(const std::string& path) {
+    std::string text;
+    if (FILE* f = std::fopen(path.c_str(), "r")) {
+        char buf[512];
+        text.assign(buf, std::fread(buf, 1, sizeof buf, f));
+        std::fclose(f);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+std::string BaseName(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Space-padded 8-bit text (a FAT label) as UTF-8; "NO NAME" is the format's "none".
+std::string PaddedLabel(ByteView v, size_t off, size_t len) {
+    char raw[16] = {};
+    if (!v.copy(off, raw, len)) return std::string();
+    size_t end = len;
+    while (end && (raw[end - 1] == ' ' || raw[end - 1] == 0)) --end;
+    raw[end] = 0;
+    if (!std::strcmp(raw, "NO NAME")) return std::string();
+    return WideToUtf8(Ansi2Unicode(raw).c_str());
+}
+
+std::string FatKind(ByteView v) {
+    const uint32_t rootEntries = v.le16(17);
+    const uint32_t fat16Size = v.le16(22);
+    if (rootEntries == 0 && fat16Size == 0) return "FAT32";
+    const uint32_t bytesPerSector = v.le16(11);
+    const uint32_t perCluster = v.u8(13);
+    uint32_t total = v.le16(19);
+    if (total == 0) total = v.le32(32);
+    if (!bytesPerSector || !perCluster) return "FAT";
+    const uint32_t rootSectors = (rootEntries * 32 + bytesPerSector - 1) / bytesPerSector;
+    const uint64_t meta = uint64_t(v.le16(14)) + uint64_t(v.u8(16)) * fat16Size + rootSectors;
+    const uint64_t clusters = total > meta ? (total - meta) / perCluster : 0;
+    return clusters < 4085 ? "FAT12" : "FAT16";
+}
+
+// What errno says about a disk that cannot be opened, in a user's words.
+std::string OpenErrorText(int err) {
+    switch (err) {
+    case EACCES:
+    case EPERM: return "permission denied (reading disks needs administrator rights)";
+    case ENOENT: return "missing (the device or file is gone)";
+    case ENOMEDIUM: return "no medium in the drive";
+    default: return std::strerror(err);
+    }
+}
+
+// A model for block devices (/sys/block/<dev>/device/model, a card's name, a
+// loop device's file), the file's own name for images.
+std::string DisplayName(const std::string& path) {
+    char real[PATH_MAX];
+    const std::string resolved = ::realpath(path.c_str(), real) ? std::string(real) : path;
+    struct stat st;
+    if (::stat(resolved.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return BaseName(resolved);
+    const std::string dev = BaseName(resolved);
+    const std::string sys = "/sys/block/" + dev;
+    std::string model = SmallFile(sys + "/device/model");
+    if (model.empty()) model = SmallFile(sys + "/device/name");
+    if (model.empty()) model = BaseName(SmallFile(sys + "/loop/backing_file"));
+    return model.empty() ? dev : model + " (" + dev + ")";
+}
+
+MEDIA_AREA DescribeArea(int fd, const _PARTITION_ITEM_& item, int number) {
+    MEDIA_AREA area{item, number, std::string(), std::string()};
+    std::vector<unsigned char> head(kVolumeHeadBytes);
+    long got = ReadAt(fd, item.u64StartSector * 512, head.data(), head.size());
+    if (got <= 0) return area;
+    area.fsType = DescribeVolume(head.data(), size_t(got), area.label);
+    uint64_t rootSector = 0;
+    uint32_t rootBytes = 0;
+    if (area.fsType == "exFAT" && ExfatRootFolder(head.data(), size_t(got), rootSector, rootBytes)) {
+        std::vector<unsigned char> root(rootBytes);
+        long n = ReadAt(fd, (item.u64StartSector + rootSector) * 512, root.data(), root.size());
+        if (n > 0) area.label = ExfatVolumeLabel(root.data(), size_t(n));
+    } else if (area.fsType == "NTFS") {
+        ByteView boot(head.data(), size_t(got));
+        const uint64_t clusterBytes = uint64_t(boot.le16(11)) * boot.u8(13);
+        const int8_t perRecord = static_cast<int8_t>(boot.u8(0x40));
+        const uint64_t recordBytes = perRecord < 0 ? (perRecord > -31 ? uint64_t(1) << -perRecord : 0)
+                                                   : uint64_t(perRecord) * clusterBytes;
+        if (!boot.bad() && clusterBytes && recordBytes && recordBytes <= 65536) {
+            // $Volume is record 3, in the $MFT's first run on every volume formatted.
+            std::vector<unsigned char> record(recordBytes);
+            uint64_t at = item.u64StartSector * 512 + boot.le64(0x30) * clusterBytes + 3 * recordBytes;
+            long n = ReadAt(fd, at, record.data(), record.size());
+            if (n > 0) area.label = NtfsVolumeLabel(record.data(), size_t(n));
+        }
+    }
+    return area;
+}
+} // namespace
+
+std::string DescribeVolume(const unsigned char* buf, size_t len, std::string& label) {
+    label.clear();
+    ByteView v(buf, len);
+    if (!v.has(0, 512)) return std::string();
+    if (len >= 12288 && IsExfat(buf)) return "exFAT";
+    if (v.equals(3, "EXFAT   ", 8)) return "exFAT";
+    if (IsNtfs(buf)) return "NTFS";
+    if (IsBitlockerDBR(buf)) return "BitLocker";
+    if (IsFat(buf)) {
+        std::string kind = FatKind(v);
+        const size_t ext = kind == "FAT32" ? 0x40 : 0x24; // extended boot record fields
+        if (v.u8(ext + 2) == 0x29) label = PaddedLabel(v, ext + 7, 11);
+        return kind;
+    }
+    if (len >= 1112) return DescribeLinuxVolume(buf, len, label);
+    return std::string();
+}
+
+std::string NtfsVolumeLabel(const unsigned char* record, size_t len) {
+    if (!HasFileSignature(record, len)) return std::string();
+    std::vector<unsigned char> rec(record, record + len);
+    ByteView v(rec.data(), rec.size());
+    // Each 512-byte stride ends in the update sequence number; the array keeps what belongs there.
+    const size_t usa = v.le16(4);
+    const size_t count = v.le16(6);
+    for (size_t i = 1; i < count; ++i) {
+        const size_t end = i * 512 - 2;
+        if (!v.has(end, 2)) break;
+        if (!v.has(usa + 2 * i, 2) || v.le16(end) != v.le16(usa)) return std::string();
+        rec[end] = rec[usa + 2 * i];
+        rec[end + 1] = rec[usa + 2 * i + 1];
+    }
+    if (v.bad()) return std::string();
+    NTFS_ATTR_POS pos;
+    while (NextNtfsAttribute(rec.data(), rec.size(), pos)) {
+        if (pos.nType != 0x60 || v.u8(pos.nPos + 8) != 0) continue; // $VOLUME_NAME, resident
+        const uint32_t bytes = v.le32(pos.nPos + 0x10);
+        const size_t off = pos.nPos + v.le16(pos.nPos + 0x14);
+        if (v.bad() || bytes > pos.nLength || !v.has(off, bytes)) return std::string();
+        return WideToUtf8(Utf16leToWide(rec.data() + off, bytes / 2).c_str());
+    }
+    return std::string();
+}
 
 _PARTITION_ITEM_ MakeWholeDiskItem(int diskNo, uint64_t sectors) {
     _PARTITION_ITEM_ item;
@@ -17,20 +188,64 @@ _PARTITION_ITEM_ MakeWholeDiskItem(int diskNo, uint64_t sectors) {
     return item;
 }
 
-std::vector<MEDIA_DISK> ListMediaDisks() {
-    std::map<int, std::vector<_PARTITION_ITEM_>> tables;
-    CPartitionManager manager;
-    manager.GetPartitionItems(tables);
-    std::map<int, uint64_t> sizes;
-    CPartitionManager::GetDiskList(sizes);
-
-    std::map<int, MEDIA_DISK> disks;
-    for (const auto& [n, sectors] : sizes) disks[n] = MEDIA_DISK{n, sectors, {}};
-    for (const auto& [n, items] : tables) {
-        auto it = disks.try_emplace(n, MEDIA_DISK{n, 0, {}}).first;
-        it->second.partitions = items;
+MEDIA_DISK DescribeMediaDisk(int diskNo) {
+    MEDIA_DISK disk{diskNo, 0, GetDiskDevicePath(diskNo), std::string(), std::string(), {}};
+    disk.name = DisplayName(disk.path);
+    int fd = ::open(disk.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        disk.error = OpenErrorText(errno);
+        return disk;
     }
+    uint64_t bytes = 0;
+    unsigned char first[512];
+    if (int rc = GetDeviceSize(disk.path, bytes)) disk.error = OpenErrorText(rc);
+    else if (bytes == 0) disk.error = "empty (no medium, or a file of no bytes)";
+    else if (bytes < 512) disk.error = "smaller than one sector";
+    else if (ReadAt(fd, 0, first, sizeof first) != long(sizeof first)) disk.error = std::string("cannot be read: ") + std::strerror(errno ? errno : EIO);
+    if (!disk.error.empty()) {
+        ::close(fd);
+        return disk;
+    }
+    disk.u64Sectors = bytes / 512;
+    std::vector<_PARTITION_ITEM_> items;
+    CPartitionManager().GetDiskPartitionItems(diskNo, items);
+    for (size_t i = 0; i < items.size(); ++i) disk.areas.push_back(DescribeArea(fd, items[i], int(i) + 1));
+    // The whole device from sector 0: lost partitions, and cards formatted without a table.
+    disk.areas.push_back(DescribeArea(fd, MakeWholeDiskItem(diskNo, disk.u64Sectors), 0));
+    ::close(fd);
+    return disk;
+}
+
+std::vector<MEDIA_DISK> ListMediaDisks(const std::vector<int>& imageDisks) {
     std::vector<MEDIA_DISK> list;
-    for (auto& entry : disks) list.push_back(std::move(entry.second));
+    for (int n = 0; n <= kMaxDiskNo; ++n) {
+        struct stat st;
+        if (::stat(GetDiskDevicePath(n).c_str(), &st) != 0 && errno == ENOENT) continue;
+        list.push_back(DescribeMediaDisk(n));
+    }
+    for (int n : imageDisks) list.push_back(DescribeMediaDisk(n));
     return list;
+}
+
+std::string MediaDevicesSignature() {
+    const char* dirEnv = std::getenv("ORVALE_DISK_DIR");
+    const bool images = dirEnv && *dirEnv;
+    const std::string dir = images ? dirEnv : "/sys/block";
+    std::vector<std::string> entries;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            struct stat st;
+            std::string size;
+            if (images) size = ::stat((dir + "/" + name).c_str(), &st) == 0 ? std::to_string(st.st_size) : "-";
+            else size = SmallFile(dir + "/" + name + "/size");
+            entries.push_back(name + ":" + size);
+        }
+        ::closedir(d);
+    }
+    std::sort(entries.begin(), entries.end());
+    std::string signature;
+    for (const std::string& e : entries) signature += e + "\n";
+    return signature;
 }

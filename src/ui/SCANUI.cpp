@@ -31,6 +31,7 @@ void SCANUI::InitSlot(CWorkWindow* owner, int oprType) {
     connect(owner, &CWorkWindow::RecoveryCallBackSignal, this, &SCANUI::RecoveryCallBackSlot);
     connect(owner, &CWorkWindow::SearchCallBackSignal, this, &SCANUI::SearchCallBackSlot);
     connect(owner, &CWorkWindow::PreViewCallBackForSlot, this, &SCANUI::PreViewCallBackSlot);
+    if (oprType == OPR_SCAN) connect(owner, &CWorkWindow::UnreadableSectors, this, &SCANUI::UnreadableSectorsSlot);
 }
 
 void SCANUI::InitDialog() {
@@ -115,14 +116,18 @@ void SCANUI::ScanProcessCallBackSlot(int nProgress, int nPercent, int nRemaindSe
     if (nPercent == 90) {
         if (nRemaindSecond != -1)
             timeText = "Estimated Time Left: " + QString::fromStdString(GetTimeString(nRemaindSecond));
-        m_pTextLabel->setText(QString("  Current Process: %1%\n  Reading Sector: %2/%3\n  Total Files Found: %4\n  %5\n")
+        m_pTextLabel->setText(QString("  Current Process: %1%\n  Reading Sector: %2/%3\n  Total Files Found: %4\n  %5\n%6")
                                   .arg(value)
-                                  .arg(cur, count, found, timeText));
+                                  .arg(cur, count, found, timeText, m_strUnreadable));
     } else {
-        m_pTextLabel->setText(QString("  Current Process: %1%\n  %2\n").arg(value).arg(timeText));
+        m_pTextLabel->setText(QString("  Current Process: %1%\n  %2\n%3").arg(value).arg(timeText, m_strUnreadable));
     }
     int product = nProgress * nPercent;
     if (product >= 10000 && product <= 10099) Finish();
+}
+
+void SCANUI::UnreadableSectorsSlot(quint64 count, quint64 first, quint64 last) {
+    m_strUnreadable = QString("  Unreadable Sectors: %1 (sectors %2 to %3), skipped\n").arg(count).arg(first).arg(last);
 }
 
 void SCANUI::SearchCallBackSlot(int nProgress, QString name) {

@@ -51,6 +51,7 @@ public slots:
     void RecoveryCallBackSlot(int nProgress, int nPercent, int nErrorCode, QString pRecoveryFileName);
     void SearchCallBackSlot(int nProgress, QString pRecoveryFileName);
     void PreViewCallBackSlot(int nProgress, int nRet);
+    void UnreadableSectorsSlot(quint64 count, quint64 first, quint64 last);
     void btnSlot();
     void btnDetail();
     void btnOpenFolder();
@@ -78,4 +79,5 @@ private:
     QString m_strCurrentFileName;
     QString m_strSaveDir;
     QString m_strPreviewName;
+    QString m_strUnreadable; // the scan's line about sectors it could not read
 };

@@ -1,4 +1,4 @@
-// The file-type page's boxes, the media page's tree and the window's own keys and mouse.
+// The file-type page's boxes and the media page's disks.
 #include "UiTest.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
@@ -54,64 +54,82 @@ private slots:
         }
     }
 
-    void partitionAndWholeDiskRows() {
-        if (!HaveTool("sfdisk")) QSKIP("SKIPPED: sfdisk is not installed");
-        const std::string disk = m_disks + "/disk3";
-        QCOMPARE(RunCommand("truncate -s 8M '" + disk + "' && printf 'label: dos\\nstart=2048, size=2048, type=83\\n"
-                            "start=8192, size=4096, type=83\\n' | sfdisk -q '" + disk + "'"), 0);
+    // Two partitioned disks, a bare volume, an empty file and an image opened by
+    // hand: numbering per disk, file systems and labels, greyed disks, and rows
+    // that follow disks coming and going.
+    void mediaRowsPerDisk() {
+        for (const char* tool : {"sfdisk", "mkfs.vfat", "mkfs.ext4", "mkntfs"})
+            if (!HaveTool(tool)) QSKIP(qPrintable(QString("SKIPPED: %1 is not installed").arg(tool)));
+        TempDir dir("ui-media");
+        const std::string d = dir.path();
+        QCOMPARE(RunCommand("cd '" + d + "' && mkdir disks && "
+                            "truncate -s 4M p1 && mkfs.vfat -F 16 -s 1 -n PHOTOS p1 >/dev/null && "
+                            "truncate -s 4M p2 && mkfs.ext4 -q -L home p2 && "
+                            "truncate -s 8M p3 && mkntfs -q -F -Q -L Win p3 >/dev/null 2>&1 && "
+                            "truncate -s 16M disks/disk0 && printf 'label: dos\\nstart=2048, size=8192, type=6\\n"
+                            "start=10240, size=8192, type=83\\n' | sfdisk -q disks/disk0 && "
+                            "dd if=p1 of=disks/disk0 bs=512 seek=2048 conv=notrunc status=none && "
+                            "dd if=p2 of=disks/disk0 bs=512 seek=10240 conv=notrunc status=none && "
+                            "truncate -s 12M disks/disk1 && printf 'label: gpt\\nstart=2048, size=16384\\n' | sfdisk -q disks/disk1 && "
+                            "dd if=p3 of=disks/disk1 bs=512 seek=2048 conv=notrunc status=none && "
+                            "truncate -s 40M disks/disk2 && mkfs.vfat -F 32 -n CARD disks/disk2 >/dev/null && "
+                            ": > disks/disk3 && truncate -s 4M card.img && mkfs.vfat -n SPARE card.img >/dev/null"),
+                 0);
+        setenv("ORVALE_DISK_DIR", (d + "/disks").c_str(), 1);
         DRUI w;
         w.Init();
-        QVERIFY(::unlink(disk.c_str()) == 0);
-        w.GetStartButton()->click();
-        QCOMPARE(w.GetStackedLayout()->currentIndex(), int(DRUI::PAGE_MEDIA));
+        w.SetImageChooser([&] { return QString::fromStdString(d + "/card.img"); });
+        w.btnSlot();
+        QTest::mouseClick(w.GetOpenImageButton(), Qt::LeftButton);
         QTreeWidget* tree = w.GetDiskTree();
-        QCOMPARE(tree->topLevelItemCount(), 2);
-        QTreeWidgetItem* row = tree->topLevelItem(1);
-        QCOMPARE(row->childCount(), 3);
-        const std::pair<unsigned long long, unsigned long long> areas[] = {{2048, 4095}, {8192, 12287}, {0, 16383}};
-        for (int i = 0; i < 3; ++i) {
-            _PARTITION_ITEM_ item = row->child(i)->data(0, Qt::UserRole).value<_PARTITION_ITEM_>();
-            QCOMPARE(item.nDiskNo, 3);
-            QCOMPARE(item.u64StartSector, areas[i].first);
-            QCOMPARE(item.u64EndSector, areas[i].second);
+
+        struct Row {
+            int disk;
+            const char *name, *fs, *label;
+            unsigned long long start, end;
+        } const rows[] = {
+            {0, "Partition 1", "FAT16", "PHOTOS", 2048, 10239}, {0, "Partition 2", "ext4", "home", 10240, 18431},
+            {0, "Whole Disk", "", "", 0, 32767},                {1, "Partition 1", "NTFS", "Win", 2048, 18431},
+            {1, "Whole Disk", "", "", 0, 24575},                {2, "Whole Disk", "FAT32", "CARD", 0, 81919},
+            {4, "Whole Disk", "FAT12", "SPARE", 0, 8191},
+        };
+        const char* disks[] = {"disk0   16.00 MB", "disk1   12.00 MB", "disk2   40.00 MB", "disk3   cannot be scanned: empty",
+                               "card.img   4.00 MB"};
+        QCOMPARE(tree->topLevelItemCount(), 5);
+        for (int i = 0; i < 5; ++i) {
+            QVERIFY2(tree->topLevelItem(i)->text(0).startsWith(disks[i]), qPrintable(tree->topLevelItem(i)->text(0)));
+            QCOMPARE(tree->topLevelItem(i)->isDisabled(), i == 3);
         }
-        QCOMPARE(row->child(2)->text(1), QString("8.00 MB"));
-        QCOMPARE(tree->currentItem(), row->child(1)); // the last partition, not a whole disk
-
-        // Scan is for area rows only; a double click on a disk row starts nothing.
-        w.diskItemClick(row, 0);
-        QVERIFY(!w.GetScanButton()->isEnabled());
-        w.diskItemClick(row->child(0), 0);
+        int next[5] = {};
+        for (const Row& r : rows) {
+            QTreeWidgetItem* row = tree->topLevelItem(r.disk)->child(next[r.disk]++);
+            QVERIFY(row);
+            const QStringList texts = {row->text(0), row->text(1), row->text(2)};
+            QCOMPARE(texts, (QStringList{r.name, r.fs, r.label}));
+            const _PARTITION_ITEM_ item = row->data(0, Qt::UserRole).value<_PARTITION_ITEM_>();
+            QCOMPARE(item.u64StartSector, r.start);
+            QCOMPARE(item.u64EndSector, r.end);
+            QCOMPARE(row->text(4), QString::number(r.start));
+        }
+        for (int i = 0; i < 5; ++i) QCOMPARE(tree->topLevelItem(i)->childCount(), next[i]);
+        // The image just opened is selected; a disk row cannot be scanned.
+        QTreeWidgetItem* image = tree->topLevelItem(4)->child(0);
+        QCOMPARE(tree->currentItem(), image);
         QVERIFY(w.GetScanButton()->isEnabled());
+        tree->setCurrentItem(tree->topLevelItem(0));
+        QVERIFY(!w.GetScanButton()->isEnabled());
         int made = 0;
-        w.SetEngineMaker([&](const _PARTITION_ITEM_&) -> IFileRecoveryParse* {
-            ++made;
-            return nullptr;
-        });
-        w.diskItemDoubleClick(row, 0);
+        w.SetEngineMaker([&](const _PARTITION_ITEM_&) -> IFileRecoveryParse* { return ++made, nullptr; });
+        w.diskItemDoubleClick(tree->topLevelItem(3), 0);
         QCOMPARE(made, 0);
-        w.btnSlotBack();
-        QCOMPARE(w.GetStackedLayout()->currentIndex(), int(DRUI::PAGE_FILE_TYPE));
 
-        TempDir empty("ui-nodisk");
-        setenv("ORVALE_DISK_DIR", empty.path().c_str(), 1);
-        DRUI none;
-        none.Init();
+        // A disk plugged in later appears by itself; the selection stays where it was.
+        tree->setCurrentItem(image);
+        QCOMPARE(RunCommand("truncate -s 2M '" + d + "/disks/disk5'"), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItemCount(), 6, 5000);
+        QVERIFY(tree->topLevelItem(4)->text(0).startsWith("disk5"));
+        QCOMPARE(tree->currentItem()->parent()->text(0).left(8), QString("card.img"));
         setenv("ORVALE_DISK_DIR", m_disks.c_str(), 1);
-        QCOMPARE(none.GetDiskTree()->topLevelItemCount(), 0);
-        QVERIFY(!none.GetScanButton()->isEnabled());
-    }
-
-    // Escape must not close the window (and its results); a right click on it does.
-    void escapeIsSwallowedRightClickCloses() {
-        DRUI w;
-        w.Init();
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QTest::keyClick(&w, Qt::Key_Escape);
-        QVERIFY(w.isVisible());
-        QTest::mouseClick(w.centralWidget(), Qt::RightButton, {}, QPoint(500, 640));
-        QVERIFY(!w.isVisible());
     }
 };
 

@@ -1,21 +1,47 @@
 // The scan and the search through the window's real workers and progress
-// dialogs, with a scripted engine.
+// dialogs, with a scripted engine and with the real engines on the end-to-end
+// disk; the window's keys and its closing.
 #include "FakeEngine.h"
 #include "ModalDriver.h"
 #include "UiTest.h"
 #include "engine/FileCategories.h"
+#include "fixtures/E2eDiskImage.h"
+#include "fixtures/ScopedEnv.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
 #include "ui/CMessageBox.h"
 #include "ui/DRUI.h"
+#include "platform/CDiskReader.h"
 #include "ui/SCANUI.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QStackedLayout>
 #include <QTreeWidget>
 
+#include <set>
 #include <unistd.h>
+
+namespace {
+// The end-to-end disk, built once; error says why it could not be.
+struct E2eShared {
+    TempDir dir{"ui-e2e"};
+    E2eDiskImage image;
+    std::string error;
+    E2eShared() {
+        for (const char* tool : {"mkfs.vfat", "sfdisk", "/usr/bin/convert", "zip"})
+            if (error.empty() && !HaveTool(tool)) error = std::string(tool) + " is not installed";
+        if (error.empty()) image.Build(dir.path(), false, error);
+    }
+};
+
+std::multiset<std::string> NamesAndSizes(const std::vector<__SEARCH_FILE_INFO__>& hits) {
+    std::multiset<std::string> out;
+    for (const auto& h : hits) out.insert(std::string(h.szFileName) + "/" + std::to_string(h.u64FileSize));
+    return out;
+}
+} // namespace
 
 class ScanFlowTest : public QObject {
     Q_OBJECT
@@ -131,6 +157,127 @@ private slots:
             QVERIFY2(notices.size() == 1, c.what);
             QVERIFY2(notices[0].startsWith(c.start) && notices[0].contains(c.contains), qPrintable(notices[0]));
             QCOMPARE(w.GetSearchResults().size(), c.results); // what was found is still shown
+        }
+    }
+
+    // The first partition of the end-to-end disk through the real engines, with
+    // sectors that fail: counted on the dialog and the result page; a scan stopped
+    // at 40 % says so, and its resumption lists what the uninterrupted scan listed.
+    void realScanUnreadableStopAndResume() {
+        static E2eShared shared;
+        if (!shared.error.empty()) QSKIP(qPrintable("SKIPPED: " + QString::fromStdString(shared.error)));
+        TempDir support("ui-resume");
+        ScopedEnv supportEnv("ORVALE_SUPPORT_DIR", support.path());
+        std::vector<uint64_t> bad;
+        for (uint64_t s = 62048; s < 62112; ++s) bad.push_back(s); // free clusters, mid-volume
+        CDiskReader::SetFailingSectorsForTesting(bad);
+        struct ClearFailing {
+            ~ClearFailing() { CDiskReader::SetFailingSectorsForTesting({}); }
+        } clear;
+
+        DRUI w;
+        w.Init();
+        w.SetImageChooser([&] { return QString::fromStdString(shared.image.path()); });
+        w.btnSlot();
+        w.GetOpenImageButton()->click();
+        QCOMPARE(w.GetDiskTree()->currentItem()->text(0), QString("Partition 1"));
+        QString finalText;
+        ModalDriver driver([&](QWidget* widget) {
+            auto* d = qobject_cast<SCANUI*>(widget);
+            if (d && d->OprType() == SCANUI::OPR_SCAN && !d->property("watched").toBool()) {
+                d->setProperty("watched", true);
+                connect(d, &QDialog::finished, [&finalText, d] { finalText = d->LabelText(); });
+            }
+        });
+        int offered = 0;
+        w.SetResumeChooser([&](const _LOG_FILE_INFO_&) { return ++offered, true; });
+        // The stop comes from the worker's own report, so it lands at 40 % however fast the pass runs.
+        bool stopAt40 = false;
+        int firstPass = -1; // the deep pass's first progress: where a resumed scan goes on from
+        connect(&w, &CWorkWindow::ScanProcessCallBack, &w, [&](int progress, int percent) {
+            if (percent != 90) return;
+            if (firstPass < 0) firstPass = progress;
+            if (stopAt40 && progress - 10 >= 40) w.m_bScanCancel = true;
+        }, Qt::DirectConnection);
+
+        w.btnSlotScan();
+        QVERIFY2(finalText.contains("Unreadable Sectors: 64 (sectors 62048 to 62111)"), qPrintable(finalText));
+        const QString unreadable = "64 sectors could not be read (between sector 62048 and sector 62111)";
+        QVERIFY2(w.GetScanNotice().contains(unreadable) && !w.GetScanNotice().contains("stopped"),
+                 qPrintable(w.GetScanNotice()));
+        auto* notice = w.GetResultPage()->parentWidget()->findChild<QLabel*>("scanNotice");
+        QVERIFY(notice && !notice->isHidden() && notice->text() == w.GetScanNotice());
+        const std::multiset<std::string> whole = NamesAndSizes(w.GetSearchResults());
+        QVERIFY(whole.size() > 3);
+
+        w.btnSlotBack();
+        stopAt40 = true;
+        w.btnSlotScan();
+        stopAt40 = false;
+        QCOMPARE(offered, 0); // the scan before ran to its end
+        QVERIFY(w.GetScanNotice().contains("stopped before its end"));
+        QVERIFY(NamesAndSizes(w.GetSearchResults()).size() < whole.size());
+
+        w.btnSlotBack();
+        firstPass = -1;
+        w.btnSlotScan();
+        QCOMPARE(offered, 1);
+        QVERIFY2(firstPass >= 50, qPrintable(QString::number(firstPass)));
+        QVERIFY(!w.GetScanNotice().contains("stopped"));
+        QVERIFY(NamesAndSizes(w.GetSearchResults()) == whole);
+        w.btnSlotBack();
+        w.btnSlotScan();
+        QCOMPARE(offered, 1); // the resumed scan ended: nothing left to resume
+    }
+
+    // Keys move between pages and never out of the window; a right-button press
+    // does nothing to it; with results on screen, leaving them asks first.
+    void keysRightButtonAndClosing() {
+        DRUI w;
+        OpenWindow(w);
+        w.btnSlotBack();
+        w.SetEngineMaker([](const _PARTITION_ITEM_&) { return new FakeEngine({"a.jpg"}); });
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        bool yes = false;
+        int questions = 0;
+        ModalDriver driver([&](QWidget* widget) {
+            if (auto* box = qobject_cast<CMessageBox*>(widget)) {
+                ++questions;
+                if (yes) box->btnSlotOK();
+                else box->btnSlotNO();
+            }
+        });
+        const auto key = [&](Qt::Key k) { return [&w, k] { QTest::keyClick(&w, k); }; };
+        const auto rightClick = [&] { QTest::mouseClick(w.centralWidget(), Qt::RightButton, {}, QPoint(500, 640)); };
+        const auto close = [&] { w.close(); };
+        struct Step {
+            std::function<void()> act;
+            bool yes;
+            int page, questions;
+            bool visible;
+        } const steps[] = {
+            {key(Qt::Key_Escape), false, DRUI::PAGE_FILE_TYPE, 0, true},
+            {rightClick, false, DRUI::PAGE_FILE_TYPE, 0, true},
+            {key(Qt::Key_Return), false, DRUI::PAGE_MEDIA, 0, true},
+            {key(Qt::Key_Escape), false, DRUI::PAGE_FILE_TYPE, 0, true},
+            {key(Qt::Key_Enter), false, DRUI::PAGE_MEDIA, 0, true},
+            {key(Qt::Key_Return), false, DRUI::PAGE_RESULT, 0, true}, // scans the selected area
+            {rightClick, false, DRUI::PAGE_RESULT, 0, true},
+            {key(Qt::Key_Escape), false, DRUI::PAGE_RESULT, 1, true},
+            {close, false, DRUI::PAGE_RESULT, 2, true},
+            {key(Qt::Key_Escape), true, DRUI::PAGE_MEDIA, 3, true},
+            {key(Qt::Key_Return), false, DRUI::PAGE_RESULT, 3, true},
+            {close, true, DRUI::PAGE_RESULT, 4, false},
+        };
+        int i = 0;
+        for (const Step& step : steps) {
+            yes = step.yes;
+            step.act();
+            QVERIFY2(w.GetStackedLayout()->currentIndex() == step.page && questions == step.questions &&
+                         w.isVisible() == step.visible,
+                     qPrintable(QString("step %1").arg(i)));
+            ++i;
         }
     }
 
