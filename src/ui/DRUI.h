@@ -126,6 +126,7 @@ private:
     QString m_strScanError;
     SCAN_OUTCOME m_outcome;
     bool m_bResumeScan = false;
+    std::wstring m_strSearchKey; // the kinds ticked when the scan began
     std::vector<int> m_imageDisks; // opened by the user, in order
     std::string m_strDeviceSignature;
     QTimer* m_pDevicePoll = nullptr;

@@ -77,6 +77,8 @@ void DRUI::btnSlotScan() {
     else
         std::memset(&m_partitionItem, 0, sizeof m_partitionItem);
 
+    // The ticked kinds, read here: the workers never touch the boxes.
+    m_strSearchKey = BuildCheckedSearchKey();
     m_bResumeScan = false;
     _LOG_FILE_INFO_ interrupted;
     if (FindInterruptedScan(m_partitionItem, interrupted)) {
@@ -209,6 +211,7 @@ int DRUI::Scan(wchar_t* path, int&) {
         // Unless the user chose to resume, an earlier result of the area is discarded.
         auto* deep = dynamic_cast<CProfessionalRecovery*>(m_pEngine);
         if (deep && !m_bResumeScan) deep->SetNotLoadLogFile();
+        if (deep) deep->SetFoundCountKey(m_strSearchKey);
         m_pEngine->InitCallBack(ScanCallBack, RecoveryCallBack, this, 100);
         result = m_pEngine->ScanDevice(path[0] ? path : nullptr);
         m_outcome.bStopped = m_bScanCancel;
@@ -232,7 +235,7 @@ void DRUI::_SearchProcess(void* ctx, int&) {
     self->m_vecSearchResult.clear();
     if (self->m_pEngine) {
         self->m_pEngine->InitSearchCallBack(SearchCallBack, self);
-        std::wstring key = self->BuildCheckedSearchKey();
+        std::wstring key = self->m_strSearchKey;
         self->m_pEngine->SearchFileNode(key.data(), self->m_vecSearchResult);
     }
     self->m_bSearchFinished = true;
