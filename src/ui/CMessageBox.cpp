@@ -60,6 +60,7 @@ void CMessageBox::InitQuestionDialog(QString text, bool) {
         b->setAutoDefault(false);
         m_buttonRow->addWidget(b);
     }
+    yes->setDefault(true); // Enter answers Yes; Escape and a right-button press answer No
     connect(no, &QPushButton::clicked, this, &CMessageBox::btnSlotNO);
     connect(yes, &QPushButton::clicked, this, &CMessageBox::btnSlotOK);
 }

@@ -81,6 +81,7 @@ void SCANUI::InitDialog() {
         connect(addButton("Open Folder"), &QPushButton::clicked, this, &SCANUI::btnOpenFolder);
     }
     m_pActionButton = addButton("Cancel");
+    m_pActionButton->setDefault(true); // Enter: the stop question, or closing once finished
     connect(m_pActionButton, &QPushButton::clicked, this, &SCANUI::btnSlot);
     body->addLayout(buttons);
     column->addLayout(body, 1);

@@ -244,8 +244,8 @@ private slots:
         ModalDriver driver([&](QWidget* widget) {
             if (auto* box = qobject_cast<CMessageBox*>(widget)) {
                 ++questions;
-                if (yes) box->btnSlotOK();
-                else box->btnSlotNO();
+                if (yes) QTest::keyClick(box, Qt::Key_Return);
+                else QTest::mouseClick(box, Qt::RightButton);
             }
         });
         const auto key = [&](Qt::Key k) { return [&w, k] { QTest::keyClick(&w, k); }; };
