@@ -16,6 +16,8 @@
 namespace {
 constexpr uint64_t kMaxRebuiltBytes = 1ull << 30; // larger rebuilt files keep their whole-block length
 constexpr uint64_t kMaxBlocksPerFile = 1ull << 31;
+// Out-of-order pointer-shaped blocks kept for the end of the pass; plenty for real upper levels.
+constexpr size_t kMaxUpperCandidates = 1u << 16;
 } // namespace
 
 CProfessionalExtRecovery::CProfessionalExtRecovery() = default;
@@ -51,6 +53,7 @@ int CProfessionalExtRecovery::BeginDeepPass(wchar_t* storeName) {
     m_PointerBlocks.clear();
     m_ExtentNodes.clear();
     m_LonePointers.clear();
+    m_UpperCandidates.clear();
     m_pScanResult.reset(new CScanResultFileManager());
     m_pScanResult->InitSearchCallBack(m_pSearchCallBack, m_pSearchParam);
     // The bitmaps say what is free on a resumed pass too: the linker walks over free blocks only.
@@ -95,8 +98,14 @@ int CProfessionalExtRecovery::OfferSector(const DeepSector& s, uint64_t& used, u
         const uint32_t n = RecogniseExtIndirectBlock(v, sb.u64BlockCount, sb.nFirstDataBlock, block);
         if (n == 0) {
             // One pointer alone proves nothing yet: kept in case it names a pointer block.
-            if (RecogniseExtIndirectBlock(v, sb.u64BlockCount, sb.nFirstDataBlock, first - 1) != 1) return 0;
-            m_LonePointers[block] = first;
+            if (RecogniseExtIndirectBlock(v, sb.u64BlockCount, sb.nFirstDataBlock, first - 1) == 1) {
+                m_LonePointers[block] = first;
+                return kOfferNoted;
+            }
+            const uint32_t upper = ExtPointerEntryCount(v, sb.u64BlockCount, sb.nFirstDataBlock);
+            if (upper == 0 || m_UpperCandidates.size() >= kMaxUpperCandidates) return 0;
+            std::vector<uint32_t>& entries = m_UpperCandidates[block];
+            for (uint32_t i = 0; i < upper; ++i) entries.push_back(v.le32(size_t(i) * 4));
             return kOfferNoted;
         }
         std::vector<uint32_t> entries(n);
@@ -111,9 +120,22 @@ int CProfessionalExtRecovery::EndDeepPass() {
     if (!m_pScanResult) return 0;
     if (m_bOpen) {
         std::vector<EXT_LINKED_FILE> files;
-        // A double-indirect block of a file that needed one more single block names it alone.
-        for (const auto& lone : m_LonePointers)
-            if (m_PointerBlocks.count(lone.second)) m_PointerBlocks[lone.first] = {lone.second};
+        // A double-indirect block of a file that needed one more single block names
+        // it alone, as a triple one may name one double block.
+        for (const auto& lone : m_LonePointers) m_UpperCandidates.emplace(lone.first, std::vector<uint32_t>{lone.second});
+        // Double, then triple-indirect blocks: every block they name is a pointer block.
+        for (int level = 2; level <= 3; ++level) {
+            std::vector<uint64_t> proven;
+            for (const auto& c : m_UpperCandidates) {
+                bool all = true;
+                for (uint32_t b : c.second) all = all && b != c.first && m_PointerBlocks.count(b);
+                if (all) proven.push_back(c.first);
+            }
+            for (uint64_t b : proven) {
+                m_PointerBlocks[b] = std::move(m_UpperCandidates[b]);
+                m_UpperCandidates.erase(b);
+            }
+        }
         ExtBlockFree isFree = [this](uint64_t b) { return !m_Volume.IsBlockInUse(b); };
         std::vector<uint8_t> head;
         ExtBlockFree isFileStart = [&](uint64_t b) {

@@ -19,11 +19,13 @@ void Put16(uint8_t* p, uint16_t v) {
 }
 } // namespace
 
-void ExtPointerMap(const std::vector<uint64_t>& direct, uint64_t single, uint64_t dbl, uint8_t (&block)[60]) {
+void ExtPointerMap(const std::vector<uint64_t>& direct, uint64_t single, uint64_t dbl, uint8_t (&block)[60],
+                   uint64_t triple) {
     std::fill(std::begin(block), std::end(block), 0);
     for (size_t i = 0; i < direct.size() && i < kDirectBlocks; ++i) Put32(block + 4 * i, uint32_t(direct[i]));
     Put32(block + 48, uint32_t(single));
     Put32(block + 52, uint32_t(dbl));
+    Put32(block + 56, uint32_t(triple));
 }
 
 namespace {
@@ -77,16 +79,47 @@ void LinkExtPointerBlocks(const std::map<uint64_t, std::vector<uint32_t>>& point
                           const ExtBlockFree& isFree, std::vector<EXT_LINKED_FILE>& out,
                           const ExtBlockFree& isFileStart) {
     const uint64_t perBlock = sb.nBlockSize / 4;
-    std::set<uint64_t> doubles, underDouble;
+    // Level 1 names data; level 2 (double) names level-1 blocks; level 3 (triple) level-2 ones.
+    std::map<uint64_t, int> level;
+    for (const auto& pb : pointerBlocks) level[pb.first] = 1;
+    for (int l = 2; l <= 3; ++l)
+        for (const auto& pb : pointerBlocks) {
+            bool all = !pb.second.empty();
+            for (uint32_t b : pb.second) all = all && b != pb.first && level.count(b) && level.at(b) == l - 1;
+            if (all) level[pb.first] = l;
+        }
+    std::set<uint64_t> underUpper;
+    std::map<uint64_t, uint64_t> doubleByFirstData, tripleByFirstData;
     for (const auto& pb : pointerBlocks) {
-        bool all = !pb.second.empty();
-        for (uint32_t b : pb.second) all = all && b != pb.first && pointerBlocks.count(b);
-        if (!all) continue;
-        doubles.insert(pb.first);
-        for (uint32_t b : pb.second) underDouble.insert(b);
+        const int l = level.at(pb.first);
+        if (l < 2) continue;
+        underUpper.insert(pb.second.begin(), pb.second.end());
+        uint64_t first = pb.first;
+        for (int down = l; down > 0; --down) first = pointerBlocks.at(first)[0];
+        (l == 2 ? doubleByFirstData : tripleByFirstData).emplace(first, pb.first);
     }
-    std::map<uint64_t, uint64_t> doubleByFirstData;
-    for (uint64_t d : doubles) doubleByFirstData.emplace(pointerBlocks.at(pointerBlocks.at(d)[0])[0], d);
+    // The data block where a full upper block's file goes on: after its last data
+    // block, past blocks still in use.
+    auto continuation = [&](uint64_t upper, int l) -> uint64_t {
+        uint64_t b = upper;
+        for (int down = l; down > 0; --down) {
+            const std::vector<uint32_t>& entries = pointerBlocks.at(b);
+            if (entries.size() != perBlock) return 0;
+            b = entries.back();
+        }
+        ++b;
+        for (uint64_t steps = 0; b < sb.u64BlockCount && !isFree(b) && steps < kMaxWalkBack; ++steps) ++b;
+        return b;
+    };
+    auto dataBlocks = [&](uint64_t upper, int l) {
+        uint64_t n = 0;
+        for (uint32_t child : pointerBlocks.at(upper))
+            n += l == 2 ? pointerBlocks.at(child).size() : 0;
+        if (l == 3)
+            for (uint32_t child : pointerBlocks.at(upper))
+                for (uint32_t grandchild : pointerBlocks.at(child)) n += pointerBlocks.at(grandchild).size();
+        return n;
+    };
     // Blocks a found map already names belong to that file, not to a neighbour's
     // direct blocks; files are taken in the order they were laid down, each
     // claiming its direct blocks from those after it.
@@ -95,7 +128,7 @@ void LinkExtPointerBlocks(const std::map<uint64_t, std::vector<uint32_t>>& point
     for (const auto& pb : pointerBlocks) {
         claimed.insert(pb.first);
         claimed.insert(pb.second.begin(), pb.second.end());
-        if (!doubles.count(pb.first) && !underDouble.count(pb.first)) singles.emplace_back(pb.second[0], pb.first);
+        if (level.at(pb.first) == 1 && !underUpper.count(pb.first)) singles.emplace_back(pb.second[0], pb.first);
     }
     std::sort(singles.begin(), singles.end());
     for (const auto& entry : singles) {
@@ -113,19 +146,21 @@ void LinkExtPointerBlocks(const std::map<uint64_t, std::vector<uint32_t>>& point
         EXT_LINKED_FILE f;
         f.u64MapBlock = single;
         f.u64Blocks = kDirectBlocks + pointers.size();
-        uint64_t dbl = 0;
-        if (pointers.size() == perBlock) {
-            // A full single block goes on in a double one whose first data block
-            // continues the run where the single block's last one ends.
-            uint64_t b = uint64_t(pointers.back()) + 1;
-            for (uint64_t steps = 0; b < sb.u64BlockCount && !isFree(b) && steps < kMaxWalkBack; ++steps) ++b;
-            auto it = doubleByFirstData.find(b);
-            if (it != doubleByFirstData.end()) {
-                dbl = it->second;
-                for (uint32_t child : pointerBlocks.at(dbl)) f.u64Blocks += pointerBlocks.at(child).size();
+        // A full single block goes on in a double one whose first data block
+        // continues the run where the single block's last one ends; a full double
+        // one in a triple one the same way.
+        uint64_t dbl = 0, triple = 0;
+        auto it = doubleByFirstData.find(continuation(single, 1));
+        if (it != doubleByFirstData.end()) {
+            dbl = it->second;
+            f.u64Blocks += dataBlocks(dbl, 2);
+            auto up = tripleByFirstData.find(continuation(dbl, 2));
+            if (up != tripleByFirstData.end()) {
+                triple = up->second;
+                f.u64Blocks += dataBlocks(triple, 3);
             }
         }
-        ExtPointerMap(direct, single, dbl, f.Block);
+        ExtPointerMap(direct, single, dbl, f.Block, triple);
         out.push_back(f);
     }
 }

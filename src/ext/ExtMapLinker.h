@@ -33,7 +33,8 @@ void LinkExtExtentNodes(const std::map<uint64_t, EXT_EXTENT_NODE>& nodes, std::v
 
 // Writes the map of a file whose direct blocks, single and double indirect
 // blocks are given into an inode's 60 bytes.
-void ExtPointerMap(const std::vector<uint64_t>& direct, uint64_t single, uint64_t dbl, uint8_t (&block)[60]);
+void ExtPointerMap(const std::vector<uint64_t>& direct, uint64_t single, uint64_t dbl, uint8_t (&block)[60],
+                   uint64_t triple = 0);
 
 // A rebuilt file's record carries its map after the name: the name field is
 // 256 bytes and a rebuilt file's name is short.

@@ -232,7 +232,7 @@ bool ParseExtExtentNode(const ByteView& v, uint64_t blockCount, EXT_EXTENT_NODE&
     return true;
 }
 
-uint32_t RecogniseExtIndirectBlock(const ByteView& v, uint64_t blockCount, uint32_t firstDataBlock, uint64_t selfBlock) {
+uint32_t ExtPointerEntryCount(const ByteView& v, uint64_t blockCount, uint32_t firstDataBlock) {
     const size_t n = v.size() / 4;
     if (n < 256) return 0;
     size_t used = 0;
@@ -240,11 +240,20 @@ uint32_t RecogniseExtIndirectBlock(const ByteView& v, uint64_t blockCount, uint3
     if (used == 0) return 0;
     for (size_t i = used; i < n; ++i)
         if (v.le32(i * 4) != 0) return 0;
+    for (size_t i = 0; i < used; ++i) {
+        const uint32_t b = v.le32(i * 4);
+        if (b <= firstDataBlock || b >= blockCount) return 0;
+    }
+    return uint32_t(used);
+}
+
+uint32_t RecogniseExtIndirectBlock(const ByteView& v, uint64_t blockCount, uint32_t firstDataBlock, uint64_t selfBlock) {
+    const size_t used = ExtPointerEntryCount(v, blockCount, firstDataBlock);
+    if (used == 0) return 0;
     size_t ascending = 0, steps = 0;
     uint32_t prev = 0;
     for (size_t i = 0; i < used; ++i) {
         const uint32_t b = v.le32(i * 4);
-        if (b <= firstDataBlock || b >= blockCount) return 0;
         if (i > 0) {
             ++steps;
             if (b > prev) ++ascending;

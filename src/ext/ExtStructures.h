@@ -118,6 +118,9 @@ bool ParseExtExtentNode(const ByteView& v, uint64_t blockCount, EXT_EXTENT_NODE&
 // A single pointer is believed only when it names the very next block (selfBlock + 1),
 // as a double-indirect block's first child does.
 uint32_t RecogniseExtIndirectBlock(const ByteView& v, uint64_t blockCount, uint32_t firstDataBlock, uint64_t selfBlock);
+// The same shape in any order: a double- or triple-indirect block names pointer
+// blocks the allocator laid out of order. Entries used, 0 when not that shape.
+uint32_t ExtPointerEntryCount(const ByteView& v, uint64_t blockCount, uint32_t firstDataBlock);
 
 // ---- JBD2 (big-endian) ----
 struct JBD2_SUPERBLOCK {

@@ -43,6 +43,18 @@ std::vector<uint8_t> Picture(const std::string& dir, const std::string& name, co
     RunCommand(std::string("/usr/bin/convert -size ") + size + " plasma: -quality 92 '" + dir + "/" + name + "'");
     return ReadFileBytes(dir + "/" + name);
 }
+
+// A sound file of random samples whose header tells its length.
+std::vector<uint8_t> Wav(size_t dataBytes) {
+    std::vector<uint8_t> w = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0,
+                              0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 'd', 'a', 't', 'a', 0, 0, 0, 0};
+    auto put32 = [&](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) w[at + i] = uint8_t(v >> (8 * i)); };
+    put32(4, uint32_t(36 + dataBytes));
+    put32(40, uint32_t(dataBytes));
+    const std::vector<uint8_t> samples = RandomBytes(dataBytes, 9);
+    w.insert(w.end(), samples.begin(), samples.end());
+    return w;
+}
 } // namespace
 
 // The journal still holds the inode-table and folder blocks from before the
@@ -145,21 +157,23 @@ TEST(ExtQuickScan, DamagedMetadataAndCutImagesAreSurvived) {
 }
 
 // On ext2 the driver clears a deleted file's pointers and its size, but not its
-// indirect blocks: a fragmented picture is rebuilt byte-exact from them, its 12
-// direct blocks found again among the free blocks before them. Nothing is carved
-// out of a live file's blocks: the pass reads free space only.
-TEST(ExtDeepScan, FragmentedPicturesAreRebuiltFromPointerBlocksAndLiveBlocksLeftAlone) {
+// indirect blocks: a fragmented file is rebuilt byte-exact from them, its 12
+// direct blocks found again among the free blocks before them, its double- and
+// triple-indirect blocks (which the allocator lays out of order) followed too.
+// Nothing is carved out of a live file's blocks: the pass reads free space only.
+TEST(ExtDeepScan, FragmentedFilesAreRebuiltFromPointerBlocksAndLiveBlocksLeftAlone) {
     REQUIRE_EXT_IMAGES();
     ORVALE_REQUIRE_TOOL("/usr/bin/convert");
-    struct Case { const char* ext; const char* size; unsigned block; };
-    for (Case c : {Case{"jpg", "900x700", 1024}, Case{"png", "300x300", 1024}, Case{"jpg", "1600x1200", 4096}}) {
+    struct Case { const char* ext; const char* size; unsigned block; size_t wavBytes; unsigned imageMiB; };
+    for (Case c : {Case{"jpg", "900x700", 1024, 0, 32}, Case{"png", "300x300", 1024, 0, 32},
+                   Case{"jpg", "1600x1200", 4096, 0, 32}, Case{"wav", nullptr, 1024, 70u << 20, 100}}) {
         SCOPED_TRACE(std::string(c.ext) + " " + std::to_string(c.block));
         StoreTestEnv env;
         TempDir dir("ext-deep");
-        const auto picture = Picture(dir.path(), std::string("gone.") + c.ext, c.size);
+        const auto picture = c.wavBytes ? Wav(c.wavBytes) : Picture(dir.path(), std::string("gone.") + c.ext, c.size);
         const auto live = Picture(dir.path(), "live.jpg", "500x400");
-        ASSERT_GT(picture.size(), 14u * c.block) << "the picture must reach its indirect block";
-        ExtImage img(dir.path(), "ext2", c.block);
+        ASSERT_GT(picture.size(), 14u * c.block) << "the file must reach its indirect block";
+        ExtImage img(dir.path(), "ext2", c.block, c.imageMiB);
         ASSERT_TRUE(img.Make());
         ASSERT_TRUE(img.Mount());
         img.Checkerboard("fill", c.block == 1024 ? 400 : 200, 3 * c.block);
