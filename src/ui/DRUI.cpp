@@ -56,7 +56,8 @@ QFont Arial(int size, bool bold) {
     return font;
 }
 
-// Where an area row keeps its disk and first sector, to find it again after a refresh.
+// Where an area row keeps its device and first sector, to find it again after a
+// refresh: by path, since a disk's number moves when a device before it comes or goes.
 constexpr int kRoleDisk = Qt::UserRole + 1;
 constexpr int kRoleStart = Qt::UserRole + 2;
 constexpr int kDevicePollMs = 2000;
@@ -336,7 +337,7 @@ void DRUI::RefreshDiskTree() {
     // The selection survives a refresh when its area is still listed.
     QTreeWidgetItem* was = m_pDiskTree->currentItem();
     const bool hadArea = was && was->data(0, Qt::UserRole).isValid();
-    const int wasDisk = hadArea ? was->data(0, kRoleDisk).toInt() : -1;
+    const QString wasDisk = hadArea ? was->data(0, kRoleDisk).toString() : QString();
     const qulonglong wasStart = hadArea ? was->data(0, kRoleStart).toULongLong() : 0;
 
     m_pDiskTree->clear();
@@ -355,7 +356,6 @@ void DRUI::RefreshDiskTree() {
         diskRow->setToolTip(0, Utf8(disk.path));
         diskRow->setIcon(0, QIcon(":/image/physical_drive.png"));
         diskRow->setFont(0, rowFont);
-        diskRow->setData(0, kRoleDisk, disk.nDiskNo);
         diskRow->setFirstColumnSpanned(true);
         if (!disk.error.empty()) diskRow->setDisabled(true);
         for (const MEDIA_AREA& area : disk.areas) {
@@ -370,9 +370,9 @@ void DRUI::RefreshDiskTree() {
             row->setIcon(0, QIcon(":/image/drive.png"));
             for (int c = 0; c < 5; ++c) row->setFont(c, rowFont);
             row->setData(0, Qt::UserRole, QVariant::fromValue(item));
-            row->setData(0, kRoleDisk, disk.nDiskNo);
+            row->setData(0, kRoleDisk, Utf8(disk.path));
             row->setData(0, kRoleStart, static_cast<qulonglong>(item.u64StartSector));
-            if (hadArea && disk.nDiskNo == wasDisk && item.u64StartSector == wasStart) keep = row;
+            if (hadArea && Utf8(disk.path) == wasDisk && item.u64StartSector == wasStart) keep = row;
             if (area.nNumber) lastPartition = row;
             else lastWholeDisk = row;
             if (!openedImage && !m_imageDisks.empty() && disk.nDiskNo == m_imageDisks.back()) openedImage = row;

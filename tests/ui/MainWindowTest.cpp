@@ -86,7 +86,7 @@ private slots:
         struct Row {
             int disk;
             const char *name, *fs, *label;
-            unsigned long long start, end;
+            uint64_t start, end;
         } const rows[] = {
             {0, "Partition 1", "FAT16", "PHOTOS", 2048, 10239}, {0, "Partition 2", "ext4", "home", 10240, 18431},
             {0, "Whole Disk", "", "", 0, 32767},                {1, "Partition 1", "NTFS", "Win", 2048, 18431},
@@ -96,20 +96,17 @@ private slots:
         const char* disks[] = {"disk0   16.00 MB", "disk1   12.00 MB", "disk2   40.00 MB", "disk3   cannot be scanned: empty",
                                "card.img   4.00 MB"};
         QCOMPARE(tree->topLevelItemCount(), 5);
-        for (int i = 0; i < 5; ++i) {
-            QVERIFY2(tree->topLevelItem(i)->text(0).startsWith(disks[i]), qPrintable(tree->topLevelItem(i)->text(0)));
-            QCOMPARE(tree->topLevelItem(i)->isDisabled(), i == 3);
-        }
+        for (int i = 0; i < 5; ++i)
+            QVERIFY2(tree->topLevelItem(i)->text(0).startsWith(disks[i]) && tree->topLevelItem(i)->isDisabled() == (i == 3),
+                     disks[i]);
         int next[5] = {};
         for (const Row& r : rows) {
             QTreeWidgetItem* row = tree->topLevelItem(r.disk)->child(next[r.disk]++);
             QVERIFY(row);
-            const QStringList texts = {row->text(0), row->text(1), row->text(2)};
-            QCOMPARE(texts, (QStringList{r.name, r.fs, r.label}));
+            const QStringList texts = {row->text(0), row->text(1), row->text(2), row->text(4)};
+            QCOMPARE(texts, (QStringList{r.name, r.fs, r.label, QString::number(r.start)}));
             const _PARTITION_ITEM_ item = row->data(0, Qt::UserRole).value<_PARTITION_ITEM_>();
-            QCOMPARE(item.u64StartSector, r.start);
-            QCOMPARE(item.u64EndSector, r.end);
-            QCOMPARE(row->text(4), QString::number(r.start));
+            QCOMPARE(std::make_pair(item.u64StartSector, item.u64EndSector), std::make_pair(r.start, r.end));
         }
         for (int i = 0; i < 5; ++i) QCOMPARE(tree->topLevelItem(i)->childCount(), next[i]);
         // The image just opened is selected; a disk row cannot be scanned.
