@@ -90,7 +90,10 @@ std::string OpenErrorText(int err) {
 // loop device's file), the file's own name for images.
 std::string DisplayName(const std::string& path) {
     char real[PATH_MAX];
-    const std::string resolved = ::realpath(path.c_str(), real) ? std::string(real) : path;
+    std::string resolved = ::realpath(path.c_str(), real) ? std::string(real) : path;
+    // A link to an image that is gone still names the image.
+    ssize_t n = resolved == path ? ::readlink(path.c_str(), real, sizeof real - 1) : -1;
+    if (n > 0) resolved.assign(real, size_t(n));
     struct stat st;
     if (::stat(resolved.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return BaseName(resolved);
     const std::string dev = BaseName(resolved);
@@ -219,8 +222,9 @@ MEDIA_DISK DescribeMediaDisk(int diskNo) {
 std::vector<MEDIA_DISK> ListMediaDisks(const std::vector<int>& imageDisks) {
     std::vector<MEDIA_DISK> list;
     for (int n = 0; n <= kMaxDiskNo; ++n) {
+        // lstat: an image link whose file is gone is a disk to show as missing.
         struct stat st;
-        if (::stat(GetDiskDevicePath(n).c_str(), &st) != 0 && errno == ENOENT) continue;
+        if (::lstat(GetDiskDevicePath(n).c_str(), &st) != 0 && errno == ENOENT) continue;
         list.push_back(DescribeMediaDisk(n));
     }
     for (int n : imageDisks) list.push_back(DescribeMediaDisk(n));

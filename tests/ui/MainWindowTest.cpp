@@ -73,7 +73,7 @@ private slots:
                             "truncate -s 12M disks/disk1 && printf 'label: gpt\\nstart=2048, size=16384\\n' | sfdisk -q disks/disk1 && "
                             "dd if=p3 of=disks/disk1 bs=512 seek=2048 conv=notrunc status=none && "
                             "truncate -s 40M disks/disk2 && mkfs.vfat -F 32 -n CARD disks/disk2 >/dev/null && "
-                            ": > disks/disk3 && truncate -s 4M card.img && mkfs.vfat -n SPARE card.img >/dev/null"),
+                            ": > disks/disk3 && ln -s gone.img disks/disk6 && truncate -s 4M card.img && mkfs.vfat -n SPARE card.img >/dev/null"),
                  0);
         setenv("ORVALE_DISK_DIR", (d + "/disks").c_str(), 1);
         DRUI w;
@@ -91,15 +91,15 @@ private slots:
             {0, "Partition 1", "FAT16", "PHOTOS", 2048, 10239}, {0, "Partition 2", "ext4", "home", 10240, 18431},
             {0, "Whole Disk", "", "", 0, 32767},                {1, "Partition 1", "NTFS", "Win", 2048, 18431},
             {1, "Whole Disk", "", "", 0, 24575},                {2, "Whole Disk", "FAT32", "CARD", 0, 81919},
-            {4, "Whole Disk", "FAT12", "SPARE", 0, 8191},
+            {5, "Whole Disk", "FAT12", "SPARE", 0, 8191},
         };
         const char* disks[] = {"disk0   16.00 MB", "disk1   12.00 MB", "disk2   40.00 MB", "disk3   cannot be scanned: empty",
-                               "card.img   4.00 MB"};
-        QCOMPARE(tree->topLevelItemCount(), 5);
-        for (int i = 0; i < 5; ++i)
-            QVERIFY2(tree->topLevelItem(i)->text(0).startsWith(disks[i]) && tree->topLevelItem(i)->isDisabled() == (i == 3),
-                     disks[i]);
-        int next[5] = {};
+                               "gone.img   cannot be scanned: missing", "card.img   4.00 MB"};
+        QCOMPARE(tree->topLevelItemCount(), 6);
+        for (int i = 0; i < 6; ++i)
+            QVERIFY2(tree->topLevelItem(i)->text(0).startsWith(disks[i]) && tree->topLevelItem(i)->isDisabled() == (i == 3 || i == 4),
+                     qPrintable(tree->topLevelItem(i)->text(0)));
+        int next[6] = {};
         for (const Row& r : rows) {
             QTreeWidgetItem* row = tree->topLevelItem(r.disk)->child(next[r.disk]++);
             QVERIFY(row);
@@ -108,9 +108,9 @@ private slots:
             const _PARTITION_ITEM_ item = row->data(0, Qt::UserRole).value<_PARTITION_ITEM_>();
             QCOMPARE(std::make_pair(item.u64StartSector, item.u64EndSector), std::make_pair(r.start, r.end));
         }
-        for (int i = 0; i < 5; ++i) QCOMPARE(tree->topLevelItem(i)->childCount(), next[i]);
+        for (int i = 0; i < 6; ++i) QCOMPARE(tree->topLevelItem(i)->childCount(), next[i]);
         // The image just opened is selected; a disk row cannot be scanned.
-        QTreeWidgetItem* image = tree->topLevelItem(4)->child(0);
+        QTreeWidgetItem* image = tree->topLevelItem(5)->child(0);
         QCOMPARE(tree->currentItem(), image);
         QVERIFY(w.GetScanButton()->isEnabled());
         tree->setCurrentItem(tree->topLevelItem(0));
@@ -123,7 +123,7 @@ private slots:
         // A disk plugged in later appears by itself; the selection stays where it was.
         tree->setCurrentItem(image);
         QCOMPARE(RunCommand("truncate -s 2M '" + d + "/disks/disk5'"), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItemCount(), 6, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItemCount(), 7, 5000);
         QVERIFY(tree->topLevelItem(4)->text(0).startsWith("disk5"));
         QCOMPARE(tree->currentItem()->parent()->text(0).left(8), QString("card.img"));
         setenv("ORVALE_DISK_DIR", m_disks.c_str(), 1);
