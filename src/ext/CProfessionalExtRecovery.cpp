@@ -149,15 +149,17 @@ int CProfessionalExtRecovery::EndDeepPass() {
     return m_pScanResult->FlushBufToFile();
 }
 
-bool CProfessionalExtRecovery::WriteRuns(const std::vector<EXT_RUN>& runs, const std::string& path) {
+bool CProfessionalExtRecovery::WriteRuns(const std::vector<EXT_RUN>& runs, const std::string& path, uint64_t blocks) {
     const uint64_t bs = m_Volume.Superblock().nBlockSize;
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     bool ok = true;
     std::vector<uint8_t> chunk;
     for (const EXT_RUN& r : runs) {
-        for (uint64_t i = 0; ok && i < r.u64Length;) {
-            const uint32_t n = uint32_t(std::min<uint64_t>(r.u64Length - i, (1u << 20) / bs));
+        if (r.u64Logical >= blocks) break;
+        const uint64_t length = std::min(r.u64Length, blocks - r.u64Logical);
+        for (uint64_t i = 0; ok && i < length;) {
+            const uint32_t n = uint32_t(std::min<uint64_t>(length - i, (1u << 20) / bs));
             if (r.u64Physical) ok = m_Volume.ReadBlocks(r.u64Physical + i, n, chunk);
             else chunk.assign(size_t(n) * bs, 0);
             ok = ok && ::pwrite(fd, chunk.data(), chunk.size(), off_t((r.u64Logical + i) * bs)) == ssize_t(chunk.size());
@@ -200,11 +202,14 @@ void CProfessionalExtRecovery::RecordLinked(const EXT_LINKED_FILE& f) {
     std::string ext = "bin";
     bool known = false;
     const std::string temp = GetScanLogDirPath() + "ext_rebuilt.tmp";
-    if (node.u64FileSize <= kMaxRebuiltBytes) {
+    // A larger file is judged by its first part only and keeps its whole-block length.
+    const bool whole = node.u64FileSize <= kMaxRebuiltBytes;
+    const uint64_t judged = whole ? node.u64FileSize : kMaxRebuiltBytes;
+    {
         MakeDirectories(GetScanLogDirPath());
         std::wstring wideTemp = Utf8ToWide(temp.c_str());
         CDiskReader reader;
-        if (WriteRuns(runs, temp) && reader.Init(wideTemp.c_str(), node.u64FileSize / 512) == 0) {
+        if (WriteRuns(runs, temp, judged / bs) && reader.Init(wideTemp.c_str(), judged / 512) == 0) {
             std::vector<unsigned char> head(bs);
             unsigned got = 0;
             reader.ReadData(head.data(), int(bs / 512), 0, 512, &got);
@@ -213,12 +218,12 @@ void CProfessionalExtRecovery::RecordLinked(const EXT_LINKED_FILE& f) {
             EXTEND_NAME_TYPE type = TYPE_UNKNOWN;
             uint64_t length = 0;
             if (got == bs / 512 &&
-                judge.ParseFileBuf(head.data(), int(bs), 0, 0, node.u64FileSize / 512, -1, 0, &reader, 512, name, type,
+                judge.ParseFileBuf(head.data(), int(bs), 0, 0, judged / 512, -1, 0, &reader, 512, name, type,
                                    length) == 0) {
                 const char* dot = std::strrchr(name, '.');
                 if (dot && dot[1]) ext = dot + 1;
                 known = true;
-                if (length > 0 && length <= node.u64FileSize) node.u64FileSize = length;
+                if (whole && length > 0 && length <= node.u64FileSize) node.u64FileSize = length;
             }
         }
         ::unlink(temp.c_str());

@@ -50,7 +50,7 @@ public:
 
 private:
     void RecordLinked(const EXT_LINKED_FILE& f);
-    bool WriteRuns(const std::vector<EXT_RUN>& runs, const std::string& path);
+    bool WriteRuns(const std::vector<EXT_RUN>& runs, const std::string& path, uint64_t blocks);
 
     CFastExtRecovery m_Volume;
     bool m_bOpen = false;
