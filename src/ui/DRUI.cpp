@@ -9,6 +9,7 @@
 #include "ui/MediaList.h"
 #include "ui/UiStyles.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDebug>
 #include <QCloseEvent>
@@ -387,7 +388,8 @@ void DRUI::RefreshDiskTree() {
 }
 
 void DRUI::PollDevices() {
-    if (!m_pStackedLayout || m_pStackedLayout->currentIndex() != PAGE_MEDIA) return;
+    // Not under a dialog: a scan started from a row must not see its tree rebuilt.
+    if (!m_pStackedLayout || m_pStackedLayout->currentIndex() != PAGE_MEDIA || QApplication::activeModalWidget()) return;
     if (MediaDevicesSignature() != m_strDeviceSignature) RefreshDiskTree();
 }
 
