@@ -137,6 +137,13 @@ int CProfessionalRecovery::RelayScan(void* pParam, int nProgress, int nPercent, 
                                      uint64_t total, uint64_t, wchar_t* name) {
     auto* self = static_cast<CProfessionalRecovery*>(pParam);
     if (!self->m_pScanCallBack) return 0;
+    if (nPercent == kDeepWeight && total) {
+        // A read-ahead reports from where its file began: the pass shown never goes back.
+        nProgress = std::max(nProgress, self->m_nPassProgress);
+        cur = std::max(cur, self->m_u64PassSector);
+        self->m_nPassProgress = nProgress;
+        self->m_u64PassSector = cur;
+    }
     return self->m_pScanCallBack(self->m_pParam, nProgress, nPercent, nRemaindSecond, cur, total, self->m_u64FoundShown,
                                  name);
 }
@@ -214,6 +221,8 @@ bool CProfessionalRecovery::CollectFreeExtents(std::vector<PassExtent>& extents,
 int CProfessionalRecovery::ScanDevice(wchar_t*) {
     CLogFileManager* log = CLogFileManager::GetInstance();
     m_u64FoundShown = 0;
+    m_nPassProgress = 0;
+    m_u64PassSector = 0;
     bool done = m_bFindLogFile != 0;
     if (!m_bFindLogFile) log->AddDirIndex();
     const _LOG_FILE_INFO_ found = m_LogFileInfo;
@@ -369,8 +378,8 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
                     lastCountTick = rsb_getTickCount();
                     countGap = std::max(kCountIntervalMs, kCountCostFactor * (lastCountTick - now));
                 }
-                int r = m_pScanCallBack(m_pParam, static_cast<int>(scanned * 100 / total) + 10, m_nPercent, estimate,
-                                        scanned, total, m_u64FoundShown, nullptr);
+                int r = RelayScan(this, static_cast<int>(scanned * 100 / total) + 10, m_nPercent, estimate, scanned,
+                                  total, m_u64FoundShown, nullptr);
                 if (r != 0) {
                     result = r;
                     stopped = true;

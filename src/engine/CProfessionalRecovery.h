@@ -92,5 +92,7 @@ private:
     bool m_bOverlappedReads = true;
     std::wstring m_strFoundKey;
     uint64_t m_u64FoundShown = 0;
+    int m_nPassProgress = 0;
+    uint64_t m_u64PassSector = 0;
     OfferJournal m_Offers;
 };

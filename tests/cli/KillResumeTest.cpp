@@ -127,14 +127,15 @@ TEST(CliKillResume, StoppedOrKilledDeepScanResumesToTheSameFiles) {
         CliRun resumed = RunCli("scan " + image + " --resume --json --progress", support.path());
         ASSERT_EQ(0, resumed.status) << resumed.err;
         EXPECT_EQ(expected, Listed(resumed.out));
-        // The found count of the progress lines never falls, and ends at the number listed.
-        std::regex count(R"re((\d+) files found)re");
-        unsigned long long last = 0;
-        for (std::sregex_iterator it(resumed.err.begin(), resumed.err.end(), count), end; it != end; ++it) {
-            EXPECT_GE(std::stoull((*it)[1]), last) << resumed.err;
-            last = std::stoull((*it)[1]);
-        }
-        EXPECT_EQ(expected.size(), last) << resumed.err;
+        // The progress and the found count never fall, and the count ends at the number listed.
+        unsigned long long last[2] = {0, 0};
+        const std::regex shown[2] = {std::regex(R"re((\d+)%  sector)re"), std::regex(R"re((\d+) files found)re")};
+        for (int k = 0; k < 2; ++k)
+            for (std::sregex_iterator it(resumed.err.begin(), resumed.err.end(), shown[k]), end; it != end; ++it) {
+                EXPECT_GE(std::stoull((*it)[1]), last[k]) << resumed.err;
+                last[k] = std::stoull((*it)[1]);
+            }
+        EXPECT_EQ(expected.size(), last[1]) << resumed.err;
         // The finished scan is recorded as such, in the folder the interrupted one began:
         // it went on from there rather than starting over.
         ASSERT_EQ(0, CLogFileManager::GetInstance()->Reload());
