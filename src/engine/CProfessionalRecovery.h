@@ -35,6 +35,8 @@ public:
                 void* pParam) override;
 
     int IsFindLogFile() const { return m_bFindLogFile; }
+    // True when the area starts with a file system the quick engine reads.
+    bool HasFileSystem() const { return m_pFastRecovery != nullptr; }
     // Discards an earlier result of this area: the next scan starts afresh.
     void SetNotLoadLogFile();
     int GetFileDataStartSector(_FILE_NODE_* node, uint64_t& absoluteSector) override;

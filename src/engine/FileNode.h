@@ -20,7 +20,7 @@ struct _FILE_NODE_ {
     uint32_t nDriveLetter;
     uint32_t nFileSystemType;      // FILE_SYSTEM_TYPE: the engine that produced the record
     uint32_t bIsDir;
-    uint32_t nReserved;            // FAT, exFAT folders: 1 when deleted or inside a deleted folder; exFAT files: data layout
+    uint32_t nReserved;            // FAT, exFAT folders: 1 when deleted or inside a deleted folder; deep FAT entries: 1 when deleted; exFAT files: data layout; deep NTFS files: 1 when live
     uint32_t bIsHealth;
     uint32_t nFileIndex;           // 1-based record number in the node file
     uint32_t nClusterNO;           // FAT first cluster, NTFS record number, lost-folder number, 0 when carved

@@ -293,6 +293,7 @@ void CProfessionalFatRecovery::DealProfessionalFatFileEntry(const unsigned char*
             first = (uint32_t(high) << 16) | e->DIR_FstClusLO;
         }
         node.nClusterNO = first;
+        node.nReserved = deleted ? 1 : 0; // a long name hides the deleted mark
         node.u64FileSize = e->DIR_FileSize;
         node.u64RecordSector = s;
         if (d) {

@@ -236,6 +236,7 @@ int CProfessionalNtfsRecovery::ParseProfessionalRecordInfo(unsigned char* record
 
         node = FillFileNode(fn, pass);
         if (!node) return 8;
+        if (pass == 0 && (flags & NTFS_REC_FLAG_IN_USE)) node->nReserved = 1; // a live file: the window says so
         const unsigned inferred = InferSectorsPerCluster(m_NtfsParse, record, kRecordBytes);
         if (inferred) m_nSectorsPerCluster = static_cast<int>(inferred);
         unsigned spc = static_cast<unsigned>(m_nSectorsPerCluster);

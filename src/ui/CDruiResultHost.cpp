@@ -1,5 +1,6 @@
 #include "ui/CDruiResultHost.h"
 
+#include "engine/CProfessionalRecovery.h"
 #include "platform/DeviceMap.h"
 #include "ui/CDetail.h"
 #include "ui/CMessageBox.h"
@@ -86,6 +87,11 @@ QString CDruiResultHost::FolderOf(const _FILE_NODE_& node) {
 }
 
 uint64_t CDruiResultHost::AreaStartSector() const { return m_owner->GetPartitionItem().u64StartSector; }
+
+bool CDruiResultHost::AreaHasFileSystem() const {
+    const auto* composite = dynamic_cast<const CProfessionalRecovery*>(m_owner->GetEngine());
+    return !composite || composite->HasFileSystem();
+}
 
 void CDruiResultHost::_RecoveryProcess(void* ctx, int&) {
     auto* self = static_cast<CDruiResultHost*>(ctx);

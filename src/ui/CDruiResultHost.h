@@ -14,6 +14,7 @@ public:
     void RunRecovery(CRecoveryProcess& recovery, const QString& saveDir) override;
     QString FolderOf(const _FILE_NODE_& node) override;
     uint64_t AreaStartSector() const override;
+    bool AreaHasFileSystem() const override;
 
     // Work functions (worker thread); ctx is the host.
     static void _PreviewProcess(void* ctx, int& ret);

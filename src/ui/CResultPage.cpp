@@ -197,7 +197,7 @@ QTableWidget* CResultPage::CreateTable() {
     m_table->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Folder"), QStringLiteral("Size"),
                                         QStringLiteral("Modified"), QStringLiteral("Status"), QStringLiteral("Health"),
                                         QStringLiteral("Source")});
-    const int widths[COL_COUNT] = {220, 180, 80, 120, 70, 70, 90};
+    const int widths[COL_COUNT] = {200, 130, 75, 115, 60, 60, 70};
     for (int c = 0; c < COL_COUNT; ++c) m_table->setColumnWidth(c, widths[c]);
     m_table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_table->horizontalHeader()->setStretchLastSection(true);
@@ -229,7 +229,7 @@ void CResultPage::SetResults(const std::vector<__SEARCH_FILE_INFO__>& results) {
     m_results = results;
     m_rows = BuildResultRows(
         m_results, [this](const _FILE_NODE_& node) { return m_host ? m_host->FolderOf(node) : QString(); },
-        m_host ? m_host->AreaStartSector() : 0);
+        !m_host || m_host->AreaHasFileSystem(), m_host ? m_host->AreaStartSector() : 0);
     m_ticked.assign(m_results.size(), 0);
     m_visible.assign(m_results.size(), 1);
     m_selection.clear();
@@ -279,8 +279,7 @@ void CResultPage::BuildFolderTree() {
     for (int i = 0; i < static_cast<int>(m_rows.size()); ++i) {
         const RESULT_ROW& row = m_rows[static_cast<size_t>(i)];
         if (row.name.isEmpty()) continue;
-        const uint64_t start = row.source == SOURCE_LOST_VOLUME ? m_results[static_cast<size_t>(i)].u64PartitionStartSector : 0;
-        volumes.emplace(std::make_pair(row.source, start), row.volume);
+        volumes.emplace(std::make_pair(row.source, row.volumeSector), row.volume);
         folders[row.volume][row.folder].push_back(i);
     }
     for (const auto& volume : volumes) {
@@ -371,9 +370,11 @@ void CResultPage::FillTable(const std::vector<int>& records) {
         name->setCheckState(m_ticked[static_cast<size_t>(record)] ? Qt::Checked : Qt::Unchecked);
         auto* size = new SortItem(FileSizeText(hit.u64FileSize));
         size->setData(kRoleSort, static_cast<qlonglong>(hit.u64FileSize));
+        // FAT keeps the day alone.
         auto* modified = new SortItem(info.modified < 0 ? QString()
                                                         : QDateTime::fromSecsSinceEpoch(info.modified, Qt::UTC)
-                                                              .toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+                                                              .toString(info.modified % 86400 ? QStringLiteral("yyyy-MM-dd HH:mm")
+                                                                                              : QStringLiteral("yyyy-MM-dd")));
         modified->setData(kRoleSort, static_cast<qlonglong>(info.modified));
         const QString folder = info.source == SOURCE_CARVED ? QString() : QStringLiteral("/") + info.folder;
         QTableWidgetItem* cells[COL_COUNT] = {
@@ -462,7 +463,7 @@ void CResultPage::ClearPreview() {
 
 void CResultPage::ShowPicture(const QImage& image) {
     m_previewImage = image;
-    const QSize size = PreviewPictureSize(image.size(), m_previewPicture->size());
+    const QSize size = PreviewPictureSize(image.size(), m_previewStack->contentsRect().size());
     m_previewPicture->setPixmap(QPixmap::fromImage(
         size == image.size() ? image : image.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     m_previewStack->setCurrentWidget(m_previewPicture);
@@ -470,7 +471,7 @@ void CResultPage::ShowPicture(const QImage& image) {
 
 bool CResultPage::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_previewPicture && event->type() == QEvent::Resize && !m_previewImage.isNull()) {
-        const QSize size = PreviewPictureSize(m_previewImage.size(), m_previewPicture->size());
+        const QSize size = PreviewPictureSize(m_previewImage.size(), m_previewStack->contentsRect().size());
         m_previewPicture->setPixmap(QPixmap::fromImage(m_previewImage.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     }
     return QWidget::eventFilter(watched, event);
@@ -491,7 +492,7 @@ void CResultPage::ShowPreview(const CPreviewProcess& preview) {
         QPdfDocument document;
         if (document.load(preview.DocumentPath()) == QPdfDocument::Error::None && document.pageCount() > 0) {
             const QSize page = document.pagePointSize(0).toSize();
-            const QSize size = PreviewPictureSize(page * 2, m_previewPicture->size());
+            const QSize size = PreviewPictureSize(page * 4, m_previewStack->contentsRect().size());
             const QImage image = document.render(0, size.isEmpty() ? QSize(600, 800) : size);
             if (!image.isNull()) return ShowPicture(image);
         }

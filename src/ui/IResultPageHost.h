@@ -21,6 +21,8 @@ public:
         (void)node;
         return QString();
     }
-    // First sector of the scanned area: volumes starting there are its file system.
+    // First sector of the scanned area, and whether a file system starts there:
+    // the deep engines' volumes starting there are that file system.
     virtual uint64_t AreaStartSector() const { return 0; }
+    virtual bool AreaHasFileSystem() const { return true; }
 };

@@ -23,16 +23,27 @@ qint64 RecordTimeSeconds(uint64_t value) {
 bool IsRecordDeleted(const _FILE_NODE_& node, const QString& folder) {
     switch (node.nFileSystemType) {
     case FS_TYPE_PRO_FAT:
-        if (node.szFileName[0] == '!' || folder.startsWith('!')) return true;
+        if (node.nReserved == 1 || node.szFileName[0] == '!' || folder.startsWith('!')) return true;
         return folder.contains(QStringLiteral("/!"));
     case FS_TYPE_PRO_NTFS: return node.nReserved != 1;
     default: return true;
     }
 }
 
-int RecordSource(const _FILE_NODE_& node, const std::set<uint64_t>& fileSystemStarts) {
-    if (node.nFileSystemType == FS_TYPE_FILE_TYPE) return SOURCE_CARVED;
-    return fileSystemStarts.count(node.u64PartitionStartSector) ? SOURCE_FILE_SYSTEM : SOURCE_LOST_VOLUME;
+int RecordSource(const _FILE_NODE_& node, bool areaHasFileSystem, uint64_t areaStart) {
+    switch (node.nFileSystemType) {
+    case FS_TYPE_FILE_TYPE: return SOURCE_CARVED;
+    case FS_TYPE_FAST_FAT:
+    case FS_TYPE_FAST_NTFS:
+    case FS_TYPE_FAST_EXFAT:
+    case FS_TYPE_FAST_EXT: return SOURCE_FILE_SYSTEM;
+    default:
+        return areaHasFileSystem && node.u64PartitionStartSector == areaStart ? SOURCE_FILE_SYSTEM : SOURCE_LOST_VOLUME;
+    }
+}
+
+uint64_t VolumeSector(const _FILE_NODE_& node) {
+    return node.u64PartitionStartSector + (node.nFileSystemType == FS_TYPE_PRO_FAT ? node.u64DataStartSector : 0);
 }
 
 QString SourceText(int source) {
@@ -54,27 +65,22 @@ QString VolumeText(const _FILE_NODE_& node, int source) {
     case FS_TYPE_PRO_EXT: kind = "ext "; break;
     default: break;
     }
-    return QStringLiteral("Lost %1volume at sector %2")
+    return QStringLiteral("Lost %1volume %2 sector %3")
         .arg(QLatin1String(kind))
-        .arg(static_cast<qulonglong>(node.u64PartitionStartSector));
+        .arg(node.nFileSystemType == FS_TYPE_PRO_FAT ? QStringLiteral("with data at") : QStringLiteral("at"))
+        .arg(static_cast<qulonglong>(VolumeSector(node)));
 }
 
 std::vector<RESULT_ROW> BuildResultRows(const std::vector<__SEARCH_FILE_INFO__>& hits,
                                         const std::function<QString(const _FILE_NODE_&)>& folderOf,
-                                        uint64_t areaStart) {
-    // The quick engine read the volume's own file system: where its files start
-    // is that file system, and so is the scanned area's own start.
-    std::set<uint64_t> fileSystemStarts{areaStart};
-    for (const auto& hit : hits)
-        if (hit.nFileSystemType == FS_TYPE_FAST_FAT || hit.nFileSystemType == FS_TYPE_FAST_NTFS ||
-            hit.nFileSystemType == FS_TYPE_FAST_EXFAT || hit.nFileSystemType == FS_TYPE_FAST_EXT)
-            fileSystemStarts.insert(hit.u64PartitionStartSector);
+                                        bool areaHasFileSystem, uint64_t areaStart) {
     std::vector<RESULT_ROW> rows;
     rows.reserve(hits.size());
     for (const auto& hit : hits) {
         RESULT_ROW row;
         row.name = RecordName(hit);
-        row.source = RecordSource(hit, fileSystemStarts);
+        row.source = RecordSource(hit, areaHasFileSystem, areaStart);
+        row.volumeSector = row.source == SOURCE_LOST_VOLUME ? VolumeSector(hit) : 0;
         if (row.source != SOURCE_CARVED && folderOf) {
             row.folder = folderOf(hit);
             while (row.folder.endsWith('/')) row.folder.chop(1);

@@ -7,7 +7,6 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
-#include <set>
 #include <vector>
 
 enum RESULT_SOURCE { SOURCE_FILE_SYSTEM = 0, SOURCE_LOST_VOLUME, SOURCE_CARVED };
@@ -17,6 +16,7 @@ struct RESULT_ROW {
     QString folder;  // "A/B" below its volume, empty for the volume's root
     QString volume;  // the Folders view's top folder holding it
     int source = SOURCE_FILE_SYSTEM;
+    uint64_t volumeSector = 0; // orders the lost volumes
     bool deleted = true;
     bool healthy = true;
     qint64 modified = -1; // seconds since 1970, -1 when unknown
@@ -29,21 +29,23 @@ QString RecordName(const _FILE_NODE_& node);
 qint64 RecordTimeSeconds(uint64_t value);
 // The quick engines list deleted files only and carving looks at free space (or
 // at an area whose file system is gone); the deep engines meet live entries too:
-// deep FAT marks a deleted entry's name (and so its folder's) with '!', deep NTFS
-// marks a record that was in use with nReserved 1.
+// deep FAT marks a deleted entry with nReserved 1 (and a short name, so a folder's,
+// with '!'), deep NTFS a record that was in use with nReserved 1.
 bool IsRecordDeleted(const _FILE_NODE_& node, const QString& folder);
-// Carved; else the file system when its volume starts at one of fileSystemStarts;
-// else a lost volume.
-int RecordSource(const _FILE_NODE_& node, const std::set<uint64_t>& fileSystemStarts);
+// Carved; the quick engines' files and the deep engines' files of a volume
+// starting where the area's own file system starts are the file system; the
+// rest come from lost volumes.
+int RecordSource(const _FILE_NODE_& node, bool areaHasFileSystem, uint64_t areaStart);
 QString SourceText(int source);
-// The top folder of a file of that source: one per lost volume, by its start.
+// Where a lost volume lies: deep FAT knows its volumes by their data area.
+uint64_t VolumeSector(const _FILE_NODE_& node);
+// The top folder of a file of that source: one per lost volume.
 QString VolumeText(const _FILE_NODE_& node, int source);
 
-// One row per hit, in the hits' order. folderOf gives the engine's parent path
-// ("A/B/"), areaStart the first sector of the scanned area.
+// One row per hit, in the hits' order. folderOf gives the engine's parent path ("A/B/").
 std::vector<RESULT_ROW> BuildResultRows(const std::vector<__SEARCH_FILE_INFO__>& hits,
                                         const std::function<QString(const _FILE_NODE_&)>& folderOf,
-                                        uint64_t areaStart);
+                                        bool areaHasFileSystem, uint64_t areaStart);
 
 // What the filter box and switches let through. A pattern with *, ? or [ is a
 // glob over the whole name, anything else a substring; both ignore case.

@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QStackedWidget>
 #include <QTabWidget>
 #include <QPushButton>
 #include <QStackedLayout>
@@ -173,44 +174,13 @@ private slots:
         QVERIFY2(photo && archive, listed.c_str());
         ModalDriver previews([](QWidget*) {}); // previews open and close by themselves
 
-        // The Folders view holds the original tree; carved files sit under one folder.
-        page->Views()->setCurrentIndex(1);
-        int carved = 0;
-        for (const E2eFile& f : m_image.fatFiles()) carved += f.deleted && f.carvedOnly;
-        for (const E2eFile& f : m_image.fatFiles()) {
-            if (!f.deleted) continue;
-            const QString folder = QString::fromStdString(f.folder).chopped(f.folder.empty() ? 0 : 1);
-            QStringList path = f.carvedOnly ? QStringList{"Found by content"} : QStringList{"File system"} + folder.split('/', Qt::SkipEmptyParts);
-            QTreeWidgetItem* item = nullptr;
-            for (const QString& part : path) {
-                QTreeWidgetItem* next = nullptr;
-                for (int i = 0; i < (item ? item->childCount() : page->FolderTree()->topLevelItemCount()); ++i) {
-                    QTreeWidgetItem* child = item ? item->child(i) : page->FolderTree()->topLevelItem(i);
-                    if (child->text(0).startsWith(part + " (")) next = child;
-                }
-                QVERIFY2(next, qPrintable(path.join('/')));
-                item = next;
-            }
-            page->FolderTree()->setCurrentItem(item);
-            if (f.carvedOnly) {
-                QCOMPARE(item->text(0), QString("Found by content (%1)").arg(carved));
-                QCOMPARE(page->Table()->item(0, CResultPage::COL_SOURCE)->text(), QString("Carved"));
-                continue;
-            }
-            const auto found = page->Table()->findItems(QString::fromStdString(f.name), Qt::MatchExactly);
-            QCOMPARE(found.size(), 1);
-            const int r = found.first()->row();
-            QCOMPARE(page->Table()->item(r, CResultPage::COL_FOLDER)->text(), "/" + folder);
-            QCOMPARE(page->Table()->item(r, CResultPage::COL_STATUS)->text(), QString("Deleted"));
-            QCOMPARE(page->Table()->item(r, CResultPage::COL_SOURCE)->text(), QString("File system"));
-        }
-        page->Views()->setCurrentIndex(0);
-
+        QCOMPARE(page->FolderTree()->topLevelItem(0)->text(0), QString("File system (%1)").arg(deleted.size() - 2));
+        QCOMPARE(page->FolderTree()->topLevelItem(1)->text(0), QString("Found by content (2)"));
         page->Tree()->setCurrentItem(Row(page, "jpg Files (2)"));
         QCOMPARE(page->Table()->rowCount(), 2);
         const bool beachFirst = page->Table()->item(0, 0)->text() == "BeachPhoto.jpg";
         QCOMPARE(page->PreviewPicture()->pixmap().size(),
-                 PreviewPictureSize(beachFirst ? QSize(320, 200) : QSize(240, 180), page->PreviewPicture()->size()));
+                 PreviewPictureSize(beachFirst ? QSize(320, 200) : QSize(240, 180), page->PreviewPane()->contentsRect().size()));
         page->Tree()->setCurrentItem(Row(page, "zip Files (1)"));
         QVERIFY(page->PreviewText()->toPlainText().startsWith("00000000  50 4b 03 04"));
 
@@ -291,6 +261,68 @@ private slots:
             QCOMPARE(third.colours[r], QColor(255, 0, 0));
         }
         QCOMPARE(Sha256File(dest3 + "/archive/QuarterReport.zip"), m_image.fatFiles()[3].sha256); // flat, as last chosen
+    }
+
+    // A whole-disk scan lists both volumes as lost ones, each with its tree; deep
+    // NTFS meets live files too and they are told apart; text keeps its lines.
+    void wholeDiskLostVolumesAndTextPreview() {
+        for (const char* tool : {"mkntfs", "ntfs-3g"})
+            if (!HaveTool(tool)) QSKIP(qPrintable(QString("SKIPPED: '%1' is not installed").arg(tool)));
+        TempDir dir("ui-whole");
+        E2eDiskImage image;
+        std::string error;
+        if (!image.Build(dir.path(), true, error)) QSKIP(qPrintable("SKIPPED: no NTFS volume could be made: " + QString::fromStdString(error)));
+        QCOMPARE(RunCommand("mkdir -p '" + dir.file("disks") + "' && ln -s '" + image.path() + "' '" + dir.file("disks") + "/disk0'"), 0);
+        setenv("ORVALE_DISK_DIR", dir.file("disks").c_str(), 1);
+        DRUI w;
+        w.Init();
+        w.btnSlot();
+        const auto whole = w.GetDiskTree()->findItems("Whole Disk", Qt::MatchExactly | Qt::MatchRecursive);
+        QCOMPARE(whole.size(), 1);
+        {
+            ModalDriver none([](QWidget*) {});
+            w.GetDiskTree()->setCurrentItem(whole.first());
+            w.diskItemDoubleClick(whole.first(), 0);
+        }
+        auto* page = qobject_cast<CResultPage*>(w.GetResultPage());
+        QVERIFY(page);
+        ModalDriver previews([](QWidget*) {});
+        auto top = [&](const QString& prefix) -> QTreeWidgetItem* {
+            for (int i = 0; i < page->FolderTree()->topLevelItemCount(); ++i)
+                if (page->FolderTree()->topLevelItem(i)->text(0).startsWith(prefix)) return page->FolderTree()->topLevelItem(i);
+            return nullptr;
+        };
+        QTreeWidgetItem* ntfs = top("Lost NTFS volume at sector 135168 (");
+        QTreeWidgetItem* fat = top("Lost FAT volume with data at sector ");
+        QVERIFY(ntfs && fat);
+        QCOMPARE(top("Found by content (")->text(0), QString("Found by content (2)")); // the files without entries
+        page->Views()->setCurrentIndex(1);
+        int seen = 0;
+        for (const auto& volume : {std::make_pair(fat, image.fatFiles()), std::make_pair(ntfs, image.ntfsFiles())})
+            for (const E2eFile& f : volume.second) {
+                if (f.carvedOnly) continue;
+                QTreeWidgetItem* item = volume.first;
+                for (const QString& part : QString::fromStdString(f.folder).split('/', Qt::SkipEmptyParts))
+                    for (int i = 0; i < item->childCount(); ++i)
+                        if (item->child(i)->text(0).startsWith(part + " (")) item = item->child(i);
+                page->FolderTree()->setCurrentItem(item);
+                const auto found = page->Table()->findItems(QString::fromStdString(f.name), Qt::MatchExactly);
+                QVERIFY2(found.size() == 1, f.name.c_str());
+                const int r = found.first()->row();
+                QCOMPARE(page->Table()->item(r, CResultPage::COL_FOLDER)->text(), "/" + QString::fromStdString(f.folder).chopped(f.folder.empty() ? 0 : 1));
+                QCOMPARE(page->Table()->item(r, CResultPage::COL_STATUS)->text(), QString(f.deleted ? "Deleted" : "Live"));
+                QCOMPARE(page->Table()->item(r, CResultPage::COL_SOURCE)->text(), QString("Lost volume"));
+                if (f.name == "small.txt") {
+                    page->Table()->selectRow(r);
+                    QCOMPARE(page->PreviewText()->toPlainText(), QString("1\n2\n3\n4\n5\n6\n7\n8\n9\n"));
+                }
+                ++seen;
+            }
+        QCOMPARE(seen, 7);
+        page->FilterBox()->setText("n2.png");
+        QVERIFY(ntfs->text(0).endsWith(" (1)") && !ntfs->isHidden());
+        page->DeletedOnlyBox()->setChecked(true); // the live picture leaves the list, and its volume with it
+        QVERIFY(ntfs->isHidden());
     }
 };
 

@@ -90,21 +90,24 @@ private slots:
         } const cases[] = {
             {Hit("a.jpg", 1, 1, FS_TYPE_FAST_FAT, 4096), "Photos/", "Photos", "File system", "File system", true},
             {Hit("b.jpg", 2, 1, FS_TYPE_PRO_FAT, 2048), "Docs/A/", "Docs/A", "File system", "File system", false},
-            {Hit("!c.jpg", 3, 1, FS_TYPE_PRO_FAT, 4096), "", "", "File system", "File system", true},
-            {Hit("d.jpg", 4, 1, FS_TYPE_PRO_FAT, 4096), "Old/!gone/", "Old/!gone", "File system", "File system", true},
+            {Hit("c.jpg", 3, 1, FS_TYPE_PRO_FAT, 4096, 1), "", "", "Lost FAT volume with data at sector 4096", "Lost volume", true},
+            {Hit("d.jpg", 4, 1, FS_TYPE_PRO_FAT, 2048), "Old/!gone/", "Old/!gone", "File system", "File system", true},
             {Hit("e.doc", 5, 1, FS_TYPE_PRO_NTFS, 90000, 1), "LostFolder7/", "LostFolder7", "Lost NTFS volume at sector 90000", "Lost volume", false},
             {Hit("f.doc", 6, 1, FS_TYPE_PRO_NTFS, 90000, 0), "", "", "Lost NTFS volume at sector 90000", "Lost volume", true},
             {Hit("7.jpg", 7, 1, FS_TYPE_FILE_TYPE, 0), "ignored/", "", "Found by content", "Carved", true},
         };
         std::vector<__SEARCH_FILE_INFO__> hits;
         for (const Case& c : cases) hits.push_back(c.hit);
-        const auto rows = BuildResultRows(hits, [&](const _FILE_NODE_& n) { return cases[n.nFileIndex - 1].folderOf; }, 2048);
+        const auto folderOf = [&](const _FILE_NODE_& n) { return cases[n.nFileIndex - 1].folderOf; };
+        const auto rows = BuildResultRows(hits, folderOf, true, 2048);
         for (size_t i = 0; i < rows.size(); ++i) {
             QCOMPARE(rows[i].folder, cases[i].folder);
             QCOMPARE(rows[i].volume, cases[i].volume);
             QCOMPARE(SourceText(rows[i].source), cases[i].source);
             QCOMPARE(rows[i].deleted, cases[i].deleted);
         }
+        // A whole disk has no file system of its own: every deep volume is a lost one.
+        QCOMPARE(BuildResultRows(hits, folderOf, false, 2048)[1].source, int(SOURCE_LOST_VOLUME));
 
         struct Filter {
             CResultFilter filter;
@@ -178,24 +181,10 @@ private slots:
         QCOMPARE(page.Selection().size(), size_t(2));
     }
 
-    void foldersSortingAndFilters() {
+    void sortingAndFilters() {
         ResultFakeHost host;
-        host.folders = {{1, "Photos/Trip/"}, {2, "Photos/"}, {3, "Docs/"}, {4, "Docs/"}};
         CResultPage page(&host);
-        page.SetResults({Hit("beach.jpg", 1, 10, FS_TYPE_FAST_FAT, 0, 0, 1, 1700000000),
-                         Hit("board.png", 2, 9, FS_TYPE_FAST_FAT, 0, 0, 0, 1600000000),
-                         Hit("notes.txt", 3, 100, FS_TYPE_FAST_FAT, 0, 0, 1, 1650000000),
-                         Hit("plan.doc", 4, 2048, FS_TYPE_FAST_FAT), Hit("9.jpg", 5, 5, FS_TYPE_FILE_TYPE)});
-        QCOMPARE(Rows(page.FolderTree()), QStringList({"File system (4)", " Docs (2)", " Photos (2)", "  Trip (1)",
-                                                       "Found by content (1)"}));
-        page.Views()->setCurrentIndex(1);
-        page.FolderTree()->setCurrentItem(Row(page.FolderTree(), "Photos (2)"));
-        QCOMPARE(Column(page.Table(), CResultPage::COL_NAME), QStringList({"board.png"}));
-        QCOMPARE(Column(page.Table(), CResultPage::COL_FOLDER), QStringList({"/Photos"}));
-        QCOMPARE(Column(page.Table(), CResultPage::COL_HEALTH), QStringList({"Damaged"}));
-
         // Sizes and dates sort as numbers, in both directions; undated files first.
-        page.Views()->setCurrentIndex(0);
         page.SetResults({Hit("beach.jpg", 1, 10, FS_TYPE_FAST_FAT, 0, 0, 1, 1700000000),
                          Hit("big.jpg", 2, 100, FS_TYPE_FAST_FAT, 0, 0, 1, 0),
                          Hit("board.jpg", 3, 9, FS_TYPE_FAST_FAT, 0, 0, 0, 1600000000)});
@@ -208,7 +197,6 @@ private slots:
             {CResultPage::COL_SIZE, Qt::AscendingOrder, {"board.jpg", "beach.jpg", "big.jpg"}},
             {CResultPage::COL_SIZE, Qt::DescendingOrder, {"big.jpg", "beach.jpg", "board.jpg"}},
             {CResultPage::COL_MODIFIED, Qt::AscendingOrder, {"big.jpg", "board.jpg", "beach.jpg"}},
-            {CResultPage::COL_HEALTH, Qt::AscendingOrder, {"board.jpg", "big.jpg", "beach.jpg"}}, // stable
             {CResultPage::COL_NAME, Qt::DescendingOrder, {"board.jpg", "big.jpg", "beach.jpg"}},
         };
         for (const auto& s : sorts) {
