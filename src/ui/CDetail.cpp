@@ -72,8 +72,8 @@ void CDetail::SetFolder(const QString& folder) {
 
 QTableWidget* CDetail::CreateTable() {
     m_table = new QTableWidget(0, 2, this);
-    m_table->setColumnWidth(0, 400);
-    m_table->setColumnWidth(1, 300);
+    m_table->setColumnWidth(0, 380);
+    m_table->setColumnWidth(1, 200);
     m_table->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Status")});
     m_table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_table->horizontalHeader()->setStretchLastSection(true);
@@ -114,7 +114,8 @@ QString CDetail::OutcomeText(int total) const {
     if (m_nFailed > 0) {
         // Failures sit on top of the table.
         const QString first = QFileInfo(m_table->item(0, 0)->text()).fileName();
-        text += QStringLiteral("\n  %1 failed, first %2: %3").arg(m_nFailed).arg(first, m_table->item(0, 1)->text());
+        const QString reason = m_table->item(0, 1)->text().mid(QStringLiteral("Failed").size());
+        text += QStringLiteral("\n  %1 failed, the first: %2%3").arg(m_nFailed).arg(first, reason);
         text += QStringLiteral("\n  Detail lists every failure first.");
     }
     if (m_nSuccess + m_nFailed < total)
@@ -125,7 +126,7 @@ QString CDetail::OutcomeText(int total) const {
 QString CDetail::LabelText() const { return m_label->text(); }
 
 void CDetail::UpdateLabel() {
-    m_label->setText(QString::asprintf("  Recovery Detail\n  Success:%d Failed:%d\n", m_nSuccess, m_nFailed));
+    m_label->setText(QString::asprintf("  Recovery Detail\n  Recovered: %d  Failed: %d\n", m_nSuccess, m_nFailed));
 }
 
 void CDetail::btnSlot() { close(); }

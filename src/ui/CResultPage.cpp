@@ -197,7 +197,7 @@ QTableWidget* CResultPage::CreateTable() {
     m_table->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Folder"), QStringLiteral("Size"),
                                         QStringLiteral("Modified"), QStringLiteral("Status"), QStringLiteral("Health"),
                                         QStringLiteral("Source")});
-    const int widths[COL_COUNT] = {200, 130, 75, 115, 60, 60, 70};
+    const int widths[COL_COUNT] = {180, 120, 70, 110, 60, 55, 100};
     for (int c = 0; c < COL_COUNT; ++c) m_table->setColumnWidth(c, widths[c]);
     m_table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_table->horizontalHeader()->setStretchLastSection(true);
@@ -310,7 +310,7 @@ void CResultPage::ApplyFilter() {
     m_filter = CResultFilter(m_filterEdit->text(), m_deletedOnly->isChecked(), m_healthyOnly->isChecked());
     for (size_t i = 0; i < m_rows.size(); ++i) m_visible[i] = !m_rows[i].name.isEmpty() && m_filter.Accepts(m_rows[i]);
     for (QTreeWidget* tree : {m_tree, m_folderTree}) ForEachItem(tree, [this](QTreeWidgetItem* item) { UpdateItemTexts(item); });
-    RefreshTicks();
+    RefreshTicks(); // and the selection's summary
     UpdateShownInfo();
     ShowFiles(CurrentTree()->currentItem(), false);
 }
@@ -523,7 +523,11 @@ QString CResultPage::SelectionText(const SelectionMap& selection) {
 
 void CResultPage::UpdateSelectionInfo() {
     SetActionButtonEnabled(m_btnRecover, !m_selection.empty());
-    m_selectLabel->setText(SelectionText(m_selection));
+    // Ticked files the filter hides are recovered too: the user is told.
+    int hidden = 0;
+    for (size_t i = 0; i < m_ticked.size(); ++i) hidden += m_ticked[i] && !m_visible[i];
+    m_selectLabel->setText(SelectionText(m_selection) +
+                           (hidden ? QStringLiteral(", %1 hidden by the filter").arg(hidden) : QString()));
 }
 
 void CResultPage::UpdateShownInfo() {

@@ -175,6 +175,7 @@ private slots:
         Row(page.Tree(), "Photo(3)")->setCheckState(0, Qt::Checked);
         QCOMPARE(page.Selection().size(), size_t(3));
         page.FilterBox()->setText("a");
+        QCOMPARE(page.SelectionLabel()->text(), QString("Select 18 Bytes in 3 files, 2 hidden by the filter"));
         Row(page.Tree(), "Photo(1)")->setCheckState(0, Qt::Unchecked);
         page.FilterBox()->clear();
         QCOMPARE(Row(page.Tree(), "Photo(3)")->checkState(0), Qt::PartiallyChecked);

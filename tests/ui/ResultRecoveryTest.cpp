@@ -102,8 +102,8 @@ private slots:
             QStringList lines;
         } cases[] = {
             {{0, 0}, 2, {"Recovered 2 of 2 files"}},
-            {{0, EACCES, 0, ENOSPC}, 4, {"Recovered 2 of 4 files", "2 failed, first d.jpg: Failed (" + QString::fromLocal8Bit(std::strerror(ENOSPC)) + ")", "Detail lists every failure first."}},
-            {{1}, 3, {"Recovered 0 of 3 files", "1 failed, first a.jpg: Failed", "Detail lists every failure first.", "Stopped before the other 2."}},
+            {{0, EACCES, 0, ENOSPC}, 4, {"Recovered 2 of 4 files", "2 failed, the first: d.jpg (" + QString::fromLocal8Bit(std::strerror(ENOSPC)) + ")", "Detail lists every failure first."}},
+            {{1}, 3, {"Recovered 0 of 3 files", "1 failed, the first: a.jpg", "Detail lists every failure first.", "Stopped before the other 2."}},
         };
         for (const auto& c : cases) {
             CDetail detail;
