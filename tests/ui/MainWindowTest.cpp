@@ -58,7 +58,7 @@ private slots:
     // hand: numbering per disk, file systems and labels, greyed disks, and rows
     // that follow disks coming and going.
     void mediaRowsPerDisk() {
-        for (const char* tool : {"sfdisk", "mkfs.vfat", "mkfs.ext4", "mkntfs"})
+        for (const char* tool : {"sfdisk", "mkfs.vfat", "mkfs.ext4", "mkntfs", "mkfs.exfat"})
             if (!HaveTool(tool)) QSKIP(qPrintable(QString("SKIPPED: %1 is not installed").arg(tool)));
         TempDir dir("ui-media");
         const std::string d = dir.path();
@@ -70,8 +70,10 @@ private slots:
                             "start=10240, size=8192, type=83\\n' | sfdisk -q disks/disk0 && "
                             "dd if=p1 of=disks/disk0 bs=512 seek=2048 conv=notrunc status=none && "
                             "dd if=p2 of=disks/disk0 bs=512 seek=10240 conv=notrunc status=none && "
-                            "truncate -s 12M disks/disk1 && printf 'label: gpt\\nstart=2048, size=16384\\n' | sfdisk -q disks/disk1 && "
+                            "truncate -s 2560K p4 && mkfs.exfat -L Cam p4 >/dev/null && truncate -s 12M disks/disk1 && "
+                            "printf 'label: gpt\\nstart=2048, size=16384\\nstart=18432, size=5120\\n' | sfdisk -q disks/disk1 && "
                             "dd if=p3 of=disks/disk1 bs=512 seek=2048 conv=notrunc status=none && "
+                            "dd if=p4 of=disks/disk1 bs=512 seek=18432 conv=notrunc status=none && "
                             "truncate -s 40M disks/disk2 && mkfs.vfat -F 32 -n CARD disks/disk2 >/dev/null && "
                             ": > disks/disk3 && ln -s gone.img disks/disk6 && truncate -s 4M card.img && mkfs.vfat -n SPARE card.img >/dev/null"),
                  0);
@@ -90,8 +92,8 @@ private slots:
         } const rows[] = {
             {0, "Partition 1", "FAT16", "PHOTOS", 2048, 10239}, {0, "Partition 2", "ext4", "home", 10240, 18431},
             {0, "Whole Disk", "", "", 0, 32767},                {1, "Partition 1", "NTFS", "Win", 2048, 18431},
-            {1, "Whole Disk", "", "", 0, 24575},                {2, "Whole Disk", "FAT32", "CARD", 0, 81919},
-            {5, "Whole Disk", "FAT12", "SPARE", 0, 8191},
+            {1, "Partition 2", "exFAT", "Cam", 18432, 23551},   {1, "Whole Disk", "", "", 0, 24575},
+            {2, "Whole Disk", "FAT32", "CARD", 0, 81919},       {5, "Whole Disk", "FAT12", "SPARE", 0, 8191},
         };
         const char* disks[] = {"disk0   16.00 MB", "disk1   12.00 MB", "disk2   40.00 MB", "disk3   cannot be scanned: empty",
                                "gone.img   cannot be scanned: missing", "card.img   4.00 MB"};
