@@ -204,7 +204,8 @@ MEDIA_DISK DescribeMediaDisk(int diskNo) {
     if (int rc = GetDeviceSize(disk.path, bytes)) disk.error = OpenErrorText(rc);
     else if (bytes == 0) disk.error = "empty (no medium, or a file of no bytes)";
     else if (bytes < 512) disk.error = "smaller than one sector";
-    else if (ReadAt(fd, 0, first, sizeof first) != long(sizeof first)) disk.error = std::string("cannot be read: ") + std::strerror(errno ? errno : EIO);
+    else if (long got = ReadAt(fd, 0, first, sizeof first); got != long(sizeof first))
+        disk.error = std::string("cannot be read: ") + (got < 0 ? std::strerror(errno) : "it ends before its first sector");
     if (!disk.error.empty()) {
         ::close(fd);
         return disk;
