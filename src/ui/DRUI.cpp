@@ -362,10 +362,13 @@ void DRUI::RefreshDiskTree() {
         for (const MEDIA_AREA& area : disk.areas) {
             auto* row = new QTreeWidgetItem(diskRow);
             const _PARTITION_ITEM_& item = area.item;
-            const long long bytes = static_cast<long long>((item.u64EndSector - item.u64StartSector + 1) * 512);
+            // A damaged table may claim sectors past the disk's end: only those that exist are scanned.
+            const uint64_t last = std::min<uint64_t>(item.u64EndSector, disk.u64Sectors - 1);
+            const long long bytes = last >= item.u64StartSector ? static_cast<long long>((last - item.u64StartSector + 1) * 512) : 0;
             row->setText(0, area.nNumber ? QString("Partition %1").arg(area.nNumber) : QString("Whole Disk"));
             row->setText(1, Utf8(area.fsType));
-            row->setText(2, Utf8(area.label));
+            row->setText(2, bytes ? Utf8(area.label) : QString("beyond the end of the disk"));
+            row->setDisabled(bytes == 0);
             row->setText(3, QString::fromStdString(GetFileSizeString(bytes)));
             row->setText(4, QString::number(static_cast<qulonglong>(item.u64StartSector)));
             row->setIcon(0, QIcon(":/image/drive.png"));
@@ -373,6 +376,7 @@ void DRUI::RefreshDiskTree() {
             row->setData(0, Qt::UserRole, QVariant::fromValue(item));
             row->setData(0, kRoleDisk, Utf8(disk.path));
             row->setData(0, kRoleStart, static_cast<qulonglong>(item.u64StartSector));
+            if (!bytes) continue; // never preselected
             if (hadArea && Utf8(disk.path) == wasDisk && item.u64StartSector == wasStart) keep = row;
             if (area.nNumber) lastPartition = row;
             else lastWholeDisk = row;

@@ -66,8 +66,9 @@ private slots:
                             "truncate -s 4M p1 && mkfs.vfat -F 16 -s 1 -n PHOTOS p1 >/dev/null && "
                             "truncate -s 4M p2 && mkfs.ext4 -q -L home p2 && "
                             "truncate -s 8M p3 && mkntfs -q -F -Q -L Win p3 >/dev/null 2>&1 && "
-                            "truncate -s 16M disks/disk0 && printf 'label: dos\\nstart=2048, size=8192, type=6\\n"
-                            "start=10240, size=8192, type=83\\n' | sfdisk -q disks/disk0 && "
+                            "truncate -s 32M disks/disk0 && printf 'label: dos\\nstart=2048, size=8192, type=6\\n"
+                            "start=10240, size=8192, type=83\\nstart=40000, size=100\\n' | sfdisk -q disks/disk0 && "
+                            "truncate -s 16M disks/disk0 && "
                             "dd if=p1 of=disks/disk0 bs=512 seek=2048 conv=notrunc status=none && "
                             "dd if=p2 of=disks/disk0 bs=512 seek=10240 conv=notrunc status=none && "
                             "truncate -s 2560K p4 && mkfs.exfat -L Cam p4 >/dev/null && truncate -s 12M disks/disk1 && "
@@ -91,6 +92,7 @@ private slots:
             uint64_t start, end;
         } const rows[] = {
             {0, "Partition 1", "FAT16", "PHOTOS", 2048, 10239}, {0, "Partition 2", "ext4", "home", 10240, 18431},
+            {0, "Partition 3", "", "beyond the end of the disk", 40000, 40099},
             {0, "Whole Disk", "", "", 0, 32767},                {1, "Partition 1", "NTFS", "Win", 2048, 18431},
             {1, "Partition 2", "exFAT", "Cam", 18432, 23551},   {1, "Whole Disk", "", "", 0, 24575},
             {2, "Whole Disk", "FAT32", "CARD", 0, 81919},       {5, "Whole Disk", "FAT12", "SPARE", 0, 8191},
@@ -117,6 +119,8 @@ private slots:
         QVERIFY(w.GetScanButton()->isEnabled());
         tree->setCurrentItem(tree->topLevelItem(0));
         QVERIFY(!w.GetScanButton()->isEnabled());
+        tree->setCurrentItem(tree->topLevelItem(0)->child(2));
+        QVERIFY(!w.GetScanButton()->isEnabled()); // nothing of it exists to scan
         int made = 0;
         w.SetEngineMaker([&](const _PARTITION_ITEM_&) -> IFileRecoveryParse* { return ++made, nullptr; });
         w.diskItemDoubleClick(tree->topLevelItem(3), 0);
