@@ -472,6 +472,8 @@ void DRUI::btnSlotBack() {
 void DRUI::DestroyEngine() {
     delete m_pEngine;
     m_pEngine = nullptr;
+    // The results lived in the area's log folder; another process may scan it now.
+    m_pAreaLock.reset();
 }
 
 void DRUI::btnCloseSlot() { close(); }

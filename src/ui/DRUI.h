@@ -118,9 +118,13 @@ private:
     IFileRecoveryParse* MakeEngine(const _PARTITION_ITEM_& item);
     // Why no engine could be made for the area: the platform's error text.
     QString DescribeOpenFailure(const _PARTITION_ITEM_& item) const;
+    // Holds the area against other processes while its engine lives: they would
+    // write over its results. Why it cannot be had, empty when held.
+    QString TakeAreaLock(const _PARTITION_ITEM_& item);
 
     _PARTITION_ITEM_ m_partitionItem;
     IFileRecoveryParse* m_pEngine = nullptr;
+    std::unique_ptr<CScanAreaLock> m_pAreaLock;
     EngineMaker m_engineMaker;
     std::vector<__SEARCH_FILE_INFO__> m_vecSearchResult;
     QString m_strScanError;

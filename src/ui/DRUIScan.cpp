@@ -196,6 +196,27 @@ QString DRUI::DescribeOpenFailure(const _PARTITION_ITEM_& item) const {
     return QString("The partition could not be opened (%1): %2.").arg(QString::fromStdString(path), reason);
 }
 
+QString DRUI::TakeAreaLock(const _PARTITION_ITEM_& item) {
+    // Identified as the command-line tool identifies it: the sectors that exist.
+    const std::string device = GetDiskDevicePath(item.nDiskNo);
+    uint64_t bytes = 0;
+    GetDeviceSize(device, bytes);
+    const uint64_t sectors = bytes / 512;
+    const uint64_t start = item.u64StartSector;
+    const uint64_t count = start < sectors ? std::min<uint64_t>(item.u64EndSector + 1, sectors) - start : 0;
+    auto lock = std::make_unique<CScanAreaLock>();
+    const int rc = lock->Acquire(device, sectors * 512, start, count);
+    if (rc == EWOULDBLOCK)
+        return QString("This area is being scanned by another Orvale%1: wait for it to end, or stop it, then scan again.")
+            .arg(lock->Holder() ? QString(" (process %1)").arg(lock->Holder()) : QString());
+    if (rc != 0)
+        return QString("The scan results cannot be kept in %1: %2.")
+            .arg(QString::fromStdString(GetSupportDirPath()), QString::fromLocal8Bit(std::strerror(rc)));
+    CLogFileManager::GetInstance()->SetScanAreaId(lock->Id());
+    m_pAreaLock = std::move(lock);
+    return QString();
+}
+
 int DRUI::Scan(wchar_t* path, int&) {
     m_bScanCancel = false;
     m_bScanFinished = false;
@@ -206,8 +227,11 @@ int DRUI::Scan(wchar_t* path, int&) {
     qDebug("m_partitionItem.u64StartSector = %lld\n", static_cast<long long>(m_partitionItem.u64StartSector));
 
     int result = -1;
-    m_pEngine = MakeEngine(m_partitionItem);
-    if (m_pEngine) {
+    m_strScanError = TakeAreaLock(m_partitionItem);
+    if (m_strScanError.isEmpty()) m_pEngine = MakeEngine(m_partitionItem);
+    if (!m_strScanError.isEmpty()) {
+        // Nothing was scanned: the notice says why.
+    } else if (m_pEngine) {
         // Unless the user chose to resume, an earlier result of the area is discarded.
         auto* deep = dynamic_cast<CProfessionalRecovery*>(m_pEngine);
         if (deep && !m_bResumeScan) deep->SetNotLoadLogFile();

@@ -4,6 +4,7 @@
 #include "FakeEngine.h"
 #include "ModalDriver.h"
 #include "UiTest.h"
+#include "engine/CLogFileManager.h"
 #include "engine/FileCategories.h"
 #include "fixtures/E2eDiskImage.h"
 #include "fixtures/ScopedEnv.h"
@@ -139,11 +140,14 @@ private slots:
                  e->m_nScanResult = 30;
                  return e;
              }, "The scan ended early", "", 1},
+            {"area scanned elsewhere", [] { return new FakeEngine({"a.jpg"}); }, "This area is being scanned by another", "", 0},
             {"vanished device", nullptr, "", QString::fromLocal8Bit(strerror(ENOENT)), 0},
         };
         for (const Case& c : cases) {
             DRUI w;
             OpenWindow(w); // the preselected row is the whole of disk 5
+            CScanAreaLock other;
+            if (c.start.startsWith("This area")) QCOMPARE(other.Acquire(m_disks + "/disk5", 1 << 20, 0, 2048), 0);
             if (c.make) w.SetEngineMaker([&](const _PARTITION_ITEM_&) { return c.make(); });
             else QVERIFY(::unlink((m_disks + "/disk5").c_str()) == 0);
             QStringList notices;
