@@ -49,6 +49,13 @@ struct Placed {
 void WriteAt(int fd, uint64_t off, const void* p, size_t n) {
     if (::pwrite(fd, p, n, static_cast<off_t>(off)) != static_cast<ssize_t>(n)) std::perror("pwrite");
 }
+
+// Every kind of sample the fixtures can make.
+std::vector<std::string> AllCarvingSampleNames() {
+    return {"jfif.jpg", "exif.jpg", "png", "gif", "bmp", "tif", "be.tif", "pdf", "zip", "comment.zip", "docx", "xlsx",
+            "pptx", "doc", "xls", "ole", "mp3", "wav", "avi", "mp4", "mkv", "flv", "mpg", "ts", "7z", "rar",
+            "gz", "db", "mid", "ico", "ttf", "cab", "exe", "dll"};
+}
 } // namespace
 
 int main(int argc, char** argv) {

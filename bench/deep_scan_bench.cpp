@@ -8,7 +8,7 @@
 #include "engine/CProfessionalRecovery.h"
 #include "engine/FileCategories.h"
 #include "fixtures/CarvingSamples.h"
-#include "fixtures/FatImageSynthesizer.h"
+#include "FatImageSynthesizer.h"
 #include "fixtures/ScopedEnv.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"

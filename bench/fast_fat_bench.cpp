@@ -2,7 +2,7 @@
 // of them deleted), scanned from the page cache.
 //   bench_fast_fat_bench [folders] [files per folder]
 #include "fat/CFastFatRecovery.h"
-#include "fixtures/FatImageSynthesizer.h"
+#include "FatImageSynthesizer.h"
 #include "fixtures/ScopedEnv.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"

@@ -180,11 +180,6 @@ TEST(FastFatGeometry, BootSectorsAndTheirRefusals) {
     };
     auto parse = [](const std::vector<uint8_t>& b, FAST_FAT_GEOMETRY& g) { return ParseFastFatGeometry(ByteView(b.data(), b.size()), g); };
     FAST_FAT_GEOMETRY g;
-    ASSERT_EQ(0, parse(boot(true, 512, 1, 80000), g));
-    EXPECT_EQ(80000u - 1432, g.nClusterCount);
-    ASSERT_EQ(0, parse(boot(false, 512, 4, 0, 32768), g)) << "small FAT16 volumes count sectors in 16 bits";
-    EXPECT_EQ(4u + 64 + 32, g.nDataStartSector);
-    EXPECT_EQ((32768u - 100) / 4, g.nClusterCount);
     ASSERT_EQ(0, parse(boot(false, 512, 1, 4000000), g));
     EXPECT_EQ(32u * 512 / 2 - 2, g.nClusterCount) << "the FAT bounds the cluster count";
     std::vector<uint8_t> farRoot = boot(true, 512, 1, 80000);

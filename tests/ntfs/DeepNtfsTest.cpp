@@ -300,10 +300,7 @@ TEST_F(CraftedNtfs, UnreadableBootAreaHolesShortRunsHealthAndLists) {
     Put(64 + 80, NonResident(40, 5, u"holes.bin", {{1, 100}, {1, 0, true}, {1, 3}}, 9000, 3 * 4096));
     Put(64 + 82, NonResident(41, 5, u"short.bin", {{1, 100}}, 9000, 4096)); // 4096 of 9000 bytes
     Put(64 + 84, NonResident(42, 5, u"empty.bin", {{1, 100}}, 0, 4096));
-    std::vector<uint8_t> jfif = RandomBytes(4096, 5);
-    const uint8_t head[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0x01, 0x01, 0x00, 0x00, 0x01};
-    std::copy(head, head + sizeof head, jfif.begin());
-    Put(200 * 8, jfif);
+    Put(200 * 8, TestJpeg(4096, 5));
     Put(64 + 86, NonResident(43, 5, u"good.jpg", {{1, 200}}, 4096, 4096));
     Put(64 + 88, NonResident(44, 5, u"bad.jpg", {{1, 300}}, 4096, 4096)); // zeros there now
     const std::vector<uint8_t> none;
