@@ -184,6 +184,9 @@ QTreeWidget* CResultPage::CreateTree(const QString& header) {
     auto* tree = new QTreeWidget(this);
     tree->setColumnCount(1);
     tree->setHeaderLabels({header});
+    // Long volume and folder names scroll instead of being cut.
+    tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    tree->header()->setStretchLastSection(false);
     connect(tree, &QTreeWidget::currentItemChanged, this,
             [this, tree](QTreeWidgetItem* item) {
                 if (tree == CurrentTree()) ShowFiles(item, true);

@@ -65,10 +65,7 @@ QString VolumeText(const _FILE_NODE_& node, int source) {
     case FS_TYPE_PRO_EXT: kind = "ext "; break;
     default: break;
     }
-    return QStringLiteral("Lost %1volume %2 sector %3")
-        .arg(QLatin1String(kind))
-        .arg(node.nFileSystemType == FS_TYPE_PRO_FAT ? QStringLiteral("with data at") : QStringLiteral("at"))
-        .arg(static_cast<qulonglong>(VolumeSector(node)));
+    return QStringLiteral("Lost %1volume, sector %2").arg(QLatin1String(kind)).arg(static_cast<qulonglong>(VolumeSector(node)));
 }
 
 std::vector<RESULT_ROW> BuildResultRows(const std::vector<__SEARCH_FILE_INFO__>& hits,

@@ -37,7 +37,7 @@ bool IsRecordDeleted(const _FILE_NODE_& node, const QString& folder);
 // rest come from lost volumes.
 int RecordSource(const _FILE_NODE_& node, bool areaHasFileSystem, uint64_t areaStart);
 QString SourceText(int source);
-// Where a lost volume lies: deep FAT knows its volumes by their data area.
+// Where a lost volume lies: deep FAT knows its volumes by their data area's first sector.
 uint64_t VolumeSector(const _FILE_NODE_& node);
 // The top folder of a file of that source: one per lost volume.
 QString VolumeText(const _FILE_NODE_& node, int source);
