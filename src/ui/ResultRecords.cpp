@@ -84,7 +84,9 @@ std::vector<RESULT_ROW> BuildResultRows(const std::vector<__SEARCH_FILE_INFO__>&
             while (row.folder.startsWith('/')) row.folder.remove(0, 1);
         }
         row.volume = VolumeText(hit, row.source);
-        row.deleted = IsRecordDeleted(hit, row.folder);
+        // In a volume whose file system stands, the deep engines read free space only:
+        // whatever they find there was deleted, even an entry of a deleted folder.
+        row.deleted = row.source != SOURCE_LOST_VOLUME || IsRecordDeleted(hit, row.folder);
         row.healthy = hit.bIsHealth != 0;
         row.modified = RecordTimeSeconds(hit.u64ModifyTime);
         rows.push_back(std::move(row));

@@ -84,9 +84,9 @@ private slots:
             bool deleted;
         } const cases[] = {
             {Hit("a.jpg", 1, 1, FS_TYPE_FAST_FAT, 4096), "Photos/", "Photos", "File system", "File system", true},
-            {Hit("b.jpg", 2, 1, FS_TYPE_PRO_FAT, 2048), "Docs/A/", "Docs/A", "File system", "File system", false},
+            {Hit("b.jpg", 2, 1, FS_TYPE_PRO_FAT, 2048), "Docs/A/", "Docs/A", "File system", "File system", true}, // free space
             {Hit("c.jpg", 3, 1, FS_TYPE_PRO_FAT, 4096, 1), "", "", "Lost FAT volume, sector 4096", "Lost volume", true},
-            {Hit("d.jpg", 4, 1, FS_TYPE_PRO_FAT, 2048), "Old/!gone/", "Old/!gone", "File system", "File system", true},
+            {Hit("d.jpg", 4, 1, FS_TYPE_PRO_FAT, 4096), "Old/!gone/", "Old/!gone", "Lost FAT volume, sector 4096", "Lost volume", true},
             {Hit("e.doc", 5, 1, FS_TYPE_PRO_NTFS, 90000, 1), "LostFolder7/", "LostFolder7", "Lost NTFS volume, sector 90000", "Lost volume", false},
             {Hit("f.doc", 6, 1, FS_TYPE_PRO_NTFS, 90000, 0), "", "", "Lost NTFS volume, sector 90000", "Lost volume", true},
             {Hit("7.jpg", 7, 1, FS_TYPE_FILE_TYPE, 0), "ignored/", "", "Found by content", "Carved", true},
@@ -101,8 +101,9 @@ private slots:
             QCOMPARE(SourceText(rows[i].source), cases[i].source);
             QCOMPARE(rows[i].deleted, cases[i].deleted);
         }
-        // A whole disk has no file system of its own: every deep volume is a lost one.
-        QCOMPARE(BuildResultRows(hits, folderOf, false, 2048)[1].source, int(SOURCE_LOST_VOLUME));
+        // A whole disk has no file system of its own: every deep volume is a lost one, with live files.
+        const RESULT_ROW wholeDisk = BuildResultRows(hits, folderOf, false, 2048)[1];
+        QVERIFY(wholeDisk.source == SOURCE_LOST_VOLUME && !wholeDisk.deleted);
 
         // Which of Photo1.jpg, photos.png (live), x.jpg (damaged) and notes.txt pass.
         const std::pair<CResultFilter, QString> filters[] = {
