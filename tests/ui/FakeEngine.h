@@ -19,9 +19,9 @@
 
 class FakeEngine : public IFileRecoveryParse {
 public:
-    // Reports 0..100 % in steps; with runUntilStopped it reports until a callback asks it to stop.
-    explicit FakeEngine(std::vector<std::string> names = {}, bool runUntilStopped = false, std::atomic<int>* alive = nullptr)
-        : m_names(std::move(names)), m_bRunUntilStopped(runUntilStopped), m_alive(alive) {
+    // Reports 0..100 % in steps; alive counts the engines not yet destroyed.
+    explicit FakeEngine(std::vector<std::string> names = {}, std::atomic<int>* alive = nullptr)
+        : m_names(std::move(names)), m_alive(alive) {
         if (m_alive) ++*m_alive;
     }
     ~FakeEngine() override {
@@ -39,12 +39,6 @@ public:
     }
     int ScanDevice(wchar_t*) override {
         wchar_t name[] = L"";
-        for (int i = 0; m_bRunUntilStopped; ++i, usleep(5000)) {
-            if (m_scanCb(m_param, i % 100, 90, -1, i, 1000000, 0, name)) {
-                m_bStopped = true;
-                return 0;
-            }
-        }
         for (int p = 0; p <= 100; p += 25)
             if (m_scanCb(m_param, p, m_nPercent, 10, p, 100, m_names.size(), name)) return 0;
         return m_nScanResult;
@@ -100,10 +94,8 @@ public:
     }
 
     std::vector<std::string> m_names;
-    bool m_bRunUntilStopped;
     std::atomic<int>* m_alive;
     int m_nScanResult = 0;
-    std::atomic<bool> m_bStopped{false};
     std::wstring m_lastKey;
     std::map<uint32_t, std::vector<uint8_t>> contents; // by nFileIndex
     std::string picturePath;                           // where PreView puts pictures ("" = bytes)

@@ -72,7 +72,7 @@ private slots:
         _PARTITION_ITEM_ asked{};
         w.SetEngineMaker([&](const _PARTITION_ITEM_& item) {
             asked = item;
-            return engine = new FakeEngine({"a.jpg", "b.mp3", "c.doc", "d.zip"}, false, &alive);
+            return engine = new FakeEngine({"a.jpg", "b.mp3", "c.doc", "d.zip"}, &alive);
         });
         int questions = 0;
         ModalDriver driver([&](QWidget* widget) { questions += qobject_cast<CMessageBox*>(widget) != nullptr; });
