@@ -367,7 +367,7 @@ void DRUI::RefreshDiskTree() {
             const long long bytes = last >= item.u64StartSector ? static_cast<long long>((last - item.u64StartSector + 1) * 512) : 0;
             row->setText(0, area.nNumber ? QString("Partition %1").arg(area.nNumber) : QString("Whole Disk"));
             row->setText(1, Utf8(area.fsType));
-            row->setText(2, bytes ? Utf8(area.label) : QString("beyond the end of the disk"));
+            row->setText(2, bytes ? Utf8(area.label) : QString("past the disk's end"));
             row->setDisabled(bytes == 0);
             row->setText(3, QString::fromStdString(GetFileSizeString(bytes)));
             row->setText(4, QString::number(static_cast<qulonglong>(item.u64StartSector)));

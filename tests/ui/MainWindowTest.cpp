@@ -92,7 +92,7 @@ private slots:
             uint64_t start, end;
         } const rows[] = {
             {0, "Partition 1", "FAT16", "PHOTOS", 2048, 10239}, {0, "Partition 2", "ext4", "home", 10240, 18431},
-            {0, "Partition 3", "", "beyond the end of the disk", 40000, 40099},
+            {0, "Partition 3", "", "past the disk's end", 40000, 40099},
             {0, "Whole Disk", "", "", 0, 32767},                {1, "Partition 1", "NTFS", "Win", 2048, 18431},
             {1, "Partition 2", "exFAT", "Cam", 18432, 23551},   {1, "Whole Disk", "", "", 0, 24575},
             {2, "Whole Disk", "FAT32", "CARD", 0, 81919},       {5, "Whole Disk", "FAT12", "SPARE", 0, 8191},
