@@ -43,7 +43,9 @@ public:
     void PassedTo(size_t extent, uint64_t offset);
 
 private:
-    static constexpr int kRing = 4;
+    // 16 MiB ahead: a slow source keeps reading while the pass spends a while on
+    // one block (a long length walk), instead of waiting on a full ring.
+    static constexpr int kRing = 16;
     bool Advance(size_t& extent, uint64_t& offset) const;
     bool Behind(const PassBlock& block) const;
     // Places the block at (extent, offset) and moves them past it; false at the plan's end.
