@@ -66,7 +66,8 @@ int ListDisks() {
         return kExitOk;
     }
     for (const auto& disk : disks) {
-        std::printf("Physical Driver %d  %s\n", disk.first, GetFileSizeString(static_cast<long long>(disk.second * 512)).c_str());
+        std::printf("Disk %d  %s  %s\n", disk.first, GetFileSizeString(static_cast<long long>(disk.second * 512)).c_str(),
+                    GetDiskDevicePath(disk.first).c_str());
         auto it = partitions.find(disk.first);
         if (it != partitions.end()) {
             for (size_t i = 0; i < it->second.size(); ++i) {
