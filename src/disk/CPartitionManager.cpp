@@ -4,6 +4,7 @@
 #include "platform/ByteView.h"
 #include "platform/DeviceMap.h"
 #include "platform/Log.h"
+#include "platform/Portability.h"
 #include "platform/TextCodec.h"
 
 #include <cerrno>
@@ -23,19 +24,6 @@ constexpr uint32_t kApmMaxEntries = 128;
 constexpr size_t kMbrTableOffset = 446;
 // No real disk chains this many logical partitions; a longer chain is damage.
 constexpr int kMaxBootRecords = 1024;
-
-// Reads up to size bytes at offset, repeating short reads; the count read, or -1 on error.
-long ReadAt(int fd, uint64_t offset, unsigned char* buf, size_t size) {
-    size_t got = 0;
-    while (got < size) {
-        ssize_t n = ::pread(fd, buf + got, size - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -1;
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
-    }
-    return static_cast<long>(got);
-}
 
 _PARTITION_ITEM_ MakeItem(uint64_t start, uint64_t end, int diskNo, const char* diskName) {
     _PARTITION_ITEM_ item;
@@ -88,14 +76,8 @@ void NameLinuxVolume(int fd, _PARTITION_ITEM_& item) {
     long got = ReadAt(fd, item.u64StartSector * 512, head.data(), head.size());
     std::string label;
     std::string kind = got > 0 ? DescribeLinuxVolume(head.data(), size_t(got), label) : "";
-    uint64_t rootSector = 0;
-    uint32_t rootBytes = 0;
-    if (kind.empty() && got >= 12288 && ExfatRootFolder(head.data(), size_t(got), rootSector, rootBytes)) {
+    if (kind.empty() && got >= 12288 && ReadExfatLabel(fd, item.u64StartSector, head.data(), size_t(got), label))
         kind = "exFAT";
-        std::vector<unsigned char> root(rootBytes);
-        long read = ReadAt(fd, (item.u64StartSector + rootSector) * 512, root.data(), root.size());
-        if (read > 0) label = ExfatVolumeLabel(root.data(), size_t(read));
-    }
     if (kind.empty()) return;
     size_t units = 0;
     while (units < 36 && (item.szPartitionName[2 * units] || item.szPartitionName[2 * units + 1])) ++units;
@@ -108,6 +90,16 @@ void NameLinuxVolume(int fd, _PARTITION_ITEM_& item) {
     }
 }
 } // namespace
+
+bool ReadExfatLabel(int fd, uint64_t startSector, const unsigned char* head, size_t len, std::string& label) {
+    uint64_t rootSector = 0;
+    uint32_t rootBytes = 0;
+    if (!ExfatRootFolder(head, len, rootSector, rootBytes)) return false;
+    std::vector<unsigned char> root(rootBytes);
+    long read = ReadAt(fd, (startSector + rootSector) * 512, root.data(), root.size());
+    label = read > 0 ? ExfatVolumeLabel(root.data(), size_t(read)) : std::string();
+    return true;
+}
 
 CPartitionManager::CPartitionManager() : nBytesPerSector(512), nPartitionNumber(1), u32ExtendedBase(0),
                                          m_nBootRecordsRead(0) {}

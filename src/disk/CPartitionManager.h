@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <string>
 #include <vector>
 
 #pragma pack(push, 4)
@@ -15,6 +16,11 @@ struct _PARTITION_ITEM_ {
     char szDiskName[16];          // device path text "/dev/disk%d"
 };
 #pragma pack(pop)
+
+// The label of the exFAT volume whose boot region starts head (len bytes, at
+// least 12288), read from its root folder at startSector + the folder's sector.
+// False when head holds no exFAT boot region with a root folder.
+bool ReadExfatLabel(int fd, uint64_t startSector, const unsigned char* head, size_t len, std::string& label);
 
 class CPartitionManager {
 public:

@@ -1,5 +1,6 @@
 #include "disk/VolumeRecognizers.h"
 
+#include "platform/ByteView.h"
 #include "platform/TextCodec.h"
 
 #include <cstring>
@@ -175,4 +176,50 @@ std::string ExfatVolumeLabel(const unsigned char* folder, size_t len) {
         return WideToUtf8(Utf16leToWide(folder + at + 2, units).c_str());
     }
     return "";
+}
+
+namespace {
+// Space-padded 8-bit text (a FAT label) as UTF-8; "NO NAME" is the format's "none".
+std::string PaddedLabel(ByteView v, size_t off, size_t len) {
+    char raw[16] = {};
+    if (!v.copy(off, raw, len)) return std::string();
+    size_t end = len;
+    while (end && (raw[end - 1] == ' ' || raw[end - 1] == 0)) --end;
+    raw[end] = 0;
+    if (!std::strcmp(raw, "NO NAME")) return std::string();
+    return WideToUtf8(Ansi2Unicode(raw).c_str());
+}
+
+std::string FatKind(ByteView v) {
+    const uint32_t rootEntries = v.le16(17);
+    const uint32_t fat16Size = v.le16(22);
+    if (rootEntries == 0 && fat16Size == 0) return "FAT32";
+    const uint32_t bytesPerSector = v.le16(11);
+    const uint32_t perCluster = v.u8(13);
+    uint32_t total = v.le16(19);
+    if (total == 0) total = v.le32(32);
+    if (!bytesPerSector || !perCluster) return "FAT";
+    const uint32_t rootSectors = (rootEntries * 32 + bytesPerSector - 1) / bytesPerSector;
+    const uint64_t meta = uint64_t(v.le16(14)) + uint64_t(v.u8(16)) * fat16Size + rootSectors;
+    const uint64_t clusters = total > meta ? (total - meta) / perCluster : 0;
+    return clusters < 4085 ? "FAT12" : "FAT16";
+}
+} // namespace
+
+std::string DescribeVolume(const unsigned char* buf, size_t len, std::string& label) {
+    label.clear();
+    ByteView v(buf, len);
+    if (!v.has(0, 512)) return std::string();
+    if (len >= 12288 && IsExfat(buf)) return "exFAT";
+    if (v.equals(3, "EXFAT   ", 8)) return "exFAT";
+    if (IsNtfs(buf)) return "NTFS";
+    if (IsBitlockerDBR(buf)) return "BitLocker";
+    if (IsFat(buf)) {
+        std::string kind = FatKind(v);
+        const size_t ext = kind == "FAT32" ? 0x40 : 0x24; // extended boot record fields
+        if (v.u8(ext + 2) == 0x29) label = PaddedLabel(v, ext + 7, 11);
+        return kind;
+    }
+    if (len >= 1112) return DescribeLinuxVolume(buf, len, label);
+    return std::string();
 }

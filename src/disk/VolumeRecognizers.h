@@ -29,3 +29,7 @@ bool ExfatRootFolder(const unsigned char* buf, size_t len, uint64_t& sector, uin
 // The label of an exFAT root folder's volume-label entry (UTF-8), empty when
 // the folder's first bytes hold none.
 std::string ExfatVolumeLabel(const unsigned char* folder, size_t len);
+// The file system at the start of buf (a volume's first bytes; 68 KiB reach every
+// kind) and its boot-area label; empty when none is recognised. NTFS and exFAT
+// keep their labels elsewhere: NtfsVolumeLabel and ExfatVolumeLabel read them.
+std::string DescribeVolume(const unsigned char* buf, size_t len, std::string& label);

@@ -1,6 +1,7 @@
 #include "ntfs/NtfsRecordAccess.h"
 
 #include "platform/ByteView.h"
+#include "platform/TextCodec.h"
 
 #include <algorithm>
 
@@ -182,4 +183,30 @@ bool NtfsFirstDataSector(const std::vector<__RUNLIST__>& runs, uint32_t clusterB
     if (runs.empty() || IsSparseRun(runs[0]) || runs[0].n64RunOffset < 0 || bytesPerSector == 0) return false;
     sector = uint64_t(clusterBytes) * uint64_t(runs[0].n64RunOffset) / bytesPerSector + partitionStart;
     return true;
+}
+
+std::string NtfsVolumeLabel(const unsigned char* record, size_t len) {
+    if (!HasFileSignature(record, len)) return std::string();
+    std::vector<unsigned char> rec(record, record + len);
+    ByteView v(rec.data(), rec.size());
+    // Each 512-byte stride ends in the update sequence number; the array keeps what belongs there.
+    const size_t usa = v.le16(4);
+    const size_t count = v.le16(6);
+    for (size_t i = 1; i < count; ++i) {
+        const size_t end = i * 512 - 2;
+        if (!v.has(end, 2)) break;
+        if (!v.has(usa + 2 * i, 2) || v.le16(end) != v.le16(usa)) return std::string();
+        rec[end] = rec[usa + 2 * i];
+        rec[end + 1] = rec[usa + 2 * i + 1];
+    }
+    if (v.bad()) return std::string();
+    NTFS_ATTR_POS pos;
+    while (NextNtfsAttribute(rec.data(), rec.size(), pos)) {
+        if (pos.nType != 0x60 || v.u8(pos.nPos + 8) != 0) continue; // $VOLUME_NAME, resident
+        const uint32_t bytes = v.le32(pos.nPos + 0x10);
+        const size_t off = pos.nPos + v.le16(pos.nPos + 0x14);
+        if (v.bad() || bytes > pos.nLength || !v.has(off, bytes)) return std::string();
+        return WideToUtf8(Utf16leToWide(rec.data() + off, bytes / 2).c_str());
+    }
+    return std::string();
 }

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // One attribute met by a walk. Start a walk with nPos = 0.
@@ -24,6 +25,10 @@ struct NTFS_ATTR_POS {
 bool NextNtfsAttribute(const unsigned char* record, size_t bound, NTFS_ATTR_POS& pos);
 
 bool HasFileSignature(const unsigned char* record, size_t len);
+
+// The name of record 3 ($Volume) as read from disk (fix-ups not yet applied),
+// UTF-8; empty when the record holds none or is damaged.
+std::string NtfsVolumeLabel(const unsigned char* record, size_t len);
 
 // Absolute sector of MFT record `recordIndex` through the $MFT's runs (offsets
 // relative, as decoded). False, with sector = volumeStart, when no run holds it.

@@ -94,6 +94,19 @@ int rsb_getFreeSpace(char* path, int, unsigned* freeHigh, unsigned* freeLow) {
     }
 }
 
+long ReadAt(int fd, uint64_t offset, void* buf, size_t size) {
+    unsigned char* p = static_cast<unsigned char*>(buf);
+    size_t got = 0;
+    while (got < size) {
+        ssize_t n = ::pread(fd, p + got, size - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return got ? static_cast<long>(got) : -1;
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<long>(got);
+}
+
 int WriteAll(int fd, const void* data, size_t size) {
     const unsigned char* p = static_cast<const unsigned char*>(data);
     while (size > 0) {

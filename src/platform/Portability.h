@@ -44,3 +44,7 @@ int rsb_getFreeSpace(char* path, int reserved, unsigned* freeHigh, unsigned* fre
 // Writes all size bytes to fd, restarting after interruptions and short writes.
 // 0, or errno (EIO when the device takes nothing).
 int WriteAll(int fd, const void* data, size_t size);
+// Reads up to size bytes at offset, restarting after interruptions and short
+// reads: the count read (less at the end of the file), or -1 when an error came
+// before any byte.
+long ReadAt(int fd, uint64_t offset, void* buf, size_t size);

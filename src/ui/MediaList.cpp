@@ -4,7 +4,7 @@
 #include "ntfs/NtfsRecordAccess.h"
 #include "platform/ByteView.h"
 #include "platform/DeviceMap.h"
-#include "platform/TextCodec.h"
+#include "platform/Portability.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,18 +21,6 @@ namespace {
 constexpr int kMaxDiskNo = 127;
 constexpr size_t kVolumeHeadBytes = 0x11000; // reaches the btrfs superblock at 64 KiB
 
-long ReadAt(int fd, uint64_t offset, unsigned char* buf, size_t size) {
-    size_t got = 0;
-    while (got < size) {
-        ssize_t n = ::pread(fd, buf + got, size - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return got ? static_cast<long>(got) : -1;
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
-    }
-    return static_cast<long>(got);
-}
-
 std::string SmallFile(const std::string& path) {
     std::string text;
     if (FILE* f = std::fopen(path.c_str(), "r")) {
@@ -47,32 +35,6 @@ std::string SmallFile(const std::string& path) {
 std::string BaseName(const std::string& path) {
     size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Space-padded 8-bit text (a FAT label) as UTF-8; "NO NAME" is the format's "none".
-std::string PaddedLabel(ByteView v, size_t off, size_t len) {
-    char raw[16] = {};
-    if (!v.copy(off, raw, len)) return std::string();
-    size_t end = len;
-    while (end && (raw[end - 1] == ' ' || raw[end - 1] == 0)) --end;
-    raw[end] = 0;
-    if (!std::strcmp(raw, "NO NAME")) return std::string();
-    return WideToUtf8(Ansi2Unicode(raw).c_str());
-}
-
-std::string FatKind(ByteView v) {
-    const uint32_t rootEntries = v.le16(17);
-    const uint32_t fat16Size = v.le16(22);
-    if (rootEntries == 0 && fat16Size == 0) return "FAT32";
-    const uint32_t bytesPerSector = v.le16(11);
-    const uint32_t perCluster = v.u8(13);
-    uint32_t total = v.le16(19);
-    if (total == 0) total = v.le32(32);
-    if (!bytesPerSector || !perCluster) return "FAT";
-    const uint32_t rootSectors = (rootEntries * 32 + bytesPerSector - 1) / bytesPerSector;
-    const uint64_t meta = uint64_t(v.le16(14)) + uint64_t(v.u8(16)) * fat16Size + rootSectors;
-    const uint64_t clusters = total > meta ? (total - meta) / perCluster : 0;
-    return clusters < 4085 ? "FAT12" : "FAT16";
 }
 
 // What errno says about a disk that cannot be opened, in a user's words.
@@ -110,12 +72,8 @@ MEDIA_AREA DescribeArea(int fd, const _PARTITION_ITEM_& item, int number) {
     long got = ReadAt(fd, item.u64StartSector * 512, head.data(), head.size());
     if (got <= 0) return area;
     area.fsType = DescribeVolume(head.data(), size_t(got), area.label);
-    uint64_t rootSector = 0;
-    uint32_t rootBytes = 0;
-    if (area.fsType == "exFAT" && ExfatRootFolder(head.data(), size_t(got), rootSector, rootBytes)) {
-        std::vector<unsigned char> root(rootBytes);
-        long n = ReadAt(fd, (item.u64StartSector + rootSector) * 512, root.data(), root.size());
-        if (n > 0) area.label = ExfatVolumeLabel(root.data(), size_t(n));
+    if (area.fsType == "exFAT") {
+        ReadExfatLabel(fd, item.u64StartSector, head.data(), size_t(got), area.label);
     } else if (area.fsType == "NTFS") {
         ByteView boot(head.data(), size_t(got));
         const uint64_t clusterBytes = uint64_t(boot.le16(11)) * boot.u8(13);
@@ -133,50 +91,6 @@ MEDIA_AREA DescribeArea(int fd, const _PARTITION_ITEM_& item, int number) {
     return area;
 }
 } // namespace
-
-std::string DescribeVolume(const unsigned char* buf, size_t len, std::string& label) {
-    label.clear();
-    ByteView v(buf, len);
-    if (!v.has(0, 512)) return std::string();
-    if (len >= 12288 && IsExfat(buf)) return "exFAT";
-    if (v.equals(3, "EXFAT   ", 8)) return "exFAT";
-    if (IsNtfs(buf)) return "NTFS";
-    if (IsBitlockerDBR(buf)) return "BitLocker";
-    if (IsFat(buf)) {
-        std::string kind = FatKind(v);
-        const size_t ext = kind == "FAT32" ? 0x40 : 0x24; // extended boot record fields
-        if (v.u8(ext + 2) == 0x29) label = PaddedLabel(v, ext + 7, 11);
-        return kind;
-    }
-    if (len >= 1112) return DescribeLinuxVolume(buf, len, label);
-    return std::string();
-}
-
-std::string NtfsVolumeLabel(const unsigned char* record, size_t len) {
-    if (!HasFileSignature(record, len)) return std::string();
-    std::vector<unsigned char> rec(record, record + len);
-    ByteView v(rec.data(), rec.size());
-    // Each 512-byte stride ends in the update sequence number; the array keeps what belongs there.
-    const size_t usa = v.le16(4);
-    const size_t count = v.le16(6);
-    for (size_t i = 1; i < count; ++i) {
-        const size_t end = i * 512 - 2;
-        if (!v.has(end, 2)) break;
-        if (!v.has(usa + 2 * i, 2) || v.le16(end) != v.le16(usa)) return std::string();
-        rec[end] = rec[usa + 2 * i];
-        rec[end + 1] = rec[usa + 2 * i + 1];
-    }
-    if (v.bad()) return std::string();
-    NTFS_ATTR_POS pos;
-    while (NextNtfsAttribute(rec.data(), rec.size(), pos)) {
-        if (pos.nType != 0x60 || v.u8(pos.nPos + 8) != 0) continue; // $VOLUME_NAME, resident
-        const uint32_t bytes = v.le32(pos.nPos + 0x10);
-        const size_t off = pos.nPos + v.le16(pos.nPos + 0x14);
-        if (v.bad() || bytes > pos.nLength || !v.has(off, bytes)) return std::string();
-        return WideToUtf8(Utf16leToWide(rec.data() + off, bytes / 2).c_str());
-    }
-    return std::string();
-}
 
 _PARTITION_ITEM_ MakeWholeDiskItem(int diskNo, uint64_t sectors) {
     _PARTITION_ITEM_ item;

@@ -34,13 +34,6 @@ MEDIA_DISK DescribeMediaDisk(int diskNo);
 // The area of a whole device, from sector 0, named "Whole Disk".
 _PARTITION_ITEM_ MakeWholeDiskItem(int diskNo, uint64_t sectors);
 
-// The file system at the start of buf (a volume's first bytes; 68 KiB reach every
-// kind) and its boot-area label; empty when none is recognised. NTFS and exFAT
-// keep their labels elsewhere: NtfsVolumeLabel and ExfatVolumeLabel read them.
-std::string DescribeVolume(const unsigned char* buf, size_t len, std::string& label);
-// The name of NTFS record 3 ($Volume) as read from disk (fix-ups not yet applied),
-// UTF-8; empty when the record holds none or is damaged.
-std::string NtfsVolumeLabel(const unsigned char* record, size_t len);
 
 // Changes whenever a disk comes or goes or changes size: the names and sizes of
 // /sys/block (or of ORVALE_DISK_DIR). Cheap enough to poll.
