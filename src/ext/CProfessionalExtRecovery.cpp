@@ -16,8 +16,8 @@
 namespace {
 constexpr uint64_t kMaxRebuiltBytes = 1ull << 30; // larger rebuilt files keep their whole-block length
 constexpr uint64_t kMaxBlocksPerFile = 1ull << 31;
-// Out-of-order pointer-shaped blocks kept for the end of the pass; plenty for real upper levels.
-constexpr size_t kMaxUpperCandidates = 1u << 16;
+// Pointer-shaped blocks kept for the end of the pass (at most a few MiB); plenty for real upper levels.
+constexpr size_t kMaxUpperCandidates = 1u << 18;
 } // namespace
 
 CProfessionalExtRecovery::CProfessionalExtRecovery() = default;
@@ -52,7 +52,6 @@ int CProfessionalExtRecovery::InitSearchCallBack(SearchCallBack cb, void* pParam
 int CProfessionalExtRecovery::BeginDeepPass(wchar_t* storeName) {
     m_PointerBlocks.clear();
     m_ExtentNodes.clear();
-    m_LonePointers.clear();
     m_UpperCandidates.clear();
     m_pScanResult.reset(new CScanResultFileManager());
     m_pScanResult->InitSearchCallBack(m_pSearchCallBack, m_pSearchParam);
@@ -97,11 +96,8 @@ int CProfessionalExtRecovery::OfferSector(const DeepSector& s, uint64_t& used, u
     } else {
         const uint32_t n = RecogniseExtIndirectBlock(v, sb.u64BlockCount, sb.nFirstDataBlock, block);
         if (n == 0) {
-            // One pointer alone proves nothing yet: kept in case it names a pointer block.
-            if (RecogniseExtIndirectBlock(v, sb.u64BlockCount, sb.nFirstDataBlock, first - 1) == 1) {
-                m_LonePointers[block] = first;
-                return kOfferNoted;
-            }
+            // Pointer-shaped but not a run forward, or one pointer alone: kept in case
+            // every block it names proves to be a pointer block (a double or triple one).
             const uint32_t upper = ExtPointerEntryCount(v, sb.u64BlockCount, sb.nFirstDataBlock);
             if (upper == 0 || m_UpperCandidates.size() >= kMaxUpperCandidates) return 0;
             std::vector<uint32_t>& entries = m_UpperCandidates[block];
@@ -120,9 +116,6 @@ int CProfessionalExtRecovery::EndDeepPass() {
     if (!m_pScanResult) return 0;
     if (m_bOpen) {
         std::vector<EXT_LINKED_FILE> files;
-        // A double-indirect block of a file that needed one more single block names
-        // it alone, as a triple one may name one double block.
-        for (const auto& lone : m_LonePointers) m_UpperCandidates.emplace(lone.first, std::vector<uint32_t>{lone.second});
         // Double, then triple-indirect blocks: every block they name is a pointer block.
         for (int level = 2; level <= 3; ++level) {
             std::vector<uint64_t> proven;

@@ -59,9 +59,8 @@ private:
     std::unique_ptr<CScanResultFileManager> m_pScanResult;
     std::map<uint64_t, std::vector<uint32_t>> m_PointerBlocks;
     std::map<uint64_t, EXT_EXTENT_NODE> m_ExtentNodes;
-    std::map<uint64_t, uint32_t> m_LonePointers;  // block -> the one block it names
-    // Blocks shaped like pointer blocks but out of order: upper levels, once every
-    // block they name proves to be a pointer block.
+    // Blocks shaped like pointer blocks but out of order or with one entry: upper
+    // levels, once every block they name proves to be a pointer block.
     std::map<uint64_t, std::vector<uint32_t>> m_UpperCandidates;
     SearchCallBack m_pSearchCallBack = nullptr;
     void* m_pSearchParam = nullptr;

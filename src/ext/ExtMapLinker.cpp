@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <set>
 
 namespace {
@@ -111,13 +112,10 @@ void LinkExtPointerBlocks(const std::map<uint64_t, std::vector<uint32_t>>& point
         for (uint64_t steps = 0; b < sb.u64BlockCount && !isFree(b) && steps < kMaxWalkBack; ++steps) ++b;
         return b;
     };
-    auto dataBlocks = [&](uint64_t upper, int l) {
+    std::function<uint64_t(uint64_t, int)> dataBlocks = [&](uint64_t block, int l) -> uint64_t {
+        if (l == 1) return pointerBlocks.at(block).size();
         uint64_t n = 0;
-        for (uint32_t child : pointerBlocks.at(upper))
-            n += l == 2 ? pointerBlocks.at(child).size() : 0;
-        if (l == 3)
-            for (uint32_t child : pointerBlocks.at(upper))
-                for (uint32_t grandchild : pointerBlocks.at(child)) n += pointerBlocks.at(grandchild).size();
+        for (uint32_t child : pointerBlocks.at(block)) n += dataBlocks(child, l - 1);
         return n;
     };
     // Blocks a found map already names belong to that file, not to a neighbour's
