@@ -258,7 +258,6 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
             total = m_u64SectorCount;
             plan.assign(1, PassExtent{0, m_u64SectorCount});
         }
-        uint64_t foundFromLog = 0;
         const bool resumed = m_bFindLogFile != 0;
         if (resumed) {
             // The interrupted extent as it was saved, then the free runs after it.
@@ -269,10 +268,9 @@ int CProfessionalRecovery::ScanDevice(wchar_t*) {
             plan.swap(rest);
             position = found.u64ExtentOffset;
             scanned = found.u64ScannedSectors;
-            foundFromLog = found.u64FindFileCount;
+            findFileCount = found.u64FindFileCount;
             m_bFindLogFile = 0;
         }
-        findFileCount = foundFromLog;
         if (total == 0) total = 1;
         // A volume with no free cluster leaves the pass nothing to read.
         extentStart = plan.empty() ? 0 : plan.front().start;
