@@ -1,5 +1,4 @@
 #include "engine/CFileRecoveryFactory.h"
-#include "engine/FileCategories.h"
 #include "engine/FileNode.h"
 
 #include "fixtures/ScopedEnv.h"
@@ -13,38 +12,13 @@
 #include <cstring>
 #include <memory>
 
-namespace {
-_FILE_NODE_ Node(const char* name, bool dir) {
-    _FILE_NODE_ n{};
-    std::strcpy(n.szFileName, name);
-    n.bIsDir = dir;
-    return n;
-}
-} // namespace
-
 TEST(FileNode, FilesBeforeFoldersThenNamesIgnoringCase) {
-    std::vector<_FILE_NODE_> v = {Node("b.txt", true), Node("A.txt", false), Node("a.doc", false)};
+    std::vector<_FILE_NODE_> v(3);
+    for (auto [i, name] : {std::pair{0, "b.txt"}, {1, "A.txt"}, {2, "a.doc"}}) std::strcpy(v[i].szFileName, name);
+    v[0].bIsDir = true;
     std::sort(v.begin(), v.end(), VectorCmp);
     EXPECT_EQ((std::vector<std::string>{"a.doc", "A.txt", "b.txt"}),
               (std::vector<std::string>{v[0].szFileName, v[1].szFileName, v[2].szFileName}));
-}
-
-TEST(Categories, MembershipAndFolders) {
-    struct Case {
-        const char *name, *category, *folder;
-    } const cases[] = {
-        {"x.JPG", "photo", "photo"},      {"x.jp", "photo", "photo"}, // substring rule: .jp occurs in .jpg
-        {"clip.rm", "audio", "audio"},    {"movie.mkv", "video", "video"}, // audio is tested before video
-        {"notes.rtf", "archive", "archive"}, {"data.xyz", "others", "others"},
-        {"rows.csv", "document", "document"},
-        {"readme", "others", ""},         {"x.c", "others", ""}, // no folder of their own: callers use others/
-    };
-    for (const Case& c : cases) {
-        char folder[32] = "junk";
-        GetDirTypeByFileName(c.name, folder);
-        EXPECT_STREQ(c.category, GetFileCategoryName(c.name)) << c.name;
-        EXPECT_STREQ(c.folder, folder) << c.name;
-    }
 }
 
 TEST(Factory, ChoosesNtfsBeforeFatBeforeExt) {

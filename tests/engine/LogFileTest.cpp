@@ -1,19 +1,14 @@
 #include "engine/CLogFileManager.h"
-
 #include "fixtures/StoreTestEnv.h"
-#include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
 #include "platform/DeviceMap.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 CLogFileManager* Log() { return CLogFileManager::GetInstance(); }
@@ -21,9 +16,7 @@ CLogFileManager* Log() { return CLogFileManager::GetInstance(); }
 _LOG_FILE_INFO_ Record(int disk, uint64_t count, const std::string& dir, uint64_t freeSpace = 0) {
     _LOG_FILE_INFO_ r;
     std::memset(&r, 0, sizeof r);
-    r.nDiskNo = disk;
-    r.u64SectorCount = count;
-    r.u64FreeSpace = freeSpace;
+    r.nDiskNo = disk, r.u64SectorCount = count, r.u64FreeSpace = freeSpace;
     std::strncpy(r.szLogDirPath, dir.c_str(), sizeof r.szLogDirPath - 1);
     return r;
 }

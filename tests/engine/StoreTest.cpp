@@ -1,6 +1,5 @@
 #include "engine/CScanResultFileManager.h"
 #include "engine/FileCategories.h"
-
 #include "fixtures/StoreTestEnv.h"
 #include "fixtures/TestFiles.h"
 #include "platform/DeviceMap.h"
@@ -8,12 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 uint64_t Key(uint32_t group, uint32_t cluster) { return (uint64_t(group) << 32) | cluster; }
@@ -24,13 +20,8 @@ uint32_t Add(CScanResultFileManager& store, uint32_t group, uint32_t parentClust
     auto* n = reinterpret_cast<_FILE_NODE_*>(store.CreateFileNode(sizeof(_FILE_NODE_)));
     EXPECT_NE(nullptr, n);
     if (!n) return 0;
-    n->nDriveLetter = 'C';
-    n->nFileSystemType = FS_TYPE_FAST_FAT;
-    n->bIsDir = dir;
-    n->bIsHealth = healthy;
-    n->nFileIndex = store.GetFileIndex();
-    n->nClusterNO = cluster;
-    n->u64FileSize = 1000 + store.GetFileIndex();
+    n->nDriveLetter = 'C', n->nFileSystemType = FS_TYPE_FAST_FAT, n->bIsDir = dir, n->bIsHealth = healthy;
+    n->nFileIndex = store.GetFileIndex(), n->nClusterNO = cluster, n->u64FileSize = 1000 + store.GetFileIndex();
     std::strncpy(n->szFileName, name, sizeof n->szFileName - 1);
     if (link) store.AddChildren(parentCluster, group, n->nFileIndex, cluster, dir ? name : nullptr);
     return n->nFileIndex;
@@ -62,7 +53,7 @@ off_t FileSize(const std::string& path) {
 }
 
 std::string ReadText(const std::string& path) {
-    std::vector<uint8_t> bytes = ReadFileBytes(path);
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
     return std::string(bytes.begin(), bytes.end());
 }
 
@@ -80,28 +71,6 @@ struct Tree {
     }
 };
 } // namespace
-
-TEST(Store, The201stRecordWritesTheFirst200AndTheRelationText) {
-    StoreTestEnv env;
-    CScanResultFileManager store;
-    ASSERT_EQ(0, store.Init(L"Fast_0_buffer"));
-    for (int i = 1; i <= 200; ++i) Add(store, i % 2, 2 + 3 * (i % 2), ("r" + std::to_string(i)).c_str());
-    EXPECT_EQ(0, FileSize(store.GetNodeFilePath())) << "200 records fit the buffer";
-    Add(store, 0, 0, "r201", false, 0, true, false);
-    EXPECT_EQ(off_t(200 * sizeof(_FILE_NODE_)), FileSize(store.GetNodeFilePath()));
-    std::vector<uint8_t> bytes = ReadFileBytes(store.GetNodeFilePath());
-    _FILE_NODE_ last;
-    std::memcpy(&last, bytes.data() + 199 * sizeof(_FILE_NODE_), sizeof last);
-    EXPECT_EQ(200u, last.nFileIndex);
-    EXPECT_STREQ("r200", last.szFileName);
-
-    ASSERT_EQ(0, store.FlushBufToFile());
-    EXPECT_EQ(off_t(201 * sizeof(_FILE_NODE_)), FileSize(store.GetNodeFilePath()));
-    EXPECT_EQ(201u * sizeof(_FILE_NODE_), store.GetByteCount());
-    const std::string text = ReadText(store.GetRelationFilePath());
-    EXPECT_EQ(0u, text.find(" | 2 - [2,4,6,")) << text.substr(0, 40);
-    EXPECT_NE(std::string::npos, text.find(" | 4294967301 - [1,3,5,")) << "group 1, cluster 5";
-}
 
 TEST(Store, BrowsingCountsAndParentPaths) {
     StoreTestEnv env;
@@ -186,16 +155,11 @@ TEST(Store, SearchByCategoryProgressAndStop) {
         return Names(hits);
     };
     using V = std::vector<std::string>;
-    const std::pair<std::wstring, V> cases[] = {
-        {g_wszPhotoTypes, {"a.jpg", "part.jp"}}, // substring rule; unhealthy photos and folders left out
-        {g_wszOtherTypes, {"c.xyz", "readme"}},
-        {g_wszAudioTypes, {"clip.rm"}},
-        {g_wszVideoTypes, {"clip.rm"}},
-        {g_wszDocumentTypes, {"broken.txt", "d.DOC"}},
-        {BuildSearchKey(CATEGORY_ALL), {"a.jpg", "broken.txt", "c.xyz", "clip.rm", "d.DOC", "part.jp", "readme"}},
-        {L"", {}},
-    };
-    for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].second, search(cases[i].first)) << "row " << i;
+    // The substring rule; unhealthy photos and folders left out; a name in two categories listed once.
+    EXPECT_EQ((V{"a.jpg", "part.jp"}), search(g_wszPhotoTypes));
+    EXPECT_EQ((V{"c.xyz", "readme"}), search(g_wszOtherTypes));
+    EXPECT_EQ((V{"a.jpg", "broken.txt", "c.xyz", "clip.rm", "d.DOC", "part.jp", "readme"}), search(BuildSearchKey(CATEGORY_ALL)));
+    EXPECT_TRUE(search(L"").empty());
 
     // Past 128 MiB of records the catch-all category is switched off.
     ASSERT_EQ(0, store.FlushBufToFile());

@@ -1,11 +1,10 @@
-// Boot-sector and record recognisers over one sector of arbitrary bytes: those
-// that take no length get the sizes their callers guarantee, the rest exactly the input.
+// Boot-sector and record recognisers: those that take no length get the sizes their callers guarantee.
 #include "FuzzSupport.h"
 
 #include "disk/VolumeRecognizers.h"
 #include "fat/FatStructures.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+ORVALE_FUZZ_TARGET {
     std::vector<unsigned char> sector(4096, 0), exact(data, data + size);
     std::memcpy(sector.data(), data, std::min(size, sector.size()));
     const unsigned char* p = sector.data();
@@ -13,5 +12,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     IsNtfsFileRecord(p, 1024), IsNtfsFileRecord(p, 4096), IsFatFileRecord(p);
     IsFatFileRecord(exact.data(), exact.size());
     IsFatFDTRecord(exact.data(), static_cast<int>(exact.size()));
-    return 0;
 }

@@ -1,15 +1,14 @@
-// The deep FAT engine's intake: every sector of the input offered the way the
-// deep-scan pass offers it ("." entries first, then directory tables), then the
-// final tree building and a walk of what it built.
+// The deep FAT engine's intake: every sector offered as the deep pass offers it
+// ("." entries first, then directory tables), then the tree building and a walk.
 #include "FuzzSupport.h"
 
 #include "fat/CProfessionalFatRecovery.h"
 #include "fat/FatStructures.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+ORVALE_FUZZ_TARGET {
     FuzzFreshLog();
     CProfessionalFatRecovery engine;
-    if (engine.Init(kFuzzBlankDisk, 0, kFuzzBlankSectors, L'C') != 0 || engine.ClearProfessionalVec(nullptr) != 0) return 0;
+    if (engine.Init(kFuzzBlankDisk, 0, kFuzzBlankSectors, L'C') != 0 || engine.ClearProfessionalVec(nullptr) != 0) return;
     engine.InitVirtualDbrInfo();
     // The first 8 bytes place the input on the disk, so cluster arithmetic sees varied sectors.
     uint64_t base = 0;
@@ -26,5 +25,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     engine.DealProfessionalRecordVec();
     FuzzWalk(engine, "");
-    return 0;
 }

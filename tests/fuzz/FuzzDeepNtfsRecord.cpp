@@ -1,14 +1,13 @@
-// The deep NTFS engine's intake: MFT records found anywhere on a disk, then the
-// final tree building and a walk of what it built.
+// The deep NTFS engine's intake: MFT records found anywhere, then the tree building and a walk.
 #include "FuzzSupport.h"
 
 #include "ntfs/CProfessionalNtfsRecovery.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+ORVALE_FUZZ_TARGET {
     FuzzFreshLog();
     CProfessionalNtfsRecovery engine;
-    if (engine.Init(kFuzzBlankDisk, 0, kFuzzBlankSectors, L'C') != 0 || engine.InitProfessionalScan(nullptr) != 0) return 0;
-    // Each 1024 bytes are one record, handed over in the 8 KiB zero-padded copy the pass gives.
+    if (engine.Init(kFuzzBlankDisk, 0, kFuzzBlankSectors, L'C') != 0 || engine.InitProfessionalScan(nullptr) != 0) return;
+    // Each 1024 bytes are one record, in the 8 KiB zero-padded copy the pass gives.
     for (size_t off = 0, n = 0; off < size; off += 1024, ++n) {
         std::vector<unsigned char> record(data + off, data + std::min(size, off + 1024));
         record.resize(8192, 0);
@@ -16,5 +15,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     engine.ParseProfessionalRecordVec();
     FuzzWalk(engine, "");
-    return 0;
 }

@@ -1,10 +1,9 @@
-// The exFAT directory intake: entry sets with their checksums, the root's
-// system entries, and the boot region read from the same bytes.
+// exFAT entry sets with their checksums, the root's system entries, and the boot region.
 #include "FuzzSupport.h"
 
 #include "exfat/ExfatStructures.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+ORVALE_FUZZ_TARGET {
     std::vector<EXFAT_ENTRY_SET> sets;
     EXFAT_ROOT_ENTRIES root;
     ParseExfatDirectory(ByteView(data, size), sets, &root);
@@ -12,5 +11,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const EXFAT_ENTRY_SET& set : sets) ExfatNameToAnsi(set, name, sizeof name);
     EXFAT_GEOMETRY g;
     ParseExfatBootRegion(ByteView(data, size), g);
-    return 0;
 }

@@ -1,13 +1,13 @@
-// The journal walk over a whole journal (its first block the journal
-// superblock), and the folder-block parser over every copy it lists.
+// The journal walk over a whole journal (its first block the journal superblock)
+// and the folder-block parser over every copy it lists.
 #include "FuzzSupport.h"
 
 #include "ext/ExtStructures.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+ORVALE_FUZZ_TARGET {
     ByteView v(data, size);
     JBD2_SUPERBLOCK jsb;
-    if (!ParseJbd2Superblock(v, jsb) || jsb.nBlockSize > 4096) return 0;
+    if (!ParseJbd2Superblock(v, jsb) || jsb.nBlockSize > 4096) return;
     std::vector<JBD2_COPY> copies;
     WalkJbd2Journal(v, jsb, 1u << 20, copies);
     EXT_SUPERBLOCK sb;
@@ -23,5 +23,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         EXT_INODE inode;
         ParseExtInode(block, inode);
     }
-    return 0;
 }

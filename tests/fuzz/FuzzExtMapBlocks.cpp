@@ -1,16 +1,15 @@
-// The recognisers of pointer blocks and extent nodes, the linker that joins them
-// into file maps and the block mapping that follows a map: the input is a small
-// volume of 1 KiB blocks whose every block may be a map block.
+// Pointer-block and extent-node recognisers, the linker joining them into file maps,
+// and the block mapping of a map, over a volume of 1 KiB blocks any of which may be a map block.
 #include "FuzzSupport.h"
 
 #include "ext/ExtBlockMap.h"
 #include "ext/ExtMapLinker.h"
 #include "ext/ExtStructures.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+ORVALE_FUZZ_TARGET {
     const size_t bs = 1024;
     const uint64_t blocks = size / bs;
-    if (blocks < 2) return 0;
+    if (blocks < 2) return;
     EXT_SUPERBLOCK sb;
     sb.nBlockSize = bs;
     sb.u64BlockCount = blocks;
@@ -21,11 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ByteView v(data + b * bs, bs);
         EXT_EXTENT_NODE node;
         if (ParseExtExtentNode(v, blocks, node)) nodes[b] = node;
-        if (uint32_t n = RecogniseExtIndirectBlock(v, blocks, 1, b)) {
-            std::vector<uint32_t> e(n);
-            for (uint32_t i = 0; i < n; ++i) e[i] = v.le32(i * 4);
-            pointers[b] = e;
-        }
+        if (uint32_t n = RecogniseExtIndirectBlock(v, blocks, 1, b))
+            for (uint32_t i = 0; i < n; ++i) pointers[b].push_back(v.le32(i * 4));
     }
     std::vector<EXT_LINKED_FILE> files;
     LinkExtPointerBlocks(pointers, sb, [&](uint64_t b) { return data[(b % blocks) * bs] & 1; }, files);
@@ -45,5 +41,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         inode.nFlags = f.bExtents ? 0x80000 : 0;
         BuildExtBlockRuns(inode, sb, f.u64Blocks, fetch, runs);
     }
-    return 0;
 }

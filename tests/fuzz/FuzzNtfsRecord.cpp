@@ -8,17 +8,16 @@
 
 using namespace pro_ntfs;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1) return 0;
-    // The first byte picks the sector size (512 or 4096 bytes a record stride).
+ORVALE_FUZZ_TARGET {
+    if (size < 1) return;
     CNtfsParse parse;
-    parse.Init((data[0] & 1) ? 4096 : 512);
+    parse.Init((data[0] & 1) ? 4096 : 512); // the first byte picks the sector size
     const size_t recordSize = parse.GetRecordSize();
     std::vector<unsigned char> record(data + 1, data + 1 + std::min(size - 1, recordSize));
     record.resize(recordSize, 0);
     unsigned char* rec = record.data();
     parse.FileRecordFixUp(rec);
-    if (CheckRecordHeader(rec, recordSize) != 0) return 0;
+    if (CheckRecordHeader(rec, recordSize) != 0) return;
 
     NTFS_ATTR_POS pos;
     std::vector<NTFS_ATTR_LIST_ENTRY> entries;
@@ -45,5 +44,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FindDataRealSize(rec, recordSize, realSize);
     FindFirstAttribute(rec, recordSize, 0x30, pos);
     InferSectorsPerCluster(parse, rec, recordSize);
-    return 0;
 }

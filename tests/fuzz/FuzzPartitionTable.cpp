@@ -1,18 +1,13 @@
-// Partition tables (MBR with its EBR chain, GPT, APM) read from a small disk
-// image whose bytes are the input; volumes inside are probed as well.
+// Partition tables (MBR with its EBR chain, GPT, APM) of a disk made of the input, and the volumes inside.
 #include "FuzzSupport.h"
 
 #include "disk/CPartitionManager.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = FuzzEnvironmentDir() + "/table.img";
-    if (!FuzzWriteFile(path, data, size)) return 0;
-    constexpr int kDisk = 4242;
-    RegisterDiskPath(kDisk, path);
+ORVALE_FUZZ_TARGET {
+    if (FuzzDisk("table.img", 4242, data, size).empty()) return;
     CPartitionManager manager;
     std::vector<_PARTITION_ITEM_> items;
-    manager.GetDiskPartitionItems(kDisk, items);
+    manager.GetDiskPartitionItems(4242, items);
     const char* bytes = reinterpret_cast<const char*>(data);
     CPartitionManager::IsMBR(bytes, int(size)), CPartitionManager::IsAPM(bytes, int(size)), CPartitionManager::IsEFI(bytes, int(size));
-    return 0;
 }

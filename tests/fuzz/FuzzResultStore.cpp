@@ -1,19 +1,17 @@
-// A result store reopened from files found in the scan-log folder: the input is
-// split into the node file, the relation file and the folder list, which the
-// store loads and answers look-ups from.
+// A result store reopened from files found in the scan-log folder: two 16-bit
+// lengths cut the input into the node file, the relation file and the folder list.
 #include "FuzzSupport.h"
 
 #include "engine/CScanResultFileManager.h"
 #include "engine/FileCategories.h"
 #include "platform/PathHelpers.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 4) return 0;
+ORVALE_FUZZ_TARGET {
+    if (size < 4) return;
     FuzzFreshLog();
     char dir[256];
     CLogFileManager::GetInstance()->GetLogFileDirPath(dir);
     MakeDirectories(dir);
-    // Two 16-bit lengths cut the rest into node records, relations and folders.
     const size_t nodeBytes = std::min<size_t>(size - 4, data[0] | (data[1] << 8));
     const size_t relationBytes = std::min<size_t>(size - 4 - nodeBytes, data[2] | (data[3] << 8));
     const uint8_t* p = data + 4;
@@ -23,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzWriteFile(base + "_DirInfo", p + nodeBytes + relationBytes, size - 4 - nodeBytes - relationBytes);
 
     CScanResultFileManager store;
-    if (store.Init(L"Fuzz_store") != 0) return 0;
+    if (store.Init(L"Fuzz_store") != 0) return;
     std::vector<_FILE_NODE_> top, kids, chain;
     store.GetChildrenFileNode(0, top);
     for (size_t i = 0; i < top.size() && i < 16; ++i) {
@@ -43,5 +41,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         store.AddChildren(0, 0, store.GetFileIndex(), 0, nullptr);
     }
     store.FlushBufToFile();
-    return 0;
 }

@@ -1,17 +1,16 @@
-// The scan log's index "config" as found on disk: loaded, looked up for resuming
-// and saved again.
+// The scan log's index "config" as found on disk: loaded, looked up for resuming and saved again.
 #include "FuzzSupport.h"
 
 #include "platform/PathHelpers.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+ORVALE_FUZZ_TARGET {
     FuzzEnvironmentDir();
     CLogFileManager* log = CLogFileManager::GetInstance();
     const std::string dir = GetScanLogDirPath();
     MakeDirectories(dir);
     FuzzWriteFile(dir + "config", data, size);
     std::remove((dir + "config.tmp").c_str());
-    if (log->Reload() != 0) return 0;
+    if (log->Reload() != 0) return;
     std::vector<_LOG_FILE_INFO_> records = log->GetLogRecords();
     char path[256], name[256] = {0}, logDir[256];
     log->GetLogFileDirPath(path);
@@ -23,5 +22,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         log->GetLogFileNameByFileType(logDir, const_cast<char*>("File_Type_"), name);
     }
     log->SaveLogConfigFile();
-    return 0;
 }

@@ -1,7 +1,7 @@
 #pragma once
-// What the fuzz targets share: a private support folder (scan log, result stores)
-// and a small blank disk, both gone when the process exits; the input written to
-// a file; and a bounded walk of whatever an engine built from it.
+// What the fuzz targets share: a private support folder and a small blank disk,
+// gone when the process exits; inputs written as disks; a bounded walk of what
+// an engine built from them.
 #include "engine/CLogFileManager.h"
 #include "engine/IFileRecoveryParse.h"
 #include "platform/ByteView.h"
@@ -9,13 +9,21 @@
 #include "platform/TextCodec.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
 #include <vector>
+
+// A target's body sees `data` and `size`; a return ends the run.
+#define ORVALE_FUZZ_TARGET                                                                 \
+    static void FuzzOne(const uint8_t* data, size_t size);                                 \
+    extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {              \
+        FuzzOne(data, size);                                                               \
+        return 0;                                                                          \
+    }                                                                                      \
+    static void FuzzOne(const uint8_t* data, size_t size)
 
 constexpr int kFuzzBlankDisk = 4243;
 constexpr long long kFuzzBlankSectors = 8192;
@@ -49,6 +57,14 @@ inline const std::string& FuzzFreshLog() {
     return dir;
 }
 
+// The bytes written as the file `name` of the fuzz folder and registered as disk diskNo; "" on failure.
+inline std::string FuzzDisk(const char* name, int diskNo, const void* data, size_t size) {
+    const std::string path = FuzzEnvironmentDir() + "/" + name;
+    if (!FuzzWriteFile(path, data, size)) return "";
+    RegisterDiskPath(diskNo, path);
+    return path;
+}
+
 // Every node down to depth 8 with its folder path; with saveTo, up to 16 files saved there.
 inline int FuzzWalk(IFileRecoveryParse& e, const std::string& saveTo, _FILE_NODE_* parent = nullptr,
                     unsigned level = 0, int saves = 0) {
@@ -69,8 +85,4 @@ inline void FuzzFreeExtents(IFileRecoveryParse& e) {
     if (e.BuildBitMapInfo() != 0) return;
     uint64_t sector = 0, count = 1;
     for (int i = 0; i < 100000 && count != 0; ++i, sector += count) e.GetUnUsedSectorCount(sector, count);
-}
-
-inline void FuzzPutLe(std::vector<uint8_t>& b, size_t off, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) b[off + size_t(i)] = uint8_t(v >> (8 * i));
 }

@@ -1,6 +1,6 @@
 #pragma once
 // An engine stand-in for the window: a scripted scan, hits by extension, and a
-// "disk" that maps record index to content, so previews and recoveries can be
+// "disk" mapping record index to content, so previews and recoveries can be
 // checked byte for byte. ResultFakeHost runs the result page's work at once.
 #include "engine/IFileRecoveryParse.h"
 #include "platform/TextCodec.h"
@@ -17,6 +17,13 @@
 #include <unistd.h>
 #include <vector>
 
+inline __SEARCH_FILE_INFO__ MakeHit(const char* name, uint32_t index, uint64_t size, uint32_t fsType = 1) {
+    __SEARCH_FILE_INFO__ hit{};
+    std::strncpy(hit.szFileName, name, sizeof hit.szFileName - 1);
+    hit.nFileIndex = index, hit.nFileSystemType = fsType, hit.u64FileSize = size;
+    return hit;
+}
+
 class FakeEngine : public IFileRecoveryParse {
 public:
     // Reports 0..100 % in steps; alive counts the engines not yet destroyed.
@@ -31,10 +38,7 @@ public:
     int Init(int, long long, long long, wchar_t) override { return 0; }
     int Init(wchar_t*, wchar_t) override { return 0; }
     int InitCallBack(ScanCallBack scanCb, RecoveryCallBack recoveryCb, void* pParam, int nPercent) override {
-        m_scanCb = scanCb;
-        m_recoveryCb = recoveryCb;
-        m_param = pParam;
-        m_nPercent = nPercent;
+        m_scanCb = scanCb, m_recoveryCb = recoveryCb, m_param = pParam, m_nPercent = nPercent;
         return 0;
     }
     int ScanDevice(wchar_t*) override {
@@ -50,24 +54,19 @@ public:
     int GetUnUsedSectorCount(uint64_t&, uint64_t&) override { return 0; }
     int BuildBitMapInfo() override { return 0; }
     int InitSearchCallBack(SearchCallBack cb, void* pParam) override {
-        m_searchCb = cb;
-        m_searchParam = pParam;
+        m_searchCb = cb, m_searchParam = pParam;
         return 0;
     }
     // Hits are the names whose "." + extension occurs in the key, as the store matches.
     int SearchFileNode(wchar_t* key, std::vector<__SEARCH_FILE_INFO__>& out) override {
         m_lastKey = key;
         wchar_t empty[] = L"";
-        for (const std::string& n : m_names) {
-            if (m_lastKey.find(std::wstring(n.begin() + long(n.rfind('.')), n.end())) == std::wstring::npos) continue;
-            __SEARCH_FILE_INFO__ hit{};
-            std::strncpy(hit.szFileName, n.c_str(), sizeof hit.szFileName - 1);
-            out.push_back(hit);
-        }
+        for (const std::string& n : m_names)
+            if (m_lastKey.find(std::wstring(n.begin() + long(n.rfind('.')), n.end())) != std::wstring::npos)
+                out.push_back(MakeHit(n.c_str(), 0, 0, 0));
         if (m_searchCb) m_searchCb(m_searchParam, 50, empty);
         return 0;
     }
-
     int SaveFileData(_FILE_NODE_* node, wchar_t* target, int) override {
         savedTargets.push_back(target);
         if (stopAfter >= 0 && static_cast<int>(savedTargets.size()) > stopAfter) return RECOVERY_STOPPED;
@@ -75,15 +74,13 @@ public:
         int fd = ::open(WideToUtf8(target).c_str(), O_RDWR | O_CREAT, 0644), ret = fd < 0 ? errno : 0;
         if (fd >= 0 && !data.empty() && ::write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size())) ret = errno;
         if (fd >= 0) ::close(fd);
-        if (m_recoveryCb)
-            if (int r = m_recoveryCb(m_param, 100, 100, ret, target)) return r;
+        if (int r = m_recoveryCb ? m_recoveryCb(m_param, 100, 100, ret, target) : 0) return r;
         return ret;
     }
     int PreView(_FILE_NODE_* node, wchar_t* tmpPath, unsigned char* buf, int& len, PreViewCallBack cb, void* pParam) override {
         if (!picturePath.empty()) {
             std::wcsncpy(tmpPath, Utf8ToWide(picturePath.c_str()).c_str(), 511);
-            tmpPath[511] = 0;
-            len = 0;
+            tmpPath[511] = 0, len = 0;
         } else {
             const std::vector<uint8_t>& data = contents[node->nFileIndex];
             len = std::min(static_cast<int>(data.size()), len);
@@ -111,15 +108,6 @@ private:
     int m_nPercent = 100;
 };
 
-inline __SEARCH_FILE_INFO__ MakeHit(const char* name, uint32_t index, uint64_t size, uint32_t fsType = 1) {
-    __SEARCH_FILE_INFO__ hit{};
-    std::strncpy(hit.szFileName, name, sizeof hit.szFileName - 1);
-    hit.nFileIndex = index;
-    hit.nFileSystemType = fsType;
-    hit.u64FileSize = size;
-    return hit;
-}
-
 class ResultFakeHost : public IResultPageHost {
 public:
     struct Report {
@@ -129,22 +117,12 @@ public:
     FakeEngine engine;
     std::vector<Report> reports;
     int previews = 0;
-    std::map<uint32_t, QString> folders; // by nFileIndex
-    uint64_t areaStart = 0;
 
     ResultFakeHost() { engine.InitCallBack(nullptr, &ResultFakeHost::OnRecovery, this, 100); }
-    void RunPreview(CPreviewProcess& preview) override {
-        ++previews;
-        preview.Run(&engine, nullptr, nullptr);
-    }
-    void RunRecovery(CRecoveryProcess& recovery, const QString&) override {
-        recovery.Run(&engine, &ResultFakeHost::OnRecovery, this);
-    }
-    QString FolderOf(const _FILE_NODE_& node) override {
-        auto it = folders.find(node.nFileIndex);
-        return it == folders.end() ? QString() : it->second;
-    }
-    uint64_t AreaStartSector() const override { return areaStart; }
+    void RunPreview(CPreviewProcess& preview) override { ++previews, preview.Run(&engine, nullptr, nullptr); }
+    void RunRecovery(CRecoveryProcess& recovery, const QString&) override { recovery.Run(&engine, &ResultFakeHost::OnRecovery, this); }
+    QString FolderOf(const _FILE_NODE_&) override { return QString(); }
+    uint64_t AreaStartSector() const override { return 0; }
     static int OnRecovery(void* p, int nProgress, int nPercent, int nErrorCode, wchar_t* name) {
         static_cast<ResultFakeHost*>(p)->reports.push_back({nProgress, nPercent, nErrorCode, name ? name : L""});
         return 0;
