@@ -6,14 +6,13 @@
 #include "fixtures/Le.h"
 #include "fixtures/ScopedEnv.h"
 #include "fixtures/StoreTestEnv.h"
-#include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
 #include "platform/TextCodec.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -31,79 +30,64 @@ protected:
     }
     // The disk holds the laid sectors, then zeros up to sectors (a sparse file).
     uint64_t Open(uint64_t sectors) {
-        if (image.size() > sectors * 512) image.resize(sectors * 512);
+        image.resize(std::min<size_t>(image.size(), sectors * 512));
         WriteFileBytes(disks.file("disk0"), image);
         EXPECT_EQ(0, ::truncate(disks.file("disk0").c_str(), static_cast<off_t>(sectors * 512)));
         image.resize(sectors * 512, 0);
         EXPECT_EQ(0, engine.Init(0, 0, static_cast<long long>(sectors), L'C'));
         return sectors;
     }
-    // One carving step at sector, as the deep scan makes it.
-    int Step(uint64_t sector, uint64_t& used, uint64_t& found) {
-        std::vector<uint8_t> s(image.begin() + sector * 512, image.begin() + sector * 512 + 512);
-        return engine.ParseFileBuf(s.data(), 512, sector, 0, image.size() / 512, -1, &engine.GetDiskReader(), 512, used,
-                                   found);
+    // One carving step at sector, as the deep scan makes it; its result code.
+    int Step(uint64_t sector, uint64_t& used) {
+        uint64_t found = 0;
+        return engine.ParseFileBuf(&image[sector * 512], 512, sector, 0, image.size() / 512, -1, &engine.GetDiskReader(), 512,
+                                   used, found);
     }
-    _FILE_NODE_ NodeAt(uint64_t sector) {
+    std::vector<_FILE_NODE_> Nodes() {
         std::vector<_FILE_NODE_> nodes;
-        engine.GetChildrenFileNode(nullptr, 0, nodes);
-        for (auto& n : nodes)
-            if (n.u64RecordSector == sector) return n;
+        EXPECT_EQ(0, engine.GetChildrenFileNode(nullptr, 0, nodes));
+        return nodes;
+    }
+    uint64_t SizeAt(uint64_t sector) {
+        for (auto& n : Nodes())
+            if (n.u64RecordSector == sector) return n.u64FileSize;
         ADD_FAILURE() << "no node at " << sector;
-        return _FILE_NODE_{};
+        return 0;
     }
 };
 
-// A JPEG of the given size: a JFIF segment, a start of scan, entropy-coded bytes
-// without markers, then EOI.
+// A JPEG of the given size: a JFIF segment, a start of scan, entropy-coded bytes without markers, then EOI.
 std::vector<uint8_t> JpegWithEndAt(size_t bytes) {
     std::vector<uint8_t> j = RandomBytes(bytes, 9);
     const uint8_t head[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0,
                             0xFF, 0xDA, 0x00, 0x08, 1, 1, 0, 0, 0x3F, 0};
     std::memcpy(j.data(), head, sizeof head);
-    for (size_t i = sizeof head; i + 1 < bytes; ++i)
-        if (j[i] == 0xFF) j[i] = 0xFE;
-    j[bytes - 2] = 0xFF;
-    j[bytes - 1] = 0xD9;
+    for (size_t i = sizeof head; i + 1 < bytes; ++i) j[i] = j[i] == 0xFF ? 0xFE : j[i];
+    j[bytes - 2] = 0xFF, j[bytes - 1] = 0xD9;
     return j;
-}
-
-int StopOnSecondCall(void* p, int, int, int, uint64_t, uint64_t, uint64_t, wchar_t*) {
-    return ++*static_cast<int*>(p) >= 2 ? 1 : 0;
 }
 } // namespace
 
 // A header claiming more than the area holds gets no more than the area; a BMP
-// may hold other files, so the scan goes on inside it.
+// may hold other files, so the scan goes on inside it; an executable is known but never carved.
 TEST_F(CarvingEdges, HeaderLengthNeverRunsPastTheArea) {
     std::vector<uint8_t> wav(512, 0), bmp(512, 0);
     std::memcpy(&wav[0], "RIFF\xF0\xFF\xFF\x7FWAVEfmt ", 16);
-    bmp[0] = 'B', bmp[1] = 'M';
-    PutLe32(bmp, 2, 300u << 20); // claimed size
-    PutLe32(bmp, 10, 54);        // pixel offset
-    PutLe32(bmp, 14, 40);        // info header
-    PutLe32(bmp, 18, 16), PutLe32(bmp, 22, 16);
-    bmp[26] = 1, bmp[28] = 24;   // planes, bits per pixel
+    bmp[0] = 'B', bmp[1] = 'M', bmp[26] = 1, bmp[28] = 24; // planes, bits per pixel
+    PutLe32(bmp, 2, 300u << 20), PutLe32(bmp, 10, 54), PutLe32(bmp, 14, 40), PutLe32(bmp, 18, 16), PutLe32(bmp, 22, 16);
+    Put(7, MakePeFile(0x0102, 2048));
     Put(100, bmp);
     Put(1000, wav);
-    // Long enough for the BMP cap to apply, short of its header's claim.
-    Open((200ull << 20) / 512);
-    uint64_t used = 0, found = 0;
-    ASSERT_EQ(0, Step(1000, used, found));
-    EXPECT_EQ((200ull << 20) - 1000 * 512, NodeAt(1000).u64FileSize);
-    ASSERT_EQ(0, Step(100, used, found));
-    EXPECT_EQ((200ull << 20) - 100 * 512, NodeAt(100).u64FileSize) << "no more than the area holds";
-    EXPECT_EQ(1u, used) << "the scan continues at sector 101";
-}
-
-TEST_F(CarvingEdges, ExecutableIsRecognisedButNotRecorded) {
-    Put(7, MakePeFile(0x0102, 2048));
-    Open(20);
-    uint64_t used = 1, found = 0;
-    EXPECT_EQ(87, Step(7, used, found));
+    Open((200ull << 20) / 512); // long enough for the BMP cap to apply, short of its header's claim
+    uint64_t used = 1;
+    EXPECT_EQ(87, Step(7, used));
     EXPECT_EQ(1u, used);
-    EXPECT_EQ(0u, found);
-    EXPECT_EQ(0, engine.GetLostFileCount());
+    ASSERT_EQ(0, Step(1000, used));
+    EXPECT_EQ((200ull << 20) - 1000 * 512, SizeAt(1000));
+    ASSERT_EQ(0, Step(100, used));
+    EXPECT_EQ((200ull << 20) - 100 * 512, SizeAt(100)) << "no more than the area holds";
+    EXPECT_EQ(1u, used) << "the scan continues at sector 101";
+    EXPECT_EQ(2, engine.GetLostFileCount());
 }
 
 TEST_F(CarvingEdges, TransportStreamIsFoundOnceAndKeepsItsLastPacket) {
@@ -115,39 +99,32 @@ TEST_F(CarvingEdges, TransportStreamIsFoundOnceAndKeepsItsLastPacket) {
     for (int i = 0; i < 3; ++i) stream.insert(stream.end(), ts.bytes.begin(), ts.bytes.end());
     ASSERT_EQ(0u, ts.bytes.size() % 188);
     Put(4, stream);
-    uint64_t sectors = Open(4 + (stream.size() + 511) / 512 + 8);
-    CarvingPassResult pass = RunCarvingPass(engine, engine.GetDiskReader(), 0, sectors);
-    EXPECT_EQ(0, pass.rc);
-    std::vector<_FILE_NODE_> nodes;
-    engine.GetChildrenFileNode(nullptr, 0, nodes);
+    EXPECT_EQ(0, RunCarvingPass(engine, engine.GetDiskReader(), 0, Open(4 + (stream.size() + 511) / 512 + 8)).rc);
     int streams = 0;
-    for (auto& n : nodes) streams += std::strstr(n.szFileName, ".ts") != nullptr;
+    for (auto& n : Nodes()) streams += std::strstr(n.szFileName, ".ts") != nullptr;
     EXPECT_EQ(1, streams);
-    EXPECT_EQ(stream.size(), NodeAt(4).u64FileSize);
+    EXPECT_EQ(stream.size(), SizeAt(4));
     ASSERT_EQ(1u, CFileTypeJudge::m_tsFileRangeVec.size());
     EXPECT_EQ(4u, CFileTypeJudge::m_tsFileRangeVec[0].u64StartSector);
-
-    // A packet start later in the claimed range is not a new stream.
-    uint64_t inside = 4 + 47; // 47 sectors = 128 packets: the grid meets a sector start again
-    ASSERT_LT(inside * 512, 4 * 512 + stream.size());
-    ASSERT_EQ('G', image[inside * 512]);
-    uint64_t used = 0, found = 0;
-    EXPECT_EQ(87, Step(inside, used, found));
+    // A packet start later in the claimed range is not a new stream: 47 sectors are 128 packets.
+    ASSERT_EQ('G', image[(4 + 47) * 512]);
+    uint64_t used = 0;
+    EXPECT_EQ(87, Step(4 + 47, used));
 }
 
 TEST_F(CarvingEdges, CancelDuringReadAheadStopsTheStep) {
     auto jpg = JpegWithEndAt(3 * 512);
-    jpg[jpg.size() - 1] = 0x00; // no end: the rule reads ahead through everything
+    jpg.back() = 0x00; // no end: the rule reads ahead through everything
     Put(1, jpg);
     Put(4, RandomBytes(300 * 512, 8));
     Open(600);
     int calls = 0;
-    engine.InitCallBack(StopOnSecondCall, nullptr, &calls, 90);
-    uint64_t used = 77, found = 0;
-    EXPECT_EQ(-9527, Step(1, used, found));
+    engine.InitCallBack([](void* p, int, int, int, uint64_t, uint64_t, uint64_t, wchar_t*) { return ++*static_cast<int*>(p) >= 2 ? 1 : 0; },
+                        nullptr, &calls, 90);
+    uint64_t used = 77;
+    EXPECT_EQ(-9527, Step(1, used));
     EXPECT_EQ(2, calls) << "the step ends at the first stop answer";
     EXPECT_EQ(77u, used) << "left alone";
-    EXPECT_EQ(0u, found);
     EXPECT_EQ(0, engine.GetLostFileCount());
     engine.InitCallBack(nullptr, nullptr, nullptr, 100);
 }
@@ -161,14 +138,11 @@ TEST_F(CarvingEdges, ListingPreviewAndFailedSaves) {
     std::vector<uint8_t> laid = pdf;
     laid.insert(laid.end(), {'%', 'x'});
     Put(2, laid);
-    auto jpg = JpegWithEndAt(700);
+    const auto jpg = JpegWithEndAt(700);
     Put(6, jpg);
     Put(9, {'%', '%', 'E', 'O', 'F', '\n'});
-    uint64_t sectors = Open(12);
-    RunCarvingPass(engine, engine.GetDiskReader(), 0, sectors);
-
-    std::vector<_FILE_NODE_> root;
-    ASSERT_EQ(0, engine.GetChildrenFileNode(nullptr, 0, root));
+    RunCarvingPass(engine, engine.GetDiskReader(), 0, Open(12));
+    std::vector<_FILE_NODE_> root = Nodes();
     ASSERT_EQ(2u, root.size());
     EXPECT_STREQ("2.pdf", root[0].szFileName) << "sorted by name";
     EXPECT_STREQ("6.jpg", root[1].szFileName);
@@ -177,21 +151,18 @@ TEST_F(CarvingEdges, ListingPreviewAndFailedSaves) {
     EXPECT_EQ(0, engine.GetChildrenFileCount(nullptr, 0, count));
     EXPECT_EQ(2u, count);
 
-    // A document previews into the caller's buffer, up to its length.
+    // A document previews into the caller's buffer, up to its length; a picture into tmp.jpg in the scan-log folder.
     unsigned char buf[10240];
     int len = 100;
     wchar_t tmp[256] = {0};
     EXPECT_EQ(0, engine.PreView(&root[0], tmp, buf, len, nullptr, nullptr));
     EXPECT_EQ(100, len);
     EXPECT_EQ(0, std::memcmp(buf, pdf.data(), 100));
-
-    // A picture previews into tmp.jpg in the scan-log folder.
     len = 10240;
     EXPECT_EQ(0, engine.PreView(&root[1], tmp, buf, len, nullptr, nullptr));
     EXPECT_EQ(0, len);
-    std::string tmpPath = WideToUtf8(tmp);
-    EXPECT_EQ(env.logDir() + "tmp.jpg", tmpPath);
-    EXPECT_EQ(jpg, ReadFileBytes(tmpPath));
+    EXPECT_EQ(env.logDir() + "tmp.jpg", WideToUtf8(tmp));
+    EXPECT_EQ(jpg, ReadFileBytes(WideToUtf8(tmp)));
 
     // A save whose target cannot be created reports the error.
     std::wstring bad = L"/nonexistent-dir/x.pdf";
@@ -203,44 +174,35 @@ TEST_F(CarvingEdges, EngineOpenedByPathReadsTheWholeImage) {
     Put(0, JpegWithEndAt(600));
     Open(8);
     CFileTypeRecovery byPath;
-    std::string p = disks.file("disk0");
+    const std::string p = disks.file("disk0");
     std::wstring wide(p.begin(), p.end());
     ASSERT_EQ(0, byPath.Init(&wide[0], L'C'));
-    // A bound of 0 would refuse every read.
-    EXPECT_EQ(8u, byPath.GetDiskReader().GetSectorLimit());
+    EXPECT_EQ(8u, byPath.GetDiskReader().GetSectorLimit()) << "a bound of 0 would refuse every read";
     uint64_t used = 0, found = 0;
     EXPECT_EQ(0, byPath.ParseFileBuf(image.data(), 512, 0, 0, 8, -1, &byPath.GetDiskReader(), 512, used, found));
     EXPECT_EQ(1, byPath.GetLostFileCount());
 }
 
+// The boxes end a file exactly though random sectors follow it; with its last box
+// claiming far more than is there, the next file's start bounds it.
 TEST_F(CarvingEdges, ContainerStructureEndsAFileButNeverPastTheNextStart) {
     const CarvingSample& mp4 = GetCarvingSample("mp4");
     if (mp4.bytes.empty()) GTEST_SKIP() << "SKIPPED: ffmpeg is missing";
-    const uint64_t sectorsOfMp4 = (mp4.bytes.size() + 511) / 512;
-    // The boxes end the file exactly, though random sectors follow it.
-    Put(2, mp4.bytes);
-    Put(2 + sectorsOfMp4, RandomBytes(30 * 512, 12));
-    Put(2 + sectorsOfMp4 + 30, JpegWithEndAt(700));
-    // The same file with its last box claiming far more than is there: the next
-    // file's start bounds it.
+    const uint64_t n = (mp4.bytes.size() + 511) / 512, second = 2 + n + 32;
     std::vector<uint8_t> broken = mp4.bytes;
-    uint64_t off = 0, last = 0;
-    while (off + 8 <= broken.size()) {
-        uint64_t size = (uint64_t(broken[off]) << 24) | (broken[off + 1] << 16) | (broken[off + 2] << 8) | broken[off + 3];
-        if (size < 8) break;
-        last = off;
-        off += size;
-    }
+    auto boxSize = [&](uint64_t at) { return uint64_t(broken[at]) << 24 | broken[at + 1] << 16 | broken[at + 2] << 8 | broken[at + 3]; };
+    uint64_t last = 0;
+    for (uint64_t off = 0; off + 8 <= broken.size() && boxSize(off) >= 8; off += boxSize(off)) last = off;
     broken[last] = 0x40; // a gigabyte-sized box
-    const uint64_t second = 2 + sectorsOfMp4 + 32;
-    Put(second, broken);
-    Put(second + sectorsOfMp4, RandomBytes(3 * 512, 13));
-    Put(second + sectorsOfMp4 + 3, JpegWithEndAt(700));
-    Open(second + sectorsOfMp4 + 10);
-
-    uint64_t used = 0, found = 0;
-    ASSERT_EQ(0, Step(2, used, found));
-    EXPECT_EQ(mp4.bytes.size(), NodeAt(2).u64FileSize);
-    ASSERT_EQ(0, Step(second, used, found));
-    EXPECT_EQ((sectorsOfMp4 + 3) * 512, NodeAt(second).u64FileSize);
+    for (auto [at, file, gap] : {std::tuple{uint64_t(2), &mp4.bytes, uint64_t(30)}, {second, &broken, uint64_t(3)}}) {
+        Put(at, *file);
+        Put(at + n, RandomBytes(gap * 512, 12));
+        Put(at + n + gap, JpegWithEndAt(700));
+    }
+    Open(second + n + 10);
+    uint64_t used = 0;
+    ASSERT_EQ(0, Step(2, used));
+    EXPECT_EQ(mp4.bytes.size(), SizeAt(2));
+    ASSERT_EQ(0, Step(second, used));
+    EXPECT_EQ((n + 3) * 512, SizeAt(second));
 }

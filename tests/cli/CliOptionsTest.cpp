@@ -1,10 +1,7 @@
 #include "cli/CliOptions.h"
-
 #include "engine/FileCategories.h"
 
 #include <gtest/gtest.h>
-
-#include <vector>
 
 namespace {
 bool Parse(std::vector<const char*> args, CliOptions& o, std::string& error) {
@@ -13,24 +10,15 @@ bool Parse(std::vector<const char*> args, CliOptions& o, std::string& error) {
 }
 } // namespace
 
-TEST(CliOptions, ScanWithEveryOption) {
-    CliOptions o;
+// The options no end-to-end test gives: the category list and the defaults.
+TEST(CliOptions, TypesAndDefaults) {
+    CliOptions o, d;
     std::string error;
-    ASSERT_TRUE(Parse({"scan", "disk.img", "--partition", "2", "--types", "photo,document", "--json", "--recover", "/tmp/out"}, o, error)) << error;
-    EXPECT_EQ(CliOptions::COMMAND_SCAN, o.command);
-    EXPECT_EQ("disk.img", o.target);
-    EXPECT_EQ(2, o.partition);
+    ASSERT_TRUE(Parse({"scan", "disk.img", "--types", "photo,document"}, o, error)) << error;
     EXPECT_EQ(unsigned(CATEGORY_PHOTO | CATEGORY_DOCUMENT), o.categories);
-    EXPECT_TRUE(o.json);
-    EXPECT_EQ("/tmp/out", o.recoverDir);
-    EXPECT_FALSE(o.quick);
-
-    CliOptions d;
-    ASSERT_TRUE(Parse({"scan", "3", "--start", "2048", "--count", "4096", "--quick"}, d, error)) << error;
-    EXPECT_TRUE(d.hasRange);
-    EXPECT_EQ(2048, d.start);
-    EXPECT_EQ(4096, d.count);
+    ASSERT_TRUE(Parse({"scan", "3"}, d, error)) << error;
     EXPECT_EQ(unsigned(CATEGORY_ALL), d.categories) << "all six categories by default";
+    EXPECT_FALSE(d.quick || d.json || d.hasRange || !d.recoverDir.empty());
 }
 
 TEST(CliOptions, UsageMistakesAreRefusedWithAReason) {

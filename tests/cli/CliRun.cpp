@@ -4,40 +4,25 @@
 #include "fixtures/TestFiles.h"
 
 #include <cstdlib>
+#include <dirent.h>
 #include <regex>
 #include <sys/wait.h>
 
 CliRun RunCli(const std::string& args, const std::string& supportDir, const std::string& env) {
     TempDir capture("orvale-cli-run");
-    std::string cmd = "ORVALE_SUPPORT_DIR='" + supportDir + "' " + env + " " ORVALE_CLI_PATH " " + args + " >" +
-                      capture.file("out") + " 2>" + capture.file("err");
-    CliRun run;
-    int status = std::system(cmd.c_str());
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    auto text = [](const std::string& p) {
-        std::vector<uint8_t> b = ReadFileBytes(p);
-        return std::string(b.begin(), b.end());
-    };
-    run.out = text(capture.file("out"));
-    run.err = text(capture.file("err"));
-    return run;
+    const std::string cmd = "ORVALE_SUPPORT_DIR='" + supportDir + "' " + env + " " ORVALE_CLI_PATH " " + args + " >" +
+                            capture.file("out") + " 2>" + capture.file("err");
+    const int status = std::system(cmd.c_str());
+    const std::vector<uint8_t> out = ReadFileBytes(capture.file("out")), err = ReadFileBytes(capture.file("err"));
+    return CliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(out.begin(), out.end()), std::string(err.begin(), err.end())};
 }
 
 std::vector<JsonFile> ParseFiles(const std::string& json) {
     std::vector<JsonFile> files;
     std::regex line(R"re(\{"name": "([^"]*)", "category": "([^"]*)", "extension": "([^"]*)", "size": (\d+), "engine": "([^"]*)", "first_sector": (\d+), "healthy": (true|false), "folder": "([^"]*)"\})re");
-    for (std::sregex_iterator it(json.begin(), json.end(), line), end; it != end; ++it) {
-        JsonFile f;
-        f.name = (*it)[1];
-        f.category = (*it)[2];
-        f.extension = (*it)[3];
-        f.size = std::stoull((*it)[4]);
-        f.engine = (*it)[5];
-        f.firstSector = std::stoull((*it)[6]);
-        f.healthy = (*it)[7] == "true";
-        f.folder = (*it)[8];
-        files.push_back(f);
-    }
+    for (std::sregex_iterator it(json.begin(), json.end(), line), end; it != end; ++it)
+        files.push_back(JsonFile{(*it)[1], (*it)[2], (*it)[3], (*it)[5], (*it)[8], std::stoull((*it)[4]), std::stoull((*it)[6]),
+                                 (*it)[7] == "true"});
     return files;
 }
 
@@ -45,5 +30,24 @@ std::vector<const JsonFile*> Named(const std::vector<JsonFile>& files, const std
     std::vector<const JsonFile*> out;
     for (const JsonFile& f : files)
         if (f.name == name) out.push_back(&f);
+    return out;
+}
+
+namespace {
+void Digests(const std::string& root, const std::string& rel, std::map<std::string, std::string>& out) {
+    DIR* d = ::opendir((root + "/" + rel).c_str());
+    while (dirent* ent = d ? ::readdir(d) : nullptr) {
+        const std::string name = ent->d_name, path = rel.empty() ? name : rel + "/" + name;
+        if (name == "." || name == "..") continue;
+        if (ent->d_type == DT_DIR) Digests(root, path, out);
+        else out[path] = Sha256File(root + "/" + path);
+    }
+    if (d) ::closedir(d);
+}
+} // namespace
+
+std::map<std::string, std::string> SavedDigests(const std::string& root) {
+    std::map<std::string, std::string> out;
+    Digests(root, "", out);
     return out;
 }

@@ -1,12 +1,12 @@
 #pragma once
-// Runs orvale-cli as a user would and reads back what it printed.
+// Runs orvale-cli as a user would and reads back what it printed and saved.
+#include <map>
 #include <string>
 #include <vector>
 
 struct CliRun {
     int status = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 // args are appended to the tool's path as shell words; supportDir becomes ORVALE_SUPPORT_DIR.
@@ -21,3 +21,5 @@ struct JsonFile {
 // The file objects of a --json listing (the tool prints one per line).
 std::vector<JsonFile> ParseFiles(const std::string& json);
 std::vector<const JsonFile*> Named(const std::vector<JsonFile>& files, const std::string& name);
+// Every file below root: path relative to root -> content digest.
+std::map<std::string, std::string> SavedDigests(const std::string& root);

@@ -18,11 +18,9 @@
 #include <fcntl.h>
 #include <regex>
 #include <set>
-#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <thread>
-
-extern char** environ;
 
 namespace {
 std::multiset<std::string> Listed(const std::string& json) {
@@ -43,16 +41,13 @@ bool PartialCheckpoint(_LOG_FILE_INFO_& out) {
 }
 
 pid_t SpawnScan(const std::string& image, const std::string& outFile) {
-    pid_t pid = -1;
-    const std::string cli = ORVALE_CLI_PATH;
-    char* argv[] = {const_cast<char*>(cli.c_str()), const_cast<char*>("scan"), const_cast<char*>(image.c_str()),
-                    const_cast<char*>("--json"), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv, environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        ::dup2(::open("/dev/null", O_WRONLY), 2);
+        ::execl(ORVALE_CLI_PATH, ORVALE_CLI_PATH, "scan", image.c_str(), "--json", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
     return pid;
 }
 } // namespace

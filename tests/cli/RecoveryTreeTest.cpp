@@ -10,24 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <dirent.h>
-#include <tuple>
-#include <map>
 #include <sstream>
-
-namespace {
-// Every file below root: relative path -> content digest.
-void Digests(const std::string& root, const std::string& rel, std::map<std::string, std::string>& out) {
-    DIR* d = ::opendir((root + "/" + rel).c_str());
-    while (dirent* ent = d ? ::readdir(d) : nullptr) {
-        const std::string name = ent->d_name, path = rel.empty() ? name : rel + "/" + name;
-        if (name == "." || name == "..") continue;
-        if (ent->d_type == DT_DIR) Digests(root, path, out);
-        else out[path] = Sha256File(root + "/" + path);
-    }
-    if (d) ::closedir(d);
-}
-} // namespace
+#include <tuple>
 
 TEST(RecoveryTree, TreeIsRecreatedUnderCategoryFoldersWithAReport) {
     for (const char* tool : {"mkfs.vfat", "mdeltree", "/usr/bin/convert"}) ORVALE_REQUIRE_TOOL(tool);
@@ -67,8 +51,7 @@ TEST(RecoveryTree, TreeIsRecreatedUnderCategoryFoldersWithAReport) {
         const std::string out = dir.file(*mode ? "out-quick" : "out-deep");
         CliRun run = RunCli("scan " + img.path() + " " + mode + " --recover '" + out + "'", support.path());
         ASSERT_EQ(0, run.status) << run.out << run.err;
-        std::map<std::string, std::string> saved;
-        Digests(out, "", saved);
+        std::map<std::string, std::string> saved = SavedDigests(out);
         ASSERT_EQ(1u, saved.erase("orvale-report.csv"));
         EXPECT_EQ(expected, saved);
         std::vector<uint8_t> text = ReadFileBytes(out + "/orvale-report.csv");

@@ -43,8 +43,7 @@ std::set<std::string> Names(const CliRun& run) {
 TEST(ScanResults, ScansOfTwoImagesAtOnceListOnlyTheirOwnFiles) {
     ORVALE_REQUIRE_TOOL("mkfs.vfat");
     ORVALE_REQUIRE_TOOL("mcopy");
-    TempDir dir;
-    TempDir support;
+    TempDir dir, support;
     std::vector<std::pair<std::string, size_t>> alpha, beta;
     for (int i = 0; i < 6; ++i) {
         alpha.push_back({"alpha_file_" + std::to_string(i) + ".bin", 3000 + 700u * i});
@@ -67,25 +66,20 @@ TEST(ScanResults, ScansOfTwoImagesAtOnceListOnlyTheirOwnFiles) {
 }
 
 TEST(ScanResults, AreasEndWhereTheDeviceEnds) {
-    TempDir dir;
-    TempDir support;
+    TempDir dir, support;
     std::vector<uint8_t> disk = RandomBytes(4 << 20, 9);
     const long long sectors = static_cast<long long>(disk.size() / 512);
-    // An MBR whose one entry starts at 2048 and claims 0xFFFFFFFF sectors, the
-    // partition's first sector zeroed.
-    std::vector<uint8_t> mbr(512, 0);
-    uint8_t entry[16] = {0x00, 0, 0, 0, 0x0C, 0, 0, 0, 0x00, 0x08, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
-    std::memcpy(&mbr[446], entry, 16);
-    mbr[510] = 0x55;
-    mbr[511] = 0xAA;
-    std::copy(mbr.begin(), mbr.end(), disk.begin());
+    // An MBR whose one entry starts at 2048 and claims 0xFFFFFFFF sectors, the partition's first sector zeroed.
+    std::fill(disk.begin(), disk.begin() + 512, 0);
     std::fill(disk.begin() + 2048 * 512, disk.begin() + 2049 * 512, 0);
+    const uint8_t entry[16] = {0x00, 0, 0, 0, 0x0C, 0, 0, 0, 0x00, 0x08, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    std::memcpy(&disk[446], entry, 16);
+    disk[510] = 0x55, disk[511] = 0xAA;
     WriteFileBytes(dir.file("disk.img"), disk);
     const std::string image = dir.file("disk.img");
     struct Case {
-        std::string area;
-        std::string warning;  // empty: none
-        long long scanned;    // sector count the listing reports
+        std::string area, warning; // warning empty: none
+        long long scanned;         // sector count the listing reports
     } cases[] = {
         {"--start " + std::to_string(sectors - 2) + " --count 2", "", 2},
         {"--start " + std::to_string(sectors - 32) + " --count 32 --quick", "", -1},
@@ -140,8 +134,7 @@ TEST(ScanResults, AnUnusableSupportFolderStopsTheScanWithItsReason) {
 TEST(ScanResults, RecoveryOntoAFullDiskLeavesNothingThatClaimsToBeComplete) {
     ORVALE_REQUIRE_TOOL("mkfs.vfat");
     ORVALE_REQUIRE_TOOL("mcopy");
-    TempDir dir;
-    TempDir support;
+    TempDir dir, support;
     const std::string image = DeletedFatImage(dir, "fat.img", {{"small_notes.txt", 9000}, {"ReadMe", 3000}, {"large_payload.bin", 3u << 20}}, 50);
     ASSERT_FALSE(image.empty());
     const std::string imageDigest = Sha256File(image);
@@ -177,8 +170,7 @@ TEST(ScanResults, RecoveryOntoAFullDiskLeavesNothingThatClaimsToBeComplete) {
 TEST(ScanResults, LongNtfsNamesComeBackWholeOrKeepTheirExtension) {
     ORVALE_REQUIRE_TOOL("mkntfs");
     ORVALE_REQUIRE_TOOL("ntfs-3g");
-    TempDir dir;
-    TempDir support;
+    TempDir dir, support;
     const std::string image = dir.file("ntfs.img");
     ASSERT_EQ(0, RunCommand("truncate -s 16M " + image + " && mkntfs -F -f -q " + image));
     ASSERT_EQ(0, ::mkdir(dir.file("mnt").c_str(), 0755));
@@ -186,9 +178,7 @@ TEST(ScanResults, LongNtfsNamesComeBackWholeOrKeepTheirExtension) {
     std::string e200;
     for (int i = 0; i < 150; ++i) e200 += "\xc3\xa9"; // é: 300 bytes, more than a record's name holds
     struct Case {
-        std::string name;
-        std::string listed;   // the name expected back; empty: shortened, with the extension
-        std::string category;
+        std::string name, listed, category; // listed empty: shortened, with the extension
     } cases[] = {
         {std::string(196, 'L') + ".txt", std::string(196, 'L') + ".txt", "document"},
         {e200 + ".pdf", "", "document"},

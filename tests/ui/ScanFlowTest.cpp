@@ -10,9 +10,9 @@
 #include "fixtures/ScopedEnv.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
+#include "platform/CDiskReader.h"
 #include "ui/CMessageBox.h"
 #include "ui/DRUI.h"
-#include "platform/CDiskReader.h"
 #include "ui/SCANUI.h"
 
 #include <QCheckBox>
@@ -25,18 +25,6 @@
 #include <unistd.h>
 
 namespace {
-// The end-to-end disk, built once; error says why it could not be.
-struct E2eShared {
-    TempDir dir{"ui-e2e"};
-    E2eDiskImage image;
-    std::string error;
-    E2eShared() {
-        for (const char* tool : {"mkfs.vfat", "sfdisk", "/usr/bin/convert", "zip"})
-            if (error.empty() && !HaveTool(tool)) error = std::string(tool) + " is not installed";
-        if (error.empty()) image.Build(dir.path(), false, error);
-    }
-};
-
 std::multiset<std::string> NamesAndSizes(const std::vector<__SEARCH_FILE_INFO__>& hits) {
     std::multiset<std::string> out;
     for (const auto& h : hits) out.insert(std::string(h.szFileName) + "/" + std::to_string(h.u64FileSize));
@@ -79,11 +67,9 @@ private slots:
         w.btnSlotScan();
         QCOMPARE(questions, 0); // both dialogs closed themselves
         QCOMPARE(asked.u64EndSector, (4ull << 20) / 512 - 1);
-        QVERIFY(engine && w.GetEngine() == engine);
-        QVERIFY(engine->m_lastKey == BuildSearchKey(CATEGORY_ALL & ~CATEGORY_MUSIC));
+        QVERIFY(engine && w.GetEngine() == engine && engine->m_lastKey == BuildSearchKey(CATEGORY_ALL & ~CATEGORY_MUSIC));
         QCOMPARE(w.GetSearchResults().size(), size_t(3));
-        QCOMPARE(w.GetStackedLayout()->currentIndex(), int(DRUI::PAGE_RESULT));
-        QVERIFY(w.GetScanError().isEmpty());
+        QVERIFY(w.GetStackedLayout()->currentIndex() == DRUI::PAGE_RESULT && w.GetScanError().isEmpty());
 
         // A second scan replaces engine and page; Back ends the engine.
         QPointer<QWidget> first = w.GetResultPage();
@@ -92,9 +78,7 @@ private slots:
         QVERIFY(first.isNull() && w.GetResultPage());
         QCOMPARE(w.GetStackedLayout()->count(), 3);
         w.btnSlotBack();
-        QCOMPARE(w.GetStackedLayout()->currentIndex(), int(DRUI::PAGE_MEDIA));
-        QCOMPARE(alive.load(), 0);
-        QVERIFY(!w.GetEngine());
+        QVERIFY(w.GetStackedLayout()->currentIndex() == DRUI::PAGE_MEDIA && alive.load() == 0 && !w.GetEngine());
     }
 
     void failuresAreNoticedOnceWithTheirReason() {
@@ -139,9 +123,12 @@ private slots:
     // sectors that fail: counted on the dialog and the result page; a scan stopped
     // at 40 % says so, and its resumption lists what the uninterrupted scan listed.
     void realScanUnreadableStopAndResume() {
-        static E2eShared shared;
-        if (!shared.error.empty()) QSKIP(qPrintable("SKIPPED: " + QString::fromStdString(shared.error)));
-        TempDir support("ui-resume");
+        for (const char* tool : {"mkfs.vfat", "sfdisk", "/usr/bin/convert", "zip"})
+            if (!HaveTool(tool)) QSKIP(qPrintable(QString("SKIPPED: '%1' is not installed").arg(tool)));
+        TempDir dir("ui-e2e"), support("ui-resume");
+        E2eDiskImage image;
+        std::string error;
+        QVERIFY2(image.Build(dir.path(), false, error), error.c_str());
         ScopedEnv supportEnv("ORVALE_SUPPORT_DIR", support.path());
         std::vector<uint64_t> bad;
         for (uint64_t s = 62048; s < 62112; ++s) bad.push_back(s); // free clusters, mid-volume
@@ -152,7 +139,7 @@ private slots:
 
         DRUI w;
         w.Init();
-        w.SetImageChooser([&] { return QString::fromStdString(shared.image.path()); });
+        w.SetImageChooser([&] { return QString::fromStdString(image.path()); });
         w.btnSlot();
         w.GetOpenImageButton()->click();
         QString finalText;
@@ -254,10 +241,8 @@ private slots:
         wchar_t name[] = L"n";
         for (bool cancelled : {false, true}) {
             w.m_bScanCancel = w.m_bRecoveryCancel = w.m_bSearchCancel = w.m_bPreviewCancel = cancelled;
-            QCOMPARE(DRUI::ScanCallBack(&w, 1, 100, 0, 0, 0, 0, name), int(cancelled));
-            QCOMPARE(DRUI::RecoveryCallBack(&w, 1, 100, 0, name), cancelled ? RECOVERY_STOPPED : 0);
-            QCOMPARE(DRUI::SearchCallBack(&w, 1, name), int(cancelled));
-            QCOMPARE(DRUI::PreViewCallBack(&w, 1, 0), int(cancelled));
+            QVERIFY(DRUI::ScanCallBack(&w, 1, 100, 0, 0, 0, 0, name) == int(cancelled) && DRUI::SearchCallBack(&w, 1, name) == int(cancelled));
+            QVERIFY(DRUI::RecoveryCallBack(&w, 1, 100, 0, name) == (cancelled ? RECOVERY_STOPPED : 0) && DRUI::PreViewCallBack(&w, 1, 0) == int(cancelled));
         }
     }
 };

@@ -13,32 +13,15 @@
 #include <unistd.h>
 
 namespace {
-// Runs body with the working directory at dir.
-template <class F> void InDir(const std::string& dir, F body) {
-    char saved[4096];
-    QVERIFY(getcwd(saved, sizeof saved));
-    QVERIFY(chdir(dir.c_str()) == 0);
-    body();
-    QVERIFY(chdir(saved) == 0);
-}
-
-// What body writes to standard error.
+// What body writes to standard error (the file it goes through is left behind).
 template <class F> std::string CaptureStderr(const std::string& file, F body) {
     fflush(stderr);
-    int saved = dup(2);
-    int fd = open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-    dup2(fd, 2);
-    close(fd);
+    const int saved = dup(2), fd = open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 2), close(fd);
     body();
     fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    std::vector<uint8_t> bytes = ReadFileBytes(file);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-std::string Text(const std::string& path) {
-    std::vector<uint8_t> bytes = ReadFileBytes(path);
+    dup2(saved, 2), close(saved);
+    const std::vector<uint8_t> bytes = ReadFileBytes(file);
     return std::string(bytes.begin(), bytes.end());
 }
 } // namespace
@@ -58,73 +41,56 @@ private slots:
     }
 
     void relaunchCommand() {
-        std::vector<std::string> root = BuildRelaunchCommand("/opt/orvale", true, "/usr/bin/pkexec", "/w");
-        QVERIFY((root == std::vector<std::string>{"/opt/orvale", "start"}));
-
-        ScopedEnv display("DISPLAY", ":7");
-        ScopedEnv disks("ORVALE_DISK_DIR", "/images");
-        std::vector<std::string> user = BuildRelaunchCommand("/opt/orvale", false, "/usr/bin/pkexec", "/w");
+        using V = std::vector<std::string>;
+        QVERIFY((BuildRelaunchCommand("/opt/orvale", true, "/usr/bin/pkexec", "/w") == V{"/opt/orvale", "start"}));
+        ScopedEnv display("DISPLAY", ":7"), disks("ORVALE_DISK_DIR", "/images");
+        const V user = BuildRelaunchCommand("/opt/orvale", false, "/usr/bin/pkexec", "/w");
         QVERIFY(user.size() >= 6);
-        QVERIFY((std::vector<std::string>(user.begin(), user.begin() + 3) ==
-                  std::vector<std::string>{"/usr/bin/pkexec", "/usr/bin/env", "--chdir=/w"}));
+        QVERIFY((V(user.begin(), user.begin() + 3) == V{"/usr/bin/pkexec", "/usr/bin/env", "--chdir=/w"}));
         for (const char* kept : {"DISPLAY=:7", "ORVALE_DISK_DIR=/images"})
             QVERIFY2(std::find(user.begin(), user.end(), kept) != user.end(), kept);
-        QVERIFY((std::vector<std::string>(user.end() - 2, user.end()) == std::vector<std::string>{"/opt/orvale", "start"}));
+        QVERIFY((V(user.end() - 2, user.end()) == V{"/opt/orvale", "start"}));
     }
 
-    void launcherWithoutPkexecEndsQuietly() {
-        TempDir dir("ui-launch");
-        std::string err = CaptureStderr(dir.file("err"), [&] { QCOMPARE(RunLauncher("/bin/true", false, ""), 0); });
-        QVERIFY2(err.find("pkexec is not installed") != std::string::npos, err.c_str());
-        QCOMPARE(std::count(err.begin(), err.end(), '\n'), 1L);
-    }
-
+    // Without pkexec one line says so; a stand-in pkexec records its arguments and answers with a status.
     void launcherRunsPkexecAndReportsRefusal() {
         TempDir dir("ui-pkexec");
-        // A stand-in pkexec that records its arguments and answers with a given status.
-        std::string fake = dir.file("pkexec");
-        std::string script = "#!/bin/sh\necho \"$@\" > '" + dir.file("args") + "'\nexit ${FAKE_STATUS:-0}\n";
+        const std::string fake = dir.file("pkexec"),
+                          script = "#!/bin/sh\necho \"$@\" > '" + dir.file("args") + "'\nexit ${FAKE_STATUS:-0}\n";
         WriteFileBytes(fake, std::vector<uint8_t>(script.begin(), script.end()));
         QCOMPARE(chmod(fake.c_str(), 0755), 0);
-
-        std::string err = CaptureStderr(dir.file("err0"), [&] { QCOMPARE(RunLauncher("/opt/orvale", false, fake), 0); });
-        QVERIFY(err.empty());
-        std::string args = Text(dir.file("args"));
-        QVERIFY2(args.rfind("/usr/bin/env --chdir=", 0) == 0, args.c_str());
-        QVERIFY2(args.find(" /opt/orvale start\n") != std::string::npos, args.c_str());
-
+        std::string err = CaptureStderr(dir.file("err"), [&] { QCOMPARE(RunLauncher("/bin/true", false, ""), 0); });
+        QVERIFY2(err.find("pkexec is not installed") != std::string::npos && std::count(err.begin(), err.end(), '\n') == 1, err.c_str());
+        QVERIFY(CaptureStderr(dir.file("err"), [&] { QCOMPARE(RunLauncher("/opt/orvale", false, fake), 0); }).empty());
+        const std::vector<uint8_t> args = ReadFileBytes(dir.file("args"));
+        const std::string line(args.begin(), args.end());
+        QVERIFY2(line.rfind("/usr/bin/env --chdir=", 0) == 0 && line.find(" /opt/orvale start\n") != std::string::npos, line.c_str());
         ScopedEnv status("FAKE_STATUS", "126");
-        err = CaptureStderr(dir.file("err1"), [&] { QCOMPARE(RunLauncher("/opt/orvale", false, fake), 0); });
+        err = CaptureStderr(dir.file("err"), [&] { QCOMPARE(RunLauncher("/opt/orvale", false, fake), 0); });
         QVERIFY2(err.find("not granted") != std::string::npos, err.c_str());
     }
 
     void privilegedRunCleansUp() {
         TempDir dir("ui-run");
-        ScopedEnv support("ORVALE_SUPPORT_DIR", dir.file("support"));
-        ScopedEnv disks("ORVALE_DISK_DIR", dir.path());
+        ScopedEnv support("ORVALE_SUPPORT_DIR", dir.file("support")), disks("ORVALE_DISK_DIR", dir.path());
         QCOMPARE(RunCommand("truncate -s 1M '" + dir.file("disk0") + "'"), 0);
-        std::string scanLog = dir.file("support") + "/ScanLog/";
+        const std::string scanLog = dir.file("support") + "/ScanLog/";
         bool shown = false;
-        int savedErr = dup(2);
+        char cwd[4096];
+        QVERIFY(getcwd(cwd, sizeof cwd) && chdir(dir.path().c_str()) == 0);
+        const int savedErr = dup(2);
         QtMessageHandler previous = qInstallMessageHandler(customMessageHandler);
-        InDir(dir.path(), [&] {
-            RunPrivileged(*qApp, [&](DRUI& w) {
-                shown = w.isVisible();
-                QVERIFY(FileExists("Out.txt"));
-                QVERIFY(FileExists(scanLog));
-                WriteFileBytes(scanLog + "tmp.jpg", {1});
-                WriteFileBytes(scanLog + "keep", {1});
-                QTimer::singleShot(0, &w, &DRUI::close);
-            });
+        RunPrivileged(*qApp, [&](DRUI& w) {
+            shown = w.isVisible() && FileExists("Out.txt") && FileExists(scanLog);
+            WriteFileBytes(scanLog + "tmp.jpg", {1});
+            WriteFileBytes(scanLog + "keep", {1});
+            QTimer::singleShot(0, &w, &DRUI::close);
         });
         qInstallMessageHandler(previous);
-        dup2(savedErr, 2);
-        close(savedErr);
-        QVERIFY(shown);
-        QVERIFY(!FileExists(dir.file("Out.txt")));
-        QVERIFY(FileExists(dir.file("Log.txt")));
-        QVERIFY(!FileExists(scanLog + "tmp.jpg"));
-        QVERIFY(FileExists(scanLog + "keep"));
+        dup2(savedErr, 2), close(savedErr);
+        QVERIFY(chdir(cwd) == 0);
+        QVERIFY(shown && !FileExists(dir.file("Out.txt")) && FileExists(dir.file("Log.txt")));
+        QVERIFY(!FileExists(scanLog + "tmp.jpg") && FileExists(scanLog + "keep"));
     }
 
     // The relaunch through an installed polkit action: found only for the very binary it names.
@@ -134,11 +100,8 @@ private slots:
                    "</annotate><annotate key=\"org.freedesktop.policykit.exec.path\">" + path + "</annotate></action></policyconfig>";
         };
         const std::pair<std::string, bool> cases[] = {
-            {policy("/usr/bin/orvale"), true},
-            {policy("/usr/local/bin/orvale"), false},
-            {policy("/usr/bin/orvale-cli"), false},
-            {"<policyconfig><action id=\"a\"/></policyconfig>", false},
-            {"", false}, // no policy file at all
+            {policy("/usr/bin/orvale"), true}, {policy("/usr/local/bin/orvale"), false}, {policy("/usr/bin/orvale-cli"), false},
+            {"<policyconfig><action id=\"a\"/></policyconfig>", false}, {"", false}, // no policy file at all
         };
         for (const auto& c : cases) {
             TempDir dir("polkit");
