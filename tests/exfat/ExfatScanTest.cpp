@@ -4,7 +4,7 @@
 #include "engine/CFileRecoveryFactory.h"
 #include "exfat/CFastExfatRecovery.h"
 #include "fixtures/EngineTree.h"
-#include "fixtures/ExfatImage.h"
+#include "fixtures/MountedImage.h"
 #include "fixtures/StoreTestEnv.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
@@ -27,29 +27,28 @@ const Scenario& Shared() {
     static TempDir* dir = new TempDir("exfat-scenario");
     static const Scenario scenario = [] {
         Scenario s;
-        if (!ExfatImage::Unavailable().empty()) return s;
-        ExfatImage img(dir->file("card.img"), 32, 4);
-        for (const char* d : {"Photos/Été 2024", "Docs", "Keep", "Trip/Day 1", "Trip/Day 2"}) img.MakeDir(d);
+        MountedImage img(dir->file("card.img"), "exfat", 4096);
+        if (!MountedImage::Unavailable("exfat").empty() || !img.Mount()) return s;
         const std::pair<const char*, std::vector<uint8_t>> files[] = {
-            {"Photos/Été 2024/plage.jpg", ExfatTestJpeg(20000, 1)},
+            {"Photos/Été 2024/plage.jpg", TestJpeg(20000, 1)},
             {"Docs/Привет мир.txt", RandomBytes(3000, 2)},
             {"Docs/写真 日本.txt", RandomBytes(5000, 3)},
             {"party 🎉.txt", RandomBytes(100, 4)},
             {"Docs/résumé français.txt", {}},
             {"Keep/live.txt", RandomBytes(700, 6)},
-            {"Trip/Day 1/sea.jpg", ExfatTestJpeg(9000, 7)},
+            {"Trip/Day 1/sea.jpg", TestJpeg(9000, 7)},
             {"Trip/Day 1/notes.txt", RandomBytes(4500, 8)},
             {"Trip/Day 2/a name longer than fifteen units.txt", RandomBytes(12345, 9)},
         };
-        for (const auto& f : files) img.PutFile(f.first, f.second);
+        for (const auto& f : files) img.Write(f.first, f.second);
         // Written in two halves around a live file: its clusters chain through the FAT.
-        img.PutFile("Docs/frag.bin", RandomBytes(10000, 10));
-        img.PutFile("Keep/between.bin", RandomBytes(9000, 11));
-        img.AppendFile("Docs/frag.bin", RandomBytes(12000, 12));
+        img.Write("Docs/frag.bin", RandomBytes(10000, 10));
+        img.Write("Keep/between.bin", RandomBytes(9000, 11));
+        img.Write("Docs/frag.bin", RandomBytes(12000, 12), true);
         for (const char* gone : {"Photos/Été 2024/plage.jpg", "Docs/Привет мир.txt", "Docs/写真 日本.txt",
                                  "party 🎉.txt", "Docs/résumé français.txt", "Docs/frag.bin", "Trip"})
             img.Remove(gone);
-        if (!img.Finish()) return s;
+        if (!img.Unmount()) return s;
         for (const auto& f : img.files())
             if (f.first.rfind("Keep/", 0) != 0) s.deleted[f.first] = f.second;
         s.image = img.path();
@@ -74,7 +73,7 @@ int RecordProgress(void* p, int progress, int, int, uint64_t, uint64_t, uint64_t
 // once under its folder with its full Unicode name and comes back byte for byte;
 // live files stay out; the fragmented file is read along its chain.
 TEST(ExfatQuick, ListsTheDeletedFilesWithNamesAndFoldersAndRecoversThem) {
-    ORVALE_REQUIRE_EXFAT();
+    ORVALE_REQUIRE_MOUNTED("exfat");
     const Scenario& s = Shared();
     ASSERT_FALSE(s.image.empty());
     StoreTestEnv env;
@@ -150,7 +149,7 @@ TEST(ExfatQuick, ListsTheDeletedFilesWithNamesAndFoldersAndRecoversThem) {
 // The file of a broken entry set is left out and the rest found; a lost main
 // boot region is replaced by the backup; a truncated image still scans to the end.
 TEST(ExfatQuick, DamagedVolumesScanToTheEnd) {
-    ORVALE_REQUIRE_EXFAT();
+    ORVALE_REQUIRE_MOUNTED("exfat");
     const Scenario& s = Shared();
     ASSERT_FALSE(s.image.empty());
     const size_t full = ReadFileBytes(s.image).size();
@@ -199,16 +198,16 @@ TEST(ExfatQuick, DamagedVolumesScanToTheEnd) {
 // A deleted file whose clusters a later file took is listed as damaged; the
 // factory picks the exFAT engine for the volume and the recogniser knows it.
 TEST(ExfatQuick, ReusedClustersAreJudgedDamaged) {
-    ORVALE_REQUIRE_EXFAT();
+    ORVALE_REQUIRE_MOUNTED("exfat");
     StoreTestEnv env;
     TempDir dir("exfat-reuse");
-    ExfatImage img(dir.file("card.img"), 8, 4);
+    MountedImage img(dir.file("card.img"), "exfat", 4096, 8);
+    ASSERT_TRUE(img.Mount());
     // In a folder of its own, so the filler's entries do not take the victim's slots.
-    ASSERT_TRUE(img.MakeDir("Old"));
-    ASSERT_TRUE(img.PutFile("Old/victim.txt", RandomBytes(30000, 21)));
+    ASSERT_TRUE(img.Write("Old/victim.txt", RandomBytes(30000, 21)));
     ASSERT_TRUE(img.Remove("Old/victim.txt"));
-    ASSERT_TRUE(img.FillFreeSpace("filler.bin"));
-    ASSERT_TRUE(img.Finish());
+    RunCommand("dd if=/dev/urandom of=" + ShellQuote(dir.file("card.img.mnt/filler.bin")) + " bs=64K 2>/dev/null; sync");
+    ASSERT_TRUE(img.Unmount());
     const std::vector<uint8_t> head = ReadFileBytes(img.path());
     EXPECT_TRUE(IsExfat(head.data()));
     EXPECT_EQ(CFileRecoveryFactory::ChooseEngineKind(head.data()), ENGINE_KIND_EXFAT);
@@ -227,7 +226,7 @@ TEST(ExfatQuick, ReusedClustersAreJudgedDamaged) {
 // the pass over free space meets the deleted folders again but adds no second
 // copy (empty files included) and carves none.
 TEST(ExfatDeep, LostVolumeKeepsNamesAndIntactCardListsEachFileOnce) {
-    ORVALE_REQUIRE_EXFAT();
+    ORVALE_REQUIRE_MOUNTED("exfat");
     const Scenario& s = Shared();
     ASSERT_FALSE(s.image.empty());
     StoreTestEnv env;

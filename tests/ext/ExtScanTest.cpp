@@ -4,7 +4,7 @@
 #include "ext/CFastExtRecovery.h"
 
 #include "fixtures/EngineTree.h"
-#include "fixtures/ExtImage.h"
+#include "fixtures/MountedImage.h"
 #include "fixtures/SkipUnless.h"
 #include "fixtures/StoreTestEnv.h"
 #include "fixtures/TempDir.h"
@@ -17,12 +17,6 @@
 #include <set>
 
 namespace {
-#define REQUIRE_EXT_IMAGES()                                                              \
-    do {                                                                                  \
-        std::string why = ExtImage::Unavailable();                                        \
-        if (!why.empty()) GTEST_SKIP() << "SKIPPED: ext images cannot be made: " << why;  \
-    } while (0)
-
 EngineTree QuickScan(CFastExtRecovery& e, const std::string& image) {
     std::wstring path = Utf8ToWide(image.c_str());
     EXPECT_EQ(0, e.Init(&path[0], L'C'));
@@ -61,14 +55,13 @@ std::vector<uint8_t> Wav(size_t dataBytes) {
 // deletion: names, folders, sizes and maps (indirect blocks or extents) of a
 // fragmented file and of a whole deleted folder tree come back from it.
 TEST(ExtQuickScan, JournalledVolumesGiveDeletedFilesBackByteExactWithFolders) {
-    REQUIRE_EXT_IMAGES();
+    ORVALE_REQUIRE_MOUNTED("ext4");
     struct Case { const char* kind; unsigned block; };
     for (Case c : {Case{"ext3", 1024}, Case{"ext3", 4096}, Case{"ext4", 1024}, Case{"ext4", 4096}}) {
         SCOPED_TRACE(std::string(c.kind) + " " + std::to_string(c.block));
         StoreTestEnv env;
         TempDir dir("ext-quick");
-        ExtImage img(dir.path(), c.kind, c.block);
-        ASSERT_TRUE(img.Make());
+        MountedImage img(dir.file("ext.img"), c.kind, c.block);
         ASSERT_TRUE(img.Mount());
         const std::map<std::string, std::vector<uint8_t>> deleted = {
             {"docs/a.bin", RandomBytes(5000, 1)},
@@ -82,7 +75,7 @@ TEST(ExtQuickScan, JournalledVolumesGiveDeletedFilesBackByteExactWithFolders) {
         ASSERT_TRUE(img.Unmount());
 
         CFastExtRecovery engine;
-        const EngineTree found = QuickScan(engine, img.Path());
+        const EngineTree found = QuickScan(engine, img.path());
         EXPECT_EQ(nullptr, FindNode(found, "keep.bin")) << "a live file is not a deleted one";
         for (auto& f : deleted) {
             SCOPED_TRACE(f.first);
@@ -97,11 +90,10 @@ TEST(ExtQuickScan, JournalledVolumesGiveDeletedFilesBackByteExactWithFolders) {
 // Older drivers and other systems leave a removed entry in the slack of the
 // one before it, with its inode; the inode's own map may still stand.
 TEST(ExtQuickScan, NameFromFolderSlackWithTheMapItsInodeKept) {
-    REQUIRE_EXT_IMAGES();
+    ORVALE_REQUIRE_MOUNTED("ext4");
     StoreTestEnv env;
     TempDir dir("ext-slack");
-    ExtImage img(dir.path(), "ext2", 1024);
-    ASSERT_TRUE(img.Make());
+    MountedImage img(dir.file("ext.img"), "ext2", 1024);
     ASSERT_TRUE(img.Mount());
     const auto gone = RandomBytes(40000, 7);
     img.Write("photos/x.jpg", RandomBytes(3000, 5));
@@ -111,7 +103,7 @@ TEST(ExtQuickScan, NameFromFolderSlackWithTheMapItsInodeKept) {
     ASSERT_TRUE(img.RemoveWithDebugfs("photos/y.jpg"));
 
     CFastExtRecovery engine;
-    const EngineTree found = QuickScan(engine, img.Path());
+    const EngineTree found = QuickScan(engine, img.path());
     EXPECT_EQ(Sha256Hex(gone), RecoveredSha(engine, FindNode(found, "photos/y.jpg", 0), dir.file("saved.bin")));
     EXPECT_EQ(nullptr, FindNode(found, "photos/x.jpg"));
 }
@@ -120,14 +112,13 @@ TEST(ExtQuickScan, NameFromFolderSlackWithTheMapItsInodeKept) {
 // descriptor table stands in, a broken journal or a cut image still lets the
 // scan finish with what it found.
 TEST(ExtQuickScan, DamagedMetadataAndCutImagesAreSurvived) {
-    REQUIRE_EXT_IMAGES();
+    ORVALE_REQUIRE_MOUNTED("ext4");
     struct Case { const char* name; bool stillFound; };
     for (Case c : {Case{"superblock", true}, Case{"descriptors", true}, Case{"journal", false}, Case{"truncated", false}}) {
         SCOPED_TRACE(c.name);
         StoreTestEnv env;
         TempDir dir("ext-damage");
-        ExtImage img(dir.path(), "ext3", 1024);
-        ASSERT_TRUE(img.Make());
+        MountedImage img(dir.file("ext.img"), "ext3", 1024);
         ASSERT_TRUE(img.Mount());
         const auto data = RandomBytes(30000, 11);
         img.Write("d/lost.bin", data);
@@ -136,16 +127,16 @@ TEST(ExtQuickScan, DamagedMetadataAndCutImagesAreSurvived) {
         const std::string name = c.name;
         uint64_t zeroAt = name == "superblock" ? 1024 : name == "descriptors" ? 2048 : 0;
         if (name == "journal") {
-            const std::vector<uint64_t> block = Debugfs(img.Path(), "bmap <8> 0", dir.path());
+            const std::vector<uint64_t> block = Debugfs(img.path(), "bmap <8> 0", dir.path());
             ASSERT_EQ(1u, block.size());
             zeroAt = block[0] * 1024;
         }
         if (zeroAt)
-            RunCommand("dd if=/dev/zero of='" + img.Path() + "' bs=1024 seek=" + std::to_string(zeroAt / 1024) +
+            RunCommand("dd if=/dev/zero of='" + img.path() + "' bs=1024 seek=" + std::to_string(zeroAt / 1024) +
                        " count=1 conv=notrunc status=none");
-        else RunCommand("truncate -s 9M '" + img.Path() + "'");
+        else RunCommand("truncate -s 9M '" + img.path() + "'");
         CFastExtRecovery engine;
-        const EngineTree found = QuickScan(engine, img.Path());
+        const EngineTree found = QuickScan(engine, img.path());
         if (c.stillFound) {
             EXPECT_EQ(Sha256Hex(data), RecoveredSha(engine, FindNode(found, "d/lost.bin", 0), dir.file("saved.bin")));
         }
@@ -162,7 +153,7 @@ TEST(ExtQuickScan, DamagedMetadataAndCutImagesAreSurvived) {
 // triple-indirect blocks (which the allocator lays out of order) followed too.
 // Nothing is carved out of a live file's blocks: the pass reads free space only.
 TEST(ExtDeepScan, FragmentedFilesAreRebuiltFromPointerBlocksAndLiveBlocksLeftAlone) {
-    REQUIRE_EXT_IMAGES();
+    ORVALE_REQUIRE_MOUNTED("ext4");
     ORVALE_REQUIRE_TOOL("/usr/bin/convert");
     struct Case { const char* ext; const char* size; unsigned block; size_t wavBytes; unsigned imageMiB; };
     for (Case c : {Case{"jpg", "900x700", 1024, 0, 32}, Case{"png", "300x300", 1024, 0, 32},
@@ -173,8 +164,7 @@ TEST(ExtDeepScan, FragmentedFilesAreRebuiltFromPointerBlocksAndLiveBlocksLeftAlo
         const auto picture = c.wavBytes ? Wav(c.wavBytes) : Picture(dir.path(), std::string("gone.") + c.ext, c.size);
         const auto live = Picture(dir.path(), "live.jpg", "500x400");
         ASSERT_GT(picture.size(), 14u * c.block) << "the file must reach its indirect block";
-        ExtImage img(dir.path(), "ext2", c.block, c.imageMiB);
-        ASSERT_TRUE(img.Make());
+        MountedImage img(dir.file("ext.img"), "ext2", c.block, c.imageMiB);
         ASSERT_TRUE(img.Mount());
         img.Checkerboard("fill", c.block == 1024 ? 400 : 200, 3 * c.block);
         img.Write("keep/live.jpg", live);
@@ -183,10 +173,10 @@ TEST(ExtDeepScan, FragmentedFilesAreRebuiltFromPointerBlocksAndLiveBlocksLeftAlo
         ASSERT_TRUE(img.Unmount());
         // The live picture's blocks, as debugfs lists them ("(0-11):1234-1245, (IND):...").
         std::set<uint64_t> liveSectors;
-        for (uint64_t b : Debugfs(img.Path(), "blocks /keep/live.jpg", dir.path())) liveSectors.insert(b * (c.block / 512));
+        for (uint64_t b : Debugfs(img.path(), "blocks /keep/live.jpg", dir.path())) liveSectors.insert(b * (c.block / 512));
         ASSERT_FALSE(liveSectors.empty());
 
-        DeepScan scan(img.Path());
+        DeepScan scan(img.path());
         ASSERT_EQ(0, scan.result);
         const EngineTree hits = SearchEngine(scan.engine);
         bool rebuilt = false;

@@ -119,14 +119,10 @@ TEST_F(DeepFat, LostFat32RebuiltFromItsDirectories) {
     ASSERT_EQ(0, SaveFolder(s.engine, *docs, out.file("Docs")));
     EXPECT_EQ(Sha256Hex(expected[4].data), Sha256File(out.file("Docs/Nested/Deeper/deep file.bin")));
 
-    // Preview through the composite: the first bytes, into the caller's buffer.
-    _FILE_NODE_ node = NodeAt(tree, "Docs/A Very Long Document Name For Testing.txt");
-    std::vector<unsigned char> buf(10240);
-    int len = int(buf.size());
-    wchar_t tmp[256] = {};
-    ASSERT_EQ(0, s.engine.PreView(&node, tmp, buf.data(), len, nullptr, nullptr));
-    ASSERT_EQ(5000, len);
-    EXPECT_TRUE(std::equal(expected[3].data.begin(), expected[3].data.end(), buf.begin()));
+    // Preview through the composite: the whole small file, into the caller's buffer.
+    Preview shown = PreviewNode(s.engine, NodeAt(tree, "Docs/A Very Long Document Name For Testing.txt"));
+    EXPECT_EQ(0, shown.rc);
+    EXPECT_EQ(expected[3].data, shown.bytes);
 }
 
 // A full volume leaves the pass no free cluster to read: the scan still ends well.
@@ -185,26 +181,6 @@ TEST_F(DeepFat, CraftedDirectoriesGiveTheirFilesBack) {
         std::vector<std::string> absent;
         size_t listed = 0; // files listed in all, when it matters
     };
-    auto splitName = [](bool held) {
-        return [held](FatCraft& img) {
-            img.PutDir(1000, 10, 0, {C::File("A       TXT", 30, 10)});
-            img.PutDir(1080, 20, 0, {C::File("B       BIN", 40, 10)});
-            // Thirteen entries, then a long name whose two pieces end the sector and whose
-            // short entry opens the next. A root (found by its label) comes before the
-            // folders that explain it: both its sectors are held to the end.
-            std::vector<FatRawEntry> first = {held ? C::Entry("MYDISK     ", 0x08, 0, 0) : C::Dir(".          ", 31),
-                                              held ? C::File("F22     TXT", 0, 0) : C::Dir("..         ", 0)};
-            for (int i = 0; i < 12; ++i) first.push_back(C::File(("F" + std::to_string(10 + i) + "     TXT").c_str(), 0, 0));
-            for (const FatRawEntry& p : C::LongName("Split Across Sectors.txt", "SPLITA~1TXT")) first.push_back(p);
-            const uint64_t at = held ? Sec(2) : Sec(31);
-            img.PutEntries(at, 0, first);
-            img.PutEntries(at + 1, 0, {C::File("SPLITA~1TXT", 50, 700)});
-            std::vector<uint8_t> data = RandomBytes(700, 21);
-            img.PutData(Sec(50), data);
-            const std::string folder = held ? "" : "LostFolder31/";
-            return std::vector<Want>{{folder + "Split Across Sectors.txt", data}, {folder + "f21.txt", {}}};
-        };
-    };
     const Case cases[] = {
         {"geometry from two folders; a folder sector met before the geometry is held", 2000, 0,
          [](FatCraft& img) {
@@ -221,8 +197,22 @@ TEST_F(DeepFat, CraftedDirectoriesGiveTheirFilesBack) {
                                       {"r.txt", r}, {"LostFolder20/!.bin", {}}};
          },
          {}, 5},
-        {"a long name split across a placed folder's sectors", 2000, 0, splitName(false), {"LostFolder31/splita~1.txt"}, 0},
-        {"a long name split across held root sectors", 2000, 0, splitName(true), {"splita~1.txt"}, 0},
+        // A root (found by its label) comes before the folders that explain it: both its sectors are held to the end.
+        {"a long name split across held root sectors", 2000, 0,
+         [](FatCraft& img) {
+             img.PutDir(1000, 10, 0, {C::File("A       TXT", 30, 10)});
+             img.PutDir(1080, 20, 0, {C::File("B       BIN", 40, 10)});
+             // Thirteen entries, then a long name whose two pieces end the sector and whose short entry opens the next.
+             std::vector<FatRawEntry> first = {C::Entry("MYDISK     ", 0x08, 0, 0), C::File("F22     TXT", 0, 0)};
+             for (int i = 0; i < 12; ++i) first.push_back(C::File(("F" + std::to_string(10 + i) + "     TXT").c_str(), 0, 0));
+             for (const FatRawEntry& p : C::LongName("Split Across Sectors.txt", "SPLITA~1TXT")) first.push_back(p);
+             img.PutEntries(Sec(2), 0, first);
+             img.PutEntries(Sec(2) + 1, 0, {C::File("SPLITA~1TXT", 50, 700)});
+             std::vector<uint8_t> data = RandomBytes(700, 21);
+             img.PutData(Sec(50), data);
+             return std::vector<Want>{{"Split Across Sectors.txt", data}, {"f21.txt", {}}};
+         },
+         {"splita~1.txt"}, 0},
         {"two volumes, each with a folder 40", 7000, 0,
          [](FatCraft& img) {
              auto secB = [](uint32_t c) { return 5000 + uint64_t(c - 2) * 4; }; // 4 sectors per cluster, data at 5000
@@ -270,9 +260,7 @@ TEST_F(DeepFat, CraftedDirectoriesGiveTheirFilesBack) {
             EXPECT_EQ(Sha256Hex(w.data), Sha256File(out.file("f"))) << w.path;
         }
         for (const std::string& p : c.absent) EXPECT_EQ(nullptr, Listed(p)) << p;
-        if (c.listed) {
-            EXPECT_EQ(c.listed, found.size());
-        }
+        if (c.listed) EXPECT_EQ(c.listed, found.size());
     }
     // A folder known only by number has no cluster size of its own.
     const EngineTree tree = WalkEngineTree(scan->engine);
@@ -328,14 +316,12 @@ TEST_F(DeepFat, DecoysLoopsAndEntriesPastTheDiskDoNotHideTheRealVolume) {
     }
 }
 
-TEST_F(DeepFat, MissingDeviceNullRecordsAndOversizedClusters) {
+TEST_F(DeepFat, MissingDeviceAndOversizedClusters) {
     CLogFileManager::GetInstance()->AddDirIndex();
     CProfessionalFatRecovery missing;
     EXPECT_NE(0, missing.Init(7, 0, 100, L'C'));
     std::vector<uint8_t> sector = C::Table({C::Dir(".          ", 10), C::Dir("..         ", 0), C::File("A       BIN", 30, 3000)});
     EXPECT_EQ(0, missing.ParseFatFileRecord(sector.data(), 1000));
-    EXPECT_EQ(87, missing.ParseFatFileRecord(nullptr, 1000));
-    EXPECT_EQ(87, missing.ParseFDTFileRecord(nullptr, 1000));
     EXPECT_EQ(0, missing.DealProfessionalRecordVec());
     EXPECT_EQ(0, missing.GetLostFileCount()) << "no geometry ever: the held file is dropped";
     // A cluster size no volume has is refused before anything is allocated for it.
@@ -343,23 +329,10 @@ TEST_F(DeepFat, MissingDeviceNullRecordsAndOversizedClusters) {
     std::strcpy(node.szFileName, "big.txt");
     node.nClusterBytes = 0x6400001;
     node.u64FileSize = 10;
-    unsigned char buf[16];
-    int len = sizeof buf;
-    EXPECT_EQ(29, missing.PreView(&node, nullptr, buf, len, nullptr, nullptr));
-    EXPECT_EQ(0, len);
+    Preview shown = PreviewNode(missing, node, 16);
+    EXPECT_EQ(29, shown.rc);
+    EXPECT_TRUE(shown.bytes.empty());
 }
-
-namespace {
-struct SaveReports {
-    std::vector<std::pair<int, int>> save; // (progress, error)
-    int stopAt = -1;                       // the report that answers stop
-};
-int OnSave(void* p, int progress, int, int err, wchar_t*) {
-    auto* r = static_cast<SaveReports*>(p);
-    r->save.push_back({progress, err});
-    return int(r->save.size()) - 1 == r->stopAt ? -9527 : 0;
-}
-} // namespace
 
 TEST_F(DeepFat, StopEmptyFilesAndFragmentsWithoutAFat) {
     auto big = RandomBytes(12000, 62), split = RandomBytes(3 * 4096, 63), other = RandomBytes(4096, 64);
@@ -372,19 +345,19 @@ TEST_F(DeepFat, StopEmptyFilesAndFragmentsWithoutAFat) {
     img.PutData(Sec(41), other);
     img.PutData(Sec(44), std::vector<uint8_t>(split.begin() + 4096, split.end()));
     Scan(img);
-    SaveReports reports;
-    scan->engine.InitCallBack(nullptr, OnSave, &reports, 90);
+    EngineReports reports;
+    reports.Attach(scan->engine, 90);
 
     // Without a FAT the copy is the run of clusters from the first: a fragmented file comes back wrong.
     std::vector<uint8_t> run(3 * 4096, 0);
     std::copy(split.begin(), split.begin() + 4096, run.begin());
     std::copy(other.begin(), other.end(), run.begin() + 4096);
     EXPECT_EQ(Sha256Hex(run), Recover("LostFolder10/split.bin"));
-    reports.save.clear();
+    reports.saves.clear();
     EXPECT_EQ(Sha256Hex({}), Recover("LostFolder10/empty.bin"));
-    EXPECT_EQ((std::vector<std::pair<int, int>>{{100, 0}}), reports.save) << "one report for an empty file";
-    reports.save.clear();
-    reports.stopAt = 1;
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{100, 0}}), reports.saves) << "one report for an empty file";
+    reports.saves.clear();
+    reports.stopSaveAt = 1;
     ASSERT_NE(nullptr, FindNode(found, "LostFolder10/big.bin"));
     EXPECT_EQ(-9527, SaveNode(scan->engine, NodeAt(found, "LostFolder10/big.bin"), out.file("stopped")));
     EXPECT_EQ(2u * 4096, ReadFileBytes(out.file("stopped")).size());

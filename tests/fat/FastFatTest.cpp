@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <dirent.h>
+#include <algorithm>
 #include <functional>
 #include <set>
 #include <unistd.h>
@@ -23,23 +23,6 @@ std::unique_ptr<CFastFatRecovery> OpenFat(const std::string& image, long long se
     FastFatOpened o = OpenFastFat(image, 77, sectors);
     if (rc) *rc = o.initResult;
     return std::move(o.engine);
-}
-
-struct Reports {
-    std::vector<int> progress;
-    std::vector<std::string> saved; // targets in the order of their first report
-    std::vector<int> errors;
-};
-int OnScan(void* p, int progress, int, int, uint64_t, uint64_t, uint64_t, wchar_t*) {
-    static_cast<Reports*>(p)->progress.push_back(progress);
-    return 0;
-}
-int OnSave(void* p, int, int, int error, wchar_t* path) {
-    auto* r = static_cast<Reports*>(p);
-    std::string s = path ? WideToUtf8(path) : std::string();
-    if (r->saved.empty() || r->saved.back() != s) r->saved.push_back(s);
-    r->errors.push_back(error);
-    return 0;
 }
 
 class FastFat : public ::testing::TestWithParam<int> {
@@ -72,9 +55,7 @@ protected:
             EXPECT_EQ(Sha256Hex(sc->expected.at(path)), Sha256File(dir.file("probe"))) << path;
         }
         EXPECT_EQ(0, engine->BuildBitMapInfo());
-        uint64_t sector = 0, count = 1;
-        for (int i = 0; i < 1000000 && count != 0; ++i, sector += count) engine->GetUnUsedSectorCount(sector, count);
-        EXPECT_EQ(0u, count);
+        EXPECT_LT(FreeExtents(*engine).size(), 1000000u);
         return tree;
     }
     // The first free 32-byte slot of the root and the room after it.
@@ -107,8 +88,8 @@ TEST_P(FastFat, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     int rc = -1;
     engine = OpenFat(sc->image.path(), -1, &rc);
     ASSERT_EQ(0, rc);
-    Reports reports;
-    engine->InitCallBack(OnScan, OnSave, &reports, 100);
+    EngineReports reports;
+    reports.Attach(*engine);
     ASSERT_EQ(0, engine->ScanDevice(nullptr));
     ASSERT_GE(reports.progress.size(), 2u);
     EXPECT_EQ(100, reports.progress.back());
@@ -135,13 +116,13 @@ TEST_P(FastFat, ListsExactlyTheDeletedFilesAndGivesThemBack) {
 
     // A deleted folder comes back whole; a live folder holding deleted files saves just those.
     ASSERT_EQ(0, MakeDirectories(dir.file("saved")));
-    reports.saved.clear();
+    reports = EngineReports();
     ASSERT_EQ(0, SaveFolder(*engine, NodeAt(tree, "Trip"), dir.file("saved/Trip")));
     for (const char* f : {"Beach archive.dat", "Day 1/Café 照片.txt", "Day 1/empty file.txt"})
         EXPECT_EQ(Sha256Hex(sc->expected.at(std::string("Trip/") + f)), Sha256File(dir.file("saved/Trip/") + f)) << f;
-    ASSERT_FALSE(reports.saved.empty());
-    EXPECT_EQ(dir.file("saved/Trip/Beach archive.dat"), reports.saved.front());
-    for (int e : reports.errors) EXPECT_EQ(0, e);
+    ASSERT_FALSE(reports.targets.empty());
+    EXPECT_EQ(dir.file("saved/Trip/Beach archive.dat"), reports.targets.front());
+    for (auto [progress, error] : reports.saves) EXPECT_EQ(0, error);
     ASSERT_EQ(0, SaveFolder(*engine, NodeAt(tree, "Docs"), dir.file("saved/Docs")));
     EXPECT_EQ(Sha256Hex(sc->expected.at("Docs/Nested/Deep note.txt")), Sha256File(dir.file("saved/Docs/Nested/Deep note.txt")));
     EXPECT_FALSE(FileExists(dir.file("saved/Docs/Report final.docx")));
@@ -149,26 +130,22 @@ TEST_P(FastFat, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     // A longer file at the target is replaced, not left with its old tail; an empty file gets one report.
     WriteFileBytes(dir.file("over"), RandomBytes(100000, 5));
     EXPECT_EQ(Sha256Hex(sc->expected.at("Docs/Old draft.txt")), RecoveredSha(*engine, FindNode(tree, "Docs/Old draft.txt"), dir.file("over")));
-    reports.errors.clear();
+    reports.saves.clear();
     EXPECT_EQ(Sha256Hex({}), RecoveredSha(*engine, FindNode(tree, "Empty deleted.txt"), dir.file("empty")));
-    EXPECT_EQ(std::vector<int>{0}, reports.errors);
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{100, 0}}), reports.saves);
     EXPECT_EQ(87, engine->SaveFileData(nullptr, nullptr, 0));
 
     // Preview: text into the caller's buffer, at most its length; a photo extension into a temporary file.
-    _FILE_NODE_ text = NodeAt(tree, "Docs/Old draft.txt");
-    std::vector<unsigned char> buf(10240, 0xAA);
-    wchar_t tmp[256] = {0};
-    int len = 1000;
-    ASSERT_EQ(0, engine->PreView(&text, tmp, buf.data(), len, nullptr, nullptr));
-    EXPECT_EQ(1000, len);
-    EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 1000, sc->expected.at("Docs/Old draft.txt").begin()));
-    EXPECT_EQ(0xAA, buf[1000]);
+    const std::vector<uint8_t>& draft = sc->expected.at("Docs/Old draft.txt");
+    Preview text = PreviewNode(*engine, NodeAt(tree, "Docs/Old draft.txt"), 1000);
+    EXPECT_EQ(0, text.rc);
+    EXPECT_EQ(std::vector<uint8_t>(draft.begin(), draft.begin() + 1000), text.bytes);
     _FILE_NODE_ photo = NodeAt(tree, "Several clusters.bin");
     std::strcpy(photo.szFileName, "Several clusters.jpg");
-    len = 10240;
-    ASSERT_EQ(0, engine->PreView(&photo, tmp, buf.data(), len, nullptr, nullptr));
-    EXPECT_EQ(0, len);
-    EXPECT_EQ(Sha256Hex(sc->expected.at("Several clusters.bin")), Sha256File(WideToUtf8(tmp)));
+    Preview shown = PreviewNode(*engine, photo);
+    EXPECT_EQ(0, shown.rc);
+    EXPECT_TRUE(shown.bytes.empty());
+    EXPECT_EQ(Sha256Hex(sc->expected.at("Several clusters.bin")), Sha256File(shown.file));
 
     // The free runs cover exactly the clusters whose FAT entry is 0.
     ASSERT_EQ(0, engine->BuildBitMapInfo());
@@ -177,12 +154,8 @@ TEST_P(FastFat, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     const std::vector<uint32_t> fat = sc->image.FatEntries();
     for (uint32_t c = 2; c < g.nClusterCount + 2; ++c)
         if (fat.at(c) == 0) freeClusters.insert(g.nDataStartSector + uint64_t(c - 2) * g.nSectorsPerCluster);
-    uint64_t sector = 0, count = 1;
-    for (int runs = 0; runs < 100000; ++runs, sector += count) {
-        ASSERT_EQ(1, engine->GetUnUsedSectorCount(sector, count));
-        if (count == 0) break;
+    for (auto [sector, count] : FreeExtents(*engine))
         for (uint64_t s = sector; s < sector + count; s += g.nSectorsPerCluster) covered.insert(s);
-    }
     EXPECT_EQ(freeClusters, covered);
 }
 
@@ -197,20 +170,18 @@ TEST_P(FastFat, ChainEndingEarlyGivesAShortFileAndAnError) {
     ASSERT_TRUE(img.SetFatEntry(several.nClusterNO + 2, end));
     ASSERT_TRUE(img.SetFatEntry(inside.nClusterNO, end));
     engine = OpenFat(copy);
-    Reports reports;
-    engine->InitCallBack(nullptr, OnSave, &reports, 100);
+    EngineReports reports;
+    reports.Attach(*engine);
     for (const auto& [node, path, clusters] : {std::make_tuple(several, "Several clusters.bin", 2u), std::make_tuple(inside, "Kept/Inside live.txt", 1u)}) {
         EXPECT_EQ(CFastFatRecovery::kChainEndedEarly, SaveNode(*engine, node, dir.file("short"))) << path;
         std::vector<uint8_t> got = ReadFileBytes(dir.file("short"));
         ASSERT_EQ(clusters * cb, got.size()) << path;
         EXPECT_TRUE(std::equal(got.begin(), got.end(), sc->expected.at(path).begin())) << path;
     }
-    EXPECT_EQ(CFastFatRecovery::kChainEndedEarly, reports.errors.back());
-    std::vector<unsigned char> buf(10240);
-    int len = 10240;
-    wchar_t tmp[256] = {0};
-    EXPECT_EQ(CFastFatRecovery::kChainEndedEarly, engine->PreView(&inside, tmp, buf.data(), len, nullptr, nullptr));
-    EXPECT_EQ(int(cb), len);
+    EXPECT_EQ(CFastFatRecovery::kChainEndedEarly, reports.saves.back().second);
+    Preview shown = PreviewNode(*engine, inside);
+    EXPECT_EQ(CFastFatRecovery::kChainEndedEarly, shown.rc);
+    EXPECT_EQ(cb, shown.bytes.size());
     several.nClusterNO = 0; // an entry that lost its first cluster has no data to give
     EXPECT_EQ(CFastFatRecovery::kChainEndedEarly, SaveNode(*engine, several, dir.file("short")));
     EXPECT_TRUE(ReadFileBytes(dir.file("short")).empty());
@@ -308,7 +279,9 @@ TEST(FastFatControl, StopReopenFactoryPathAndRefusals) {
     StoreTestEnv env;
     TempDir dir("fastfatctl");
     std::unique_ptr<CFastFatRecovery> stopped = OpenFat(sc.image.path());
-    stopped->InitCallBack([](void*, int, int, int, uint64_t, uint64_t, uint64_t, wchar_t*) { return 1; }, nullptr, nullptr, 9);
+    EngineReports stop;
+    stop.stopScanAt = 0;
+    stop.Attach(*stopped, 9);
     EXPECT_EQ(1, stopped->ScanDevice(nullptr)) << "the callback's value ends the scan";
 
     // Opened by path through the factory; the stored result reopens by its name.
@@ -318,14 +291,10 @@ TEST(FastFatControl, StopReopenFactoryPathAndRefusals) {
     ASSERT_NE(nullptr, dynamic_cast<CFastFatRecovery*>(byPath.get()));
     ASSERT_EQ(0, byPath->ScanDevice(nullptr));
     const size_t listed = WalkEngineTree(*byPath).size();
-    std::string store;
-    DIR* d = opendir(env.resultDir().c_str());
-    ASSERT_NE(nullptr, d);
-    while (dirent* e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n.rfind("Fast_", 0) == 0 && n.find("_Relation") == std::string::npos && n.find("_DirInfo") == std::string::npos) store = n;
-    }
-    closedir(d);
+    ASSERT_EQ(0, RunCommand("cd " + ShellQuote(env.resultDir()) + " && ls Fast_* | grep -v -e _Relation -e _DirInfo > " +
+                            ShellQuote(dir.file("store"))));
+    const std::vector<uint8_t> listing = ReadFileBytes(dir.file("store"));
+    const std::string store(listing.begin(), std::find(listing.begin(), listing.end(), '\n'));
     ASSERT_FALSE(store.empty());
     std::unique_ptr<CFastFatRecovery> reopened = OpenFat(sc.image.path());
     std::wstring wstore = Utf8ToWide(store.c_str());

@@ -84,18 +84,12 @@ TEST_F(LostNtfs, RebuiltAndGivenBackByteForByte) {
         ++checked;
     }
     EXPECT_EQ(5, checked);
-    std::vector<unsigned char> buf(10240);
-    wchar_t tmp[256] = {};
-    int len = 100;
-    _FILE_NODE_ readme = NodeAt(tree, "readme.txt", 0);
-    ASSERT_EQ(0, scan.engine.PreView(&readme, tmp, buf.data(), len, nullptr, nullptr));
-    EXPECT_EQ(100, len);
-    EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 100, vol.files[0].data.begin()));
-    _FILE_NODE_ pic = NodeAt(tree, "pic.jpg", 0);
-    len = int(buf.size());
-    ASSERT_EQ(0, scan.engine.PreView(&pic, tmp, buf.data(), len, nullptr, nullptr));
-    EXPECT_EQ(0, len);
-    EXPECT_EQ(Sha256File(WideToUtf8(tmp)), RecoveredSha(scan.engine, &pic, out.file("pic")));
+    Preview text = PreviewNode(scan.engine, NodeAt(tree, "readme.txt", 0), 100), pic = PreviewNode(scan.engine, NodeAt(tree, "pic.jpg", 0));
+    EXPECT_EQ(0, text.rc);
+    EXPECT_EQ(std::vector<uint8_t>(vol.files[0].data.begin(), vol.files[0].data.begin() + 100), text.bytes);
+    EXPECT_EQ(0, pic.rc);
+    EXPECT_TRUE(pic.bytes.empty());
+    EXPECT_EQ(Sha256File(pic.file), RecoveredSha(scan.engine, FindNode(tree, "pic.jpg", 0), out.file("pic")));
 
     // A destroyed folder record leaves its files in a lost folder.
     const _FILE_NODE_* sub = FindNode(tree, "Docs/Sub", 1);
@@ -283,12 +277,9 @@ TEST_F(CraftedNtfs, HostileRecordsNeverStopTheScan) {
     EXPECT_EQ(nullptr, Node("big.txt"));
     // Data past the end of the disk is an error, not a crash or a success.
     EXPECT_NE(0, Save("far.bin"));
-    _FILE_NODE_ far = *Node("far.bin");
-    std::vector<unsigned char> buf(10240);
-    int len = int(buf.size());
-    wchar_t tmp[256] = {};
-    EXPECT_NE(0, scan->engine.PreView(&far, tmp, buf.data(), len, nullptr, nullptr));
-    EXPECT_EQ(0, len);
+    Preview far = PreviewNode(scan->engine, NodeAt(tree, "far.bin", 0));
+    EXPECT_NE(0, far.rc);
+    EXPECT_TRUE(far.bytes.empty());
 }
 
 TEST_F(CraftedNtfs, UnreadableBootAreaHolesShortRunsHealthAndLists) {

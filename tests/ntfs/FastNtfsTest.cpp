@@ -20,16 +20,6 @@
 #include <set>
 
 namespace {
-struct Reports {
-    std::vector<int> progress;
-    int stopAfter = -1;
-};
-int OnScan(void* p, int progress, int, int, uint64_t, uint64_t, uint64_t, wchar_t*) {
-    auto* r = static_cast<Reports*>(p);
-    r->progress.push_back(progress);
-    return r->stopAfter >= 0 && int(r->progress.size()) > r->stopAfter ? 1 : 0;
-}
-
 class FastNtfs : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -40,11 +30,11 @@ protected:
         ASSERT_NE(nullptr, sc) << error;
     }
     // Opens and scans an image: the scan's result, the tree in `tree`.
-    int Scan(CFastNtfsRecovery& engine, const std::string& image, Reports* reports = nullptr) {
+    int Scan(CFastNtfsRecovery& engine, const std::string& image, EngineReports* reports = nullptr) {
         std::wstring path = Utf8ToWide(image.c_str());
         int rc = engine.Init(&path[0], L'C');
         if (rc != 0) return rc;
-        if (reports) engine.InitCallBack(OnScan, nullptr, reports, 100);
+        if (reports) reports->Attach(engine);
         rc = engine.ScanDevice(nullptr);
         tree = WalkEngineTree(engine);
         return rc;
@@ -69,7 +59,7 @@ protected:
 
 TEST_F(FastNtfs, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     CFastNtfsRecovery engine;
-    Reports reports;
+    EngineReports reports;
     ASSERT_EQ(0, Scan(engine, sc->imagePath, &reports));
     ASSERT_FALSE(reports.progress.empty());
     EXPECT_EQ(100, reports.progress.back());
@@ -116,26 +106,20 @@ TEST_F(FastNtfs, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     }
 
     // Preview: resident data whole, non-resident to the buffer's capacity, a photo into the log folder.
-    std::vector<unsigned char> buf(10240);
-    wchar_t tmp[512] = {0};
-    int len = int(buf.size());
-    _FILE_NODE_ small = NodeAt(tree, "small.txt");
-    ASSERT_EQ(0, engine.PreView(&small, tmp, buf.data(), len, nullptr, nullptr));
-    EXPECT_EQ(300, len);
-    EXPECT_EQ(sc->deleted[1].sha256, Sha256Hex(std::vector<uint8_t>(buf.begin(), buf.begin() + len)));
-    _FILE_NODE_ large = NodeAt(tree, "docs/nested/deeper/中文文件名.bin");
-    len = 10000;
-    ASSERT_EQ(0, engine.PreView(&large, tmp, buf.data(), len, nullptr, nullptr));
-    EXPECT_EQ(10000, len);
+    Preview small = PreviewNode(engine, NodeAt(tree, "small.txt")), photo = PreviewNode(engine, NodeAt(tree, "docs/photo.jpg"));
+    EXPECT_EQ(0, small.rc);
+    EXPECT_EQ(sc->deleted[1].sha256, Sha256Hex(small.bytes));
+    const _FILE_NODE_& large = NodeAt(tree, "docs/nested/deeper/中文文件名.bin");
+    Preview head = PreviewNode(engine, large, 10000);
     ASSERT_EQ(0, SaveNode(engine, large, dir.file("large")));
     std::vector<uint8_t> whole = ReadFileBytes(dir.file("large"));
-    EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 10000, whole.begin()));
-    _FILE_NODE_ photo = NodeAt(tree, "docs/photo.jpg");
-    len = int(buf.size());
-    ASSERT_EQ(0, engine.PreView(&photo, tmp, buf.data(), len, nullptr, nullptr));
-    EXPECT_EQ(0, len);
-    EXPECT_EQ(GetScanLogDirPath() + "tmp.jpg", WideToUtf8(tmp));
-    len = 100;
+    EXPECT_EQ(std::vector<uint8_t>(whole.begin(), whole.begin() + 10000), head.bytes);
+    EXPECT_EQ(0, photo.rc);
+    EXPECT_TRUE(photo.bytes.empty());
+    EXPECT_EQ(GetScanLogDirPath() + "tmp.jpg", photo.file);
+    std::vector<unsigned char> buf(100);
+    wchar_t tmp[512] = {0};
+    int len = 100;
     EXPECT_EQ(87, engine.PreView(nullptr, tmp, buf.data(), len, nullptr, nullptr));
 
     // Search: the unhealthy fake photo stays hidden; documents include the orphan.
@@ -166,12 +150,9 @@ TEST_F(FastNtfs, FreeExtentsCoverExactlyTheClustersTheBitmapMarksFree) {
     ASSERT_EQ(0, engine.BuildBitMapInfo());
     const uint64_t sectors = engine.GetSectorCount();
     std::vector<bool> covered(sectors, false);
-    for (sector = 0;; sector += count) {
-        count = 1;
-        engine.GetUnUsedSectorCount(sector, count);
-        if (count == 0) break;
-        ASSERT_LE(sector + count, sectors);
-        for (uint64_t s = sector; s < sector + count; ++s) covered[s] = true;
+    for (auto [start, count] : FreeExtents(engine)) {
+        ASSERT_LE(start + count, sectors);
+        std::fill(covered.begin() + long(start), covered.begin() + long(start + count), true);
     }
     uint64_t mismatches = 0;
     for (uint64_t c = 0; c * 8 + 8 <= sectors; ++c) {
@@ -183,8 +164,8 @@ TEST_F(FastNtfs, FreeExtentsCoverExactlyTheClustersTheBitmapMarksFree) {
 
 TEST_F(FastNtfs, StopByDiskNumberAtAnOffsetAndUnusableDevices) {
     CFastNtfsRecovery stopped;
-    Reports reports;
-    reports.stopAfter = 0;
+    EngineReports reports;
+    reports.stopScanAt = 0;
     EXPECT_EQ(1, Scan(stopped, sc->imagePath, &reports)) << "the callback's value ends the scan";
 
     // The volume as the partition at sector 2048 of disk 0, through the factory.

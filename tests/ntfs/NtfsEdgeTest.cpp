@@ -15,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <set>
 #include <tuple>
 
 namespace {
@@ -95,24 +94,17 @@ TEST(NtfsRunList, Decoding) {
     EXPECT_EQ(12u, CountRunClusters(joined));
 }
 
-TEST(NtfsRecord, FixUpsRestoreEveryStride) {
+// Hostile record bytes that only need to end without harm are the fuzz targets' work;
+// these pin what the walks answer.
+TEST(NtfsRecord, FixUpsAndAttributeWalks) {
     CNtfsParse parse;
-    std::vector<uint8_t> unsigned_ = NtfsImageRecord(40, 1).Finish(0x0BAD), rec;
+    std::vector<uint8_t> unsigned_ = NtfsImageRecord(40, 1).Finish(0x0BAD);
     unsigned_[0] = 0;
     std::vector<uint8_t> copy = unsigned_;
     EXPECT_EQ(-1, parse.FileRecordFixUp(copy.data()));
     EXPECT_EQ(unsigned_, copy) << "a record without its signature is left alone";
-    EXPECT_EQ(-1, parse.FileRecordFixUp(nullptr));
-
-    // 4 KiB sectors: one record per sector, all eight 512-byte strides restored.
+    // 4 KiB sectors, a header that does not describe the record: one word, at the sector's end.
     parse.Init(4096);
-    EXPECT_EQ(1, parse.GetSectorsPerRecord());
-    NtfsImageRecord big(41, 1, 4096);
-    big.AddResidentData(std::vector<uint8_t>(3000, 0x5A));
-    rec = big.Finish(0x0777);
-    ASSERT_EQ(0, parse.FileRecordFixUp(rec.data()));
-    for (int s = 1; s <= 8; ++s) EXPECT_NE(0x0777u, GetLe(rec, size_t(s) * 512 - 2, 2)) << "stride " << s;
-    // A header that does not describe the record: one word, at the sector's end.
     std::vector<uint8_t> odd(4096, 0x11);
     std::copy_n("FILE", 4, odd.begin());
     PutLe16(odd, 0x04, 0x30);
@@ -123,10 +115,7 @@ TEST(NtfsRecord, FixUpsRestoreEveryStride) {
     EXPECT_EQ(0x11, odd[510]);
     parse.Init(12345);
     EXPECT_EQ(512, parse.GetBytesPerSector()) << "a nonsense sector size is not trusted";
-}
 
-TEST(NtfsRecord, AttributeWalksStopAtDamage) {
-    CNtfsParse parse;
     NtfsImageRecord builder(50, 0);
     builder.AddFileName(5, u"a.bin", 1);
     builder.AddNonResident(0x80, EncodeNtfsRunList({{3, 1000}}), 9000);
@@ -140,28 +129,15 @@ TEST(NtfsRecord, AttributeWalksStopAtDamage) {
     uint64_t size = 0;
     ASSERT_EQ(0, FindDataRealSize(good.data(), good.size(), size));
     EXPECT_EQ(9000u, size);
-    const struct {
-        size_t at;
-        int bytes;
-        uint32_t value;
-    } damage[] = {{0x38 + 4, 4, 0}, {0x38 + 4, 4, 5000}, {0x14, 2, 0x9000}, {0x14, 2, 1020}};
+    // {offset, bytes, value}: attribute lengths of 0 and past the record, first-attribute offsets past it.
+    const uint32_t damage[][3] = {{0x38 + 4, 4, 0}, {0x38 + 4, 4, 5000}, {0x14, 2, 0x9000}, {0x14, 2, 1020}};
     for (const auto& d : damage) {
         std::vector<uint8_t> bad = good;
-        PutLe(&bad[d.at], d.value, d.bytes);
+        PutLe(&bad[d[0]], d[2], int(d[1]));
         runs.clear();
-        EXPECT_EQ(-100, FindRecordRunList(parse, bad.data(), bad.size(), 0x80, NTFS_ANY_VCN, runs, info)) << d.at << "=" << d.value;
+        EXPECT_EQ(-100, FindRecordRunList(parse, bad.data(), bad.size(), 0x80, NTFS_ANY_VCN, runs, info)) << d[0] << "=" << d[2];
         EXPECT_TRUE(runs.empty());
     }
-    // Garbage attributes everywhere: every walk ends inside the record.
-    std::vector<uint8_t> noise = RandomBytes(1024, 3);
-    PutLe16(noise, 0x14, 0x38);
-    NTFS_ATTR_POS pos;
-    int steps = 0;
-    while (NextNtfsAttribute(noise.data(), noise.size(), pos) && steps < 1000) {
-        EXPECT_LE(pos.nPos + pos.nLength, noise.size());
-        ++steps;
-    }
-    EXPECT_LT(steps, 200);
 
     // The wanted attribute wins over the attribute list; a list alone names its entries.
     NtfsImageRecord both(60, 0);
@@ -187,29 +163,14 @@ TEST(NtfsRecord, AttributeWalksStopAtDamage) {
     entries.clear();
     CollectAttrListEntries(list.data(), list.size() - 4, 0x80, entries);
     EXPECT_EQ(1u, entries.size()) << "an entry cut by the end of the list is dropped";
-    PutLe16(list, 4, 0);
-    entries.clear();
-    CollectAttrListEntries(list.data(), list.size(), 0x80, entries);
-    EXPECT_TRUE(entries.empty()) << "a zero entry length must not loop forever";
-
-    // Resident values come with their padding; a cut name is refused.
     NtfsImageRecord res(70, 0);
-    size_t nameAt = res.AddFileName(33, u"\u6587\u4ef6.txt", 1, 1234, 111, 222, 333);
     res.AddResidentData({}, u"ads");
-    size_t dataAt = res.AddResidentData({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});
+    res.AddResidentData({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});
     rec = res.Finish();
     size_t valueOffset = 0;
     uint32_t length = 0;
     ASSERT_EQ(0, FindResidentData(rec.data(), rec.size(), valueOffset, length));
-    EXPECT_EQ(16u, length);
-    EXPECT_EQ('9', rec[valueOffset + 9]);
-    NTFS_FILE_NAME_INFO name;
-    ASSERT_TRUE(ReadFileNameAttribute(rec.data() + nameAt, 0x5A + 12, name));
-    EXPECT_EQ(33u, name.nParent);
-    EXPECT_EQ(1234u, name.u64RealSize);
-    EXPECT_FALSE(ReadFileNameAttribute(rec.data() + nameAt, 0x5A + 11, name)) << "name cut by the attribute's end";
-    PutLe16(rec, dataAt + 0x14, 0x400);
-    EXPECT_EQ(87, FindResidentData(rec.data(), rec.size(), valueOffset, length));
+    EXPECT_EQ('9', rec[valueOffset + 9]) << "the unnamed stream, not a named one";
 
     std::vector<__RUNLIST__> mft = {{4, 100}, {4, 50}}; // 16 records in each run
     uint64_t sector = 0;
@@ -217,48 +178,21 @@ TEST(NtfsRecord, AttributeWalksStopAtDamage) {
     EXPECT_EQ(2048u + 150 * 8, sector) << "first sector of the second run";
     EXPECT_FALSE(MapMftRecordSector(mft, 32, 2, 8, 2048, sector));
     EXPECT_FALSE(MapMftRecordSector({{4, -10}}, 0, 2, 8, 7, sector)) << "a run before the volume";
-    EXPECT_FALSE(MapMftRecordSector({{1, INT64_MAX}, {1, INT64_MAX}}, 1, 2, 1, 7, sector)) << "offsets past the range";
-    ASSERT_TRUE(NtfsFirstDataSector(mft, 4096, 2048, sector, 4096));
-    EXPECT_EQ(2048u + 100, sector) << "4 KiB sectors";
     EXPECT_FALSE(NtfsFirstDataSector({{4, 0}, {4, 100}}, 4096, 2048, sector, 512)) << "data that starts with a hole";
-    EXPECT_FALSE(NtfsFirstDataSector({{4, -10}}, 4096, 2048, sector, 512));
-}
 
-// Record placement and cluster-size inference of the deep engine.
-TEST(NtfsRecord, DeepGeometryFromRunsAndRecords) {
+    // Deep engine: only a usable $DATA whose allocation is a cluster-size multiple of its clusters tells the cluster size.
     using namespace pro_ntfs;
     uint64_t rel = 0;
     ASSERT_TRUE(LocateRecordInMft({{0, 10}}, 8, 1000, rel)) << "a run of length 0 is a contiguous $MFT";
     EXPECT_EQ(80u + 2000, rel);
-    // A record at sector 1000 + 67 + 2 x 41 on a volume at 1000: the $MFT is taken to
-    // start at the whole cluster below 67; too close to the start, no $MFT fits.
-    __RUNLIST__ run{};
-    ASSERT_TRUE(ContiguousMftRun(1000 + 67 + 82, 1000, 41, 8, run));
-    EXPECT_EQ(8, run.n64RunOffset);
-    EXPECT_FALSE(ContiguousMftRun(1010, 1000, 41, 8, run));
-    // $MFT record 0 found at sector 5032 on a volume whose $MFT starts at cluster 4.
-    const std::vector<__RUNLIST__> runs = {{16, 4}, {16, 100}};
-    EXPECT_TRUE(MftHoldsRecordAt(5032, runs, 8, 64, 5032 + 100 * 8));
-    EXPECT_FALSE(MftHoldsRecordAt(5032, runs, 8, 64, 5032 + 128));
-    EXPECT_FALSE(MftHoldsRecordAt(5032, runs, 8, 1000, 5032 + 2000));
-    EXPECT_EQ(5000u, VolumeStartFromMft(5032, runs, 8, 77));
-    EXPECT_EQ(77u, VolumeStartFromMft(16, runs, 8, 77)) << "a volume before the disk: the fallback";
-    const std::vector<__RUNLIST__> garbage = {{0xFFFFFFFF, INT64_MAX}, {0xFFFFFFFF, INT64_MIN}};
-    LocateRecordInMft(garbage, 4096, 1u << 31, rel); // wraps instead of overflowing (the sanitizer build checks)
-    MftHoldsRecordAt(7, garbage, 4096, 1u << 31, 9);
-    VolumeStartFromMft(7, garbage, 4096, 0);
-
-    // {runs, allocated bytes, attribute list first, sectors per cluster}: only a usable
-    // $DATA whose allocation is a cluster-size multiple of its clusters answers.
     const std::tuple<std::vector<NtfsImageRun>, bool, uint32_t> cases[] = {
         {{{10, 100}, {6, 40}}, false, 8}, {{{128, 1000}}, false, 1}, {{{3, 100}}, false, 0}, {{{16, 100}}, true, 0}, {{}, false, 0}};
-    CNtfsParse parse;
     for (const auto& [r, listFirst, spc] : cases) {
-        NtfsImageRecord rec(40, 1);
-        rec.AddFileName(5, u"a.bin", 1, 1);
-        if (listFirst) rec.AddResidentAttrList({{0x80, 41, 0, 0}});
-        rec.AddNonResident(0x80, EncodeNtfsRunList(r), 65536, 0, 65536);
-        std::vector<uint8_t> bytes = rec.Finish();
+        NtfsImageRecord one(40, 1);
+        one.AddFileName(5, u"a.bin", 1, 1);
+        if (listFirst) one.AddResidentAttrList({{0x80, 41, 0, 0}});
+        one.AddNonResident(0x80, EncodeNtfsRunList(r), 65536, 0, 65536);
+        std::vector<uint8_t> bytes = one.Finish();
         parse.FileRecordFixUp(bytes.data());
         EXPECT_EQ(spc, InferSectorsPerCluster(parse, bytes.data(), bytes.size())) << r.size() << " runs";
     }
@@ -267,14 +201,12 @@ TEST(NtfsRecord, DeepGeometryFromRunsAndRecords) {
 namespace {
 class QuickNtfsEdge : public ::testing::Test {
 protected:
-    void Scan(const NtfsImageSynthetic& vol, int* progressCalls = nullptr) {
+    void Scan(const NtfsImageSynthetic& vol) {
         ASSERT_TRUE(vol.Save(dir.file("v.img")));
         std::wstring path = Utf8ToWide(dir.file("v.img").c_str());
         engine.reset(new CFastNtfsRecovery());
         ASSERT_EQ(0, engine->Init(&path[0], L'C'));
-        if (progressCalls)
-            engine->InitCallBack([](void* p, int, int, int, uint64_t, uint64_t, uint64_t, wchar_t*) { return ++*static_cast<int*>(p), 0; },
-                                 nullptr, progressCalls, 100);
+        reports.Attach(*engine);
         ASSERT_EQ(0, engine->ScanDevice(nullptr));
         tree = WalkEngineTree(*engine);
     }
@@ -290,6 +222,7 @@ protected:
     TempDir dir{"ntfsedge"};
     std::unique_ptr<CFastNtfsRecovery> engine{new CFastNtfsRecovery()};
     EngineTree tree;
+    EngineReports reports;
 };
 } // namespace
 
@@ -317,13 +250,9 @@ TEST_F(QuickNtfsEdge, RecordFlagsAndParentChainsDecideWhereFilesAreListed) {
     vol.SetRecord(44, File(44, 3, 43, u"loop2"));
     vol.SetRecord(35, File(35, 0, 60000, u"far.txt"));       // parent outside the $MFT
     Scan(vol);
-    std::set<std::string> files;
-    for (auto& [path, node] : tree) {
-        if (!node.bIsDir) files.insert(path);
-    }
     for (const char* p : {"Long file name.txt", "a.txt", "chaindir/b.txt", "livedir/c.txt", "LostFolder40/no-signature.txt",
                           "LostFolder42/now-a-file.txt", "LostFolder60000/far.txt"})
-        EXPECT_EQ(1u, files.count(p)) << p;
+        EXPECT_NE(nullptr, FindNode(tree, p, 0)) << p;
     for (const char* p : {"live.txt", "system.txt", "olddir", "usurper.bin"}) EXPECT_EQ(0u, tree.count(p)) << p;
     const _FILE_NODE_& a = NodeAt(tree, "a.txt");
     EXPECT_EQ(1020u, a.u64CreateTime) << "times come from the first $FILE_NAME";
@@ -415,8 +344,7 @@ TEST_F(QuickNtfsEdge, AnMftRunlistPastTheVolume) {
     vol.SetRecord(0, mft.Finish());
     const std::vector<uint8_t> ok = {'o', 'k'};
     vol.SetRecord(20, File(20, 0, 5, u"kept.txt", &ok));
-    int calls = 0;
-    Scan(vol, &calls);
-    EXPECT_LT(calls, 10) << "no walk over clusters that do not exist";
+    Scan(vol);
+    EXPECT_LT(reports.progress.size(), 10u) << "no walk over clusters that do not exist";
     EXPECT_EQ(Sha256Hex(ok), Saved("kept.txt"));
 }
