@@ -3,7 +3,6 @@
 // of the format is one the signature tests do not know. Damaged photos are hidden
 // from the result list, so a wrong "damaged" loses an intact file.
 #include "carving/CFileTypeJudge.h"
-#include "fat/FastFatTestSupport.h"
 #include "ntfs/CFastNtfsRecovery.h"
 
 #include "fixtures/CarvingSamples.h"

@@ -18,27 +18,18 @@
 #include <vector>
 
 namespace {
-// The ASCII text of a UTF-16LE label.
-std::string Label(const _PARTITION_ITEM_& item) {
-    std::string s;
-    for (size_t i = 0; i + 1 < sizeof item.szPartitionName; i += 2) {
-        if (!item.szPartitionName[i] && !item.szPartitionName[i + 1]) break;
-        s += item.szPartitionName[i + 1] ? '?' : char(item.szPartitionName[i]);
+// Each row as "start-end label" (the label's ASCII text).
+std::vector<std::string> Rows(const std::vector<_PARTITION_ITEM_>& items) {
+    std::vector<std::string> rows;
+    for (const _PARTITION_ITEM_& item : items) {
+        std::string s = std::to_string(uint64_t(item.u64StartSector)) + "-" + std::to_string(uint64_t(item.u64EndSector)) + " ";
+        for (size_t i = 0; i + 1 < sizeof item.szPartitionName && (item.szPartitionName[i] || item.szPartitionName[i + 1]); i += 2)
+            s += item.szPartitionName[i + 1] ? '?' : char(item.szPartitionName[i]);
+        rows.push_back(s);
     }
-    return s;
+    return rows;
 }
-
-using Range = std::pair<uint64_t, uint64_t>;
-// The item is packed to 4 bytes: its 64-bit fields are copied, never bound by reference.
-Range RangeOf(const _PARTITION_ITEM_& item) { return Range(uint64_t(item.u64StartSector), uint64_t(item.u64EndSector)); }
-template <class F>
-auto Each(const std::vector<_PARTITION_ITEM_>& items, F f) {
-    std::vector<decltype(f(items[0]))> r;
-    for (const auto& i : items) r.push_back(f(i));
-    return r;
-}
-std::vector<Range> Ranges(const std::vector<_PARTITION_ITEM_>& items) { return Each(items, RangeOf); }
-std::vector<std::string> Labels(const std::vector<_PARTITION_ITEM_>& items) { return Each(items, Label); }
+using Rows_ = std::vector<std::string>;
 
 std::string GptScript(int entries) {
     std::string s = "label: gpt\n";
@@ -83,35 +74,28 @@ TEST(PartitionList, GptMbrAndApmDisksOfOneFolder) {
     CPartitionManager manager;
     std::map<int, std::vector<_PARTITION_ITEM_>> all;
     EXPECT_EQ(1, manager.GetPartitionItems(all));
-    std::vector<int> keys;
-    for (const auto& kv : all) keys.push_back(kv.first);
-    EXPECT_EQ((std::vector<int>{0, 1, 2, 4, 5}), keys) << "disks without a recognised table are absent";
+    std::string keys;
+    for (const auto& kv : all) keys += std::to_string(kv.first);
+    EXPECT_EQ("01245", keys) << "disks without a recognised table are absent";
 
     // GPT (its protective MBR notwithstanding): only the 24 entries inside the first 4096 bytes.
-    const auto& gpt = all[0];
+    const Rows_ gpt = Rows(all[0]);
     ASSERT_EQ(24u, gpt.size());
-    EXPECT_EQ(Range(2064, 2071), RangeOf(gpt[0]));
-    EXPECT_EQ("p1", Label(gpt[0]));
-    EXPECT_EQ("p24", Label(gpt[23]));
-    EXPECT_EQ(0, gpt[5].nDiskNo);
-    EXPECT_STREQ("/dev/disk0", gpt[5].szDiskName);
-
-    EXPECT_EQ((std::vector<Range>{{2048, 6143}, {10240, 12287}, {14336, 16383}}), Ranges(all[1]));
-    EXPECT_EQ((std::vector<std::string>{"Partition 1", "Partition 2", "Partition 3"}), Labels(all[1]));
+    EXPECT_EQ("2064-2071 p1", gpt[0]);
+    EXPECT_EQ("2432-2439 p24", gpt[23]);
+    EXPECT_EQ(0, all[0][5].nDiskNo);
+    EXPECT_STREQ("/dev/disk0", all[0][5].szDiskName);
+    EXPECT_EQ((Rows_{"2048-6143 Partition 1", "10240-12287 Partition 2", "14336-16383 Partition 3"}), Rows(all[1]));
     EXPECT_STREQ("/dev/disk1", all[1][2].szDiskName);
-    // The second disk's logical partitions follow its own extended partition,
-    // and the numbering runs on across disks.
-    EXPECT_EQ((std::vector<Range>{{4096, 6143}, {22528, 23551}, {26624, 27647}}), Ranges(all[2]));
-    EXPECT_EQ((std::vector<std::string>{"Partition 4", "Partition 5", "Partition 6"}), Labels(all[2]));
-
-    EXPECT_EQ((std::vector<std::string>{"p1", "p2"}), Labels(all[4])) << "a GPT ends at its first unused entry";
-    EXPECT_EQ((std::vector<Range>{{1, 63}, {64, 1063}, {1072, 1171}}), Ranges(all[5]));
-    EXPECT_EQ((std::vector<std::string>{"Apple", "disk image", "Extra"}), Labels(all[5]));
+    // The second disk's logical partitions follow its own extended partition, and the numbering runs on across disks.
+    EXPECT_EQ((Rows_{"4096-6143 Partition 4", "22528-23551 Partition 5", "26624-27647 Partition 6"}), Rows(all[2]));
+    EXPECT_EQ((Rows_{"2064-2071 p1", "2080-2087 p2"}), Rows(all[4])) << "a GPT ends at its first unused entry";
+    EXPECT_EQ((Rows_{"1-63 Apple", "64-1063 disk image", "1072-1171 Extra"}), Rows(all[5]));
 
     // A new enumeration numbers from 1 again.
     std::vector<_PARTITION_ITEM_> one;
     EXPECT_EQ(3, manager.GetDiskPartitionItems(2, one));
-    EXPECT_EQ("Partition 1", Label(one[0]));
+    EXPECT_EQ("4096-6143 Partition 1", Rows(one)[0]);
 
     std::map<int, uint64_t> sizes;
     EXPECT_EQ(7, CPartitionManager::GetDiskList(sizes));
@@ -160,25 +144,22 @@ TEST(PartitionList, DamagedLoopingAndRunawayExtendedChainsEnd) {
     CPartitionManager manager;
     std::map<int, std::vector<_PARTITION_ITEM_>> all;
     manager.GetPartitionItems(all);
-    EXPECT_EQ((std::vector<Range>{{2048, 2147}, {4160, 4259}, {5160, 5209}}), Ranges(all[0]));
-    EXPECT_EQ((std::vector<Range>{{110, 129}}), Ranges(all[1]));
-    EXPECT_EQ("Partition 4", Label(all[1][0]));
-    EXPECT_EQ((std::vector<Range>{{2048, 2057}}), Ranges(all[2])) << "only the primary partition";
-    ASSERT_GE(all[3].size(), 1000u);
-    EXPECT_LE(all[3].size(), 1024u);
-    EXPECT_EQ(Range(9, 9), RangeOf(all[3][0]));
-    EXPECT_EQ(Range(11, 11), RangeOf(all[3][1]));
+    EXPECT_EQ((Rows_{"2048-2147 Partition 1", "4160-4259 Partition 2", "5160-5209 Partition 3"}), Rows(all[0]));
+    EXPECT_EQ((Rows_{"110-129 Partition 4"}), Rows(all[1]));
+    EXPECT_EQ((Rows_{"2048-2057 Partition 5"}), Rows(all[2])) << "only the primary partition";
+    const Rows_ runaway = Rows(all[3]);
+    ASSERT_GE(runaway.size(), 1000u);
+    EXPECT_LE(runaway.size(), 1024u);
+    EXPECT_EQ("9-9 Partition 6", runaway[0]);
+    EXPECT_EQ("11-11 Partition 7", runaway[1]);
 }
 
 // The signature tests take a length and never look past it (the fuzz target
 // found a one-byte buffer read at offset 510).
 TEST(PartitionList, SignatureTestsStayInsideTheirLength) {
     std::unique_ptr<char[]> one(new char[1]{'E'});
-    for (size_t n : {0, 1}) {
-        EXPECT_FALSE(CPartitionManager::IsMBR(one.get(), n));
-        EXPECT_FALSE(CPartitionManager::IsAPM(one.get(), n));
-        EXPECT_FALSE(CPartitionManager::IsEFI(one.get(), n));
-    }
+    for (size_t n : {0, 1})
+        EXPECT_FALSE(CPartitionManager::IsMBR(one.get(), n) || CPartitionManager::IsAPM(one.get(), n) || CPartitionManager::IsEFI(one.get(), n));
     std::unique_ptr<char[]> sector(new char[512]());
     sector[510] = 0x55;
     sector[511] = static_cast<char>(0xAA);

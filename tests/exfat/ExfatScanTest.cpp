@@ -62,11 +62,6 @@ std::unique_ptr<IFileRecoveryParse> OpenQuick(const std::string& image) {
     return std::unique_ptr<IFileRecoveryParse>(
         CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(&wide[0], L'C', RECOVERY_TYPE_FAST));
 }
-
-int RecordProgress(void* p, int progress, int, int, uint64_t, uint64_t, uint64_t, wchar_t*) {
-    static_cast<std::vector<int>*>(p)->push_back(progress);
-    return 0;
-}
 } // namespace
 
 // Every deleted file, and everything inside the deleted folder tree, is listed
@@ -80,12 +75,12 @@ TEST(ExfatQuick, ListsTheDeletedFilesWithNamesAndFoldersAndRecoversThem) {
     TempDir out("exfat-quick");
     std::unique_ptr<IFileRecoveryParse> engine = OpenQuick(s.image);
     ASSERT_NE(dynamic_cast<CFastExfatRecovery*>(engine.get()), nullptr);
-    std::vector<int> events;
-    engine->InitCallBack(RecordProgress, nullptr, &events, 100);
+    EngineReports reports;
+    reports.Attach(*engine);
     ASSERT_EQ(engine->ScanDevice(nullptr), 0);
-    ASSERT_GE(events.size(), 3u);
-    EXPECT_EQ(events.front(), 1);
-    EXPECT_EQ(events.back(), 100);
+    ASSERT_GE(reports.progress.size(), 3u);
+    EXPECT_EQ(reports.progress.front(), 1);
+    EXPECT_EQ(reports.progress.back(), 100);
 
     const EngineTree tree = WalkEngineTree(*engine), hits = SearchEngine(*engine);
     std::set<std::string> files, folders, wantFiles, wantFolders;
@@ -127,14 +122,10 @@ TEST(ExfatQuick, ListsTheDeletedFilesWithNamesAndFoldersAndRecoversThem) {
     const std::vector<uint8_t> image = ReadFileBytes(s.image);
     EXPECT_EQ(image[sector * 512], 0xFF);
     EXPECT_EQ(image[sector * 512 + 6], 'J');
-    std::map<uint64_t, uint64_t> extents; // start -> end
-    for (uint64_t at = 0, count = 1; count && extents.size() < 100000; at += count) {
-        engine->GetUnUsedSectorCount(at, count);
-        if (count) extents[at] = at + count;
-    }
+    const std::map<uint64_t, uint64_t> extents = FreeExtents(*engine);
     auto isFree = [&](uint64_t sec) {
         auto it = extents.upper_bound(sec);
-        return it != extents.begin() && sec < std::prev(it)->second;
+        return it != extents.begin() && sec < std::prev(it)->first + std::prev(it)->second;
     };
     EXPECT_FALSE(isFree(0));
     for (auto& [path, node] : tree) {

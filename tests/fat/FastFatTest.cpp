@@ -2,12 +2,12 @@
 // mtools: what it lists, what it gives back, and damaged copies of the volumes.
 #include "engine/CFileRecoveryFactory.h"
 #include "engine/FileCategories.h"
-#include "fat/FastFatTestSupport.h"
 #include "fixtures/EngineTree.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/SkipUnless.h"
 #include "fixtures/StoreTestEnv.h"
 #include "fixtures/TestFiles.h"
+#include "platform/DeviceMap.h"
 #include "platform/TextCodec.h"
 
 #include <gtest/gtest.h>

@@ -44,7 +44,7 @@ protected:
 // placed with its own volume's $MFT, start and cluster size, and comes back byte for byte.
 TEST_F(LostNtfs, RebuiltAndGivenBackByteForByte) {
     std::vector<LostNtfsVolume> vols;
-    ASSERT_EQ("", BuildLostNtfsDisk(dir.path(), true, vols));
+    ASSERT_EQ("", BuildLostNtfsDisk(dir.path(), vols));
     const LostNtfsVolume& vol = vols[0];
     DeepScan scan(dir.file("disk.img"));
     ASSERT_EQ(0, scan.result);
