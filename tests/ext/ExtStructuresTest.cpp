@@ -2,6 +2,8 @@
 #include "ext/ExtMapLinker.h"
 #include "ext/ExtStructures.h"
 
+#include "fixtures/Le.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,10 +12,9 @@
 
 namespace {
 using Bytes = std::vector<uint8_t>;
-void Le16(Bytes& b, size_t o, uint32_t v) { b[o] = uint8_t(v), b[o + 1] = uint8_t(v >> 8); }
-void Le32(Bytes& b, size_t o, uint32_t v) { Le16(b, o, v), Le16(b, o + 2, v >> 16); }
-void Be32(Bytes& b, size_t o, uint32_t v) { for (int i = 0; i < 4; ++i) b[o + i] = uint8_t(v >> (24 - 8 * i)); }
-void Be16(Bytes& b, size_t o, uint32_t v) { b[o] = uint8_t(v >> 8), b[o + 1] = uint8_t(v); }
+void Le16(Bytes& b, size_t o, uint32_t v) { PutLe16(b, o, uint16_t(v)); }
+void Le32(Bytes& b, size_t o, uint32_t v) { PutLe32(b, o, v); }
+void Be(Bytes& b, size_t o, uint32_t v, int n = 4) { for (int i = 0; i < n; ++i) b[o + i] = uint8_t(v >> (8 * (n - 1 - i))); }
 
 // A sound 1 KiB-block superblock of 8192 blocks in one group.
 Bytes Superblock() {
@@ -189,21 +190,21 @@ TEST(ExtStructures, JournalWalkListsEveryCopyWhateverTheTagLayout) {
         SCOPED_TRACE(c.name);
         const uint32_t bs = 1024;
         Bytes j(bs * 16, 0);
-        Be32(j, 0, kJbd2Magic), Be32(j, 4, 4), Be32(j, 12, bs), Be32(j, 16, 16), Be32(j, 20, 1);
-        Be32(j, 0x28, c.incompat);
+        Be(j, 0, kJbd2Magic), Be(j, 4, 4), Be(j, 12, bs), Be(j, 16, 16), Be(j, 20, 1);
+        Be(j, 0x28, c.incompat);
         JBD2_SUPERBLOCK jsb;
         ASSERT_TRUE(ParseJbd2Superblock(ByteView(j.data(), j.size()), jsb));
         EXPECT_EQ(c.tagBytes, jsb.TagBytes());
         // Block 3: a descriptor of two tags (the first carries a UUID), then their data.
         const size_t d = 3 * bs;
-        Be32(j, d, kJbd2Magic), Be32(j, d + 4, 1), Be32(j, d + 8, 77);
+        Be(j, d, kJbd2Magic), Be(j, d + 4, 1), Be(j, d + 8, 77);
         size_t off = d + 12;
         const uint32_t flags[] = {0x1, 0x2 | 0x8};  // escaped; same UUID and last
         const uint32_t targets[] = {500, 700};
         for (int t = 0; t < 2; ++t) {
-            Be32(j, off, targets[t]);
-            if (c.incompat & 0x10) Be32(j, off + 4, flags[t]);
-            else Be16(j, off + 6, flags[t]);
+            Be(j, off, targets[t]);
+            if (c.incompat & 0x10) Be(j, off + 4, flags[t]);
+            else Be(j, off + 6, flags[t], 2);
             off += c.tagBytes + ((flags[t] & 0x2) ? 0 : 16);
         }
         std::vector<JBD2_COPY> copies;

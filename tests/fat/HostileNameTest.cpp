@@ -63,13 +63,6 @@ const _FILE_NODE_* FindByName(const EngineTree& tree, const std::string& name, i
     return nullptr;
 }
 
-EngineTree OfType(DeepScan& deep, unsigned fsType) {
-    EngineTree tree;
-    for (auto& [path, node] : WalkEngineTree(deep.engine))
-        if (node.nFileSystemType == fsType) tree.emplace(path, node);
-    return tree;
-}
-
 struct Hostile {
     std::string escape, up, slash; // the names as the disk holds them
 };
@@ -127,7 +120,7 @@ TEST(HostileNames, FolderSavesOfEveryEngineStayInsideTheTarget) {
             ASSERT_TRUE(img.DestroyMetadata());
             DeepScan deep(image);
             ASSERT_EQ(0, deep.result);
-            SaveBoxAndCheck(deep.engine, OfType(deep, FS_TYPE_PRO_FAT), names, escape, inner, slash);
+            SaveBoxAndCheck(deep.engine, WalkEngineTree(deep.engine, FS_TYPE_PRO_FAT), names, escape, inner, slash);
         }
     }
 
@@ -167,6 +160,6 @@ TEST(HostileNames, FolderSavesOfEveryEngineStayInsideTheTarget) {
         PatchFile(image, (16u << 20) - 512, std::vector<uint8_t>(512, 0));
         DeepScan deep(image);
         ASSERT_EQ(0, deep.result);
-        SaveBoxAndCheck(deep.engine, OfType(deep, FS_TYPE_PRO_NTFS), names, escape, inner, slash);
+        SaveBoxAndCheck(deep.engine, WalkEngineTree(deep.engine, FS_TYPE_PRO_NTFS), names, escape, inner, slash);
     }
 }

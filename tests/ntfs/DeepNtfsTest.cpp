@@ -20,14 +20,6 @@
 #include <memory>
 
 namespace {
-// What the deep NTFS engine lists, by path.
-EngineTree DeepNtfsTree(DeepScan& scan) {
-    EngineTree tree;
-    for (auto& [path, node] : WalkEngineTree(scan.engine))
-        if (node.nFileSystemType == FS_TYPE_PRO_NTFS) tree.emplace(path, node);
-    return tree;
-}
-
 class LostNtfs : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -48,7 +40,7 @@ TEST_F(LostNtfs, RebuiltAndGivenBackByteForByte) {
     const LostNtfsVolume& vol = vols[0];
     DeepScan scan(dir.file("disk.img"));
     ASSERT_EQ(0, scan.result);
-    EngineTree tree = DeepNtfsTree(scan);
+    EngineTree tree = WalkEngineTree(scan.engine, FS_TYPE_PRO_NTFS);
     int listable = 0, identical = 0, risky = 0, riskyIdentical = 0, n = 0;
     for (const LostNtfsVolume& v : vols) {
         for (const LostNtfsFile& f : v.files) {
@@ -99,7 +91,7 @@ TEST_F(LostNtfs, RebuiltAndGivenBackByteForByte) {
     WriteFileBytes(dir.file("damaged.img"), disk);
     DeepScan damaged(dir.file("damaged.img"));
     ASSERT_EQ(0, damaged.result);
-    EngineTree t2 = DeepNtfsTree(damaged);
+    EngineTree t2 = WalkEngineTree(damaged.engine, FS_TYPE_PRO_NTFS);
     const std::string lost = "LostFolder" + std::to_string(sub->nClusterNO);
     EXPECT_NE(nullptr, FindNode(t2, lost + "/deep.dat", 0));
     EXPECT_NE(nullptr, FindNode(t2, "Docs/report.bin", 0));
@@ -109,23 +101,10 @@ TEST_F(LostNtfs, RebuiltAndGivenBackByteForByte) {
 namespace {
 std::vector<uint8_t> FileRecord(uint32_t no, uint16_t flags, uint32_t parent, const std::u16string& name,
                                 const std::vector<uint8_t>* resident = nullptr) {
-    NtfsImageRecord r(no, flags);
-    r.AddFileName(parent, name, 1, resident ? resident->size() : 0);
-    if (resident) r.AddResidentData(*resident);
-    return r.Finish();
-}
-std::vector<uint8_t> NonResident(uint32_t no, uint32_t parent, const std::u16string& name,
-                                 const std::vector<NtfsImageRun>& runs, uint64_t size, uint64_t allocated) {
-    NtfsImageRecord r(no, 1);
-    r.AddFileName(parent, name, 1, size);
-    r.AddNonResident(0x80, EncodeNtfsRunList(runs), size, 0, allocated);
-    return r.Finish();
+    return NtfsFileRecord(no, flags, parent, name, resident, resident ? resident->size() : 0);
 }
 std::vector<uint8_t> Mft(const std::vector<NtfsImageRun>& runs, uint64_t allocated) {
-    NtfsImageRecord r(0, 1);
-    r.AddFileName(5, u"$MFT", 3, allocated);
-    r.AddNonResident(0x80, EncodeNtfsRunList(runs), allocated, 0, allocated);
-    return r.Finish();
+    return NtfsDataRecord(0, 5, u"$MFT", runs, allocated, allocated);
 }
 
 // A disk of zeros with records placed at chosen sectors, deep-scanned from `start`.
@@ -140,7 +119,7 @@ protected:
         WriteFileBytes(dir.file("disk.img"), disk);
         scan.reset(new DeepScan(dir.file("disk.img"), start, disk.size() / 512 - start));
         ASSERT_EQ(0, scan->result);
-        tree = DeepNtfsTree(*scan);
+        tree = WalkEngineTree(scan->engine, FS_TYPE_PRO_NTFS);
     }
     const _FILE_NODE_* Node(const std::string& path, int isDir = 0) { return FindNode(tree, path, isDir); }
     int Save(const std::string& path, std::vector<uint8_t>* data = nullptr) {
@@ -179,7 +158,7 @@ TEST_F(CraftedNtfs, GeometryFromGuessesRunsAndEachMft) {
 
     // 65536 allocated bytes in 16 clusters: 8 sectors per cluster, kept by the resident file after it.
     NewDisk(32768);
-    Put(200, NonResident(50, 5, u"big.bin", {{10, 100}, {6, 40}}, 60000, 65536));
+    Put(200, NtfsDataRecord(50, 5, u"big.bin", {{10, 100}, {6, 40}}, 60000, 65536));
     Put(202, FileRecord(51, 1, 5, u"small.txt"));
     Scan();
     ASSERT_NE(nullptr, Node("small.txt"));
@@ -257,7 +236,7 @@ TEST_F(CraftedNtfs, HostileRecordsNeverStopTheScan) {
     std::vector<uint8_t> big = FileRecord(39, 1, 5, u"big.txt");
     PutLe32(big, 0x18, 1100); // bytes in use past the record: no node
     Put(64 + 78, big);
-    Put(64 + 82, NonResident(41, 5, u"far.bin", {{100, 0x7FFFFFFFFF}}, 409600, 409600));
+    Put(64 + 82, NtfsDataRecord(41, 5, u"far.bin", {{100, 0x7FFFFFFFFF}}, 409600, 409600));
     std::vector<uint8_t> noise = RandomBytes(1000 * 1024, 99);
     for (size_t i = 0; i < 1000; ++i) {
         uint8_t* r = &noise[i * 1024];
@@ -288,12 +267,12 @@ TEST_F(CraftedNtfs, UnreadableBootAreaHolesShortRunsHealthAndLists) {
     Put(100 * 8, a);
     Put(103 * 8, b);
     // Cluster 100, a hole of one cluster, cluster 103: 9000 bytes of 12288.
-    Put(64 + 80, NonResident(40, 5, u"holes.bin", {{1, 100}, {1, 0, true}, {1, 3}}, 9000, 3 * 4096));
-    Put(64 + 82, NonResident(41, 5, u"short.bin", {{1, 100}}, 9000, 4096)); // 4096 of 9000 bytes
-    Put(64 + 84, NonResident(42, 5, u"empty.bin", {{1, 100}}, 0, 4096));
+    Put(64 + 80, NtfsDataRecord(40, 5, u"holes.bin", {{1, 100}, {1, 0, true}, {1, 3}}, 9000, 3 * 4096));
+    Put(64 + 82, NtfsDataRecord(41, 5, u"short.bin", {{1, 100}}, 9000, 4096)); // 4096 of 9000 bytes
+    Put(64 + 84, NtfsDataRecord(42, 5, u"empty.bin", {{1, 100}}, 0, 4096));
     Put(200 * 8, TestJpeg(4096, 5));
-    Put(64 + 86, NonResident(43, 5, u"good.jpg", {{1, 200}}, 4096, 4096));
-    Put(64 + 88, NonResident(44, 5, u"bad.jpg", {{1, 300}}, 4096, 4096)); // zeros there now
+    Put(64 + 86, NtfsDataRecord(43, 5, u"good.jpg", {{1, 200}}, 4096, 4096));
+    Put(64 + 88, NtfsDataRecord(44, 5, u"bad.jpg", {{1, 300}}, 4096, 4096)); // zeros there now
     const std::vector<uint8_t> none;
     Put(64 + 90, FileRecord(45, 1, 5, u"empty.txt", &none));
     NtfsImageRecord listed(46, 1); // an attribute list is not followed: listed, never read

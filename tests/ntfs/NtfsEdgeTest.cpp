@@ -210,13 +210,6 @@ protected:
         tree = WalkEngineTree(*engine);
     }
     std::string Saved(const std::string& path) { return RecoveredSha(*engine, FindNode(tree, path, 0), dir.file("saved")); }
-    static std::vector<uint8_t> File(uint32_t n, uint16_t flags, uint32_t parent, const std::u16string& name,
-                                     const std::vector<uint8_t>* data = nullptr, size_t size = 1024) {
-        NtfsImageRecord r(n, flags, size);
-        r.AddFileName(parent, name, 1, 0, 1000 + n, 2000 + n, 3000 + n);
-        if (data) r.AddResidentData(*data);
-        return r.Finish();
-    }
     StoreTestEnv env;
     TempDir dir{"ntfsedge"};
     std::unique_ptr<CFastNtfsRecovery> engine{new CFastNtfsRecovery()};
@@ -229,25 +222,25 @@ TEST_F(QuickNtfsEdge, RecordFlagsAndParentChainsDecideWhereFilesAreListed) {
     NtfsImageSynthetic vol(512, 8, 2048, 128);
     vol.AddRoot();
     const std::vector<uint8_t> hi = {'h', 'i'};
-    vol.SetRecord(20, File(20, 0, 5, u"a.txt", &hi));
-    vol.SetRecord(21, File(21, 1, 5, u"live.txt"));
-    vol.SetRecord(22, File(22, 3, 5, u"livedir"));
-    vol.SetRecord(23, File(23, 2, 5, u"olddir"));
-    vol.SetRecord(24, File(24, 2, 5, u"chaindir"));
-    vol.SetRecord(25, File(25, 0, 24, u"b.txt"));
-    vol.SetRecord(26, File(26, 0, 22, u"c.txt"));
-    vol.SetRecord(8, File(8, 0, 5, u"system.txt"));
+    vol.SetRecord(20, NtfsFileRecord(20, 0, 5, u"a.txt", &hi));
+    vol.SetRecord(21, NtfsFileRecord(21, 1, 5, u"live.txt"));
+    vol.SetRecord(22, NtfsFileRecord(22, 3, 5, u"livedir"));
+    vol.SetRecord(23, NtfsFileRecord(23, 2, 5, u"olddir"));
+    vol.SetRecord(24, NtfsFileRecord(24, 2, 5, u"chaindir"));
+    vol.SetRecord(25, NtfsFileRecord(25, 0, 24, u"b.txt"));
+    vol.SetRecord(26, NtfsFileRecord(26, 0, 22, u"c.txt"));
+    vol.SetRecord(8, NtfsFileRecord(8, 0, 5, u"system.txt"));
     NtfsImageRecord named(27, 0); // a short name first, the long one second
     named.AddFileName(5, u"LONGFI~1.TXT", 2);
     named.AddFileName(5, u"Long file name.txt", 1);
     vol.SetRecord(27, named.Finish());
-    vol.SetRecord(31, File(31, 0, 40, u"no-signature.txt")); // 40: an empty record
-    vol.SetRecord(33, File(33, 0, 42, u"now-a-file.txt"));   // 42: a live file
-    vol.SetRecord(42, File(42, 1, 5, u"usurper.bin"));
-    vol.SetRecord(34, File(34, 0, 43, u"cycle.txt"));        // 43 <-> 44
-    vol.SetRecord(43, File(43, 3, 44, u"loop1"));
-    vol.SetRecord(44, File(44, 3, 43, u"loop2"));
-    vol.SetRecord(35, File(35, 0, 60000, u"far.txt"));       // parent outside the $MFT
+    vol.SetRecord(31, NtfsFileRecord(31, 0, 40, u"no-signature.txt")); // 40: an empty record
+    vol.SetRecord(33, NtfsFileRecord(33, 0, 42, u"now-a-file.txt"));   // 42: a live file
+    vol.SetRecord(42, NtfsFileRecord(42, 1, 5, u"usurper.bin"));
+    vol.SetRecord(34, NtfsFileRecord(34, 0, 43, u"cycle.txt"));        // 43 <-> 44
+    vol.SetRecord(43, NtfsFileRecord(43, 3, 44, u"loop1"));
+    vol.SetRecord(44, NtfsFileRecord(44, 3, 43, u"loop2"));
+    vol.SetRecord(35, NtfsFileRecord(35, 0, 60000, u"far.txt"));       // parent outside the $MFT
     Scan(vol);
     for (const char* p : {"Long file name.txt", "a.txt", "chaindir/b.txt", "livedir/c.txt", "LostFolder40/no-signature.txt",
                           "LostFolder42/now-a-file.txt", "LostFolder60000/far.txt"})
@@ -276,10 +269,7 @@ TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorData) {
     vol.WriteClusters(d + 20, c1);
     vol.WriteClusters(d + 40, c2);
     // Two clusters, a hole of three, one cluster cut short by 100 bytes.
-    NtfsImageRecord sparse(20, 0);
-    sparse.AddFileName(5, u"sparse.bin", 1);
-    sparse.AddNonResident(0x80, EncodeNtfsRunList({{2, int64_t(d)}, {3, 0, true}, {1, 10}}), 6 * cb - 100, 0, 6 * cb);
-    vol.SetRecord(20, sparse.Finish());
+    vol.SetRecord(20, NtfsDataRecord(20, 5, u"sparse.bin", {{2, int64_t(d)}, {3, 0, true}, {1, 10}}, 6 * cb - 100, 6 * cb, 0));
     // A base record with the first extent and a list naming the second in record 22.
     NtfsImageRecord base(21, 0);
     base.AddResidentAttrList({{0x30, 21, 0, 0}, {0x80, 21, 0, 0}, {0x80, 22, 2, 0}});
@@ -298,12 +288,9 @@ TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorData) {
     holder.AddNonResident(0x80, EncodeNtfsRunList({{2, int64_t(d + 20)}}), 2 * cb - 7, 0, 2 * cb);
     vol.SetRecord(24, holder.Finish());
     const std::vector<uint8_t> ten = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}, none;
-    vol.SetRecord(25, File(25, 0, 5, u"ten.txt", &ten)); // padded to 16 in the record
-    NtfsImageRecord empty(26, 0);
-    empty.AddFileName(5, u"empty.log", 1);
-    empty.AddNonResident(0x80, EncodeNtfsRunList({{1, int64_t(d + 60)}}), 0, 0, cb);
-    vol.SetRecord(26, empty.Finish());
-    vol.SetRecord(27, File(27, 0, 5, u"blank.jpg", &none));
+    vol.SetRecord(25, NtfsFileRecord(25, 0, 5, u"ten.txt", &ten)); // padded to 16 in the record
+    vol.SetRecord(26, NtfsDataRecord(26, 5, u"empty.log", {{1, int64_t(d + 60)}}, 0, cb, 0));
+    vol.SetRecord(27, NtfsFileRecord(27, 0, 5, u"blank.jpg", &none));
     Scan(vol);
 
     std::vector<uint8_t> expected(a);
@@ -322,7 +309,7 @@ TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorData) {
     NtfsImageSynthetic big(4096, 1, 512, 32);
     big.AddRoot();
     std::vector<uint8_t> value = RandomBytes(3000, 9), data = RandomBytes(3 * 4096 - 5, 10);
-    big.SetRecord(20, File(20, 0, 5, u"big-resident.bin", &value, 4096));
+    big.SetRecord(20, NtfsFileRecord(20, 0, 5, u"big-resident.bin", &value, 0, 4096));
     big.WriteClusters(big.FirstDataCluster(), data);
     NtfsImageRecord clusters(21, 0, 4096);
     clusters.AddFileName(5, u"clusters.bin", 1);
@@ -342,7 +329,7 @@ TEST_F(QuickNtfsEdge, AnMftRunlistPastTheVolume) {
     mft.AddNonResident(0x80, EncodeNtfsRunList({{16, 4}, {0xFFFFFFFFull, 1000000}}), 64 * 1024, 0, 16 * 4096);
     vol.SetRecord(0, mft.Finish());
     const std::vector<uint8_t> ok = {'o', 'k'};
-    vol.SetRecord(20, File(20, 0, 5, u"kept.txt", &ok));
+    vol.SetRecord(20, NtfsFileRecord(20, 0, 5, u"kept.txt", &ok));
     Scan(vol);
     EXPECT_LT(reports.progress.size(), 10u) << "no walk over clusters that do not exist";
     EXPECT_EQ(Sha256Hex(ok), Saved("kept.txt"));
