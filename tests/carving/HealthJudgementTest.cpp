@@ -16,7 +16,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 namespace {
 std::vector<unsigned char> Sector(std::initializer_list<unsigned char> head) {

@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <memory>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -107,36 +108,24 @@ TEST(DeepScan, BadSectorsAreCountedAndPassed) {
 
 TEST(DeepScan, OverlappedPassFindsAndStopsExactlyAsTheSerialPass) {
     REQUIRE_IMAGE();
-    struct Pass {
-        std::vector<std::string> hits; // in the order the engine lists them
-        uint64_t extentStart = 0, extentOffset = 0, scanned = 0;
-        bool operator==(const Pass& o) const {
-            return hits == o.hits && extentStart == o.extentStart && extentOffset == o.extentOffset && scanned == o.scanned;
-        }
-    };
+    // What the pass lists, in the engine's order, and the checkpoint it leaves.
     auto run = [&](bool overlapped, int stopAfter) {
-        Pass pass;
         auto engine = Deep(diskNo);
         AsDeep(engine)->SetNotLoadLogFile();
         AsDeep(engine)->SetOverlappedReads(overlapped);
         Stop stop{stopAfter};
         engine->InitCallBack(ScanCb, nullptr, &stop, 100);
         engine->ScanDevice(nullptr);
-        pass.hits = Found(engine.get());
+        const std::vector<std::string> hits = Found(engine.get());
         engine.reset();
-        _LOG_FILE_INFO_ info;
-        std::memset(&info, 0, sizeof info);
+        _LOG_FILE_INFO_ info{};
         const std::string device = "/dev/disk" + std::to_string(diskNo);
-        if (CLogFileManager::GetInstance()->LoadRecoveryLogInfo(device.c_str(), diskNo, kStart, kSectors, &info)) {
-            pass.extentStart = info.u64ExtentStart;
-            pass.extentOffset = info.u64ExtentOffset;
-            pass.scanned = info.u64ScannedSectors;
-        }
-        return pass;
+        if (!CLogFileManager::GetInstance()->LoadRecoveryLogInfo(device.c_str(), diskNo, kStart, kSectors, &info)) info = {};
+        return std::make_tuple(hits, info.u64ExtentStart, info.u64ExtentOffset, info.u64ScannedSectors);
     };
     for (int stopAfter : {-1, 3, 20}) {
-        const Pass serial = run(false, stopAfter);
-        EXPECT_FALSE(serial.hits.empty());
+        const auto serial = run(false, stopAfter);
+        EXPECT_FALSE(std::get<0>(serial).empty());
         EXPECT_TRUE(serial == run(true, stopAfter)) << "stop after " << stopAfter << " blocks";
     }
 }

@@ -39,6 +39,17 @@ std::vector<std::string> Children(CScanResultFileManager& store, uint64_t key) {
     return Names(out);
 }
 
+// The indexes of a record's folders, nearest first; rc receives the store's answer.
+std::vector<uint32_t> Chain(CScanResultFileManager& store, uint32_t index, int expectedRc = 0) {
+    _FILE_NODE_ n{};
+    n.nFileIndex = index;
+    std::vector<_FILE_NODE_> chain;
+    EXPECT_EQ(expectedRc, store.GetParentFileNode(&n, chain)) << index;
+    std::vector<uint32_t> out;
+    for (const auto& c : chain) out.push_back(c.nFileIndex);
+    return out;
+}
+
 std::wstring ParentPath(CScanResultFileManager& store, uint32_t index, int room = 64) {
     _FILE_NODE_ n{};
     n.nFileIndex = index;
@@ -59,13 +70,13 @@ std::string ReadText(const std::string& path) {
 
 // Root (0,2) holds f1.txt and A; A holds f2.doc, an overwritten bad.jpg and B; B holds C; C holds deep.txt.
 struct Tree {
-    uint32_t a, c, deep;
+    uint32_t a, b, c, deep;
     explicit Tree(CScanResultFileManager& s) {
         Add(s, 0, 2, "f1.txt");
         a = Add(s, 0, 2, "A", true, 10);
         Add(s, 1, 10, "f2.doc");
         Add(s, 1, 10, "bad.jpg", false, 0, false);
-        Add(s, 1, 10, "B", true, 11);
+        b = Add(s, 1, 10, "B", true, 11);
         c = Add(s, 2, 11, "C", true, 12);
         deep = Add(s, 3, 12, "deep.txt");
     }
@@ -93,13 +104,8 @@ TEST(Store, BrowsingCountsAndParentPaths) {
     EXPECT_EQ(L"A/B/C/", ParentPath(store, tree.deep));
     EXPECT_EQ(L"", ParentPath(store, tree.a));
     EXPECT_EQ(L"A/B", ParentPath(store, tree.deep, 4)) << "cut to the caller's room, never overrun";
-    _FILE_NODE_ deep{};
-    deep.nFileIndex = tree.deep;
+    EXPECT_EQ((std::vector<uint32_t>{tree.c, tree.b, tree.a}), Chain(store, tree.deep));
     std::vector<_FILE_NODE_> chain;
-    ASSERT_EQ(0, store.GetParentFileNode(&deep, chain));
-    ASSERT_EQ(3u, chain.size());
-    EXPECT_EQ(tree.c, chain[0].nFileIndex) << "nearest ancestor first";
-    EXPECT_EQ(tree.a, chain[2].nFileIndex);
     EXPECT_EQ(87, store.GetParentFileNode(nullptr, chain));
 }
 
@@ -113,29 +119,18 @@ TEST(Store, UnlistedFoldersCyclesOrphansAndLookupsByCluster) {
     EXPECT_EQ(L"Unlisted/", ParentPath(store, Add(store, 1, 40, "inner.txt")));
 
     // Folders X (cluster 50) and Y (cluster 51) listed inside each other: the chain ends.
-    uint32_t x = Add(store, 3, 51, "X", true, 50);
-    uint32_t y = Add(store, 3, 50, "Y", true, 51);
-    _FILE_NODE_ n{};
-    n.nFileIndex = Add(store, 4, 50, "leaf.txt");
-    std::vector<_FILE_NODE_> chain;
-    EXPECT_EQ(0, store.GetParentFileNode(&n, chain));
-    ASSERT_EQ(2u, chain.size());
-    EXPECT_EQ(x, chain[0].nFileIndex);
-    EXPECT_EQ(y, chain[1].nFileIndex);
-    n.nFileIndex = Add(store, 1, 77, "orphan.txt");
-    chain.clear();
-    EXPECT_EQ(87, store.GetParentFileNode(&n, chain)) << "a parent that exists nowhere";
-    EXPECT_TRUE(chain.empty());
+    const uint32_t x = Add(store, 3, 51, "X", true, 50), y = Add(store, 3, 50, "Y", true, 51);
+    EXPECT_EQ((std::vector<uint32_t>{x, y}), Chain(store, Add(store, 4, 50, "leaf.txt")));
+    EXPECT_TRUE(Chain(store, Add(store, 1, 77, "orphan.txt"), 87).empty()) << "a parent that exists nowhere";
 
     for (int i = 0; i < 250; ++i) Add(store, 0, 0, "filler.bin", false, 0, true, false);
     Add(store, 0, 0, "Lost", true, 33, true, false);
+    _FILE_NODE_ found{};
     for (bool flushed : {false, true}) {
-        if (flushed) { ASSERT_EQ(0, store.FlushBufToFile()); }
-        _FILE_NODE_ found{};
+        EXPECT_EQ(0, flushed ? store.FlushBufToFile() : 0);
         EXPECT_EQ(0, store.GetFileNodeByClusterNO(33, &found)) << flushed;
         EXPECT_STREQ("Lost", found.szFileName);
     }
-    _FILE_NODE_ found{};
     EXPECT_EQ(87, store.GetFileNodeByClusterNO(34, &found));
     EXPECT_EQ(87, store.GetFileNodeByClusterNO(0, &found)) << "cluster 0 names no folder";
 }
@@ -184,9 +179,7 @@ TEST(Store, SearchByCategoryProgressAndStop) {
     std::vector<__SEARCH_FILE_INFO__> hits;
     ASSERT_EQ(0, big.SearchFileNodeInfo(g_wszPhotoTypes, hits));
     EXPECT_EQ(500u, hits.size());
-    ASSERT_EQ(5u, seen.progress.size()) << "1000 records are five pieces of 200";
-    EXPECT_EQ(100, seen.progress.back());
-    EXPECT_TRUE(std::is_sorted(seen.progress.begin(), seen.progress.end()));
+    EXPECT_EQ((std::vector<int>{20, 40, 60, 80, 100}), seen.progress) << "1000 records are five pieces of 200";
     seen = {{}, 1};
     hits.clear();
     EXPECT_EQ(-9527, big.SearchFileNodeInfo(g_wszPhotoTypes, hits)) << "stopped by the callback";

@@ -1,10 +1,13 @@
 // From the media page to recovered files through the real window: the partitioned
-// end-to-end disk scanned through the window's workers and the deep engine,
-// previews, and three recovery runs, the last into a partly read-only destination.
+// end-to-end disk scanned through the window's workers and the deep engine, with
+// unreadable sectors, a stop and a resumption; previews, and three recovery runs,
+// the last into a partly read-only destination.
 #include "ModalDriver.h"
 #include "UiTest.h"
 #include "engine/DisplayFormat.h"
+#include "platform/CDiskReader.h"
 #include "fixtures/E2eDiskImage.h"
+#include "fixtures/ScopedEnv.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
 #include "ui/CDetail.h"
@@ -27,6 +30,7 @@
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <map>
+#include <set>
 #include <unistd.h>
 
 namespace {
@@ -41,6 +45,12 @@ void ClickCheckBox(QTreeWidget* tree, QTreeWidgetItem* row) {
     tree->scrollToItem(row);
     const QRect rect = tree->visualItemRect(row);
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(rect.left() + 10, rect.center().y()));
+}
+
+std::multiset<std::string> NamesAndSizes(const std::vector<__SEARCH_FILE_INFO__>& hits) {
+    std::multiset<std::string> out;
+    for (const auto& h : hits) out.insert(std::string(h.szFileName) + "/" + std::to_string(h.u64FileSize));
+    return out;
 }
 
 // Relative path -> digest of every file below root.
@@ -227,6 +237,73 @@ private slots:
             QCOMPARE(third.colours[r], QColor(255, 0, 0));
         }
         QCOMPARE(Sha256File(dest3 + "/archive/QuarterReport.zip"), m_image.fatFiles()[3].sha256); // flat, as last chosen
+    }
+
+    // The first partition of the end-to-end disk through the real engines, with
+    // sectors that fail: counted on the dialog and the result page; a scan stopped
+    // at 40 % says so, and its resumption lists what the uninterrupted scan listed.
+    void realScanUnreadableStopAndResume() {
+        TempDir support("ui-resume");
+        ScopedEnv supportEnv("ORVALE_SUPPORT_DIR", support.path());
+        std::vector<uint64_t> bad;
+        for (uint64_t s = 62048; s < 62112; ++s) bad.push_back(s); // free clusters, mid-volume
+        CDiskReader::SetFailingSectorsForTesting(bad);
+        struct ClearFailing {
+            ~ClearFailing() { CDiskReader::SetFailingSectorsForTesting({}); }
+        } clear;
+
+        DRUI w;
+        w.Init();
+        w.SetImageChooser([&] { return QString::fromStdString(m_image.path()); });
+        w.btnSlot();
+        w.GetOpenImageButton()->click();
+        QString finalText;
+        std::atomic<bool> stopAt40{false}, at40{false};
+        ModalDriver driver([&](QWidget* widget) {
+            auto* d = qobject_cast<SCANUI*>(widget);
+            if (auto* box = qobject_cast<CMessageBox*>(widget)) QTest::keyClick(box, Qt::Key_Return); // stop: Yes
+            if (d && d->OprType() == SCANUI::OPR_SCAN && at40) d->ActionButton()->click();
+            if (d && d->OprType() == SCANUI::OPR_SCAN && !d->property("watched").toBool()) {
+                d->setProperty("watched", true);
+                connect(d, &QDialog::finished, [&finalText, d] { finalText = d->LabelText(); });
+            }
+        });
+        int offered = 0;
+        w.SetResumeChooser([&](const _LOG_FILE_INFO_&) { return ++offered, true; });
+        int firstPass = -1; // the deep pass's first progress: where a resumed scan goes on from
+        connect(&w, &CWorkWindow::ScanProcessCallBack, &w, [&](int progress, int percent) {
+            if (percent != 90) return;
+            if (firstPass < 0) firstPass = progress;
+            // The pass waits at 40 % for the user's stop through the dialog, however fast it runs.
+            if (stopAt40 && progress - 10 >= 40 && !at40.exchange(true))
+                for (int i = 0; i < 1000 && !w.m_bScanCancel; ++i) QThread::msleep(10);
+        }, Qt::DirectConnection);
+
+        w.btnSlotScan();
+        QVERIFY2(finalText.contains("Unreadable Sectors: 64 (sectors 62048 to 62111)"), qPrintable(finalText));
+        const QString unreadable = "64 sectors could not be read (between sector 62048 and sector 62111)";
+        QVERIFY2(w.GetScanNotice().contains(unreadable) && !w.GetScanNotice().contains("stopped"),
+                 qPrintable(w.GetScanNotice()));
+        auto* notice = w.GetResultPage()->parentWidget()->findChild<QLabel*>("scanNotice");
+        QVERIFY(notice && !notice->isHidden() && notice->text() == w.GetScanNotice());
+        const std::multiset<std::string> whole = NamesAndSizes(w.GetSearchResults());
+
+        w.btnSlotBack();
+        stopAt40 = true;
+        w.btnSlotScan();
+        stopAt40 = at40 = false;
+        QCOMPARE(offered, 0); // the scan before ran to its end
+        QVERIFY(w.GetScanNotice().contains("stopped before its end") && w.GetSearchResults().size() < whole.size());
+
+        w.btnSlotBack();
+        firstPass = -1;
+        w.btnSlotScan();
+        QCOMPARE(offered, 1);
+        QVERIFY2(firstPass >= 50, qPrintable(QString::number(firstPass)));
+        QVERIFY(!w.GetScanNotice().contains("stopped") && NamesAndSizes(w.GetSearchResults()) == whole);
+        w.btnSlotBack();
+        w.btnSlotScan();
+        QCOMPARE(offered, 1); // the resumed scan ended: nothing left to resume
     }
 
     // A whole-disk scan lists both volumes as lost ones, each with its tree; deep

@@ -20,13 +20,6 @@ SelectionMap Select(const std::vector<__SEARCH_FILE_INFO__>& hits) {
 }
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
-
-// A destination about 400 bytes long, so that names of at most 255 bytes reach the limit.
-std::string DeepFolder(const TempDir& dir) {
-    std::string path = dir.path() + "/" + std::string(190, 'd') + "/" + std::string(400 - dir.path().size() - 192, 'e');
-    QDir().mkpath(Q(path));
-    return path;
-}
 } // namespace
 
 class ResultRecoveryTest : public QObject {
@@ -42,9 +35,8 @@ private slots:
                                   Q(dir.path()));
         recovery.Run(&host.engine, &ResultFakeHost::OnRecovery, &host);
         QCOMPARE(recovery.Saved(), 3);
-        QCOMPARE(ReadFileBytes(dir.file("others/data.bin")), host.engine.contents[1]);
-        QCOMPARE(ReadFileBytes(dir.file("archive/notes.rtf")), host.engine.contents[2]);
-        QCOMPARE(ReadFileBytes(dir.file("others/x.c")), host.engine.contents[3]);
+        for (auto [path, index] : {std::pair{"others/data.bin", 1}, {"archive/notes.rtf", 2}, {"others/x.c", 3}})
+            QVERIFY2(ReadFileBytes(dir.file(path)) == host.engine.contents[index], path);
         QVERIFY(QDir(Q(dir.file("photo"))).entryList(QDir::Files | QDir::Hidden).isEmpty());
         for (const auto& report : host.reports) QVERIFY(report.name.find(L".orvale-") == std::wstring::npos);
 
@@ -62,17 +54,17 @@ private slots:
         TempDir dir;
         ResultFakeHost host;
         host.engine.contents = {{1, {1}}, {2, {2}}, {3, {3}}};
-        const std::string deep = DeepFolder(dir);
+        // A destination about 400 bytes long, so that names of at most 255 bytes reach the limit.
+        const std::string deep = dir.path() + "/" + std::string(190, 'd') + "/" + std::string(400 - dir.path().size() - 192, 'e');
+        QDir().mkpath(Q(deep));
         const std::string tooLong = std::string(512 - deep.size() - 7 - 4, 'n') + ".jpg"; // deep/photo/name: 512 bytes
         const std::string fits = std::string(511 - deep.size() - 7 - 4, 'm') + ".jpg";
         CRecoveryProcess first(Select({MakeHit(tooLong.c_str(), 1, 1), MakeHit("ok.jpg", 2, 1)}), Q(deep));
         first.Run(&host.engine, &ResultFakeHost::OnRecovery, &host);
-        QCOMPARE(first.Rejected(), 1);
-        QCOMPARE(host.engine.savedTargets.size(), size_t(1));
+        QVERIFY(first.Rejected() == 1 && host.engine.savedTargets.size() == 1);
         QCOMPARE(ReadFileBytes(deep + "/photo/ok.jpg"), host.engine.contents[2]);
-        QCOMPARE(host.reports.front().nProgress, 100);
-        QCOMPARE(host.reports.front().nErrorCode, ENAMETOOLONG);
-        QVERIFY(host.reports.front().name.find(L"nnnn.jpg") != std::wstring::npos);
+        QVERIFY(host.reports.front().nProgress == 100 && host.reports.front().nErrorCode == ENAMETOOLONG &&
+                host.reports.front().name.find(L"nnnn.jpg") != std::wstring::npos);
 
         for (int run = 0; run < 2; ++run) {
             host.reports.clear();

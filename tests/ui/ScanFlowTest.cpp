@@ -1,36 +1,24 @@
 // The scan and the search through the window's real workers and progress
-// dialogs, with a scripted engine and with the real engines on the end-to-end
-// disk; the window's keys and its closing.
+// dialogs with a scripted engine; the window's keys and its closing.
 #include "FakeEngine.h"
 #include "ModalDriver.h"
 #include "UiTest.h"
 #include "engine/CLogFileManager.h"
 #include "engine/FileCategories.h"
-#include "fixtures/E2eDiskImage.h"
 #include "fixtures/ScopedEnv.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
-#include "platform/CDiskReader.h"
 #include "ui/CMessageBox.h"
 #include "ui/DRUI.h"
 #include "ui/SCANUI.h"
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QPushButton>
 #include <QStackedLayout>
 #include <QTreeWidget>
 
-#include <set>
 #include <unistd.h>
 
-namespace {
-std::multiset<std::string> NamesAndSizes(const std::vector<__SEARCH_FILE_INFO__>& hits) {
-    std::multiset<std::string> out;
-    for (const auto& h : hits) out.insert(std::string(h.szFileName) + "/" + std::to_string(h.u64FileSize));
-    return out;
-}
-} // namespace
 
 class ScanFlowTest : public QObject {
     Q_OBJECT
@@ -117,78 +105,6 @@ private slots:
             QVERIFY2(notices[0].startsWith(c.start) && notices[0].contains(c.contains), qPrintable(notices[0]));
             QCOMPARE(w.GetSearchResults().size(), c.results); // what was found is still shown
         }
-    }
-
-    // The first partition of the end-to-end disk through the real engines, with
-    // sectors that fail: counted on the dialog and the result page; a scan stopped
-    // at 40 % says so, and its resumption lists what the uninterrupted scan listed.
-    void realScanUnreadableStopAndResume() {
-        for (const char* tool : {"mkfs.vfat", "sfdisk", "/usr/bin/convert", "zip"})
-            if (!HaveTool(tool)) QSKIP(qPrintable(QString("SKIPPED: '%1' is not installed").arg(tool)));
-        TempDir dir("ui-e2e"), support("ui-resume");
-        E2eDiskImage image;
-        std::string error;
-        QVERIFY2(image.Build(dir.path(), false, error), error.c_str());
-        ScopedEnv supportEnv("ORVALE_SUPPORT_DIR", support.path());
-        std::vector<uint64_t> bad;
-        for (uint64_t s = 62048; s < 62112; ++s) bad.push_back(s); // free clusters, mid-volume
-        CDiskReader::SetFailingSectorsForTesting(bad);
-        struct ClearFailing {
-            ~ClearFailing() { CDiskReader::SetFailingSectorsForTesting({}); }
-        } clear;
-
-        DRUI w;
-        w.Init();
-        w.SetImageChooser([&] { return QString::fromStdString(image.path()); });
-        w.btnSlot();
-        w.GetOpenImageButton()->click();
-        QString finalText;
-        std::atomic<bool> stopAt40{false}, at40{false};
-        ModalDriver driver([&](QWidget* widget) {
-            auto* d = qobject_cast<SCANUI*>(widget);
-            if (auto* box = qobject_cast<CMessageBox*>(widget)) QTest::keyClick(box, Qt::Key_Return); // stop: Yes
-            if (d && d->OprType() == SCANUI::OPR_SCAN && at40) d->ActionButton()->click();
-            if (d && d->OprType() == SCANUI::OPR_SCAN && !d->property("watched").toBool()) {
-                d->setProperty("watched", true);
-                connect(d, &QDialog::finished, [&finalText, d] { finalText = d->LabelText(); });
-            }
-        });
-        int offered = 0;
-        w.SetResumeChooser([&](const _LOG_FILE_INFO_&) { return ++offered, true; });
-        int firstPass = -1; // the deep pass's first progress: where a resumed scan goes on from
-        connect(&w, &CWorkWindow::ScanProcessCallBack, &w, [&](int progress, int percent) {
-            if (percent != 90) return;
-            if (firstPass < 0) firstPass = progress;
-            // The pass waits at 40 % for the user's stop through the dialog, however fast it runs.
-            if (stopAt40 && progress - 10 >= 40 && !at40.exchange(true))
-                for (int i = 0; i < 1000 && !w.m_bScanCancel; ++i) QThread::msleep(10);
-        }, Qt::DirectConnection);
-
-        w.btnSlotScan();
-        QVERIFY2(finalText.contains("Unreadable Sectors: 64 (sectors 62048 to 62111)"), qPrintable(finalText));
-        const QString unreadable = "64 sectors could not be read (between sector 62048 and sector 62111)";
-        QVERIFY2(w.GetScanNotice().contains(unreadable) && !w.GetScanNotice().contains("stopped"),
-                 qPrintable(w.GetScanNotice()));
-        auto* notice = w.GetResultPage()->parentWidget()->findChild<QLabel*>("scanNotice");
-        QVERIFY(notice && !notice->isHidden() && notice->text() == w.GetScanNotice());
-        const std::multiset<std::string> whole = NamesAndSizes(w.GetSearchResults());
-
-        w.btnSlotBack();
-        stopAt40 = true;
-        w.btnSlotScan();
-        stopAt40 = at40 = false;
-        QCOMPARE(offered, 0); // the scan before ran to its end
-        QVERIFY(w.GetScanNotice().contains("stopped before its end") && w.GetSearchResults().size() < whole.size());
-
-        w.btnSlotBack();
-        firstPass = -1;
-        w.btnSlotScan();
-        QCOMPARE(offered, 1);
-        QVERIFY2(firstPass >= 50, qPrintable(QString::number(firstPass)));
-        QVERIFY(!w.GetScanNotice().contains("stopped") && NamesAndSizes(w.GetSearchResults()) == whole);
-        w.btnSlotBack();
-        w.btnSlotScan();
-        QCOMPARE(offered, 1); // the resumed scan ended: nothing left to resume
     }
 
     // Keys move between pages and never out of the window; a right-button press
