@@ -10,9 +10,11 @@ CPassReader::CPassReader(CDiskReader& reader, uint64_t areaStart, std::vector<Pa
     m_PassOffset = firstOffset;
     for (PassBlock& block : m_Ring) block.data.resize(size_t(kBlockSectors) * 512);
     if (m_Overlapped) m_Thread = std::thread([this] { Produce(); });
+    m_Reader.SetSectorCache(this);
 }
 
 CPassReader::~CPassReader() {
+    m_Reader.SetSectorCache(nullptr);
     {
         std::lock_guard<std::mutex> lock(m_Mutex);
         m_Stop = true;
@@ -90,6 +92,7 @@ const PassBlock* CPassReader::Next() {
         PassBlock& block = m_Ring[0];
         if (!Place(block, m_NextExtent, m_NextOffset)) return nullptr;
         Fill(block, Behind(block));
+        m_SerialHeld = true;
         return &block;
     }
     std::unique_lock<std::mutex> lock(m_Mutex);
@@ -103,6 +106,30 @@ const PassBlock* CPassReader::Next() {
     m_Held = m_Consume;
     m_Consume = (m_Consume + 1) % kRing;
     return &m_Ring[m_Held];
+}
+
+// Under the lock: a ready slot is rewritten only after the pass lets it go,
+// which it does under the same lock.
+bool CPassReader::CopySectors(unsigned char* buf, uint64_t sector, uint32_t count) {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    while (count > 0) {
+        const PassBlock* from = nullptr;
+        uint64_t first = 0;
+        for (int slot = 0; slot < kRing && !from; ++slot) {
+            const bool held = m_Overlapped ? m_Ready[slot] && !m_Last[slot] : slot == 0 && m_SerialHeld;
+            const PassBlock& b = m_Ring[slot];
+            if (!held || !b.read || !b.unreadable.empty()) continue;
+            first = m_AreaStart + m_Plan[b.extent].start + b.offset;
+            if (sector >= first && sector < first + b.count) from = &b;
+        }
+        if (!from) return false;
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, first + from->count - sector));
+        std::copy_n(from->data.data() + (sector - first) * 512, size_t(n) * 512, buf);
+        buf += size_t(n) * 512;
+        sector += n;
+        count -= n;
+    }
+    return true;
 }
 
 void CPassReader::PassedTo(size_t extent, uint64_t offset) {

@@ -3,7 +3,8 @@
 // 1 MiB. With a thread of its own it reads ahead into a small ring of buffers
 // while the pass recognises the block before, so a scan costs the slower of
 // reading and recognising, not their sum. Blocks come out in the same order
-// either way.
+// either way. While it lives, reads through the same reader of sectors the
+// ring holds (the pass's length walks) are served from the ring.
 #include "platform/CDiskReader.h"
 
 #include <condition_variable>
@@ -26,7 +27,7 @@ struct PassBlock {
     std::vector<unsigned char> data;
 };
 
-class CPassReader {
+class CPassReader : private ISectorCache {
 public:
     static constexpr uint32_t kBlockSectors = 2048;
 
@@ -46,6 +47,7 @@ private:
     // 16 MiB ahead: a slow source keeps reading while the pass spends a while on
     // one block (a long length walk), instead of waiting on a full ring.
     static constexpr int kRing = 16;
+    bool CopySectors(unsigned char* buf, uint64_t sector, uint32_t count) override;
     bool Advance(size_t& extent, uint64_t& offset) const;
     bool Behind(const PassBlock& block) const;
     // Places the block at (extent, offset) and moves them past it; false at the plan's end.
@@ -68,6 +70,7 @@ private:
     bool m_Last[kRing] = {};   // the block after the plan's end
     int m_Consume = 0;          // slot the pass reads next
     int m_Held = -1;            // slot the pass holds
+    bool m_SerialHeld = false;  // serial reads: slot 0 holds the pass's block
     bool m_Stop = false;
     size_t m_PassExtent = 0;
     uint64_t m_PassOffset = 0;

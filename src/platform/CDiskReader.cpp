@@ -159,6 +159,17 @@ int CDiskReader::Init(const wchar_t* path, uint64_t endSector) {
 }
 
 int CDiskReader::ReadData(unsigned char* buf, int sectorCount, long long startSector, int bytesPerSector, unsigned* sectorsRead) {
+    if (m_pCache && fd >= 0 && buf && sectorCount > 0 && startSector >= 0 && bytesPerSector == 512 &&
+        static_cast<uint64_t>(sectorCount) + static_cast<uint64_t>(startSector) <= u64SectorLimit &&
+        m_pCache->CopySectors(buf, static_cast<uint64_t>(startSector), static_cast<uint32_t>(sectorCount))) {
+        if (sectorsRead) *sectorsRead = static_cast<unsigned>(sectorCount);
+        return 0;
+    }
+    return ReadDevice(buf, sectorCount, startSector, bytesPerSector, sectorsRead);
+}
+
+int CDiskReader::ReadDevice(unsigned char* buf, int sectorCount, long long startSector, int bytesPerSector,
+                            unsigned* sectorsRead) {
     if (sectorsRead) *sectorsRead = 0;
     if (fd < 0 || !buf || sectorCount < 0 || startSector < 0 || bytesPerSector <= 0) return 87;
     if (static_cast<uint64_t>(sectorCount) + static_cast<uint64_t>(startSector) > u64SectorLimit) return 87;
@@ -186,14 +197,14 @@ int CDiskReader::ReadSkippingBadSectors(unsigned char* buf, int sectorCount, lon
     while (done < sectorCount) {
         unsigned got = 0;
         unsigned char* p = buf + static_cast<size_t>(done) * bytesPerSector;
-        int rc = ReadData(p, sectorCount - done, startSector + done, bytesPerSector, &got);
+        int rc = ReadDevice(p, sectorCount - done, startSector + done, bytesPerSector, &got);
         if (rc == 87 && done == 0) return rc;
         done += static_cast<int>(got);
         if (rc == 0 || done >= sectorCount) break;
         // The read stopped at sector `done`: it alone is lost if it fails on its own.
         unsigned one = 0;
         p = buf + static_cast<size_t>(done) * bytesPerSector;
-        if (ReadData(p, 1, startSector + done, bytesPerSector, &one) != 0 || one != 1) {
+        if (ReadDevice(p, 1, startSector + done, bytesPerSector, &one) != 0 || one != 1) {
             std::memset(p, 0, static_cast<size_t>(bytesPerSector));
             if (unreadable) unreadable->push_back(static_cast<uint32_t>(done));
         }

@@ -3,6 +3,16 @@
 #include <cstdint>
 #include <vector>
 
+// Sectors already in memory (the deep pass's read-ahead ring), asked before the
+// device, so a length walk does not read again what the pass has just read.
+class ISectorCache {
+public:
+    virtual ~ISectorCache() = default;
+    // Copies count 512-byte sectors from absolute sector into buf; false, with
+    // buf's contents unspecified, unless it holds every one of them.
+    virtual bool CopySectors(unsigned char* buf, uint64_t sector, uint32_t count) = 0;
+};
+
 class CDiskReader {
 public:
     CDiskReader();
@@ -30,6 +40,9 @@ public:
     int ReadSkippingBadSectors(unsigned char* buf, int sectorCount, long long startSector, int bytesPerSector,
                                std::vector<uint32_t>* unreadable);
 
+    // Null: every read goes to the device. The cache must outlive its setting.
+    void SetSectorCache(ISectorCache* cache) { m_pCache = cache; }
+
     // Test hook: reads that reach one of these absolute sectors (of any reader
     // in the process) stop there as a device would on a bad sector. Empty: off.
     static void SetFailingSectorsForTesting(const std::vector<uint64_t>& sectors);
@@ -45,7 +58,9 @@ public:
 
 private:
     void Adopt(int h, uint64_t endSector);
+    int ReadDevice(unsigned char* buf, int sectorCount, long long startSector, int bytesPerSector, unsigned* sectorsRead);
     uint64_t u64DeviceSectors;
+    ISectorCache* m_pCache = nullptr;
 };
 
 // Whole 512-byte sectors of the open file fd (a regular file's size, a block
