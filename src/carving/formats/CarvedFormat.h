@@ -10,6 +10,7 @@
 // offset, to skip data it need not see), or the file ends at byte N. No walk
 // reads the disk; the driver (WalkFile) does, so memory stays one window.
 #include "carving/CarveContext.h"
+#include "platform/Crc32.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -224,7 +225,6 @@ const CarvedFormat* FormatOfType(EXTEND_NAME_TYPE type);
 
 // Shared little helpers of the format files.
 bool StartsWith(const unsigned char* buf, int len, const void* s, int n);
-uint32_t Crc32(uint32_t crc, const unsigned char* p, size_t n);
 
 constexpr uint64_t kMiB = 1024ull * 1024;
 constexpr uint64_t kGiB = 1024 * kMiB;

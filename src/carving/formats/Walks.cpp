@@ -4,20 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <zlib.h>
 
 bool StartsWith(const unsigned char* buf, int len, const void* s, int n) {
     return buf && len >= n && std::memcmp(buf, s, static_cast<size_t>(n)) == 0;
-}
-
-uint32_t Crc32(uint32_t crc, const unsigned char* p, size_t n) {
-    while (n) {
-        uInt piece = static_cast<uInt>(std::min<size_t>(n, 1u << 30));
-        crc = static_cast<uint32_t>(::crc32(crc, p, piece));
-        p += piece;
-        n -= piece;
-    }
-    return crc;
 }
 
 void RecordWalk::Want(uint64_t pos, size_t n, bool body) {
