@@ -14,7 +14,6 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
-#include <utility>
 #include <vector>
 
 namespace {

@@ -57,7 +57,6 @@ TEST(Recognizers, RealVolumesAndOneFieldDamaged) {
         {"ntfs", 16, bytes({1}), ntfs, false, "FATs on NTFS"},
         {"ntfs", 14, bytes({1, 0}), ntfs, false, "reserved sectors on NTFS"},
         {"ntfs", 40, bytes({0, 0, 0, 0, 0, 0, 0, 0}), ntfs, false, "no sectors"},
-        {"ntfs", 11, bytes({0, 0}), ntfs, true, "0 bytes per sector passes the multiple-of-512 test"},
         {"ntfs", 10, bytes({'X'}), ntfs, false, "OEM name"},
         {"ext4k", 0, {}, ext, true, "ext4 of 4 KiB blocks"}, {"ext1k", 0, {}, ext, true, "ext4 of 1 KiB blocks"},
         {"ext4k", 0, {}, ntfs, false, "ext is no NTFS"},

@@ -1,6 +1,4 @@
-// The ext engines on volumes written through the kernel's own driver: the quick
-// scan from the journal and folder slack, damage it must survive, and the deep
-// scan through the real composite.
+// The ext engines on volumes written through the kernel's own driver, damaged copies, and the deep scan through the composite.
 #include "ext/CFastExtRecovery.h"
 
 #include "fixtures/EngineTree.h"

@@ -1,7 +1,4 @@
-// The deep FAT engine through the whole deep scan: lost volumes rebuilt from
-// their directories alone (real images made with mtools, boot sectors and FATs
-// destroyed, placed inside filler), directory sectors placed by hand, and bad
-// input that must never stop the scan.
+// The deep FAT engine through the whole deep scan: lost volumes rebuilt from their directories, hand-placed sectors, bad input.
 #include "engine/CLogFileManager.h"
 #include "fat/CProfessionalFatRecovery.h"
 #include "fixtures/EngineTree.h"
@@ -10,8 +7,6 @@
 #include "fixtures/SkipUnless.h"
 #include "fixtures/StoreTestEnv.h"
 #include "fixtures/TestFiles.h"
-#include "platform/DeviceMap.h"
-#include "platform/TextCodec.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,4 @@
-// The quick FAT engine on real FAT16 and FAT32 volumes written by mkfs.vfat and
-// mtools: what it lists, what it gives back, and damaged copies of the volumes.
+// The quick FAT engine on real FAT16 and FAT32 volumes (mkfs.vfat, mtools) and damaged copies of them.
 #include "engine/CFileRecoveryFactory.h"
 #include "engine/FileCategories.h"
 #include "fixtures/EngineTree.h"

@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <ctime>
-#include <memory>
 
 // Every FAT date word converts by arithmetic to what mktime gives, in zones east
 // and west of UTC, with and without summer time, on whole and half hours.
@@ -28,18 +27,19 @@ TEST(FatDate, ArithmeticMatchesMktimeOverTheWholeRange) {
     tzset();
 }
 
-TEST(FatDate, EntryTimesAreLocalMidnightPast32Bits) {
-    auto tz = std::make_unique<ScopedEnv>("TZ", "UTC");
-    tzset();
+TEST(FatDate, EntryTimesAreMidnightPast32Bits) {
     FAT32_Entry e{};
-    e.DIR_CrtDate = uint16_t((40 << 9) | (6 << 5) | 15); // 2020-06-15
-    e.DIR_CrtTime = 0xFFFF;                              // the time of day is ignored
+    e.DIR_CrtDate = uint16_t((40 << 9) | (6 << 5) | 15);   // 2020-06-15
+    e.DIR_CrtTime = 0xFFFF;                                // the time of day is ignored
     e.DIR_WrtDate = uint16_t((127 << 9) | (12 << 5) | 31); // 2107-12-31
     _FILETIME c, w;
-    Fat32GetFileCreateTime(&e, &c);
-    Fat32GetFileLastChangeTime(&e, &w);
+    {
+        ScopedEnv tz("TZ", "UTC");
+        tzset();
+        Fat32GetFileCreateTime(&e, &c);
+        Fat32GetFileLastChangeTime(&e, &w);
+    }
+    tzset();
     EXPECT_EQ(1592179200u, FileTimeToU64(c));
     EXPECT_EQ(4354732800u, FileTimeToU64(w));
-    tz.reset();
-    tzset();
 }

@@ -1,5 +1,4 @@
-// FAT structures over hand-made bytes: what real volumes cannot be made to hold on
-// demand (invalid entries, refused boot sectors, free-run edges, impossible geometry).
+// FAT structures over hand-made bytes: what real volumes cannot be made to hold on demand.
 #include "fat/FastFatDirParser.h"
 #include "engine/FreeClusterRuns.h"
 #include "fat/FastFatGeometry.h"
@@ -35,8 +34,6 @@ std::vector<FASTFAT_DIR_ITEM> Parse(const std::vector<uint8_t>& buf, bool* ended
 } // namespace
 
 TEST(FatEntryRules, EachEntryIsJudgedAlone) {
-    ScopedEnv tz("TZ", "UTC");
-    tzset();
     const uint16_t ok = DateWord(2020, 6, 15);
     const FatRawEntry lfn = C::LongName("abcde", "ABCDE   TXT")[0], file = C::File("README  TXT", 5, 100);
     const struct {
@@ -69,7 +66,12 @@ TEST(FatEntryRules, EachEntryIsJudgedAlone) {
         {"deleted piece", Patched(lfn, 0, 0xE5), 1},
         {"piece with a cluster", Patched(lfn, 26, 3), 0},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.valid, IsFatEntyValid(reinterpret_cast<const FAT32_Entry*>(c.entry.data()))) << c.what;
+    {
+        ScopedEnv tz("TZ", "UTC");
+        tzset();
+        for (const auto& c : cases) EXPECT_EQ(c.valid, IsFatEntyValid(reinterpret_cast<const FAT32_Entry*>(c.entry.data()))) << c.what;
+    }
+    tzset();
     for (const char* bad : {"readme  TXT", "READ\x01   TXT", "ABC\\EFGHTXT", "ABC*EFGHTXT"}) EXPECT_EQ(1, IsInvalidShortFileName(bad)) << bad;
     for (const char* good : {"README  TXT", "\xE5" "EADME  TXT", "\xD6\xD0\xCE\xC4    TXT"}) EXPECT_EQ(0, IsInvalidShortFileName(good)) << good;
 }

@@ -1,5 +1,4 @@
-// Names crafted to hold "../" and "/" must not lead a folder save out of the
-// folder it saves into: one test over every engine that saves folders.
+// Names holding "../" and "/" never lead a folder save out of its target, on every engine that saves folders.
 #include "fat/CFastFatRecovery.h"
 #include "fixtures/E2eDiskImage.h"
 #include "fixtures/EngineTree.h"
@@ -16,9 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
-#include <memory>
-#include <set>
 
 namespace {
 // Rewrites every copy of `from` in the image into `to` (same length): the
@@ -77,7 +73,8 @@ void SaveBoxAndCheck(IFileRecoveryParse& engine, const EngineTree& tree, const H
     ASSERT_EQ(0, MakeDirectories(out.path() + "/deep/er"));
     const std::string target = out.path() + "/deep/er/Box";
     EXPECT_EQ(0, SaveFolder(engine, *box, target));
-    ASSERT_EQ(0, RunCommand("cd " + ShellQuote(out.path()) + " && find . -mindepth 1 | grep -v -e '^./deep$' -e '^./deep/er$' -e '^./deep/er/Box' > ../escaped; true"));
+    ASSERT_EQ(0, RunCommand("cd " + ShellQuote(out.path()) +
+                            " && find . -mindepth 1 | grep -v -e '^./deep$' -e '^./deep/er$' -e '^./deep/er/Box' > ../escaped; true"));
     const std::vector<uint8_t> escaped = ReadFileBytes(out.path() + "/../escaped");
     EXPECT_TRUE(escaped.empty()) << "escaped: " << std::string(escaped.begin(), escaped.end());
     EXPECT_EQ(std::string::npos, SanitizeFileName(names.escape.c_str()).find('/'));

@@ -1,7 +1,4 @@
-// The deep NTFS engine through the whole deep scan: real lost volumes (boot
-// sector and backup zeroed, inside filler at an odd offset) rebuilt and given
-// back byte for byte, and disks of hand-made records for geometry inference,
-// parent chains, hostile records and the data paths real images rarely reach.
+// The deep NTFS engine through the whole deep scan: real lost volumes given back byte for byte, and hand-made records.
 #include "fixtures/EngineTree.h"
 #include "fixtures/NtfsImageRecord.h"
 #include "fixtures/NtfsImageVolume.h"
@@ -9,9 +6,6 @@
 #include "fixtures/StoreTestEnv.h"
 #include "fixtures/TestFiles.h"
 #include "platform/CDiskReader.h"
-#include "platform/DeviceMap.h"
-#include "platform/PathHelpers.h"
-#include "platform/TextCodec.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,4 @@
-// The quick NTFS engine on a real volume made with mkntfs and ntfs-3g: what it
-// lists, what it gives back, and damaged copies of the volume.
+// The quick NTFS engine on a real volume (mkntfs, ntfs-3g) and damaged copies of it.
 #include "engine/CFileRecoveryFactory.h"
 #include "engine/FileCategories.h"
 #include "fixtures/EngineTree.h"

@@ -1,6 +1,4 @@
-// NTFS records and volumes made by hand, for the cases a formatter cannot be
-// made to produce on demand: runlists, fix-ups, attribute walks, and the quick
-// engine on small volumes of chosen records.
+// NTFS records and volumes made by hand, for the cases a formatter cannot be made to produce on demand.
 #include "fixtures/EngineTree.h"
 #include "fixtures/NtfsImageRecord.h"
 #include "fixtures/StoreTestEnv.h"

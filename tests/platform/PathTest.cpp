@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-TEST(PathHelpers, ExtensionsAndSplitPaths) {
+TEST(PathHelpers, ExtensionsAndFolderDepth) {
     // {name, result, extension}: the last dot counts, a name without one is refused and left alone.
     const struct {
         const char* name;
@@ -22,19 +22,6 @@ TEST(PathHelpers, ExtensionsAndSplitPaths) {
         EXPECT_EQ(e.rc, GetExtendName(e.name, ext)) << e.name;
         EXPECT_STREQ(e.ext, ext) << e.name;
     }
-    char ext[8];
-    EXPECT_EQ(87, GetExtendName(nullptr, ext));
-    EXPECT_EQ(87, GetExtendName("a.b", nullptr));
-
-    const char* splits[][4] = {{"file.txt", "", "file", ".txt"}, {"/a/b/", "/a/b/", "", ""},
-                               {"/x.d/readme", "/x.d/", "readme", ""}, {"/T/photo/a.b.jpg", "/T/photo/", "a.b", ".jpg"}};
-    char drive[64], dir[64], fname[64], e2[64];
-    for (const auto& s : splits) {
-        _splitpath(s[0], drive, dir, fname, e2);
-        EXPECT_EQ(std::string(s[1]) + "|" + s[2] + "|" + s[3], std::string(dir) + "|" + fname + "|" + e2) << s[0];
-    }
-    _splitpath(nullptr, drive, dir, fname, e2);
-    EXPECT_STREQ("", fname);
 
     int count = -1;
     for (const auto& [path, n] : {std::make_pair(L"/Users/x/out/", 3), std::make_pair(L"/", 0), std::make_pair(L"C:\\a\\b", 2)}) {
@@ -46,7 +33,8 @@ TEST(PathHelpers, ExtensionsAndSplitPaths) {
 TEST(PathHelpers, GetRealFileNameNeverOverwrites) {
     TempDir dir;
     wchar_t out[512];
-    // {existing files, asked for, given}; an 8-bit name is checked under its UTF-8 name on disk.
+    // {existing files, asked for, given}: the number goes before the last dot of the name, never into a folder's;
+    // an 8-bit name is checked under its UTF-8 name on disk.
     const struct {
         std::vector<std::string> existing;
         std::string asked, given;
@@ -54,9 +42,14 @@ TEST(PathHelpers, GetRealFileNameNeverOverwrites) {
                  {{"a.jpg"}, "a.jpg", "a(1).jpg"},
                  {{"a(1).jpg"}, "a.jpg", "a(2).jpg"},
                  {{"readme"}, "readme", "readme(1)"},
+                 {{"a.b.jpg"}, "a.b.jpg", "a.b(1).jpg"},
+                 {{"x.d/readme"}, "x.d/readme", "x.d/readme(1)"},
                  {{"\xE4\xB8\xAD.txt"}, "\xD6\xD0.txt", "\xE4\xB8\xAD(1).txt"}};
     for (const auto& c : cases) {
-        for (const std::string& f : c.existing) WriteFileBytes(dir.file(f), {1});
+        for (const std::string& f : c.existing) {
+            ASSERT_EQ(0, RunCommand("mkdir -p \"$(dirname " + ShellQuote(dir.file(f)) + ")\""));
+            WriteFileBytes(dir.file(f), {1});
+        }
         GetRealFileName(dir.file(c.asked).c_str(), out, 512);
         EXPECT_EQ(dir.file(c.given), WideToUtf8(out)) << c.asked;
     }

@@ -36,14 +36,9 @@ TEST(TextCodec, BoundedConversionsNeverSplitACharacter) {
     EXPECT_STREQ("A\xD6\xD0", narrow);
 }
 
-TEST(TextHelpers, LowerCaseAndTrailingBlanks) {
+TEST(TextHelpers, LowerCaseLeavesOtherCharacters) {
     char s[] = "ABC.Jpg-Ü";
     EXPECT_STREQ("abc.jpg-Ü", GetCharLowerA(s));
     wchar_t w[] = L"MiXeD É";
     EXPECT_STREQ(L"mixed É", GetCharLowerW(w));
-    for (const auto& [in, out] : {std::make_pair("FOO     ", "FOO"), std::make_pair("   ", ""), std::make_pair("A B ", "A B")}) {
-        std::string buf = in;
-        EraseStringTailBlankChar(&buf[0], int(buf.size()));
-        EXPECT_STREQ(out, buf.c_str()) << '"' << in << '"';
-    }
 }
