@@ -218,7 +218,6 @@ protected:
 
 TEST_F(QuickNtfsEdge, RecordFlagsAndParentChainsDecideWhereFilesAreListed) {
     NtfsImageSynthetic vol(512, 8, 2048, 128);
-    vol.AddRoot();
     const std::vector<uint8_t> hi = {'h', 'i'};
     vol.SetRecord(20, NtfsFileRecord(20, 0, 5, u"a.txt", &hi));
     vol.SetRecord(21, NtfsFileRecord(21, 1, 5, u"live.txt"));
@@ -258,7 +257,6 @@ TEST_F(QuickNtfsEdge, RecordFlagsAndParentChainsDecideWhereFilesAreListed) {
 
 TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorData) {
     NtfsImageSynthetic vol;
-    vol.AddRoot();
     const uint64_t cb = vol.ClusterBytes(), d = vol.FirstDataCluster();
     std::vector<uint8_t> a = RandomBytes(2 * cb, 1), b = RandomBytes(cb, 3), c1 = RandomBytes(2 * cb, 4), c2 = RandomBytes(2 * cb, 5);
     vol.WriteClusters(d, a);
@@ -305,14 +303,10 @@ TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorData) {
     EXPECT_EQ(nullptr, FindNode(tree, "blank.jpg")) << "an empty resident photo is unhealthy and hidden";
 
     NtfsImageSynthetic big(4096, 1, 512, 32);
-    big.AddRoot();
     std::vector<uint8_t> value = RandomBytes(3000, 9), data = RandomBytes(3 * 4096 - 5, 10);
     big.SetRecord(20, NtfsFileRecord(20, 0, 5, u"big-resident.bin", &value, 0, 4096));
     big.WriteClusters(big.FirstDataCluster(), data);
-    NtfsImageRecord clusters(21, 0, 4096);
-    clusters.AddFileName(5, u"clusters.bin", 1);
-    clusters.AddNonResident(0x80, EncodeNtfsRunList({{3, int64_t(big.FirstDataCluster())}}), data.size(), 0, 3 * 4096);
-    big.SetRecord(21, clusters.Finish());
+    big.SetRecord(21, NtfsDataRecord(21, 5, u"clusters.bin", {{3, int64_t(big.FirstDataCluster())}}, data.size(), 3 * 4096, 0, 4096));
     Scan(big);
     EXPECT_EQ(Sha256Hex(value), Saved("big-resident.bin"));
     EXPECT_EQ(Sha256Hex(data), Saved("clusters.bin"));
@@ -321,11 +315,7 @@ TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorData) {
 TEST_F(QuickNtfsEdge, AnMftRunlistPastTheVolume) {
     // $MFT: its 16 real clusters, then four billion clusters far outside the volume.
     NtfsImageSynthetic vol(512, 8, 1024, 64);
-    vol.AddRoot();
-    NtfsImageRecord mft(0, 1);
-    mft.AddFileName(5, u"$MFT", 3);
-    mft.AddNonResident(0x80, EncodeNtfsRunList({{16, 4}, {0xFFFFFFFFull, 1000000}}), 64 * 1024, 0, 16 * 4096);
-    vol.SetRecord(0, mft.Finish());
+    vol.SetRecord(0, NtfsDataRecord(0, 5, u"$MFT", {{16, 4}, {0xFFFFFFFFull, 1000000}}, 64 * 1024, 16 * 4096));
     const std::vector<uint8_t> ok = {'o', 'k'};
     vol.SetRecord(20, NtfsFileRecord(20, 0, 5, u"kept.txt", &ok));
     Scan(vol);
