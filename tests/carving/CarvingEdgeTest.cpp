@@ -1,4 +1,5 @@
-// Length rules and carving steps at their edges, on small hand-laid images.
+// Length rules and carving steps at their edges on hand-laid images, and garbage
+// that must carve to bounded results, never a crash or an endless read.
 #include "carving/CFileTypeRecovery.h"
 
 #include "fixtures/CarvingDriver.h"
@@ -206,3 +207,37 @@ TEST_F(CarvingEdges, ContainerStructureEndsAFileButNeverPastTheNextStart) {
     ASSERT_EQ(0, Step(second, used));
     EXPECT_EQ((n + 3) * 512, SizeAt(second));
 }
+
+// Random sectors, or the first sector of a JPEG, a zip or a compound file every 16 sectors with garbage after it.
+class CarvingGarbage : public CarvingEdges, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CarvingGarbage, CarvesToBoundedResults) {
+    constexpr uint64_t kBytes = 64ull << 20;
+    const bool laid = GetParam();
+    std::vector<uint8_t> ole = MakeCompoundFile("WordDocument", {0xEC, 0xA5}, 1024, 0x00020906);
+    for (int off : {44, 48, 68, 72, 76}) std::memset(&ole[off], 0xEE, 4); // absurd FAT counts and sector numbers
+    const std::vector<uint8_t> starts[] = {{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0},
+                                           {0x50, 0x4B, 0x03, 0x04, 0x14, 0x00, 0x00, 0x00, 0x08, 0x00},
+                                           std::vector<uint8_t>(ole.begin(), ole.begin() + 512)};
+    image = RandomBytes(kBytes, laid ? 77 : 2024);
+    size_t count = 0;
+    for (uint64_t at = 0; laid && at < kBytes; at += 16 * 512, ++count) Put(at / 512, starts[count % 3]);
+    const CarvingPassResult pass = RunCarvingPass(engine, engine.GetDiskReader(), 0, Open(kBytes / 512));
+    EXPECT_EQ(0, pass.rc);
+    const std::vector<_FILE_NODE_> nodes = Nodes();
+    for (const _FILE_NODE_& n : nodes) {
+        EXPECT_LE(n.u64RecordSector * 512 + n.u64FileSize, kBytes) << n.szFileName << " runs past the image";
+        EXPECT_GT(n.u64FileSize, 0u) << n.szFileName;
+        // The zip fragments name entries running past their sector: no file start.
+        if (std::strstr(n.szFileName, ".jpg")) { EXPECT_LE(n.u64FileSize, 32u * 512) << "a JPEG without an end stops at the next file start"; }
+    }
+    if (laid) {
+        EXPECT_GE(nodes.size(), count / 3) << "every JPEG fragment is a file start";
+    } else {
+        EXPECT_EQ(kBytes / 512, pass.sectorsVisited) << "nothing real to skip: every sector is tried";
+        EXPECT_LT(nodes.size(), 50u) << "random data looks like very few file starts";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, CarvingGarbage, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "LaidStarts" : "Random"; });

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <memory>
+#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,8 +71,7 @@ TEST(LogFile, LoadsWholeRecordsOnlyAndTakesALeftoverCopy) {
     ::unlink(config.c_str());
     WriteFileBytes(config + ".tmp", Config(2, {Record(4, 16, Dir(env, 2))}));
     EXPECT_EQ(0, Log()->Reload());
-    EXPECT_TRUE(FileExists(config));
-    EXPECT_FALSE(FileExists(config + ".tmp"));
+    EXPECT_TRUE(FileExists(config) && !FileExists(config + ".tmp"));
     ASSERT_EQ(1u, Log()->GetLogRecords().size());
     EXPECT_EQ(4u, Log()->GetLogRecords()[0].nDiskNo);
 }
@@ -87,8 +87,7 @@ TEST(LogFile, EveryScanBeginsAFolderNoOneElseHolds) {
     ASSERT_EQ(0, MakeDirectories(Dir(env, 6) + "sub"));
     WriteFileBytes(Dir(env, 6) + "Fast_1", {1, 2, 3});
     Log()->AddDirIndex();
-    EXPECT_EQ(Dir(env, 7), Current());
-    EXPECT_TRUE(FileExists(Dir(env, 6) + "Fast_1"));
+    EXPECT_TRUE(Current() == Dir(env, 7) && FileExists(Dir(env, 6) + "Fast_1"));
     Log()->ReduceDirIndex();
     EXPECT_FALSE(IsDir(Dir(env, 7))) << "an abandoned folder without a record goes";
 
@@ -107,8 +106,7 @@ TEST(LogFile, EveryScanBeginsAFolderNoOneElseHolds) {
     ASSERT_EQ(0, MakeDirectories(outside));
     Log()->SaveLogFileInfo(nullptr, 3, 0, 10, 0, 0, 0, 0, 0, outside.c_str(), "");
     EXPECT_EQ(0, Log()->DeleteLogFileDir(outside.c_str()));
-    EXPECT_TRUE(Log()->GetLogRecords().empty()) << "the record goes";
-    EXPECT_TRUE(IsDir(outside)) << "but the foreign folder stays";
+    EXPECT_TRUE(Log()->GetLogRecords().empty() && IsDir(outside)) << "the record goes, the foreign folder stays";
     EXPECT_EQ(0, Log()->DeleteLogFileDir((env.logDir() + "../").c_str()));
     EXPECT_TRUE(IsDir(env.logDir()));
 }
@@ -146,9 +144,8 @@ TEST(LogFile, SavedCheckpointIsFoundAgainAndStaleOnesGo) {
     EXPECT_EQ(3u, Log()->GetLogRecords().size());
     _LOG_FILE_INFO_ found;
     EXPECT_EQ(1, Log()->LoadRecoveryLogInfo(nullptr, 2, 2048, 4096, &found));
-    EXPECT_EQ(30u, found.u64ExtentStart);
-    EXPECT_EQ(4096u, found.u64ScannedSectors);
-    EXPECT_EQ(9u, found.u64FindFileCount);
+    EXPECT_EQ(std::make_tuple(30u, 4096u, 9u), std::make_tuple(unsigned(found.u64ExtentStart), unsigned(found.u64ScannedSectors),
+                                                               unsigned(found.u64FindFileCount)));
     EXPECT_EQ(Dir(env, 1), Current()) << "the scan resumes in the recorded folder";
     EXPECT_EQ(0, Log()->LoadRecoveryLogInfo(nullptr, 2, 2048, 4095, &found)) << "another area";
     EXPECT_EQ(Dir(env, 2), Current()) << "no record: a fresh folder, never the found one";
@@ -158,8 +155,7 @@ TEST(LogFile, SavedCheckpointIsFoundAgainAndStaleOnesGo) {
     WriteFileBytes(env.logDir() + "config", Config(9, {Record(0, 1000, Dir(env, 9), 123456)}));
     ASSERT_EQ(0, Log()->Reload());
     EXPECT_EQ(0, Log()->LoadRecoveryLogInfo(nullptr, 0, 0, 1000, &found));
-    EXPECT_FALSE(IsDir(Dir(env, 9)));
-    EXPECT_TRUE(Log()->GetLogRecords().empty());
+    EXPECT_TRUE(!IsDir(Dir(env, 9)) && Log()->GetLogRecords().empty());
 }
 
 TEST(LogFile, SaveTruncatesKeepsOthersRecordsAndFailsWithoutLosingTheIndex) {

@@ -1,6 +1,5 @@
 // The progress dialog fed directly through its slots, its end states and the
 // questions it asks; what the recovery detail dialog adds to the end-to-end runs.
-#include "ModalDriver.h"
 #include "UiTest.h"
 #include "fixtures/ScopedEnv.h"
 #include "fixtures/TempDir.h"

@@ -2,7 +2,6 @@
 // end-to-end disk scanned through the window's workers and the deep engine, with
 // unreadable sectors, a stop and a resumption; previews, and three recovery runs,
 // the last into a partly read-only destination.
-#include "ModalDriver.h"
 #include "UiTest.h"
 #include "engine/DisplayFormat.h"
 #include "platform/CDiskReader.h"

@@ -1,7 +1,6 @@
 // The scan and the search through the window's real workers and progress
 // dialogs with a scripted engine; the window's keys and its closing.
 #include "FakeEngine.h"
-#include "ModalDriver.h"
 #include "UiTest.h"
 #include "engine/CLogFileManager.h"
 #include "engine/FileCategories.h"

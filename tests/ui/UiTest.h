@@ -1,6 +1,10 @@
 #pragma once
 // The window's test classes of one program register here and run in one
 // application, one after the other (each class its own QtTest run).
+#include <QApplication>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
 #include <QtTest>
 
 #include <functional>
@@ -14,3 +18,28 @@ std::vector<std::function<int(int, char**)>>& UiTestClasses();
                                                return QTest::qExec(&test, argc, argv);                              \
                                            }),                                                                      \
                                            true)
+
+// Acts on the modal dialogs a call opens while the test's own call is blocked in
+// them: every few milliseconds the handler sees the active modal widget. The
+// handler runs from a posted call, not inside the timer, because acting on a
+// dialog may itself block in a nested dialog while the timer must keep firing.
+class ModalDriver {
+public:
+    explicit ModalDriver(std::function<void(QWidget*)> handler) : m_handler(std::move(handler)) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            QPointer<QWidget> w = QApplication::activeModalWidget();
+            if (!w || m_busy.contains(w)) return;
+            m_busy.append(w);
+            QTimer::singleShot(0, &m_timer, [this, w] {
+                if (w) m_handler(w);
+                m_busy.removeAll(w);
+            });
+        });
+        m_timer.start(10);
+    }
+
+private:
+    std::function<void(QWidget*)> m_handler;
+    QTimer m_timer;
+    QList<QPointer<QWidget>> m_busy;
+};
