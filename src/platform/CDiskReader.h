@@ -40,6 +40,12 @@ public:
     int ReadSkippingBadSectors(unsigned char* buf, int sectorCount, long long startSector, int bytesPerSector,
                                std::vector<uint32_t>* unreadable);
 
+    // Appends bytes from absolute sector startSector to outFd inside the kernel,
+    // without passing them through this process, where the device allows it.
+    // 0 when all were written; else *written says how many were (the caller
+    // reads the rest itself, which also tells which sector failed).
+    int CopyToFile(int outFd, uint64_t startSector, uint64_t bytes, uint64_t* written);
+
     // Null: every read goes to the device. The cache must outlive its setting.
     void SetSectorCache(ISectorCache* cache) { m_pCache = cache; }
 
