@@ -245,61 +245,50 @@ TEST(Recognizers, RealVolumesAndOneFieldDamaged) {
     const Check fat = [](const uint8_t* b) { return IsFat(b) != 0; }, ntfs = [](const uint8_t* b) { return IsNtfs(b) != 0; },
                 ext = [](const uint8_t* b) { return IsExt(b) != 0; }, fat32 = [](const uint8_t* b) { return IsFullValidFAT32DBR(b) != 0; },
                 locker = [](const uint8_t* b) { return IsBitlockerDBR(b) != 0; };
-    auto bytes = [](std::initializer_list<uint8_t> l) { return std::vector<uint8_t>(l); };
+    using Patch = std::vector<std::pair<size_t, std::vector<uint8_t>>>; // {offset, bytes}
+    const std::vector<uint8_t> fve = {'-', 'F', 'V', 'E', '-', 'F', 'S', '-'}, lockerTail(19, 0xFF);
+    const Patch wideFat32 = {{32, {0xF0, 0xFF, 0xFF, 0xFF}}, {14, {0, 0}}, {36, {1, 0, 0, 0}}},
+                tail = {{480, std::vector<uint8_t>(8, 'x')}, {488, lockerTail}, {507, {0x00, 0x1F, 0x2C}}};
     const struct {
         const char* image;
-        size_t at;
-        std::vector<uint8_t> patch; // empty: the real one
+        Patch patch; // none: the real one
         Check check;
         bool expected;
         const char* what;
     } cases[] = {
-        {"fat12", 0, {}, fat, true, "FAT12"},          {"fat16", 0, {}, fat, true, "FAT16"},
-        {"fat32", 0, {}, fat, true, "FAT32"},          {"fat32", 0, {}, fat32, true, "a full FAT32 boot sector"},
-        {"fat16", 0, {}, fat32, false, "FAT16 is no FAT32"}, {"fat16", 0, {}, ntfs, false, "FAT is no NTFS"},
-        {"fat16", 3, bytes({'-', 'F', 'V', 'E', '-', 'F', 'S', '-'}), fat, false, "BitLocker is never FAT"},
-        {"fat16", 3, bytes({'-', 'F', 'V', 'E', '-', 'F', 'S', '-'}), locker, true, "BitLocker"},
-        {"fat16", 511, bytes({0}), fat, false, "no signature"},
-        {"fat16", 11, bytes({0xF4, 0x01}), fat, false, "500 bytes per sector"},
-        {"fat16", 13, bytes({0}), fat, false, "no sectors per cluster"},
-        {"fat32", 13, bytes({3}), fat, false, "3 sectors per cluster"},
-        {"fat12", 16, bytes({0}), fat, false, "no FATs"},
-        {"fat32", 82, bytes({'N', 'O', 'T', 'F', 'A', 'T', ' ', ' '}), fat32, false, "FAT32 relabelled"},
-        {"ntfs", 0, {}, ntfs, true, "NTFS"},           {"ntfs", 0, {}, fat, false, "NTFS is no FAT"},
-        {"ntfs", 13, bytes({128}), ntfs, false, "128 sectors per cluster"},
-        {"ntfs", 16, bytes({1}), ntfs, false, "FATs on NTFS"},
-        {"ntfs", 14, bytes({1, 0}), ntfs, false, "reserved sectors on NTFS"},
-        {"ntfs", 40, bytes({0, 0, 0, 0, 0, 0, 0, 0}), ntfs, false, "no sectors"},
-        {"ntfs", 10, bytes({'X'}), ntfs, false, "OEM name"},
-        {"ext4k", 0, {}, ext, true, "ext4 of 4 KiB blocks"}, {"ext1k", 0, {}, ext, true, "ext4 of 1 KiB blocks"},
-        {"ext4k", 0, {}, ntfs, false, "ext is no NTFS"},
-        {"ext4k", 1024 + 20, bytes({1}), ext, false, "4 KiB blocks with first data block 1"},
-        {"ext1k", 1024 + 20, bytes({0}), ext, false, "1 KiB blocks need first data block 1"},
-        {"ext4k", 1024 + 56, bytes({0}), ext, false, "magic"},
-        {"ext4k", 1024 + 84, bytes({2}), ext, false, "first inode 2"},
+        {"fat12", {}, fat, true, "FAT12"},          {"fat16", {}, fat, true, "FAT16"},
+        {"fat32", {}, fat, true, "FAT32"},          {"fat32", {}, fat32, true, "a full FAT32 boot sector"},
+        {"fat16", {}, fat32, false, "FAT16 is no FAT32"}, {"fat16", {}, ntfs, false, "FAT is no NTFS"},
+        {"fat16", {{3, fve}}, fat, false, "BitLocker is never FAT"},
+        {"fat16", {{3, fve}}, locker, true, "BitLocker"},
+        {"fat32", tail, locker, true, "the BitLocker tail at 480"},
+        {"fat32", tail, fat, false, "the BitLocker tail wins over FAT"},
+        {"fat16", {{511, {0}}}, fat, false, "no signature"},
+        {"fat16", {{11, {0xF4, 0x01}}}, fat, false, "500 bytes per sector"},
+        {"fat16", {{13, {0}}}, fat, false, "no sectors per cluster"},
+        {"fat32", {{13, {3}}}, fat, false, "3 sectors per cluster"},
+        {"fat12", {{16, {0}}}, fat, false, "no FATs"},
+        {"fat32", {{82, {'N', 'O', 'T', 'F', 'A', 'T', ' ', ' '}}}, fat32, false, "FAT32 relabelled"},
+        {"fat32", {{82, {'N', 'O', 'T', 'F', 'A', 'T', ' ', ' '}}, {22, {44, 1}}}, fat, true, "a 16-bit FAT size: FAT16 form"},
+        {"fat32", wideFat32, fat, false, "more clusters than 0x0FFFFFEF"},
+        {"ntfs", {}, ntfs, true, "NTFS"},           {"ntfs", {}, fat, false, "NTFS is no FAT"},
+        {"ntfs", {{13, {128}}}, ntfs, false, "128 sectors per cluster"},
+        {"ntfs", {{16, {1}}}, ntfs, false, "FATs on NTFS"},
+        {"ntfs", {{14, {1, 0}}}, ntfs, false, "reserved sectors on NTFS"},
+        {"ntfs", {{40, std::vector<uint8_t>(8, 0)}}, ntfs, false, "no sectors"},
+        {"ntfs", {{10, {'X'}}}, ntfs, false, "OEM name"},
+        {"ext4k", {}, ext, true, "ext4 of 4 KiB blocks"}, {"ext1k", {}, ext, true, "ext4 of 1 KiB blocks"},
+        {"ext4k", {}, ntfs, false, "ext is no NTFS"},
+        {"ext4k", {{1024 + 20, {1}}}, ext, false, "4 KiB blocks with first data block 1"},
+        {"ext1k", {{1024 + 20, {0}}}, ext, false, "1 KiB blocks need first data block 1"},
+        {"ext4k", {{1024 + 56, {0}}}, ext, false, "magic"},
+        {"ext4k", {{1024 + 84, {2}}}, ext, false, "first inode 2"},
     };
     for (const auto& c : cases) {
         std::vector<uint8_t> b(real.at(c.image).begin(), real.at(c.image).begin() + 16384);
-        std::copy(c.patch.begin(), c.patch.end(), b.begin() + long(c.at));
+        for (const auto& [at, bytes] : c.patch) std::copy(bytes.begin(), bytes.end(), b.begin() + long(at));
         EXPECT_EQ(c.expected, c.check(b.data())) << c.image << ": " << c.what;
     }
-    // A FAT32 sector whose 16-bit FAT size is set but whose label is not FAT32 is still FAT (FAT16 form);
-    // a cluster count above 0x0FFFFFEF is refused; the BitLocker tail at 480 wins over FAT.
-    std::vector<uint8_t> b(real["fat32"].begin(), real["fat32"].begin() + 512);
-    std::memcpy(&b[82], "NOTFAT  ", 8);
-    PutLe16(b, 22, 300);
-    EXPECT_TRUE(IsFat(b.data()));
-    b.assign(real["fat32"].begin(), real["fat32"].begin() + 512);
-    PutLe32(b, 32, 0xFFFFFFF0u);
-    PutLe16(b, 14, 0);
-    PutLe32(b, 36, 1);
-    EXPECT_FALSE(IsFat(b.data()));
-    b.assign(real["fat32"].begin(), real["fat32"].begin() + 512);
-    std::memset(&b[480], 'x', 8);
-    std::memset(&b[488], 0xFF, 19);
-    b[507] = 0x00, b[508] = 0x1F, b[509] = 0x2C;
-    EXPECT_TRUE(IsBitlockerDBR(b.data()));
-    EXPECT_FALSE(IsFat(b.data()));
 
     // The $MFT record sits at the cluster the boot sector names.
     const std::vector<uint8_t>& all = real["ntfs"];
