@@ -322,13 +322,10 @@ protected:
     void SetUp() override {
         ORVALE_REQUIRE_TOOL("mkfs.vfat");
         ORVALE_REQUIRE_TOOL("mdeltree");
-        ORVALE_REQUIRE_TOOL("/usr/bin/convert");
-        ASSERT_EQ(0, RunCommand("/usr/bin/convert -size 96x64 plasma: " + ShellQuote(dir.file("src.jpg"))));
-        jpeg = ReadFileBytes(dir.file("src.jpg"));
     }
     StoreTestEnv env;
     TempDir dir{"fastfatphotos"};
-    std::vector<uint8_t> jpeg;
+    const std::vector<uint8_t> jpeg = TestJpeg(6000, 3);
 };
 
 // A deleted photo whose first cluster was overwritten is unhealthy and hidden.

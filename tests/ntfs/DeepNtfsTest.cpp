@@ -116,6 +116,13 @@ protected:
         tree = WalkEngineTree(scan->engine, FS_TYPE_PRO_NTFS);
     }
     const _FILE_NODE_* Node(const std::string& path, int isDir = 0) { return FindNode(tree, path, isDir); }
+    // The file at path belongs to the volume at start, of clusterBytes clusters.
+    void ExpectPlaced(const std::string& path, uint64_t start, uint32_t clusterBytes) {
+        const _FILE_NODE_* n = Node(path);
+        ASSERT_NE(nullptr, n) << path;
+        EXPECT_EQ(start, n->u64PartitionStartSector) << path;
+        EXPECT_EQ(clusterBytes, n->nClusterBytes) << path;
+    }
     int Save(const std::string& path, std::vector<uint8_t>* data = nullptr) {
         const _FILE_NODE_* node = Node(path);
         if (!node) return -12345;
@@ -142,10 +149,7 @@ TEST_F(CraftedNtfs, GeometryFromGuessesRunsAndEachMft) {
     Put(16 + 67 + 86, FileRecord(43, 0, 11, u"$Quota")); // volume metadata
     Scan(16);
     EXPECT_EQ(3u, tree.size());
-    const _FILE_NODE_* live = Node("Folder/live.txt");
-    ASSERT_NE(nullptr, live);
-    EXPECT_EQ(16u, live->u64PartitionStartSector);
-    EXPECT_EQ(4096u, live->nClusterBytes);
+    ExpectPlaced("Folder/live.txt", 16, 4096);
     std::vector<uint8_t> data;
     EXPECT_EQ(0, Save("Folder/live.txt", &data));
     EXPECT_EQ(hello, data) << "the 10-byte value is padded to 16 in the record";
@@ -155,8 +159,7 @@ TEST_F(CraftedNtfs, GeometryFromGuessesRunsAndEachMft) {
     Put(200, NtfsDataRecord(50, 5, u"big.bin", {{10, 100}, {6, 40}}, 60000, 65536));
     Put(202, FileRecord(51, 1, 5, u"small.txt"));
     Scan();
-    ASSERT_NE(nullptr, Node("small.txt"));
-    EXPECT_EQ(4096u, Node("small.txt")->nClusterBytes);
+    ExpectPlaced("small.txt", 0, 4096);
 
     // Two volumes, each with folder 40, 8 and 2 sectors per cluster.
     NewDisk(32768);
@@ -168,16 +171,9 @@ TEST_F(CraftedNtfs, GeometryFromGuessesRunsAndEachMft) {
     Put(3016 + 142, FileRecord(71, 1, 40, u"b.txt"));
     Put(3016 + 144, FileRecord(72, 1, 5, u"c.txt"));
     Scan();
-    const struct {
-        const char* path;
-        uint64_t start;
-        uint32_t clusterBytes;
-    } placed[] = {{"A/a.txt", 1000, 4096}, {"A/b.txt", 3000, 1024}, {"c.txt", 3000, 1024}};
-    for (const auto& p : placed) {
-        ASSERT_NE(nullptr, Node(p.path)) << p.path;
-        EXPECT_EQ(p.start, Node(p.path)->u64PartitionStartSector) << p.path;
-        EXPECT_EQ(p.clusterBytes, Node(p.path)->nClusterBytes) << p.path;
-    }
+    ExpectPlaced("A/a.txt", 1000, 4096);
+    ExpectPlaced("A/b.txt", 3000, 1024);
+    ExpectPlaced("c.txt", 3000, 1024);
 
     // A volume's second $MFT fragment met after another volume's $MFT: its records keep their own geometry.
     NewDisk(32768);
@@ -186,11 +182,8 @@ TEST_F(CraftedNtfs, GeometryFromGuessesRunsAndEachMft) {
     Put(3016 + 140, FileRecord(70, 1, 5, u"y.txt"));
     Put(1000 + 504 * 8 + 2 * (300 - 256), FileRecord(300, 1, 5, u"x.txt"));
     Scan();
-    ASSERT_NE(nullptr, Node("x.txt"));
-    EXPECT_EQ(1000u, Node("x.txt")->u64PartitionStartSector);
-    EXPECT_EQ(4096u, Node("x.txt")->nClusterBytes);
-    ASSERT_NE(nullptr, Node("y.txt"));
-    EXPECT_EQ(1024u, Node("y.txt")->nClusterBytes);
+    ExpectPlaced("x.txt", 1000, 4096);
+    ExpectPlaced("y.txt", 3000, 1024);
 }
 
 TEST_F(CraftedNtfs, BrokenLoopingAndEndlessParentChains) {
