@@ -172,25 +172,32 @@ int CProfessionalFatRecovery::SaveDataToTargetFile(_FILE_NODE_* node, wchar_t* t
         report(100, 0);
         return 0;
     } else {
-        std::vector<unsigned char> cluster(size_t(spc) * m_nBytesPerSector);
+        // Whole clusters, up to 1 MiB a read.
+        const unsigned piece = std::max(spc, (1u << 20) / m_nBytesPerSector / spc * spc);
+        std::vector<unsigned char> run(size_t(piece) * m_nBytesPerSector);
         const uint64_t size = node->u64FileSize;
-        uint64_t first = RecordClusterSector(*node, node->nClusterNO, spc);
+        uint64_t at = RecordClusterSector(*node, node->nClusterNO, spc);
         uint64_t written = 0;
-        if (first == UINT64_MAX) result = 30;
-        for (uint64_t k = 0; result == 0 && written < size; ++k) {
-            unsigned got = ReadSectors(cluster.data(), spc, first + k * spc);
+        if (at == UINT64_MAX) result = 30;
+        while (result == 0 && written < size) {
+            const uint64_t clustersLeft = (size - written + node->nClusterBytes - 1) / node->nClusterBytes;
+            const unsigned want = unsigned(std::min<uint64_t>(piece, clustersLeft * spc));
+            unsigned got = ReadSectors(run.data(), want, at);
             if (got == 0) {
                 result = 30;
                 break;
             }
             uint64_t take = uint64_t(got) * m_nBytesPerSector;
             if (take > size - written) take = size - written;
-            int werr = WriteAll(fd, cluster.data(), size_t(take));
+            int werr = WriteAll(fd, run.data(), size_t(take));
             if (!werr) written += take;
             int r = report(static_cast<int>(written * 100 / size), werr);
             if (r) result = r;
             // A failed write ends the copy whatever the callback says: the file would be short.
             else if (werr) result = werr;
+            // So does a sector that cannot be read: going on would shift the rest of the file.
+            else if (got < want && written < size) result = 30;
+            at += want;
         }
     }
     if (result > 0) report(100, result);
