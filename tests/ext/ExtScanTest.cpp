@@ -31,21 +31,11 @@ std::vector<uint64_t> Debugfs(const std::string& image, const std::string& reque
     return out;
 }
 
-std::vector<uint8_t> Picture(const std::string& dir, const std::string& name, const char* size) {
-    RunCommand(std::string("/usr/bin/convert -size ") + size + " plasma: -quality 92 '" + dir + "/" + name + "'");
-    return ReadFileBytes(dir + "/" + name);
-}
-
-// A sound file of random samples whose header tells its length.
-std::vector<uint8_t> Wav(size_t dataBytes) {
-    std::vector<uint8_t> w = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0,
-                              0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 'd', 'a', 't', 'a', 0, 0, 0, 0};
-    auto put32 = [&](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) w[at + i] = uint8_t(v >> (8 * i)); };
-    put32(4, uint32_t(36 + dataBytes));
-    put32(40, uint32_t(dataBytes));
-    const std::vector<uint8_t> samples = RandomBytes(dataBytes, 9);
-    w.insert(w.end(), samples.begin(), samples.end());
-    return w;
+// A file made by a command line in which OUT stands for its path (pictures by ImageMagick, sound by sox).
+std::vector<uint8_t> Made(const std::string& path, std::string command) {
+    command.replace(command.find("OUT"), 3, ShellQuote(path));
+    RunCommand(command);
+    return ReadFileBytes(path);
 }
 } // namespace
 
@@ -153,14 +143,17 @@ TEST(ExtQuickScan, DamagedMetadataAndCutImagesAreSurvived) {
 TEST(ExtDeepScan, FragmentedFilesAreRebuiltFromPointerBlocksAndLiveBlocksLeftAlone) {
     ORVALE_REQUIRE_MOUNTED("ext4");
     ORVALE_REQUIRE_TOOL("/usr/bin/convert");
-    struct Case { const char* ext; const char* size; unsigned block; size_t wavBytes; unsigned imageMiB; };
-    for (Case c : {Case{"jpg", "900x700", 1024, 0, 32}, Case{"png", "300x300", 1024, 0, 32},
-                   Case{"jpg", "1600x1200", 4096, 0, 32}, Case{"wav", nullptr, 1024, 70u << 20, 100}}) {
+    ORVALE_REQUIRE_TOOL("sox");
+    struct Case { const char* ext; unsigned block, imageMiB; const char* command; };
+    for (Case c : {Case{"jpg", 1024, 32, "/usr/bin/convert -size 900x700 plasma: -quality 92 OUT"},
+                   Case{"png", 1024, 32, "/usr/bin/convert -size 300x300 plasma: OUT"},
+                   Case{"jpg", 4096, 32, "/usr/bin/convert -size 1600x1200 plasma: -quality 92 OUT"},
+                   Case{"wav", 1024, 100, "sox -n -r 44100 -c 2 -b 16 OUT synth 400 whitenoise"}}) { // 70 MiB: triple-indirect
         SCOPED_TRACE(std::string(c.ext) + " " + std::to_string(c.block));
         StoreTestEnv env;
         TempDir dir("ext-deep");
-        const auto picture = c.wavBytes ? Wav(c.wavBytes) : Picture(dir.path(), std::string("gone.") + c.ext, c.size);
-        const auto live = Picture(dir.path(), "live.jpg", "500x400");
+        const auto picture = Made(dir.file(std::string("gone.") + c.ext), c.command);
+        const auto live = Made(dir.file("live.jpg"), "/usr/bin/convert -size 500x400 plasma: -quality 92 OUT");
         ASSERT_GT(picture.size(), 14u * c.block) << "the file must reach its indirect block";
         MountedImage img(dir.file("ext.img"), "ext2", c.block, c.imageMiB);
         ASSERT_TRUE(img.Mount());
