@@ -225,18 +225,12 @@ TEST_F(CraftedNtfs, HostileRecordsNeverStopTheScan) {
     Put(64 + 78, big);
     Put(64 + 82, NtfsDataRecord(41, 5, u"far.bin", {{100, 0x7FFFFFFFFF}}, 409600, 409600));
     std::vector<uint8_t> noise = RandomBytes(1000 * 1024, 99);
-    for (size_t i = 0; i < 1000; ++i) {
-        uint8_t* r = &noise[i * 1024];
-        std::memcpy(r, "FILE", 4);
-        r[0x19] &= 0x03;
-        r[0x1A] = r[0x1B] = 0; // bytes in use at most 1023
-        r[0x1C] = 0x00;
-        r[0x1D] = 0x04;
-        r[0x1E] = r[0x1F] = 0; // allocated 1024
-        r[0x14] &= 0xF8;
-        r[0x15] &= 0x03;
-        r[510] = r[0x30];
-        r[511] = r[0x31];
+    for (size_t r = 0; r < noise.size(); r += 1024) {
+        std::memcpy(&noise[r], "FILE", 4);
+        PutLe16(noise, r + 0x14, uint16_t(GetLe(noise, r + 0x14, 2) & 0x3F8)); // first attribute inside the record
+        PutLe32(noise, r + 0x18, uint32_t(GetLe(noise, r + 0x18, 2) & 0x3FF)); // bytes in use at most 1023
+        PutLe32(noise, r + 0x1C, 1024);                                        // allocated 1024
+        PutLe16(noise, r + 510, uint16_t(GetLe(noise, r + 0x30, 2)));          // the fix-up word matches
     }
     Put(4096, noise);
     Scan();
