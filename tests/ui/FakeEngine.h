@@ -111,7 +111,7 @@ private:
 class ResultFakeHost : public IResultPageHost {
 public:
     struct Report {
-        int nProgress, nPercent, nErrorCode;
+        int nProgress, nErrorCode;
         std::wstring name;
     };
     FakeEngine engine;
@@ -123,8 +123,8 @@ public:
     void RunRecovery(CRecoveryProcess& recovery, const QString&) override { recovery.Run(&engine, &ResultFakeHost::OnRecovery, this); }
     QString FolderOf(const _FILE_NODE_&) override { return QString(); }
     uint64_t AreaStartSector() const override { return 0; }
-    static int OnRecovery(void* p, int nProgress, int nPercent, int nErrorCode, wchar_t* name) {
-        static_cast<ResultFakeHost*>(p)->reports.push_back({nProgress, nPercent, nErrorCode, name ? name : L""});
+    static int OnRecovery(void* p, int nProgress, int, int nErrorCode, wchar_t* name) {
+        static_cast<ResultFakeHost*>(p)->reports.push_back({nProgress, nErrorCode, name ? name : L""});
         return 0;
     }
 };

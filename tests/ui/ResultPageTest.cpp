@@ -83,11 +83,9 @@ private slots:
         } const cases[] = {
             {Hit("a.jpg", 1, 1, FS_TYPE_FAST_FAT, 4096), "Photos/", "Photos", "File system", "File system", true},
             {Hit("b.jpg", 2, 1, FS_TYPE_PRO_FAT, 2048), "Docs/A/", "Docs/A", "File system", "File system", true}, // free space
-            {Hit("c.jpg", 3, 1, FS_TYPE_PRO_FAT, 4096, 1), "", "", "Lost FAT volume, sector 4096", "Lost volume", true},
-            {Hit("d.jpg", 4, 1, FS_TYPE_PRO_FAT, 4096), "Old/!gone/", "Old/!gone", "Lost FAT volume, sector 4096", "Lost volume", true},
-            {Hit("e.doc", 5, 1, FS_TYPE_PRO_NTFS, 90000, 1), "LostFolder7/", "LostFolder7", "Lost NTFS volume, sector 90000", "Lost volume", false},
-            {Hit("f.doc", 6, 1, FS_TYPE_PRO_NTFS, 90000, 0), "", "", "Lost NTFS volume, sector 90000", "Lost volume", true},
-            {Hit("7.jpg", 7, 1, FS_TYPE_FILE_TYPE, 0), "ignored/", "", "Found by content", "Carved", true},
+            {Hit("d.jpg", 3, 1, FS_TYPE_PRO_FAT, 4096), "Old/!gone/", "Old/!gone", "Lost FAT volume, sector 4096", "Lost volume", true},
+            {Hit("e.doc", 4, 1, FS_TYPE_PRO_NTFS, 90000, 1), "LostFolder7/", "LostFolder7", "Lost NTFS volume, sector 90000", "Lost volume", false},
+            {Hit("7.jpg", 5, 1, FS_TYPE_FILE_TYPE, 0), "ignored/", "", "Found by content", "Carved", true},
         };
         std::vector<__SEARCH_FILE_INFO__> hits;
         for (const Case& c : cases) hits.push_back(c.hit);
@@ -220,24 +218,20 @@ private slots:
         for (const auto& s : sizes) QCOMPARE(PreviewPictureSize(s.first, QSize(700, 200)), s.second);
     }
 
+    // Clearing the selection clears the preview; a picture that never reached the disk says so.
     void previewFollowsTheSelectedRow() {
         ResultFakeHost host;
-        const std::string text = "line 1\r\nline 2\n";
-        host.engine.contents[1] = {text.begin(), text.end()};
-        host.engine.contents[2] = {'M', 'Z', 0, 1};
+        host.engine.contents[1] = {'M', 'Z', 0, 1};
         CResultPage page(&host);
-        page.SetResults({MakeHit("notes.txt", 1, 15), MakeHit("tool.exe", 2, 4), MakeHit("gone.bmp", 3, 4)});
-        page.Tree()->setCurrentItem(Row(page.Tree(), "txt Files (1)"));
-        QVERIFY(page.Table()->selectedItems().first()->text() == "notes.txt" && page.PreviewText()->toPlainText() == "line 1\nline 2\n");
+        page.SetResults({MakeHit("tool.exe", 1, 4), MakeHit("gone.bmp", 2, 4)});
         page.Tree()->setCurrentItem(Row(page.Tree(), "exe Files (1)"));
         QVERIFY(page.PreviewText()->toPlainText().startsWith("00000000  4d 5a 00 01"));
         page.Table()->clearSelection();
         QCOMPARE(page.PreviewText()->toPlainText(), QString());
-        // A picture that never reached the disk says so instead of showing the last one.
         host.engine.picturePath = "/nonexistent/tmp.bmp";
         page.Tree()->setCurrentItem(Row(page.Tree(), "bmp Files (1)"));
         QVERIFY(page.PreviewText()->toPlainText().contains("cannot be shown"));
-        QCOMPARE(host.previews, 3);
+        QCOMPARE(host.previews, 2);
     }
 };
 
