@@ -38,11 +38,11 @@ protected:
         EXPECT_EQ(0, engine.Init(0, 0, static_cast<long long>(sectors), L'C'));
         return sectors;
     }
-    // One carving step at sector, as the deep scan makes it; its result code.
+    // One carving step at sector, as the deep scan makes it, on a copy of exactly that sector; its result code.
     int Step(uint64_t sector, uint64_t& used) {
         uint64_t found = 0;
-        return engine.ParseFileBuf(&image[sector * 512], 512, sector, 0, image.size() / 512, -1, &engine.GetDiskReader(), 512,
-                                   used, found);
+        std::vector<uint8_t> s(image.begin() + sector * 512, image.begin() + sector * 512 + 512);
+        return engine.ParseFileBuf(s.data(), 512, sector, 0, image.size() / 512, -1, &engine.GetDiskReader(), 512, used, found);
     }
     std::vector<_FILE_NODE_> Nodes() {
         std::vector<_FILE_NODE_> nodes;

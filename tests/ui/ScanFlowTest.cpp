@@ -18,7 +18,6 @@
 
 #include <unistd.h>
 
-
 class ScanFlowTest : public QObject {
     Q_OBJECT
     TempDir m_dir{"ui-scanflow"};
