@@ -68,7 +68,7 @@ TEST_P(CarvedFormatSlack, EveryFormatAndVariantComesBackByteIdentical) {
     int identical = 0;
     for (const auto& [sector, r] : rowAt) {
         SCOPED_TRACE(kSamples[r]);
-        auto it = bySector.find(sector);
+        const auto it = bySector.find(sector);
         if (it == bySector.end()) {
             ADD_FAILURE() << "not found at sector " << sector;
             continue;
@@ -77,11 +77,10 @@ TEST_P(CarvedFormatSlack, EveryFormatAndVariantComesBackByteIdentical) {
         char ext[16];
         std::snprintf(ext, sizeof ext, "%s", ExtOf(kSamples[r]).c_str());
         EXPECT_TRUE(CFileTypeJudge::IsFileTypeMatching(&image[sector * 512], 512, ext, &engine.GetDiskReader(), 512, sector));
-        std::string target = out.file(std::to_string(sector));
+        const std::string target = out.file(std::to_string(sector));
         std::wstring wide(target.begin(), target.end());
         ASSERT_EQ(0, engine.SaveFileData(&it->second, &wide[0], 0));
-        const std::vector<uint8_t>& original = GetCarvingSample(kSamples[r]).bytes;
-        std::vector<uint8_t> saved = ReadFileBytes(target);
+        const std::vector<uint8_t> saved = ReadFileBytes(target), &original = GetCarvingSample(kSamples[r]).bytes;
         EXPECT_EQ(original.size(), saved.size());
         EXPECT_TRUE(saved == original) << "not byte-identical";
         identical += saved == original;

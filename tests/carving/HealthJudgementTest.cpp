@@ -47,11 +47,7 @@ TEST(HealthJudgement, DamagedOnlyWhenTheFirstBytesShowOtherContent) {
     const auto zip = Sector({'P', 'K', 3, 4, 20, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 'a'});
     std::vector<unsigned char> utf16(512, 0);
     for (int i = 0; i < 200; ++i) utf16[2 * i] = 'a' + i % 26;
-    const struct {
-        const char* ext;
-        const std::vector<unsigned char>& first;
-        bool healthy;
-    } kCases[] = {
+    const struct { const char* ext; const std::vector<unsigned char>& first; bool healthy; } kCases[] = {
         {"jpg", oddJpeg, true},  {"jpg", zeros, false}, {"jpg", png, false},   {"bmp", oddBmp, true},
         {"bmp", png, false},     {"mp3", frame, true},  {"mp3", zeros, false}, {"doc", ole, true},
         {"docx", zip, true},     {"docx", ole, false},  {"txt", utf16, true},  {"txt", zeros, true},

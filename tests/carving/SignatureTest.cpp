@@ -48,13 +48,7 @@ TEST(SignatureEdges, HeadersAtTheEdgesOfEachTest) {
     auto farPe = MakePeFile(0x0102, 512);
     PutLe16(farPe, 60, 0x1F0); // e_lfanew beyond 488
     using Test = EXTEND_NAME_TYPE (*)(unsigned char*, int);
-    const struct {
-        const char* what;
-        Test test;
-        std::vector<uint8_t> bytes;
-        int len;
-        EXTEND_NAME_TYPE type;
-    } cases[] = {
+    const struct { const char* what; Test test; std::vector<uint8_t> bytes; int len; EXTEND_NAME_TYPE type; } cases[] = {
         {"gif", CFileTypeJudge::IsGifType, Sector("GIF89a\x01\x00\x01\x00"), 512, TYPE_GIF},
         {"gif upper case", CFileTypeJudge::IsGifType, Sector("GIF89A\x01\x00\x01\x00"), 512, TYPE_UNKNOWN},
         {"gif no width", CFileTypeJudge::IsGifType, Sector("GIF87a\0\0\1\0"), 512, TYPE_UNKNOWN},

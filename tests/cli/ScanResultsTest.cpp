@@ -110,9 +110,7 @@ TEST(ScanResults, AnUnusableSupportFolderStopsTheScanWithItsReason) {
     WriteFileBytes(dir.file("plain"), {1});
     ASSERT_EQ(0, ::mkdir(dir.file("ro").c_str(), 0755));
     const bool readOnlyMount = ::mount("tmpfs", dir.file("ro").c_str(), "tmpfs", MS_RDONLY, "size=1m") == 0;
-    struct Case {
-        std::string support, reason;
-    } cases[] = {
+    struct Case { std::string support, reason; } cases[] = {
         {dir.file("plain"), "Not a directory"},
         {"/proc/orvale", "No such file or directory"},
         {dir.file("ro"), "Read-only file system"},
@@ -141,10 +139,7 @@ TEST(ScanResults, RecoveryOntoAFullDiskLeavesNothingThatClaimsToBeComplete) {
     ASSERT_EQ(0, ::mkdir(dir.file("dest").c_str(), 0755));
     if (::mount("tmpfs", dir.file("dest").c_str(), "tmpfs", 0, "size=1m") != 0)
         GTEST_SKIP() << "SKIPPED: a small tmpfs cannot be mounted here to fill up: " << std::strerror(errno);
-    struct Case {
-        const char* options;
-        int partialFiles;
-    } cases[] = {{"", 0}, {"--keep-partial", 1}};
+    struct Case { const char* options; int partialFiles; } cases[] = {{"", 0}, {"--keep-partial", 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options);
         RunCommand("rm -rf " + dir.file("dest") + "/*");

@@ -49,12 +49,7 @@ TEST(LogFile, LoadsWholeRecordsOnlyAndTakesALeftoverCopy) {
     StoreTestEnv env;
     ASSERT_EQ(0, MakeDirectories(env.logDir()));
     const std::string config = env.logDir() + "config";
-    struct Case {
-        std::vector<uint8_t> bytes;
-        int status;
-        size_t records;
-        uint64_t counter;
-    } const cases[] = {
+    struct Case { std::vector<uint8_t> bytes; int status; size_t records; uint64_t counter; } const cases[] = {
         {Config(7, {Record(1, 100, "a/"), Record(2, 50, "b/")}), 0, 2, 7},
         {Config(3, {Record(1, 100, "a/")}, 8), 0, 1, 3}, // 8 + 600 bytes hold one record
         {{}, 87, 0, 0},
@@ -192,11 +187,7 @@ TEST(ScanAreaLock, OneScanPerArea) {
     WriteFileBytes(a, std::vector<uint8_t>(4096, 0));
     auto first = std::make_unique<CScanAreaLock>();
     ASSERT_EQ(0, first->Acquire(a, 4096, 0, 8));
-    struct Case {
-        std::string path;
-        uint64_t bytes, start, count;
-        int expected;
-    } cases[] = {
+    struct Case { std::string path; uint64_t bytes, start, count; int expected; } cases[] = {
         {a, 4096, 0, 8, EWOULDBLOCK},
         {images.path() + "/./a.img", 4096, 0, 8, EWOULDBLOCK}, // the same file by another name
         {a, 4096, 1, 7, 0},

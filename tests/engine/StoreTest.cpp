@@ -165,10 +165,7 @@ TEST(Store, SearchByCategoryProgressAndStop) {
     CScanResultFileManager big;
     ASSERT_EQ(0, big.Init(L"progress"));
     for (int i = 0; i < 1000; ++i) Add(big, 0, 0, i % 2 ? "x.jpg" : "y.zip");
-    struct Seen {
-        std::vector<int> progress;
-        int stopAfter;
-    } seen{{}, 1000};
+    struct Seen { std::vector<int> progress; int stopAfter; } seen{{}, 1000};
     big.InitSearchCallBack(
         [](void* p, int progress, wchar_t*) -> int {
             auto* s = static_cast<Seen*>(p);

@@ -26,17 +26,12 @@ private slots:
 
     // Clicks on category boxes (0-5) or on "recover all" (-1), and the states they leave.
     void boxesRecoverAllAndStart() {
-        struct Step {
-            int box, ticked;
-            Qt::CheckState all;
-        };
+        struct Step { int box, ticked; Qt::CheckState all; };
+        // From all ticked a click on "recover all" clears all; from unticked or partial it ticks all.
         const std::vector<std::vector<Step>> runs = {
-            {{2, 5, Qt::PartiallyChecked}, {0, 4, Qt::PartiallyChecked}, {1, 3, Qt::PartiallyChecked},
-             {3, 2, Qt::PartiallyChecked}, {4, 1, Qt::PartiallyChecked}, {5, 0, Qt::Unchecked},
-             {4, 1, Qt::PartiallyChecked}},
-            // From all ticked a click clears all; from unticked or partial it ticks all.
+            {{2, 5, Qt::PartiallyChecked}, {0, 4, Qt::PartiallyChecked}, {1, 3, Qt::PartiallyChecked}, {3, 2, Qt::PartiallyChecked},
+             {4, 1, Qt::PartiallyChecked}, {5, 0, Qt::Unchecked}, {4, 1, Qt::PartiallyChecked}, {-1, 6, Qt::Checked}},
             {{-1, 0, Qt::Unchecked}, {-1, 6, Qt::Checked}},
-            {{0, 5, Qt::PartiallyChecked}, {3, 4, Qt::PartiallyChecked}, {-1, 6, Qt::Checked}},
         };
         for (const auto& run : runs) {
             DRUI w;
@@ -84,11 +79,7 @@ private slots:
         QTest::mouseClick(w.GetOpenImageButton(), Qt::LeftButton);
         QTreeWidget* tree = w.GetDiskTree();
 
-        struct Row {
-            int disk;
-            const char *name, *fs, *label;
-            uint64_t start, end;
-        } const rows[] = {
+        struct Row { int disk; const char *name, *fs, *label; uint64_t start, end; } const rows[] = {
             {0, "Partition 1", "FAT16", "PHOTOS", 2048, 10239}, {0, "Partition 2", "ext4", "home", 10240, 18431},
             {0, "Partition 3", "", "past the disk's end", 40000, 40099},
             {0, "Whole Disk", "", "", 0, 32767},                {1, "Partition 1", "NTFS", "Win", 2048, 18431},

@@ -50,10 +50,7 @@ class ResultPageTest : public QObject {
     Q_OBJECT
 private slots:
     void groupsByCategoryAndExtension() {
-        struct Case {
-            std::vector<__SEARCH_FILE_INFO__> hits;
-            QStringList rows;
-        } const cases[] = {
+        struct Case { std::vector<__SEARCH_FILE_INFO__> hits; QStringList rows; } const cases[] = {
             {{MakeHit("readme", 1, 1), MakeHit("x.c", 2, 1), MakeHit("", 3, 1), MakeHit("data.bin", 4, 1)},
              {"Other(3)", " bin Files (1)", " c Files (1)", " unknown Files (1)"}},
             // The document list is matched before the second archive list; the first page's names.
@@ -76,11 +73,7 @@ private slots:
         const std::pair<uint64_t, qint64> times[] = {{0, -1}, {1700000000, 1700000000}, {epoch + 1700000000 * tick, 1700000000}, {epoch - tick, -1}};
         for (const auto& t : times) QCOMPARE(RecordTimeSeconds(t.first), t.second);
 
-        struct Case {
-            __SEARCH_FILE_INFO__ hit;
-            QString folderOf, folder, volume, source;
-            bool deleted;
-        } const cases[] = {
+        struct Case { __SEARCH_FILE_INFO__ hit; QString folderOf, folder, volume, source; bool deleted; } const cases[] = {
             {Hit("a.jpg", 1, 1, FS_TYPE_FAST_FAT, 4096), "Photos/", "Photos", "File system", "File system", true},
             {Hit("b.jpg", 2, 1, FS_TYPE_PRO_FAT, 2048), "Docs/A/", "Docs/A", "File system", "File system", true}, // free space
             {Hit("d.jpg", 3, 1, FS_TYPE_PRO_FAT, 4096), "Old/!gone/", "Old/!gone", "Lost FAT volume, sector 4096", "Lost volume", true},
@@ -162,11 +155,7 @@ private slots:
                          Hit("big.jpg", 2, 100, FS_TYPE_FAST_FAT, 0, 0, 1, 0),
                          Hit("board.jpg", 3, 9, FS_TYPE_FAST_FAT, 0, 0, 0, 1600000000)});
         page.Tree()->setCurrentItem(Row(page.Tree(), "Photo(3)"));
-        const struct {
-            int column;
-            Qt::SortOrder order;
-            QStringList names;
-        } sorts[] = {
+        const struct { int column; Qt::SortOrder order; QStringList names; } sorts[] = {
             {CResultPage::COL_SIZE, Qt::AscendingOrder, {"board.jpg", "beach.jpg", "big.jpg"}},
             {CResultPage::COL_SIZE, Qt::DescendingOrder, {"big.jpg", "beach.jpg", "board.jpg"}},
             {CResultPage::COL_MODIFIED, Qt::AscendingOrder, {"big.jpg", "board.jpg", "beach.jpg"}},
@@ -193,11 +182,7 @@ private slots:
     }
 
     void previewForms() {
-        const struct {
-            QByteArray bytes;
-            bool text;
-            QString shown;
-        } cases[] = {
+        const struct { QByteArray bytes; bool text; QString shown; } cases[] = {
             {"one\r\ntwo\nthree\rfour", true, "one\ntwo\nthree\nfour"},
             {"caf\xC3\xA9 \xE4\xB8", true, QString::fromUtf8("caf\xC3\xA9 ")}, // a character cut by the buffer's end
             {"\xD6\xD0\xCE\xC4", true, QString::fromUtf8("\xE4\xB8\xAD\xE6\x96\x87")},    // GB18030 text
