@@ -170,13 +170,7 @@ TEST(FastFatGeometry, BootSectorsAndTheirRefusals) {
 TEST(FreeClusterRuns, RunsSkipUsedClustersAndStopAtTheEnd) {
     // Clusters 2..25: used 0-3, free 4-9, used 10, free 11-23; 4 sectors each from sector 100.
     std::vector<uint8_t> bits = {0x0F, 0x04, 0x00};
-    CLUSTER_BITMAP_VIEW v;
-    v.pBits = bits.data();
-    v.nBytes = 3;
-    v.nClusterCount = 24;
-    v.nSectorsPerCluster = 4;
-    v.nDataStartSector = 100;
-    v.u64SectorCount = 100 + 24 * 4;
+    CLUSTER_BITMAP_VIEW v{bits.data(), 3, 24, 4, 100, 100 + 24 * 4};
     // {from, sector, count}: the first run, the next past cluster 10, nothing after,
     // inside a free cluster (the offset is kept), past the volume (clamped).
     const uint64_t cases[][3] = {{0, 116, 24}, {140, 144, 52}, {196, 196, 0}, {122, 122, 18}, {100000, 196, 0}};
