@@ -43,13 +43,17 @@ ORVALE_CLMUL uint32_t FoldCrc32(uint32_t crc, const unsigned char* p, size_t n) 
     return static_cast<uint32_t>(_mm_extract_epi32(_mm_xor_si128(x, t), 1));
 }
 
-const bool g_fold = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+bool CanFold() {
+    __builtin_cpu_init(); // may run before the library's own detection, from a static constructor
+    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+}
 } // namespace
 #endif
 
 uint32_t Crc32(uint32_t crc, const unsigned char* p, size_t n) {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    if (g_fold && n >= 64) {
+    static const bool fold = CanFold();
+    if (fold && n >= 64) {
         const size_t whole = n & ~size_t(15);
         crc = ~FoldCrc32(~crc, p, whole);
         p += whole;
