@@ -4,7 +4,6 @@
 #include "fixtures/TestFiles.h"
 
 #include <cstdlib>
-#include <dirent.h>
 #include <regex>
 #include <sys/wait.h>
 
@@ -30,24 +29,5 @@ std::vector<const JsonFile*> Named(const std::vector<JsonFile>& files, const std
     std::vector<const JsonFile*> out;
     for (const JsonFile& f : files)
         if (f.name == name) out.push_back(&f);
-    return out;
-}
-
-namespace {
-void Digests(const std::string& root, const std::string& rel, std::map<std::string, std::string>& out) {
-    DIR* d = ::opendir((root + "/" + rel).c_str());
-    while (dirent* ent = d ? ::readdir(d) : nullptr) {
-        const std::string name = ent->d_name, path = rel.empty() ? name : rel + "/" + name;
-        if (name == "." || name == "..") continue;
-        if (ent->d_type == DT_DIR) Digests(root, path, out);
-        else out[path] = Sha256File(root + "/" + path);
-    }
-    if (d) ::closedir(d);
-}
-} // namespace
-
-std::map<std::string, std::string> SavedDigests(const std::string& root) {
-    std::map<std::string, std::string> out;
-    Digests(root, "", out);
     return out;
 }

@@ -1,6 +1,5 @@
 #pragma once
 // Runs orvale-cli as a user would and reads back what it printed and saved.
-#include <map>
 #include <string>
 #include <vector>
 
@@ -21,5 +20,3 @@ struct JsonFile {
 // The file objects of a --json listing (the tool prints one per line).
 std::vector<JsonFile> ParseFiles(const std::string& json);
 std::vector<const JsonFile*> Named(const std::vector<JsonFile>& files, const std::string& name);
-// Every file below root: path relative to root -> content digest.
-std::map<std::string, std::string> SavedDigests(const std::string& root);

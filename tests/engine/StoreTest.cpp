@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -56,11 +55,6 @@ std::wstring ParentPath(CScanResultFileManager& store, uint32_t index, int room 
     wchar_t path[64] = L"?";
     store.GetParentDirPath(&n, path, room);
     return path;
-}
-
-off_t FileSize(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
 }
 
 std::string ReadText(const std::string& path) {
@@ -232,7 +226,7 @@ TEST(Store, TornTailAndDamagedRelationFile) {
     EXPECT_EQ((std::vector<uint32_t>{1, 2}), store.GetRelationMap().at(5));
     EXPECT_EQ(3u, Add(store, 0, 5, "next.txt")) << "the torn record's place is reused";
     ASSERT_EQ(0, store.FlushBufToFile());
-    EXPECT_EQ(3 * 344, FileSize(node));
+    EXPECT_EQ(3u * 344, ReadFileBytes(node).size());
     EXPECT_EQ((std::vector<std::string>{"next.txt", "ok.txt", "ok.txt"}), Children(store, 5));
 }
 
@@ -273,6 +267,6 @@ TEST(Store, RecordsAfterACheckpointAreForgottenOnResume) {
         EXPECT_EQ(expected, names);
         EXPECT_EQ(kept + 1, resumed.GetFileIndex());
         ASSERT_EQ(0, resumed.FlushBufToFile());
-        EXPECT_EQ(off_t((kept + 1) * sizeof(_FILE_NODE_)), FileSize(resumed.GetNodeFilePath()));
+        EXPECT_EQ((kept + 1) * sizeof(_FILE_NODE_), ReadFileBytes(resumed.GetNodeFilePath()).size());
     }
 }

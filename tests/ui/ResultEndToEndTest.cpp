@@ -17,7 +17,6 @@
 #include "ui/SCANUI.h"
 
 #include <QCheckBox>
-#include <QDirIterator>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,11 +32,6 @@
 #include <unistd.h>
 
 namespace {
-QTreeWidgetItem* Row(QTreeWidget* tree, const QString& text) {
-    const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
-    return found.isEmpty() ? nullptr : found.first();
-}
-
 // A click on the row's check box, as the user makes it.
 void ClickCheckBox(QTreeWidget* tree, QTreeWidgetItem* row) {
     ModalDriver none([](QWidget*) {}); // a preview may open and close by itself
@@ -49,16 +43,6 @@ void ClickCheckBox(QTreeWidget* tree, QTreeWidgetItem* row) {
 std::multiset<std::string> NamesAndSizes(const std::vector<__SEARCH_FILE_INFO__>& hits) {
     std::multiset<std::string> out;
     for (const auto& h : hits) out.insert(std::string(h.szFileName) + "/" + std::to_string(h.u64FileSize));
-    return out;
-}
-
-// Relative path -> digest of every file below root.
-std::map<std::string, std::string> Saved(const std::string& root) {
-    std::map<std::string, std::string> out;
-    for (QDirIterator it(QString::fromStdString(root), QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
-        const std::string path = it.next().toStdString();
-        out[path.substr(root.size() + 1)] = Sha256File(path);
-    }
     return out;
 }
 
@@ -206,7 +190,7 @@ private slots:
             QVERIFY(run.succeeded == 3 && run.failed == 0);
             QCOMPARE(run.outcome.trimmed(), QString("Recovered 3 of 3 files"));
         }
-        std::map<std::string, std::string> saved = Saved(dest);
+        std::map<std::string, std::string> saved = SavedDigests(dest);
         for (const char* report : {"orvale-report.csv", "orvale-report(1).csv"}) QVERIFY2(saved.erase(report), report);
         QCOMPARE(saved["photo/Photos/Trip/BeachPhoto.jpg"], m_image.fatFiles()[0].sha256);
         QCOMPARE(saved["photo/BeachPhoto.jpg"], m_image.fatFiles()[0].sha256);

@@ -33,11 +33,6 @@ QStringList Column(QTableWidget* table, int column) {
     return cells;
 }
 
-QTreeWidgetItem* Row(QTreeWidget* tree, const QString& text) {
-    const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
-    return found.isEmpty() ? nullptr : found.first();
-}
-
 __SEARCH_FILE_INFO__ Hit(const char* name, uint32_t index, uint64_t size, uint32_t fsType, uint64_t start = 0,
                          uint32_t reserved = 0, uint32_t health = 1, uint64_t modified = 0) {
     __SEARCH_FILE_INFO__ hit = MakeHit(name, index, size, fsType);

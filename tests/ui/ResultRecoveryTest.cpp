@@ -81,7 +81,7 @@ private slots:
         CResultPage page(&host);
         page.SetDirectoryChooser([]() { return QString(); });
         page.SetResults({MakeHit("a.jpg", 1, 3000)});
-        page.Tree()->findItems("Photo(1)", Qt::MatchExactly).first()->setCheckState(0, Qt::Checked);
+        Row(page.Tree(), "Photo(1)")->setCheckState(0, Qt::Checked);
         page.RecoverButton()->click();
         QVERIFY(host.engine.savedTargets.empty());
     }

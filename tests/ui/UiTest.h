@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QPointer>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QWidget>
 #include <QtTest>
 
@@ -18,6 +19,12 @@ std::vector<std::function<int(int, char**)>>& UiTestClasses();
                                                return QTest::qExec(&test, argc, argv);                              \
                                            }),                                                                      \
                                            true)
+
+// The first row of the tree, at any depth, showing exactly text; null when none does.
+inline QTreeWidgetItem* Row(QTreeWidget* tree, const QString& text) {
+    const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+    return found.isEmpty() ? nullptr : found.first();
+}
 
 // Acts on the modal dialogs a call opens while the test's own call is blocked in
 // them: every few milliseconds the handler sees the active modal widget. The
