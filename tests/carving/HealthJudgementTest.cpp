@@ -58,8 +58,7 @@ TEST(HealthJudgement, DamagedOnlyWhenTheFirstBytesShowOtherContent) {
 
 // Small files stay resident in their MFT records: their judgement sees less than a sector.
 TEST(HealthJudgement, QuickNtfsScanListsDeletedVariantsAsHealthy) {
-    ORVALE_REQUIRE_TOOL("mkntfs");
-    ORVALE_REQUIRE_TOOL("ntfs-3g");
+    for (const char* tool : {"mkntfs", "ntfs-3g"}) ORVALE_REQUIRE_TOOL(tool);
     StoreTestEnv env;
     TempDir dir("health-ntfs");
     std::string image = dir.file("ntfs.img"), error;

@@ -41,8 +41,7 @@ std::set<std::string> Names(const CliRun& run) {
 } // namespace
 
 TEST(ScanResults, ScansOfTwoImagesAtOnceListOnlyTheirOwnFiles) {
-    ORVALE_REQUIRE_TOOL("mkfs.vfat");
-    ORVALE_REQUIRE_TOOL("mcopy");
+    for (const char* tool : {"mkfs.vfat", "mcopy"}) ORVALE_REQUIRE_TOOL(tool);
     TempDir dir, support;
     std::vector<std::pair<std::string, size_t>> alpha, beta;
     for (int i = 0; i < 6; ++i) {
@@ -130,8 +129,7 @@ TEST(ScanResults, AnUnusableSupportFolderStopsTheScanWithItsReason) {
 }
 
 TEST(ScanResults, RecoveryOntoAFullDiskLeavesNothingThatClaimsToBeComplete) {
-    ORVALE_REQUIRE_TOOL("mkfs.vfat");
-    ORVALE_REQUIRE_TOOL("mcopy");
+    for (const char* tool : {"mkfs.vfat", "mcopy"}) ORVALE_REQUIRE_TOOL(tool);
     TempDir dir, support;
     const std::string image = DeletedFatImage(dir, "fat.img", {{"small_notes.txt", 9000}, {"ReadMe", 3000}, {"large_payload.bin", 3u << 20}}, 50);
     ASSERT_FALSE(image.empty());
@@ -163,8 +161,7 @@ TEST(ScanResults, RecoveryOntoAFullDiskLeavesNothingThatClaimsToBeComplete) {
 }
 
 TEST(ScanResults, LongNtfsNamesComeBackWholeOrKeepTheirExtension) {
-    ORVALE_REQUIRE_TOOL("mkntfs");
-    ORVALE_REQUIRE_TOOL("ntfs-3g");
+    for (const char* tool : {"mkntfs", "ntfs-3g"}) ORVALE_REQUIRE_TOOL(tool);
     TempDir dir, support;
     const std::string image = dir.file("ntfs.img");
     ASSERT_EQ(0, RunCommand("truncate -s 16M " + image + " && mkntfs -F -f -q " + image));
