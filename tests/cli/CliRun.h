@@ -3,10 +3,7 @@
 #include <string>
 #include <vector>
 
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-};
+struct CliRun { int status = -1; std::string out, err; };
 
 // args are appended to the tool's path as shell words; supportDir becomes ORVALE_SUPPORT_DIR.
 CliRun RunCli(const std::string& args, const std::string& supportDir, const std::string& env = "");

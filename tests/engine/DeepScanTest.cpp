@@ -47,10 +47,7 @@ const SharedImage& Image() {
 
 // Stops the pass after `blocks` block reports (never when negative); keeps the
 // last progress of the pass, which runs from 10 to 110.
-struct Stop {
-    int blocks;
-    int lastProgress = -1;
-};
+struct Stop { int blocks; int lastProgress = -1; };
 int ScanCb(void* p, int nProgress, int nPercent, int, uint64_t, uint64_t, uint64_t, wchar_t*) {
     auto* stop = static_cast<Stop*>(p);
     if (nPercent != 90) return 0;

@@ -110,10 +110,7 @@ private:
 
 class ResultFakeHost : public IResultPageHost {
 public:
-    struct Report {
-        int nProgress, nErrorCode;
-        std::wstring name;
-    };
+    struct Report { int nProgress, nErrorCode; std::wstring name; };
     FakeEngine engine;
     std::vector<Report> reports;
     int previews = 0;
