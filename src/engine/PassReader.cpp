@@ -92,7 +92,6 @@ const PassBlock* CPassReader::Next() {
         PassBlock& block = m_Ring[0];
         if (!Place(block, m_NextExtent, m_NextOffset)) return nullptr;
         Fill(block, Behind(block));
-        m_SerialHeld = true;
         return &block;
     }
     std::unique_lock<std::mutex> lock(m_Mutex);
@@ -109,14 +108,15 @@ const PassBlock* CPassReader::Next() {
 }
 
 // Under the lock: a ready slot is rewritten only after the pass lets it go,
-// which it does under the same lock.
+// which it does under the same lock. Serial reads hold their one block in slot 0
+// (empty until the first one).
 bool CPassReader::CopySectors(unsigned char* buf, uint64_t sector, uint32_t count) {
     std::lock_guard<std::mutex> lock(m_Mutex);
     while (count > 0) {
         const PassBlock* from = nullptr;
         uint64_t first = 0;
         for (int slot = 0; slot < kRing && !from; ++slot) {
-            const bool held = m_Overlapped ? m_Ready[slot] && !m_Last[slot] : slot == 0 && m_SerialHeld;
+            const bool held = m_Overlapped ? m_Ready[slot] && !m_Last[slot] : slot == 0;
             const PassBlock& b = m_Ring[slot];
             if (!held || !b.read || !b.unreadable.empty()) continue;
             first = m_AreaStart + m_Plan[b.extent].start + b.offset;

@@ -70,7 +70,6 @@ private:
     bool m_Last[kRing] = {};   // the block after the plan's end
     int m_Consume = 0;          // slot the pass reads next
     int m_Held = -1;            // slot the pass holds
-    bool m_SerialHeld = false;  // serial reads: slot 0 holds the pass's block
     bool m_Stop = false;
     size_t m_PassExtent = 0;
     uint64_t m_PassOffset = 0;

@@ -160,8 +160,8 @@ int CDiskReader::Init(const wchar_t* path, uint64_t endSector) {
 }
 
 int CDiskReader::ReadData(unsigned char* buf, int sectorCount, long long startSector, int bytesPerSector, unsigned* sectorsRead) {
-    if (m_pCache && fd >= 0 && buf && sectorCount > 0 && startSector >= 0 && bytesPerSector == 512 &&
-        static_cast<uint64_t>(sectorCount) + static_cast<uint64_t>(startSector) <= u64SectorLimit &&
+    // The cache holds only what ReadDevice read, so it is within this reader's bounds.
+    if (m_pCache && buf && sectorCount > 0 && startSector >= 0 && bytesPerSector == 512 &&
         m_pCache->CopySectors(buf, static_cast<uint64_t>(startSector), static_cast<uint32_t>(sectorCount))) {
         if (sectorsRead) *sectorsRead = static_cast<unsigned>(sectorCount);
         return 0;
