@@ -6,22 +6,17 @@
 #include "engine/FileCategories.h"
 #include "fixtures/E2eDiskImage.h"
 #include "fixtures/ScopedEnv.h"
-#include "fixtures/SkipUnless.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
 #include "platform/DeviceMap.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <tuple>
-#include <string>
-#include <vector>
 
 namespace {
-constexpr long long kStart = 2048;
-constexpr long long kSectors = 131072;
+constexpr long long kStart = 2048, kSectors = 131072;
 
 // The image is built once per process; -1 when its tools are missing.
 struct SharedImage {
@@ -35,15 +30,6 @@ struct SharedImage {
         if (error.empty() && image.Build(dir.path(), false, error)) diskNo = RegisterImageDisk(image.path());
     }
 };
-const SharedImage& Image() {
-    static SharedImage shared;
-    return shared;
-}
-#define REQUIRE_IMAGE()                                                                    \
-    if (Image().diskNo < 0) GTEST_SKIP() << "SKIPPED: " << Image().error;                  \
-    TempDir support;                                                                       \
-    ScopedEnv supportEnv("ORVALE_SUPPORT_DIR", support.path());                            \
-    const int diskNo = Image().diskNo
 
 // Stops the pass after `blocks` block reports (never when negative); keeps the
 // last progress of the pass, which runs from 10 to 110.
@@ -59,9 +45,6 @@ std::unique_ptr<IFileRecoveryParse> Deep(int diskNo, long long start = kStart, l
     return std::unique_ptr<IFileRecoveryParse>(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
         diskNo, start, sectors, L'C', RECOVERY_TYPE_PROFESSIONAL));
 }
-CProfessionalRecovery* AsDeep(const std::unique_ptr<IFileRecoveryParse>& e) {
-    return static_cast<CProfessionalRecovery*>(e.get());
-}
 
 std::vector<std::string> Found(IFileRecoveryParse* engine) {
     std::wstring key = BuildSearchKey(CATEGORY_ALL);
@@ -69,15 +52,18 @@ std::vector<std::string> Found(IFileRecoveryParse* engine) {
     engine->SearchFileNode(key.data(), hits);
     std::vector<std::string> names;
     for (const auto& h : hits)
-        names.push_back(std::string(h.szFileName) + "/" + std::to_string(h.u64FileSize) + "@" +
-                        std::to_string(h.u64RecordSector));
+        names.push_back(std::string(h.szFileName) + "/" + std::to_string(h.u64FileSize) + "@" + std::to_string(h.u64RecordSector));
     return names;
 }
 } // namespace
 
 // Bad sectors never end a scan: they are counted and carving goes on after them.
-TEST(DeepScan, BadSectorsAreCountedAndPassed) {
-    REQUIRE_IMAGE();
+// Reading ahead changes the pass's speed, never what it finds, counts or where it stops.
+TEST(DeepScan, BadSectorsArePassedAndTheOverlappedPassEndsAsTheSerialPass) {
+    static SharedImage shared;
+    if (shared.diskNo < 0) GTEST_SKIP() << "SKIPPED: " << shared.error;
+    TempDir support;
+    ScopedEnv supportEnv("ORVALE_SUPPORT_DIR", support.path());
     std::vector<uint64_t> bad;
     for (uint64_t s = 0; s < 64; ++s) bad.push_back(kStart + 60000 + s); // free clusters, mid-volume
     bad.push_back(kStart + 100000 + 3);                                    // inside the carved JPEG
@@ -85,45 +71,38 @@ TEST(DeepScan, BadSectorsAreCountedAndPassed) {
     struct ClearFailing {
         ~ClearFailing() { CDiskReader::SetFailingSectorsForTesting({}); }
     } clear;
-    auto engine = Deep(diskNo);
-    ASSERT_NE(nullptr, engine);
-    AsDeep(engine)->SetNotLoadLogFile();
-    Stop never{-1};
-    engine->InitCallBack(ScanCb, nullptr, &never, 100);
-    ASSERT_EQ(0, engine->ScanDevice(nullptr));
-    EXPECT_EQ(110, never.lastProgress) << "the pass reports up to 110";
-    EXPECT_EQ(65u, AsDeep(engine)->GetUnreadableSectorCount());
-    const auto& files = Image().image.fatFiles();
-    bool photo = false, afterBad = false;
-    for (const std::string& n : Found(engine.get())) {
-        photo |= n.rfind("BeachPhoto.jpg/" + std::to_string(files[0].size) + "@", 0) == 0;
-        afterBad |= n.rfind(std::to_string(kStart + 110000) + ".png/" + std::to_string(files[5].size) + "@", 0) == 0;
-    }
-    EXPECT_TRUE(photo) << "the deleted photo";
-    EXPECT_TRUE(afterBad) << "carving goes on after the bad area";
-}
-
-TEST(DeepScan, OverlappedPassFindsAndStopsExactlyAsTheSerialPass) {
-    REQUIRE_IMAGE();
-    // What the pass lists, in the engine's order, and the checkpoint it leaves.
+    // What the pass lists, in the engine's order, what it counted and the checkpoint it leaves.
     auto run = [&](bool overlapped, int stopAfter) {
-        auto engine = Deep(diskNo);
-        AsDeep(engine)->SetNotLoadLogFile();
-        AsDeep(engine)->SetOverlappedReads(overlapped);
+        auto engine = Deep(shared.diskNo);
+        auto* deep = static_cast<CProfessionalRecovery*>(engine.get());
+        deep->SetNotLoadLogFile();
+        deep->SetOverlappedReads(overlapped);
         Stop stop{stopAfter};
         engine->InitCallBack(ScanCb, nullptr, &stop, 100);
-        engine->ScanDevice(nullptr);
+        EXPECT_EQ(stopAfter >= 0, engine->ScanDevice(nullptr) != 0) << "a stopped scan says so";
         const std::vector<std::string> hits = Found(engine.get());
+        const uint64_t unreadable = deep->GetUnreadableSectorCount();
         engine.reset();
         _LOG_FILE_INFO_ info{};
-        const std::string device = "/dev/disk" + std::to_string(diskNo);
-        if (!CLogFileManager::GetInstance()->LoadRecoveryLogInfo(device.c_str(), diskNo, kStart, kSectors, &info)) info = {};
-        return std::make_tuple(hits, info.u64ExtentStart, info.u64ExtentOffset, info.u64ScannedSectors);
+        const std::string device = "/dev/disk" + std::to_string(shared.diskNo);
+        if (!CLogFileManager::GetInstance()->LoadRecoveryLogInfo(device.c_str(), shared.diskNo, kStart, kSectors, &info)) info = {};
+        return std::make_tuple(hits, unreadable, stop.lastProgress, info.u64ExtentStart, info.u64ExtentOffset, info.u64ScannedSectors);
     };
     for (int stopAfter : {-1, 3, 20}) {
         const auto serial = run(false, stopAfter);
         EXPECT_FALSE(std::get<0>(serial).empty());
         EXPECT_TRUE(serial == run(true, stopAfter)) << "stop after " << stopAfter << " blocks";
+        if (stopAfter >= 0) continue;
+        EXPECT_EQ(110, std::get<2>(serial)) << "the pass reports up to 110";
+        EXPECT_EQ(65u, std::get<1>(serial));
+        const auto& files = shared.image.fatFiles();
+        bool photo = false, afterBad = false;
+        for (const std::string& n : std::get<0>(serial)) {
+            photo |= n.rfind("BeachPhoto.jpg/" + std::to_string(files[0].size) + "@", 0) == 0;
+            afterBad |= n.rfind(std::to_string(kStart + 110000) + ".png/" + std::to_string(files[5].size) + "@", 0) == 0;
+        }
+        EXPECT_TRUE(photo) << "the deleted photo";
+        EXPECT_TRUE(afterBad) << "carving goes on after the bad area";
     }
 }
 

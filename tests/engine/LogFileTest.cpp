@@ -1,13 +1,11 @@
 #include "engine/CLogFileManager.h"
 #include "fixtures/StoreTestEnv.h"
 #include "fixtures/TestFiles.h"
-#include "platform/DeviceMap.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
-#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,8 +13,7 @@ namespace {
 CLogFileManager* Log() { return CLogFileManager::GetInstance(); }
 
 _LOG_FILE_INFO_ Record(int disk, uint64_t count, const std::string& dir, uint64_t freeSpace = 0) {
-    _LOG_FILE_INFO_ r;
-    std::memset(&r, 0, sizeof r);
+    _LOG_FILE_INFO_ r{};
     r.nDiskNo = disk, r.u64SectorCount = count, r.u64FreeSpace = freeSpace;
     std::strncpy(r.szLogDirPath, dir.c_str(), sizeof r.szLogDirPath - 1);
     return r;
@@ -26,8 +23,7 @@ _LOG_FILE_INFO_ Record(int disk, uint64_t count, const std::string& dir, uint64_
 std::vector<uint8_t> Config(uint64_t counter, const std::vector<_LOG_FILE_INFO_>& records, size_t extra = 0) {
     std::vector<uint8_t> bytes(8 + records.size() * sizeof(_LOG_FILE_INFO_) + extra, 0xEE);
     std::memcpy(bytes.data(), &counter, 8);
-    for (size_t i = 0; i < records.size(); ++i)
-        std::memcpy(bytes.data() + 8 + i * sizeof(_LOG_FILE_INFO_), &records[i], sizeof(_LOG_FILE_INFO_));
+    if (!records.empty()) std::memcpy(bytes.data() + 8, records.data(), records.size() * sizeof(_LOG_FILE_INFO_));
     return bytes;
 }
 
@@ -77,7 +73,6 @@ TEST(LogFile, EveryScanBeginsAFolderNoOneElseHolds) {
     EXPECT_TRUE(IsDir(Dir(env, 1)));
     for (int i = 0; i < 4; ++i) Log()->AddDirIndex();
     EXPECT_EQ(Dir(env, 5), Current());
-
     // A folder that exists belongs to another process or a killed scan: passed over, kept.
     ASSERT_EQ(0, MakeDirectories(Dir(env, 6) + "sub"));
     WriteFileBytes(Dir(env, 6) + "Fast_1", {1, 2, 3});
@@ -85,7 +80,6 @@ TEST(LogFile, EveryScanBeginsAFolderNoOneElseHolds) {
     EXPECT_TRUE(Current() == Dir(env, 7) && FileExists(Dir(env, 6) + "Fast_1"));
     Log()->ReduceDirIndex();
     EXPECT_FALSE(IsDir(Dir(env, 7))) << "an abandoned folder without a record goes";
-
     // Another process counted further meanwhile; folders are named after the area.
     std::vector<uint8_t> config = ReadFileBytes(env.logDir() + "config");
     ASSERT_GE(config.size(), 8u);
@@ -95,7 +89,6 @@ TEST(LogFile, EveryScanBeginsAFolderNoOneElseHolds) {
     Log()->AddDirIndex();
     EXPECT_EQ(env.logDir() + "00ab-21/", Current());
     Log()->SetScanAreaId("");
-
     // Only folders inside the scan log are deleted through a record.
     const std::string outside = env.root() + "/keep/";
     ASSERT_EQ(0, MakeDirectories(outside));
@@ -134,13 +127,11 @@ TEST(LogFile, SavedCheckpointIsFoundAgainAndStaleOnesGo) {
     Log()->SaveLogFileInfo(nullptr, 0, 0, 100, 0, 0, 0, 100, 1, Dir(env, 3).c_str(), "/images/card.img");
     ASSERT_EQ(3u, Log()->GetLogRecords().size());
     EXPECT_STREQ("/images/card.img", Log()->GetLogRecords()[2].szDevicePath);
-
     EXPECT_EQ(0, Log()->Reload()) << "what was saved is what a new process loads";
     EXPECT_EQ(3u, Log()->GetLogRecords().size());
     _LOG_FILE_INFO_ found;
     EXPECT_EQ(1, Log()->LoadRecoveryLogInfo(nullptr, 2, 2048, 4096, &found));
-    EXPECT_EQ(std::make_tuple(30u, 4096u, 9u), std::make_tuple(unsigned(found.u64ExtentStart), unsigned(found.u64ScannedSectors),
-                                                               unsigned(found.u64FindFileCount)));
+    EXPECT_EQ((std::vector<uint64_t>{30, 4096, 9}), (std::vector<uint64_t>{found.u64ExtentStart, found.u64ScannedSectors, found.u64FindFileCount}));
     EXPECT_EQ(Dir(env, 1), Current()) << "the scan resumes in the recorded folder";
     EXPECT_EQ(0, Log()->LoadRecoveryLogInfo(nullptr, 2, 2048, 4095, &found)) << "another area";
     EXPECT_EQ(Dir(env, 2), Current()) << "no record: a fresh folder, never the found one";
@@ -170,7 +161,6 @@ TEST(LogFile, SaveTruncatesKeepsOthersRecordsAndFailsWithoutLosingTheIndex) {
     EXPECT_EQ((std::vector<std::string>{Dir(env, 2), Dir(env, 7)}), dirs)
         << "the other's record kept, the one this process deleted not brought back";
     EXPECT_EQ(9u, Log()->GetDirIndex()) << "the larger counter wins";
-
     // The copy cannot be written: the file on disk stays as it was.
     ASSERT_EQ(0, MakeDirectories(env.logDir() + "config.tmp"));
     Log()->AddDirIndex();

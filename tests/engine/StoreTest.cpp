@@ -2,7 +2,6 @@
 #include "engine/FileCategories.h"
 #include "fixtures/StoreTestEnv.h"
 #include "fixtures/TestFiles.h"
-#include "platform/DeviceMap.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 #include <unistd.h>
 
 namespace {
+using Names = std::vector<std::string>;
 uint64_t Key(uint32_t group, uint32_t cluster) { return (uint64_t(group) << 32) | cluster; }
 
 // Adds one record the way the engines do and registers it under (group, parentCluster).
@@ -26,19 +26,19 @@ uint32_t Add(CScanResultFileManager& store, uint32_t group, uint32_t parentClust
     return n->nFileIndex;
 }
 
-template <class T> std::vector<std::string> Names(const std::vector<T>& records) {
-    std::vector<std::string> names;
+template <class T> Names NamesOf(const std::vector<T>& records) {
+    Names names;
     for (const auto& r : records) names.push_back(r.szFileName);
     return names;
 }
 
-std::vector<std::string> Children(CScanResultFileManager& store, uint64_t key) {
+Names Children(CScanResultFileManager& store, uint64_t key) {
     std::vector<_FILE_NODE_> out;
     EXPECT_EQ(0, store.GetChildrenFileNode(key, out));
-    return Names(out);
+    return NamesOf(out);
 }
 
-// The indexes of a record's folders, nearest first; rc receives the store's answer.
+// The indexes of a record's folders, nearest first.
 std::vector<uint32_t> Chain(CScanResultFileManager& store, uint32_t index, int expectedRc = 0) {
     _FILE_NODE_ n{};
     n.nFileIndex = index;
@@ -66,57 +66,43 @@ std::string ReadText(const std::string& path) {
 struct Tree {
     uint32_t a, b, c, deep;
     explicit Tree(CScanResultFileManager& s) {
-        Add(s, 0, 2, "f1.txt");
-        a = Add(s, 0, 2, "A", true, 10);
-        Add(s, 1, 10, "f2.doc");
-        Add(s, 1, 10, "bad.jpg", false, 0, false);
-        b = Add(s, 1, 10, "B", true, 11);
-        c = Add(s, 2, 11, "C", true, 12);
-        deep = Add(s, 3, 12, "deep.txt");
+        Add(s, 0, 2, "f1.txt"), a = Add(s, 0, 2, "A", true, 10);
+        Add(s, 1, 10, "f2.doc"), Add(s, 1, 10, "bad.jpg", false, 0, false), b = Add(s, 1, 10, "B", true, 11);
+        c = Add(s, 2, 11, "C", true, 12), deep = Add(s, 3, 12, "deep.txt");
     }
 };
 } // namespace
 
-TEST(Store, BrowsingCountsAndParentPaths) {
+TEST(Store, BrowsingCountsParentPathsCyclesAndLookupsByCluster) {
     StoreTestEnv env;
     CScanResultFileManager store;
     ASSERT_EQ(0, store.Init(L"tree"));
     Tree tree(store);
-    EXPECT_EQ((std::vector<std::string>{"f1.txt", "A"}), Children(store, Key(0, 2))) << "buffered, files first";
+    EXPECT_EQ((Names{"f1.txt", "A"}), Children(store, Key(0, 2))) << "buffered, files first";
     ASSERT_EQ(0, store.FlushBufToFile());
-    EXPECT_EQ((std::vector<std::string>{"f2.doc", "B"}), Children(store, Key(1, 10))) << "the overwritten photo is hidden";
+    EXPECT_EQ((Names{"f2.doc", "B"}), Children(store, Key(1, 10))) << "the overwritten photo is hidden";
     EXPECT_EQ(Children(store, Key(0, 2)), Children(store, 0)) << "key 0 stands for the smallest key";
     EXPECT_TRUE(Children(store, Key(1, 99)).empty());
-
-    const std::pair<uint64_t, unsigned> counts[] = {{Key(0, 2), 4}, {Key(1, 10), 3}, {Key(2, 11), 1}, {Key(5, 5), 0}};
-    for (const auto& c : counts) {
+    for (auto [key, expected] : {std::pair{Key(0, 2), 4u}, {Key(1, 10), 3u}, {Key(2, 11), 1u}, {Key(5, 5), 0u}}) {
         unsigned count = 99;
-        ASSERT_EQ(0, store.GetChildrenFileCount(c.first, count));
-        EXPECT_EQ(c.second, count) << c.first;
+        ASSERT_EQ(0, store.GetChildrenFileCount(key, count));
+        EXPECT_EQ(expected, count) << key;
     }
-
     EXPECT_EQ(L"A/B/C/", ParentPath(store, tree.deep));
     EXPECT_EQ(L"", ParentPath(store, tree.a));
     EXPECT_EQ(L"A/B", ParentPath(store, tree.deep, 4)) << "cut to the caller's room, never overrun";
     EXPECT_EQ((std::vector<uint32_t>{tree.c, tree.b, tree.a}), Chain(store, tree.deep));
     std::vector<_FILE_NODE_> chain;
     EXPECT_EQ(87, store.GetParentFileNode(nullptr, chain));
-}
 
-TEST(Store, UnlistedFoldersCyclesOrphansAndLookupsByCluster) {
-    StoreTestEnv env;
-    CScanResultFileManager store;
-    ASSERT_EQ(0, store.Init(L"cycle"));
     // A folder the engine never registered as a directory is found in the node file.
-    uint32_t dir = Add(store, 0, 2, "Unlisted", true, 40, true, false);
+    const uint32_t dir = Add(store, 0, 2, "Unlisted", true, 40, true, false);
     store.AddChildren(2, 0, dir, 40, nullptr);
     EXPECT_EQ(L"Unlisted/", ParentPath(store, Add(store, 1, 40, "inner.txt")));
-
     // Folders X (cluster 50) and Y (cluster 51) listed inside each other: the chain ends.
     const uint32_t x = Add(store, 3, 51, "X", true, 50), y = Add(store, 3, 50, "Y", true, 51);
     EXPECT_EQ((std::vector<uint32_t>{x, y}), Chain(store, Add(store, 4, 50, "leaf.txt")));
     EXPECT_TRUE(Chain(store, Add(store, 1, 77, "orphan.txt"), 87).empty()) << "a parent that exists nowhere";
-
     for (int i = 0; i < 250; ++i) Add(store, 0, 0, "filler.bin", false, 0, true, false);
     Add(store, 0, 0, "Lost", true, 33, true, false);
     _FILE_NODE_ found{};
@@ -133,46 +119,39 @@ TEST(Store, SearchByCategoryProgressAndStop) {
     StoreTestEnv env;
     CScanResultFileManager store;
     ASSERT_EQ(0, store.Init(L"search"));
-    Add(store, 0, 0, "a.jpg");
-    Add(store, 0, 0, "b.JPG", false, 0, false); // overwritten photo
+    Add(store, 0, 0, "a.jpg"), Add(store, 0, 0, "b.JPG", false, 0, false); // overwritten photo
     for (const char* name : {"c.xyz", "readme", "d.DOC", "clip.rm", "part.jp"}) Add(store, 0, 0, name);
-    Add(store, 0, 0, "Folder.txt", true, 9);
-    Add(store, 0, 0, "broken.txt", false, 0, false); // unhealthy but no photo
+    Add(store, 0, 0, "Folder.txt", true, 9), Add(store, 0, 0, "broken.txt", false, 0, false); // unhealthy but no photo
     auto search = [&](const std::wstring& key) {
         std::vector<__SEARCH_FILE_INFO__> hits;
         EXPECT_EQ(0, store.SearchFileNodeInfo(key.c_str(), hits));
-        return Names(hits);
+        return NamesOf(hits);
     };
-    using V = std::vector<std::string>;
     // The substring rule; unhealthy photos and folders left out; a name in two categories listed once.
-    EXPECT_EQ((V{"a.jpg", "part.jp"}), search(g_wszPhotoTypes));
-    EXPECT_EQ((V{"c.xyz", "readme"}), search(g_wszOtherTypes));
-    EXPECT_EQ((V{"a.jpg", "broken.txt", "c.xyz", "clip.rm", "d.DOC", "part.jp", "readme"}), search(BuildSearchKey(CATEGORY_ALL)));
+    EXPECT_EQ((Names{"a.jpg", "part.jp"}), search(g_wszPhotoTypes));
+    EXPECT_EQ((Names{"c.xyz", "readme"}), search(g_wszOtherTypes));
+    EXPECT_EQ((Names{"a.jpg", "broken.txt", "c.xyz", "clip.rm", "d.DOC", "part.jp", "readme"}), search(BuildSearchKey(CATEGORY_ALL)));
     EXPECT_TRUE(search(L"").empty());
-
     // Past 128 MiB of records the catch-all category is switched off.
     ASSERT_EQ(0, store.FlushBufToFile());
     ASSERT_EQ(0, ::truncate(store.GetNodeFilePath().c_str(), 134217728 + 344 * 10));
     EXPECT_TRUE(search(g_wszOtherTypes).empty());
-    EXPECT_EQ((V{"a.jpg", "part.jp"}), search(g_wszPhotoTypes));
+    EXPECT_EQ((Names{"a.jpg", "part.jp"}), search(g_wszPhotoTypes));
 
     CScanResultFileManager big;
     ASSERT_EQ(0, big.Init(L"progress"));
     for (int i = 0; i < 1000; ++i) Add(big, 0, 0, i % 2 ? "x.jpg" : "y.zip");
     struct Seen { std::vector<int> progress; int stopAfter; } seen{{}, 1000};
-    big.InitSearchCallBack(
-        [](void* p, int progress, wchar_t*) -> int {
-            auto* s = static_cast<Seen*>(p);
-            s->progress.push_back(progress);
-            return int(s->progress.size()) >= s->stopAfter;
-        },
-        &seen);
+    big.InitSearchCallBack([](void* p, int progress, wchar_t*) -> int {
+        auto* s = static_cast<Seen*>(p);
+        s->progress.push_back(progress);
+        return int(s->progress.size()) >= s->stopAfter;
+    }, &seen);
     std::vector<__SEARCH_FILE_INFO__> hits;
     ASSERT_EQ(0, big.SearchFileNodeInfo(g_wszPhotoTypes, hits));
     EXPECT_EQ(500u, hits.size());
     EXPECT_EQ((std::vector<int>{20, 40, 60, 80, 100}), seen.progress) << "1000 records are five pieces of 200";
-    seen = {{}, 1};
-    hits.clear();
+    seen = {{}, 1}, hits.clear();
     EXPECT_EQ(-9527, big.SearchFileNodeInfo(g_wszPhotoTypes, hits)) << "stopped by the callback";
     EXPECT_EQ(100u, hits.size()) << "what was found before the stop is kept";
 }
@@ -189,7 +168,6 @@ TEST(Store, ReopenRestoresRelationsFoldersAndNumbering) {
         ASSERT_EQ(0, store.FlushBufToFile());
         relationText = ReadText(store.GetRelationFilePath());
     } // the destructor flushes and closes
-
     CScanResultFileManager store;
     ASSERT_EQ(0, store.Init(L"Pro_Fat_0"));
     EXPECT_EQ(307u, store.GetFileIndex()) << "numbering goes on from the records on disk";
@@ -199,7 +177,7 @@ TEST(Store, ReopenRestoresRelationsFoldersAndNumbering) {
     EXPECT_EQ(L"A/B/C/", ParentPath(store, deep));
     EXPECT_EQ(308u, Add(store, 3, 12, "new.txt"));
     ASSERT_EQ(0, store.FlushBufToFile());
-    EXPECT_EQ((std::vector<std::string>{"deep.txt", "new.txt"}), Children(store, Key(3, 12)));
+    EXPECT_EQ((Names{"deep.txt", "new.txt"}), Children(store, Key(3, 12)));
     // The restored map writes back the same text, with the new child in its list.
     const std::string group = " | 12884901900 - [7]";
     ASSERT_NE(std::string::npos, relationText.find(group));
@@ -207,19 +185,17 @@ TEST(Store, ReopenRestoresRelationsFoldersAndNumbering) {
     EXPECT_EQ(relationText, ReadText(store.GetRelationFilePath()));
 }
 
-TEST(Store, TornTailAndDamagedRelationFile) {
+TEST(Store, TornTailDamagedRelationFileAndFailedWrites) {
     StoreTestEnv env;
     std::string node, relation;
     {
         CScanResultFileManager store;
         ASSERT_EQ(0, store.Init(L"torn"));
         for (int i = 0; i < 3; ++i) Add(store, 0, 5, "ok.txt");
-        node = store.GetNodeFilePath();
-        relation = store.GetRelationFilePath();
+        node = store.GetNodeFilePath(), relation = store.GetRelationFilePath();
     }
     ASSERT_EQ(0, ::truncate(node.c_str(), 3 * 344 - 100));
-    const std::string cut = " | 5 - [1,2,x]";
-    WriteFileBytes(relation, std::vector<uint8_t>(cut.begin(), cut.end()));
+    WriteFileBytes(relation, {' ', '|', ' ', '5', ' ', '-', ' ', '[', '1', ',', '2', ',', 'x', ']'});
     CScanResultFileManager store;
     ASSERT_EQ(0, store.Init(L"torn"));
     EXPECT_EQ(2u, store.GetFileIndex()) << "only whole records count";
@@ -227,30 +203,26 @@ TEST(Store, TornTailAndDamagedRelationFile) {
     EXPECT_EQ(3u, Add(store, 0, 5, "next.txt")) << "the torn record's place is reused";
     ASSERT_EQ(0, store.FlushBufToFile());
     EXPECT_EQ(3u * 344, ReadFileBytes(node).size());
-    EXPECT_EQ((std::vector<std::string>{"next.txt", "ok.txt", "ok.txt"}), Children(store, 5));
-}
+    EXPECT_EQ((Names{"next.txt", "ok.txt", "ok.txt"}), Children(store, 5));
 
-TEST(Store, FailedWritesAreReported) {
-    StoreTestEnv env;
-    ASSERT_EQ(0, MakeDirectories(env.resultDir()));
     ASSERT_EQ(0, ::symlink("/dev/full", (env.resultDir() + "full").c_str()));
-    CScanResultFileManager store;
-    ASSERT_EQ(0, store.Init(L"full"));
-    for (int i = 0; i < 201; ++i) Add(store, 0, 0, "lost.txt");
-    EXPECT_EQ(ENOSPC, store.GetWriteError());
-    EXPECT_EQ(201u, store.GetFileIndex()) << "numbering is not disturbed";
-    EXPECT_EQ(ENOSPC, store.FlushBufToFile()) << "a flush never reports success after lost records";
-    EXPECT_EQ(ENOSPC, store.FlushBufToFile());
+    CScanResultFileManager full;
+    ASSERT_EQ(0, full.Init(L"full"));
+    for (int i = 0; i < 201; ++i) Add(full, 0, 0, "lost.txt");
+    EXPECT_EQ(ENOSPC, full.GetWriteError());
+    EXPECT_EQ(201u, full.GetFileIndex()) << "numbering is not disturbed";
+    EXPECT_EQ(ENOSPC, full.FlushBufToFile()) << "a flush never reports success after lost records";
+    EXPECT_EQ(ENOSPC, full.FlushBufToFile());
     CScanResultFileManager bad;
     EXPECT_NE(0, bad.Init(L"no/such/sub/folder/../x"));
     EXPECT_EQ(87, bad.Init(L""));
 }
 
 TEST(Store, RecordsAfterACheckpointAreForgottenOnResume) {
-    for (uint32_t keep : {0u, 2u, 4u, 9u}) {
+    const Names all = {"a.jpg", "b.jpg", "c.jpg", "d.jpg"};
+    for (uint32_t keep : {0u, 3u, 4u, 9u}) {
         SCOPED_TRACE(keep);
         StoreTestEnv env;
-        const std::vector<std::string> all = {"a.jpg", "b.jpg", "c.jpg", "d.jpg"};
         {
             CScanResultFileManager store;
             ASSERT_EQ(0, store.Init(L"File_Type_0"));
@@ -261,7 +233,7 @@ TEST(Store, RecordsAfterACheckpointAreForgottenOnResume) {
         EXPECT_EQ(0, resumed.KeepFirstRecords(keep));
         Add(resumed, 0, 0, "e.jpg"); // found again after the checkpoint: numbered on, listed once
         const uint32_t kept = std::min<uint32_t>(keep, 4);
-        std::vector<std::string> expected(all.begin(), all.begin() + kept), names = Children(resumed, 0);
+        Names expected(all.begin(), all.begin() + kept), names = Children(resumed, 0);
         expected.push_back("e.jpg");
         std::sort(names.begin(), names.end());
         EXPECT_EQ(expected, names);
