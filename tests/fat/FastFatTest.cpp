@@ -6,7 +6,6 @@
 #include "fixtures/SkipUnless.h"
 #include "fixtures/StoreTestEnv.h"
 #include "fixtures/TestFiles.h"
-#include "platform/DeviceMap.h"
 #include "platform/TextCodec.h"
 
 #include <gtest/gtest.h>
@@ -18,12 +17,6 @@
 #include <unistd.h>
 
 namespace {
-std::unique_ptr<CFastFatRecovery> OpenFat(const std::string& image, long long sectors = -1, int* rc = nullptr) {
-    FastFatOpened o = OpenFastFat(image, 77, sectors);
-    if (rc) *rc = o.initResult;
-    return std::move(o.engine);
-}
-
 class FastFat : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override {
@@ -35,7 +28,7 @@ protected:
         ASSERT_TRUE(sc->CopyTo(copy));
     }
     EngineTree Intact() {
-        std::unique_ptr<CFastFatRecovery> e = OpenFat(sc->image.path());
+        std::unique_ptr<CFastFatRecovery> e = OpenFastFat(sc->image.path());
         EXPECT_EQ(0, e->ScanDevice(nullptr));
         return WalkEngineTree(*e);
     }
@@ -44,7 +37,7 @@ protected:
     // to save or comes back exactly.
     EngineTree ScanCopy(bool allowRenamed = false) {
         int rc = -1;
-        engine = OpenFat(copy, (long long)(ReadFileBytes(sc->image.path()).size() / 512), &rc);
+        engine = OpenFastFat(copy, &rc, (long long)(ReadFileBytes(sc->image.path()).size() / 512));
         EXPECT_EQ(0, rc);
         EXPECT_EQ(0, engine->ScanDevice(nullptr));
         EngineTree tree = WalkEngineTree(*engine), intact = Intact();
@@ -85,7 +78,7 @@ protected:
 
 TEST_P(FastFat, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     int rc = -1;
-    engine = OpenFat(sc->image.path(), -1, &rc);
+    engine = OpenFastFat(sc->image.path(), &rc);
     ASSERT_EQ(0, rc);
     EngineReports reports;
     reports.Attach(*engine);
@@ -158,38 +151,11 @@ TEST_P(FastFat, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     EXPECT_EQ(freeClusters, covered);
 }
 
-// A chain that ends before the file does gives a short file and an error, never
-// the root area or another file's clusters as data.
-TEST_P(FastFat, ChainEndingEarlyGivesAShortFileAndAnError) {
-    FatImageBuilder img(copy, GetParam());
-    EngineTree tree = Intact();
-    const unsigned cb = sc->image.ClusterBytes();
-    const uint32_t end = GetParam() == 32 ? 0x0FFFFFFF : 0xFFFF;
-    _FILE_NODE_ several = NodeAt(tree, "Several clusters.bin"), inside = NodeAt(tree, "Kept/Inside live.txt");
-    ASSERT_TRUE(img.SetFatEntry(several.nClusterNO + 2, end));
-    ASSERT_TRUE(img.SetFatEntry(inside.nClusterNO, end));
-    engine = OpenFat(copy);
-    EngineReports reports;
-    reports.Attach(*engine);
-    for (const auto& [node, path, clusters] : {std::make_tuple(several, "Several clusters.bin", 2u), std::make_tuple(inside, "Kept/Inside live.txt", 1u)}) {
-        EXPECT_EQ(CFastFatRecovery::kChainEndedEarly, SaveNode(*engine, node, dir.file("short"))) << path;
-        std::vector<uint8_t> got = ReadFileBytes(dir.file("short"));
-        ASSERT_EQ(clusters * cb, got.size()) << path;
-        EXPECT_TRUE(std::equal(got.begin(), got.end(), sc->expected.at(path).begin())) << path;
-    }
-    EXPECT_EQ(CFastFatRecovery::kChainEndedEarly, reports.saves.back().second);
-    Preview shown = PreviewNode(*engine, inside);
-    EXPECT_EQ(CFastFatRecovery::kChainEndedEarly, shown.rc);
-    EXPECT_EQ(cb, shown.bytes.size());
-    several.nClusterNO = 0; // an entry that lost its first cluster has no data to give
-    EXPECT_EQ(CFastFatRecovery::kChainEndedEarly, SaveNode(*engine, several, dir.file("short")));
-    EXPECT_TRUE(ReadFileBytes(dir.file("short")).empty());
-}
-
 TEST_P(FastFat, DamagedCopiesCostOnlyWhatIsDamaged) {
     const EngineTree intact = Intact();
-    const uint32_t many = intact.find("Many")->second.nClusterNO, inside = intact.find("Kept/Inside live.txt")->second.nClusterNO;
-    const _FILE_NODE_ big = NodeAt(intact, "Trip/Beach archive.dat");
+    const uint32_t many = intact.find("Many")->second.nClusterNO, cb = sc->image.ClusterBytes();
+    const _FILE_NODE_ big = NodeAt(intact, "Trip/Beach archive.dat"), several = NodeAt(intact, "Several clusters.bin"),
+                      inside = NodeAt(intact, "Kept/Inside live.txt");
     const auto [end, room] = RootEnd();
     ASSERT_GE(room, 64u);
     const struct {
@@ -228,15 +194,33 @@ TEST_P(FastFat, DamagedCopiesCostOnlyWhatIsDamaged) {
              for (uint32_t c = many + 1; c < engine->Geometry().nClusterCount + 2; ++c)
                  EXPECT_EQ(successors.count(c) == 1, bool((bits[(c - 2) / 8] >> ((c - 2) % 8)) & 1)) << c;
          }, false},
-        {"looping chains",
+        // A chain that ends or loops before the file does gives a short file and an error, never the root area or
+        // another file's clusters as data.
+        {"chains cut short or looping",
          [&](FatImageBuilder& img) {
+             ASSERT_TRUE(img.SetFatEntry(several.nClusterNO + 2, GetParam() == 32 ? 0x0FFFFFFF : 0xFFFF));
              ASSERT_TRUE(img.SetFatEntry(img.FatEntries().at(many), many));
-             ASSERT_TRUE(img.SetFatEntry(inside, inside));
+             ASSERT_TRUE(img.SetFatEntry(inside.nClusterNO, inside.nClusterNO));
          },
          [&](const EngineTree& t, FatImageBuilder&) {
              ASSERT_EQ(1u, t.count("Kept/Inside live.txt"));
-             EXPECT_EQ(CFastFatRecovery::kChainEndedEarly, SaveNode(*engine, t.find("Kept/Inside live.txt")->second, dir.file("loop")));
-             EXPECT_EQ(sc->image.ClusterBytes(), ReadFileBytes(dir.file("loop")).size());
+             EngineReports reports;
+             reports.Attach(*engine);
+             for (const auto& [node, path, clusters] :
+                  {std::make_tuple(several, "Several clusters.bin", 2u), std::make_tuple(inside, "Kept/Inside live.txt", 1u)}) {
+                 EXPECT_EQ(CFastFatRecovery::kChainEndedEarly, SaveNode(*engine, node, dir.file("short"))) << path;
+                 std::vector<uint8_t> got = ReadFileBytes(dir.file("short"));
+                 ASSERT_EQ(clusters * cb, got.size()) << path;
+                 EXPECT_TRUE(std::equal(got.begin(), got.end(), sc->expected.at(path).begin())) << path;
+             }
+             EXPECT_EQ(CFastFatRecovery::kChainEndedEarly, reports.saves.back().second);
+             Preview shown = PreviewNode(*engine, inside);
+             EXPECT_EQ(CFastFatRecovery::kChainEndedEarly, shown.rc);
+             EXPECT_EQ(cb, shown.bytes.size());
+             _FILE_NODE_ first = several;
+             first.nClusterNO = 0; // an entry that lost its first cluster has no data to give
+             EXPECT_EQ(CFastFatRecovery::kChainEndedEarly, SaveNode(*engine, first, dir.file("short")));
+             EXPECT_TRUE(ReadFileBytes(dir.file("short")).empty());
          }, false},
         // A second deleted entry for the deleted "Trip", and a stale one for the cluster the live "Docs" uses.
         {"extra root entries for one folder",
@@ -277,7 +261,7 @@ TEST(FastFatControl, StopReopenFactoryPathAndRefusals) {
     ASSERT_TRUE(sc.ok);
     StoreTestEnv env;
     TempDir dir("fastfatctl");
-    std::unique_ptr<CFastFatRecovery> stopped = OpenFat(sc.image.path());
+    std::unique_ptr<CFastFatRecovery> stopped = OpenFastFat(sc.image.path());
     EngineReports stop;
     stop.stopScanAt = 0;
     stop.Attach(*stopped, 9);
@@ -295,7 +279,7 @@ TEST(FastFatControl, StopReopenFactoryPathAndRefusals) {
     const std::vector<uint8_t> listing = ReadFileBytes(dir.file("store"));
     const std::string store(listing.begin(), std::find(listing.begin(), listing.end(), '\n'));
     ASSERT_FALSE(store.empty());
-    std::unique_ptr<CFastFatRecovery> reopened = OpenFat(sc.image.path());
+    std::unique_ptr<CFastFatRecovery> reopened = OpenFastFat(sc.image.path());
     std::wstring wstore = Utf8ToWide(store.c_str());
     ASSERT_EQ(0, reopened->ScanDevice(&wstore[0]));
     EXPECT_EQ(listed, WalkEngineTree(*reopened).size());
@@ -306,14 +290,14 @@ TEST(FastFatControl, StopReopenFactoryPathAndRefusals) {
     bad[0x0E] = bad[0x10] = 1;
     WriteFileBytes(dir.file("bad.img"), bad);
     int rc = 0;
-    std::unique_ptr<CFastFatRecovery> refused = OpenFat(dir.file("bad.img"), -1, &rc);
+    std::unique_ptr<CFastFatRecovery> refused = OpenFastFat(dir.file("bad.img"), &rc);
     EXPECT_EQ(87, rc);
     EXPECT_EQ(87, refused->ScanDevice(nullptr));
     EXPECT_EQ(87, refused->BuildBitMapInfo());
     uint64_t sector = 0, count = 5;
     EXPECT_EQ(0, refused->GetUnUsedSectorCount(sector, count));
     EXPECT_EQ(5u, count) << "no map: the arguments are left alone";
-    OpenFat(dir.file("absent.img"), 100, &rc);
+    OpenFastFat(dir.file("absent.img"), &rc, 100);
     EXPECT_NE(0, rc);
 }
 
@@ -340,7 +324,7 @@ TEST_F(FastFatPhotos, OverwrittenPhotoIsUnhealthyAndHidden) {
     ASSERT_NE(0u, badCluster);
     ASSERT_TRUE(img.Patch(img.ClusterSector(badCluster) * 512, RandomBytes(512, 4)));
 
-    std::unique_ptr<CFastFatRecovery> engine = OpenFat(img.path());
+    std::unique_ptr<CFastFatRecovery> engine = OpenFastFat(img.path());
     ASSERT_EQ(0, engine->ScanDevice(nullptr));
     EngineTree tree = WalkEngineTree(*engine);
     EXPECT_EQ(0u, tree.count("Pics/Bad photo.jpg")) << "an overwritten photo is not listed";
@@ -381,7 +365,7 @@ TEST_F(FastFatPhotos, LostHighWordsAreProbedBack) {
         ASSERT_TRUE(img.Patch(img.FindShortEntry(name) + 20, {0, 0})); // as some systems leave deleted entries
         noext &= 0xFFFF;
     }
-    std::unique_ptr<CFastFatRecovery> engine = OpenFat(img.path());
+    std::unique_ptr<CFastFatRecovery> engine = OpenFastFat(img.path());
     ASSERT_EQ(0, engine->ScanDevice(nullptr));
     EngineTree tree = WalkEngineTree(*engine);
     EXPECT_EQ(Sha256Hex(remote), RecoveredSha(*engine, FindNode(tree, "Far away/Remote file.txt"), dir.file("a")));

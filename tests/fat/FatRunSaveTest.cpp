@@ -33,14 +33,15 @@ TEST(FatRunSave, JumpingChainAndLongRunsComeBackExact) {
         const uint64_t entry = img.FindShortEntry(name);
         ASSERT_TRUE(entry && img.Patch(entry, {0xE5})) << name;
     }
-    FastFatOpened o = OpenFastFat(img.path());
-    ASSERT_EQ(0, o.initResult);
-    ASSERT_EQ(0, o.engine->ScanDevice(nullptr));
+    int rc = -1;
+    std::unique_ptr<CFastFatRecovery> engine = OpenFastFat(img.path(), &rc);
+    ASSERT_EQ(0, rc);
+    ASSERT_EQ(0, engine->ScanDevice(nullptr));
     int seen = 0;
-    for (const auto& [path, node] : WalkEngineTree(*o.engine)) {
+    for (const auto& [path, node] : WalkEngineTree(*engine)) {
         for (const std::vector<uint8_t>* want : {&jumping, &longRun}) {
             if (node.bIsDir || node.u64FileSize != want->size()) continue;
-            EXPECT_EQ(Sha256Hex(*want), RecoveredSha(*o.engine, &node, dir.file("out"))) << path;
+            EXPECT_EQ(Sha256Hex(*want), RecoveredSha(*engine, &node, dir.file("out"))) << path;
             ++seen;
         }
     }

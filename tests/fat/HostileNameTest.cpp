@@ -1,5 +1,4 @@
 // Names holding "../" and "/" never lead a folder save out of its target, on every engine that saves folders.
-#include "fat/CFastFatRecovery.h"
 #include "fixtures/E2eDiskImage.h"
 #include "fixtures/EngineTree.h"
 #include "fixtures/FatImageBuilder.h"
@@ -8,7 +7,6 @@
 #include "fixtures/StoreTestEnv.h"
 #include "fixtures/TestFiles.h"
 #include "ntfs/CFastNtfsRecovery.h"
-#include "platform/DeviceMap.h"
 #include "platform/PathHelpers.h"
 #include "platform/TextCodec.h"
 
@@ -106,11 +104,9 @@ TEST(HostileNames, FolderSavesOfEveryEngineStayInsideTheTarget) {
         const Hostile names{"../../escape.txt", "../../up", "sub/name.txt"};
         {
             SCOPED_TRACE("quick FAT");
-            RegisterDiskPath(78, image);
-            CFastFatRecovery quick;
-            ASSERT_EQ(0, quick.Init(78, 0, ReadFileBytes(image).size() / 512, L'C'));
-            ASSERT_EQ(0, quick.ScanDevice(nullptr));
-            SaveBoxAndCheck(quick, WalkEngineTree(quick), names, escape, inner, slash);
+            std::unique_ptr<CFastFatRecovery> quick = OpenFastFat(image);
+            ASSERT_EQ(0, quick->ScanDevice(nullptr));
+            SaveBoxAndCheck(*quick, WalkEngineTree(*quick), names, escape, inner, slash);
         }
         {
             SCOPED_TRACE("deep FAT");

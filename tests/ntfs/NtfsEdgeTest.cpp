@@ -19,11 +19,8 @@ namespace {
 // A bare non-resident attribute header (runlist at 0x40, declared length L) followed by `runs`.
 std::vector<uint8_t> NonResidentAttr(const std::vector<uint8_t>& runs, size_t declaredLength = 0) {
     std::vector<uint8_t> a(0x40 + runs.size(), 0);
-    PutLe32(a, 0, 0x80);
-    PutLe32(a, 4, uint32_t(declaredLength ? declaredLength : a.size()));
-    a[8] = 1;
-    PutLe16(a, 0x20, 0x40);
     std::copy(runs.begin(), runs.end(), a.begin() + 0x40);
+    PutLe32(a, 0, 0x80), PutLe32(a, 4, uint32_t(declaredLength ? declaredLength : a.size())), a[8] = 1, PutLe16(a, 0x20, 0x40);
     return a;
 }
 } // namespace
@@ -32,22 +29,15 @@ TEST(NtfsRunList, Decoding) {
     std::vector<uint8_t> many;
     for (int i = 0; i < 200; ++i) many.insert(many.end(), {0x11, uint8_t(1 + i % 5), uint8_t(i % 2 ? 0xFE : 0x04)});
     many.push_back(0);
-    const struct {
-        const char* what;
-        std::vector<uint8_t> bytes;
-        size_t declared;
-        std::vector<std::pair<uint64_t, int64_t>> runs; // (length, offset) of the first runs
-        size_t count;
+    const struct { // runs: (length, offset) of the first runs
+        const char* what; std::vector<uint8_t> bytes; size_t declared; std::vector<std::pair<uint64_t, int64_t>> runs; size_t count;
     } cases[] = {
         {"header 0x00 ends it", {0x00, 0x11, 0x05, 0x10}, 0, {}, 0},
         {"length nibble 8 ends it", {0x81, 0x05, 0x10}, 0, {}, 0},
         {"offset nibble 8 ends it", {0x11, 0x05, 0x10, 0x18, 0x01, 0x02}, 0, {{5, 0x10}}, 1},
         {"sparse run", {0x04, 0x10, 0x00, 0x00, 0x00, 0x00}, 0, {{16, 0}}, 1},
-        {"offsets are sign-extended",
-         {0x21, 0x01, 0xFF, 0xFF, 0x21, 0x02, 0x00, 0x80, 0x11, 0x03, 0x7F, 0x31, 0x04, 0x00, 0x00, 0x01},
-         0,
-         {{1, -1}, {2, -32768}, {3, 127}, {4, 65536}},
-         4},
+        {"offsets are sign-extended", {0x21, 0x01, 0xFF, 0xFF, 0x21, 0x02, 0x00, 0x80, 0x11, 0x03, 0x7F, 0x31, 0x04, 0x00, 0x00, 0x01}, 0,
+         {{1, -1}, {2, -32768}, {3, 127}, {4, 65536}}, 4},
         {"only four length bytes count", {0x16, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x10}, 0, {{0x04030201, 0x10}}, 1},
         {"a run past the declared length", {0x11, 0x05, 0x10, 0x22, 0x01, 0x00, 0x00, 0x10, 0x00}, 0x45, {{5, 0x10}}, 1},
         {"a declared length past the bytes", {0x11, 0x05, 0x10, 0x11, 0x06, 0x20, 0x11}, 0xFFFF0, {{5, 0x10}, {6, 0x20}}, 2},
@@ -64,13 +54,11 @@ TEST(NtfsRunList, Decoding) {
             EXPECT_EQ(c.runs[i].second, runs[i].n64RunOffset) << c.what << " run " << i;
         }
     }
-    EXPECT_TRUE(IsSparseRun({16, 0}));
     // The record-bounded form on a 4096-byte record geometry decodes the long list too.
     CNtfsParse big;
     big.Init(4096);
-    std::vector<uint8_t> record(4096, 0);
-    std::vector<uint8_t> attr = NonResidentAttr(many);
-    std::copy(attr.begin(), attr.end(), record.begin());
+    std::vector<uint8_t> record = NonResidentAttr(many), attr;
+    record.resize(4096, 0);
     std::vector<__RUNLIST__> runs;
     big.GetRunList(record.data(), runs);
     EXPECT_EQ(200u, runs.size());
@@ -95,6 +83,7 @@ TEST(NtfsRunList, Decoding) {
 // these pin what the walks answer.
 TEST(NtfsRecord, FixUpsAndAttributeWalks) {
     CNtfsParse parse;
+    auto fixed = [&](const NtfsImageRecord& r) { std::vector<uint8_t> b = r.Finish(); parse.FileRecordFixUp(b.data()); return b; };
     std::vector<uint8_t> unsigned_ = NtfsImageRecord(40, 1).Finish(0x0BAD);
     unsigned_[0] = 0;
     std::vector<uint8_t> copy = unsigned_;
@@ -104,9 +93,7 @@ TEST(NtfsRecord, FixUpsAndAttributeWalks) {
     parse.Init(4096);
     std::vector<uint8_t> odd(4096, 0x11);
     std::copy_n("FILE", 4, odd.begin());
-    PutLe16(odd, 0x04, 0x30);
-    PutLe16(odd, 0x06, 2);
-    PutLe16(odd, 0x32, 0xBEEF);
+    PutLe16(odd, 0x04, 0x30), PutLe16(odd, 0x06, 2), PutLe16(odd, 0x32, 0xBEEF);
     ASSERT_EQ(0, parse.FileRecordFixUp(odd.data()));
     EXPECT_EQ(0xBEEFu, GetLe(odd, 4094, 2));
     EXPECT_EQ(0x11, odd[510]);
@@ -116,8 +103,7 @@ TEST(NtfsRecord, FixUpsAndAttributeWalks) {
     NtfsImageRecord builder(50, 0);
     builder.AddFileName(5, u"a.bin", 1);
     builder.AddNonResident(0x80, EncodeNtfsRunList({{3, 1000}}), 9000);
-    std::vector<uint8_t> good = builder.Finish();
-    parse.FileRecordFixUp(good.data());
+    const std::vector<uint8_t> good = fixed(builder);
     std::vector<__RUNLIST__> runs;
     NTFS_RUNLIST_LOOKUP info;
     ASSERT_EQ(0, FindRecordRunList(parse, good.data(), good.size(), 0x80, NTFS_ANY_VCN, runs, info));
@@ -141,15 +127,13 @@ TEST(NtfsRecord, FixUpsAndAttributeWalks) {
     both.AddResidentAttrList({{0x30, 60, 0, 0}, {0x80, 61, 0, 0}});
     both.AddFileName(5, u"f", 1);
     both.AddNonResident(0x80, EncodeNtfsRunList({{2, 300}}), 8000, 0, 8192);
-    std::vector<uint8_t> rec = both.Finish();
-    parse.FileRecordFixUp(rec.data());
+    std::vector<uint8_t> rec = fixed(both);
     runs.clear();
     ASSERT_EQ(0, FindRecordRunList(parse, rec.data(), rec.size(), 0x80, NTFS_ANY_VCN, runs, info));
     EXPECT_EQ(300, runs.at(0).n64RunOffset);
     NtfsImageRecord listOnly(62, 0);
     listOnly.AddResidentAttrList({{0x30, 62, 0, 0}, {0x80, 70, 0, 3}, {0x80, 71, 0, 0}, {0x80, 72, 9, 0}});
-    rec = listOnly.Finish();
-    parse.FileRecordFixUp(rec.data());
+    rec = fixed(listOnly);
     EXPECT_EQ(-100, FindRecordRunList(parse, rec.data(), rec.size(), 0x80, NTFS_ANY_VCN, runs, info));
     ASSERT_NE(0u, info.nAttrListPos);
     std::vector<NTFS_ATTR_LIST_ENTRY> entries;
@@ -189,8 +173,7 @@ TEST(NtfsRecord, FixUpsAndAttributeWalks) {
         one.AddFileName(5, u"a.bin", 1, 1);
         if (listFirst) one.AddResidentAttrList({{0x80, 41, 0, 0}});
         one.AddNonResident(0x80, EncodeNtfsRunList(r), 65536, 0, 65536);
-        std::vector<uint8_t> bytes = one.Finish();
-        parse.FileRecordFixUp(bytes.data());
+        const std::vector<uint8_t> bytes = fixed(one);
         EXPECT_EQ(spc, InferSectorsPerCluster(parse, bytes.data(), bytes.size())) << r.size() << " runs";
     }
 }
