@@ -1,7 +1,6 @@
 // Length rules and carving steps at their edges on hand-laid images, and garbage
 // that must carve to bounded results, never a crash or an endless read.
 #include "carving/CFileTypeRecovery.h"
-
 #include "fixtures/CarvingDriver.h"
 #include "fixtures/CarvingSamples.h"
 #include "fixtures/Le.h"
@@ -24,7 +23,6 @@ protected:
     ScopedEnv diskDir{"ORVALE_DISK_DIR", disks.path()};
     std::vector<uint8_t> image;
     CFileTypeRecovery engine;
-
     void Put(uint64_t sector, const std::vector<uint8_t>& bytes) {
         if (image.size() < sector * 512 + bytes.size()) image.resize((sector * 512 + bytes.size() + 511) / 512 * 512, 0);
         std::memcpy(&image[sector * 512], bytes.data(), bytes.size());
@@ -44,7 +42,7 @@ protected:
         std::vector<uint8_t> s(image.begin() + sector * 512, image.begin() + sector * 512 + 512);
         return engine.ParseFileBuf(s.data(), 512, sector, 0, image.size() / 512, -1, &engine.GetDiskReader(), 512, used, found);
     }
-    std::vector<_FILE_NODE_> Nodes() {
+    std::vector<_FILE_NODE_> Nodes() { // the root's nodes, sorted by name
         std::vector<_FILE_NODE_> nodes;
         EXPECT_EQ(0, engine.GetChildrenFileNode(nullptr, 0, nodes));
         return nodes;
@@ -76,13 +74,10 @@ TEST_F(CarvingEdges, HeaderLengthNeverRunsPastTheArea) {
     std::memcpy(&wav[0], "RIFF\xF0\xFF\xFF\x7FWAVEfmt ", 16);
     bmp[0] = 'B', bmp[1] = 'M', bmp[26] = 1, bmp[28] = 24; // planes, bits per pixel
     PutLe32(bmp, 2, 300u << 20), PutLe32(bmp, 10, 54), PutLe32(bmp, 14, 40), PutLe32(bmp, 18, 16), PutLe32(bmp, 22, 16);
-    Put(7, MakePeFile(0x0102, 2048));
-    Put(100, bmp);
-    Put(1000, wav);
+    Put(7, MakePeFile(0x0102, 2048)), Put(100, bmp), Put(1000, wav);
     Open((200ull << 20) / 512); // long enough for the BMP cap to apply, short of its header's claim
     uint64_t used = 1;
-    EXPECT_EQ(87, Step(7, used));
-    EXPECT_EQ(1u, used);
+    EXPECT_TRUE(Step(7, used) == 87 && used == 1);
     ASSERT_EQ(0, Step(1000, used));
     EXPECT_EQ((200ull << 20) - 1000 * 512, SizeAt(1000));
     ASSERT_EQ(0, Step(100, used));
@@ -98,7 +93,6 @@ TEST_F(CarvingEdges, TransportStreamIsFoundOnceAndKeepsItsLastPacket) {
     // Three copies make one longer stream: the packet grid runs on unbroken.
     std::vector<uint8_t> stream;
     for (int i = 0; i < 3; ++i) stream.insert(stream.end(), ts.bytes.begin(), ts.bytes.end());
-    ASSERT_EQ(0u, ts.bytes.size() % 188);
     Put(4, stream);
     EXPECT_EQ(0, RunCarvingPass(engine, engine.GetDiskReader(), 0, Open(4 + (stream.size() + 511) / 512 + 8)).rc);
     int streams = 0;
@@ -108,17 +102,15 @@ TEST_F(CarvingEdges, TransportStreamIsFoundOnceAndKeepsItsLastPacket) {
     ASSERT_EQ(1u, CFileTypeJudge::m_tsFileRangeVec.size());
     EXPECT_EQ(4u, CFileTypeJudge::m_tsFileRangeVec[0].u64StartSector);
     // A packet start later in the claimed range is not a new stream: 47 sectors are 128 packets.
-    ASSERT_EQ('G', image[(4 + 47) * 512]);
     uint64_t used = 0;
+    ASSERT_EQ('G', image[(4 + 47) * 512]);
     EXPECT_EQ(87, Step(4 + 47, used));
 }
 
 TEST_F(CarvingEdges, CancelDuringReadAheadStopsTheStep) {
     auto jpg = JpegWithEndAt(3 * 512);
     jpg.back() = 0x00; // no end: the rule reads ahead through everything
-    Put(1, jpg);
-    Put(4, RandomBytes(300 * 512, 8));
-    Open(600);
+    Put(1, jpg), Put(4, RandomBytes(300 * 512, 8)), Open(600);
     int calls = 0;
     engine.InitCallBack([](void* p, int, int, int, uint64_t, uint64_t, uint64_t, wchar_t*) { return ++*static_cast<int*>(p) >= 2 ? 1 : 0; },
                         nullptr, &calls, 90);
@@ -130,19 +122,16 @@ TEST_F(CarvingEdges, CancelDuringReadAheadStopsTheStep) {
     engine.InitCallBack(nullptr, nullptr, nullptr, 100);
 }
 
-TEST_F(CarvingEdges, ListingPreviewAndFailedSaves) {
+TEST_F(CarvingEdges, ListingPreviewFailedSavesAndOpeningByPath) {
     std::vector<uint8_t> pdf(1000, 'p');
-    std::memcpy(pdf.data(), "%PDF-1.4\n", 9);
-    std::memcpy(&pdf[1000 - 6], "%%EOF\n", 6);
+    std::memcpy(pdf.data(), "%PDF-1.4\n", 9), std::memcpy(&pdf[1000 - 6], "%%EOF\n", 6);
     // Old data after the PDF that reads like an update, and a later PDF's end:
     // the JPEG between them ends the PDF at its own %%EOF.
     std::vector<uint8_t> laid = pdf;
     laid.reserve(pdf.size() + 2); // also spares GCC 12 a false array-bounds warning
     laid.insert(laid.end(), {'%', 'x'});
-    Put(2, laid);
     const auto jpg = JpegWithEndAt(700);
-    Put(6, jpg);
-    Put(9, {'%', '%', 'E', 'O', 'F', '\n'});
+    Put(2, laid), Put(6, jpg), Put(9, {'%', '%', 'E', 'O', 'F', '\n'});
     RunCarvingPass(engine, engine.GetDiskReader(), 0, Open(12));
     std::vector<_FILE_NODE_> root = Nodes();
     ASSERT_EQ(2u, root.size());
@@ -152,37 +141,29 @@ TEST_F(CarvingEdges, ListingPreviewAndFailedSaves) {
     unsigned count = 0;
     EXPECT_EQ(0, engine.GetChildrenFileCount(nullptr, 0, count));
     EXPECT_EQ(2u, count);
-
     // A document previews into the caller's buffer, up to its length; a picture into tmp.jpg in the scan-log folder.
     unsigned char buf[10240];
     int len = 100;
     wchar_t tmp[256] = {0};
     EXPECT_EQ(0, engine.PreView(&root[0], tmp, buf, len, nullptr, nullptr));
-    EXPECT_EQ(100, len);
-    EXPECT_EQ(0, std::memcmp(buf, pdf.data(), 100));
+    EXPECT_TRUE(len == 100 && std::memcmp(buf, pdf.data(), 100) == 0);
     len = 10240;
     EXPECT_EQ(0, engine.PreView(&root[1], tmp, buf, len, nullptr, nullptr));
-    EXPECT_EQ(0, len);
+    EXPECT_EQ(0, len) << "a picture comes as a file";
     EXPECT_EQ(env.logDir() + "tmp.jpg", WideToUtf8(tmp));
     EXPECT_EQ(jpg, ReadFileBytes(WideToUtf8(tmp)));
-
     // A save whose target cannot be created reports the error.
     std::wstring bad = L"/nonexistent-dir/x.pdf";
     EXPECT_NE(0, engine.SaveFileData(&root[0], &bad[0], 0));
     EXPECT_EQ(87, engine.SaveFileData(nullptr, &bad[0], 0));
-}
-
-TEST_F(CarvingEdges, EngineOpenedByPathReadsTheWholeImage) {
-    Put(0, JpegWithEndAt(600));
-    Open(8);
+    // Opened by path the whole image is the area: a bound of 0 would refuse every read.
     CFileTypeRecovery byPath;
-    const std::string p = disks.file("disk0");
-    std::wstring wide(p.begin(), p.end());
-    ASSERT_EQ(0, byPath.Init(&wide[0], L'C'));
-    EXPECT_EQ(8u, byPath.GetDiskReader().GetSectorLimit()) << "a bound of 0 would refuse every read";
+    std::wstring path = Utf8ToWide(disks.file("disk0").c_str());
+    ASSERT_EQ(0, byPath.Init(&path[0], L'C'));
+    EXPECT_EQ(12u, byPath.GetDiskReader().GetSectorLimit());
     uint64_t used = 0, found = 0;
-    EXPECT_EQ(0, byPath.ParseFileBuf(image.data(), 512, 0, 0, 8, -1, &byPath.GetDiskReader(), 512, used, found));
-    EXPECT_EQ(1, byPath.GetLostFileCount());
+    EXPECT_EQ(0, byPath.ParseFileBuf(&image[6 * 512], 512, 6, 0, 12, -1, &byPath.GetDiskReader(), 512, used, found));
+    EXPECT_EQ(1u, found);
 }
 
 // The boxes end a file exactly though random sectors follow it; with its last box
@@ -197,15 +178,12 @@ TEST_F(CarvingEdges, ContainerStructureEndsAFileButNeverPastTheNextStart) {
     for (uint64_t off = 0; off + 8 <= broken.size() && boxSize(off) >= 8; off += boxSize(off)) last = off;
     broken[last] = 0x40; // a gigabyte-sized box
     for (auto [at, file, gap] : {std::tuple{uint64_t(2), &mp4.bytes, uint64_t(30)}, {second, &broken, uint64_t(3)}}) {
-        Put(at, *file);
-        Put(at + n, RandomBytes(gap * 512, 12));
-        Put(at + n + gap, JpegWithEndAt(700));
+        Put(at, *file), Put(at + n, RandomBytes(gap * 512, 12)), Put(at + n + gap, JpegWithEndAt(700));
     }
     Open(second + n + 10);
     uint64_t used = 0;
-    ASSERT_EQ(0, Step(2, used));
+    ASSERT_TRUE(Step(2, used) == 0 && Step(second, used) == 0);
     EXPECT_EQ(mp4.bytes.size(), SizeAt(2));
-    ASSERT_EQ(0, Step(second, used));
     EXPECT_EQ((n + 3) * 512, SizeAt(second));
 }
 
@@ -232,12 +210,8 @@ TEST_P(CarvingGarbage, CarvesToBoundedResults) {
         // The zip fragments name entries running past their sector: no file start.
         if (std::strstr(n.szFileName, ".jpg")) { EXPECT_LE(n.u64FileSize, 32u * 512) << "a JPEG without an end stops at the next file start"; }
     }
-    if (laid) {
-        EXPECT_GE(nodes.size(), count / 3) << "every JPEG fragment is a file start";
-    } else {
-        EXPECT_EQ(kBytes / 512, pass.sectorsVisited) << "nothing real to skip: every sector is tried";
-        EXPECT_LT(nodes.size(), 50u) << "random data looks like very few file starts";
-    }
+    if (laid) EXPECT_GE(nodes.size(), count / 3) << "every JPEG fragment is a file start";
+    else EXPECT_TRUE(pass.sectorsVisited == kBytes / 512 && nodes.size() < 50u) << "every sector tried, very few look like file starts";
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, CarvingGarbage, ::testing::Bool(),
