@@ -74,7 +74,6 @@ TEST(CliScan, BadTargetsAndMissingDisksSayWhy) {
     }
     EXPECT_EQ(2, RunCli("scan x --bogus", support.path()).status);
     EXPECT_EQ(0, RunCommand("[ -z \"$(ls -A " + support.path() + ")\" ]")) << "nothing written for a target that cannot be scanned";
-
     ASSERT_EQ(0, ::mkdir(dir.file("gone").c_str(), 0755));
     ASSERT_EQ(0, ::symlink("/nonexistent/device", dir.file("gone/disk0").c_str()));
     ASSERT_EQ(0, ::mkdir(dir.file("hollow").c_str(), 0755));
@@ -135,7 +134,6 @@ TEST(CliScan, PartitionedImageListsAndRecoversEveryDeletedFile) {
             if (f.deleted) { EXPECT_TRUE(recovered.count(f.sha256)) << (f.name.empty() ? "carved file" : f.name) << " not byte-identical"; }
     }
     EXPECT_EQ(imageDigest, Sha256File(image.path())) << "scanning and recovering never write to the scanned image";
-
     ASSERT_EQ(0, RunCommand("truncate -s " + std::to_string((2048 + 131072 - 8192) * 512LL) + " " + image.path()));
     CliRun cut = RunCli("scan " + image.path() + " --partition 1 --json", support.path());
     EXPECT_EQ(0, cut.status) << cut.err;

@@ -81,7 +81,6 @@ TEST(CliKillResume, StoppedOrKilledDeepScanResumesToTheSameFiles) {
         named += expected.count(name + " " + std::to_string(file.second.size()));
     }
     ASSERT_GE(named, 5u) << "the lost volume's files are listed by name";
-
     ScopedEnv checkpointEnv("ORVALE_CHECKPOINT_MS", "20");
     // At the rate of a slow card the scan outlasts the watcher however busy the
     // machine is, so every stop point finds it still running.
@@ -118,7 +117,6 @@ TEST(CliKillResume, StoppedOrKilledDeepScanResumesToTheSameFiles) {
             const std::vector<uint8_t> stopped = ReadFileBytes(dir.file("stopped.json"));
             EXPECT_NE(std::string::npos, std::string(stopped.begin(), stopped.end()).find("\"complete\": false"));
         }
-
         CliRun resumed = RunCli("scan " + image + " --resume --json --progress", support.path());
         ASSERT_EQ(0, resumed.status) << resumed.err;
         EXPECT_EQ(expected, Listed(resumed.out));

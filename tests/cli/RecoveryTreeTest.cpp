@@ -45,7 +45,6 @@ TEST(RecoveryTree, TreeIsRecreatedUnderCategoryFoldersWithAReport) {
         }
     ASSERT_EQ(1, slashed);
     WriteFileBytes(img.path(), bytes);
-
     for (const char* mode : {"--quick", ""}) {
         SCOPED_TRACE(*mode ? mode : "deep");
         const std::string out = dir.file(*mode ? "out-quick" : "out-deep");

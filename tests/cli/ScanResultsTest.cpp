@@ -179,7 +179,6 @@ TEST(ScanResults, LongNtfsNamesComeBackWholeOrKeepTheirExtension) {
     RunCommand("sync");
     for (const Case& c : cases) ::unlink(dir.file("mnt/" + c.name).c_str());
     ASSERT_EQ(0, RunCommand("umount " + dir.file("mnt")));
-
     CliRun run = RunCli("scan " + image + " --quick --json --recover " + dir.file("out"), support.path());
     ASSERT_EQ(0, run.status) << run.out << run.err;
     const std::vector<JsonFile> files = ParseFiles(run.out);

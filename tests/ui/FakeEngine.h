@@ -27,19 +27,14 @@ inline __SEARCH_FILE_INFO__ MakeHit(const char* name, uint32_t index, uint64_t s
 class FakeEngine : public IFileRecoveryParse {
 public:
     // Reports 0..100 % in steps; alive counts the engines not yet destroyed.
-    explicit FakeEngine(std::vector<std::string> names = {}, std::atomic<int>* alive = nullptr)
-        : m_names(std::move(names)), m_alive(alive) {
+    explicit FakeEngine(std::vector<std::string> names = {}, std::atomic<int>* alive = nullptr) : m_names(std::move(names)), m_alive(alive) {
         if (m_alive) ++*m_alive;
     }
-    ~FakeEngine() override {
-        if (m_alive) --*m_alive;
-    }
-
+    ~FakeEngine() override { if (m_alive) --*m_alive; }
     int Init(int, long long, long long, wchar_t) override { return 0; }
     int Init(wchar_t*, wchar_t) override { return 0; }
     int InitCallBack(ScanCallBack scanCb, RecoveryCallBack recoveryCb, void* pParam, int nPercent) override {
-        m_scanCb = scanCb, m_recoveryCb = recoveryCb, m_param = pParam, m_nPercent = nPercent;
-        return 0;
+        return m_scanCb = scanCb, m_recoveryCb = recoveryCb, m_param = pParam, m_nPercent = nPercent, 0;
     }
     int ScanDevice(wchar_t*) override {
         wchar_t name[] = L"";
@@ -53,17 +48,13 @@ public:
     int GetFileNodeParentDirPath(_FILE_NODE_*, wchar_t* path, int) override { return path[0] = 0; }
     int GetUnUsedSectorCount(uint64_t&, uint64_t&) override { return 0; }
     int BuildBitMapInfo() override { return 0; }
-    int InitSearchCallBack(SearchCallBack cb, void* pParam) override {
-        m_searchCb = cb, m_searchParam = pParam;
-        return 0;
-    }
+    int InitSearchCallBack(SearchCallBack cb, void* pParam) override { return m_searchCb = cb, m_searchParam = pParam, 0; }
     // Hits are the names whose "." + extension occurs in the key, as the store matches.
     int SearchFileNode(wchar_t* key, std::vector<__SEARCH_FILE_INFO__>& out) override {
         m_lastKey = key;
         wchar_t empty[] = L"";
         for (const std::string& n : m_names)
-            if (m_lastKey.find(std::wstring(n.begin() + long(n.rfind('.')), n.end())) != std::wstring::npos)
-                out.push_back(MakeHit(n.c_str(), 0, 0, 0));
+            if (m_lastKey.find(std::wstring(n.begin() + long(n.rfind('.')), n.end())) != std::wstring::npos) out.push_back(MakeHit(n.c_str(), 0, 0, 0));
         if (m_searchCb) m_searchCb(m_searchParam, 50, empty);
         return 0;
     }
@@ -78,14 +69,9 @@ public:
         return ret;
     }
     int PreView(_FILE_NODE_* node, wchar_t* tmpPath, unsigned char* buf, int& len, PreViewCallBack cb, void* pParam) override {
-        if (!picturePath.empty()) {
-            std::wcsncpy(tmpPath, Utf8ToWide(picturePath.c_str()).c_str(), 511);
-            tmpPath[511] = 0, len = 0;
-        } else {
-            const std::vector<uint8_t>& data = contents[node->nFileIndex];
-            len = std::min(static_cast<int>(data.size()), len);
-            if (len > 0) std::memcpy(buf, data.data(), static_cast<size_t>(len));
-        }
+        const std::vector<uint8_t>& data = contents[node->nFileIndex];
+        if (!picturePath.empty()) std::wcsncpy(tmpPath, Utf8ToWide(picturePath.c_str()).c_str(), 511), tmpPath[511] = 0, len = 0;
+        else if ((len = std::min(static_cast<int>(data.size()), len)) > 0) std::memcpy(buf, data.data(), static_cast<size_t>(len));
         if (cb) cb(pParam, 100, 0);
         return 0;
     }
@@ -103,8 +89,7 @@ private:
     ScanCallBack m_scanCb = nullptr;
     RecoveryCallBack m_recoveryCb = nullptr;
     SearchCallBack m_searchCb = nullptr;
-    void* m_param = nullptr;
-    void* m_searchParam = nullptr;
+    void *m_param = nullptr, *m_searchParam = nullptr;
     int m_nPercent = 100;
 };
 

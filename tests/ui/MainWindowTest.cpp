@@ -78,7 +78,6 @@ private slots:
         w.btnSlot();
         QTest::mouseClick(w.GetOpenImageButton(), Qt::LeftButton);
         QTreeWidget* tree = w.GetDiskTree();
-
         struct Row { int disk; const char *name, *fs, *label; uint64_t start, end; } const rows[] = {
             {0, "Partition 1", "FAT16", "PHOTOS", 2048, 10239}, {0, "Partition 2", "ext4", "home", 10240, 18431},
             {0, "Partition 3", "", "past the disk's end", 40000, 40099},
@@ -112,7 +111,6 @@ private slots:
         w.SetEngineMaker([&](const _PARTITION_ITEM_&) -> IFileRecoveryParse* { return ++made, nullptr; });
         w.diskItemDoubleClick(tree->topLevelItem(3), 0);
         QCOMPARE(made, 0);
-
         // A disk plugged in later appears by itself; the selection stays where it was.
         tree->setCurrentItem(image);
         QCOMPARE(RunCommand("truncate -s 2M '" + d + "/disks/disk5'"), 0);

@@ -66,7 +66,6 @@ private slots:
         auto finish = [](SCANUI& d) { d.ScanProcessCallBackSlot(100, 100, 0, "2", "2", "0", ""); };
         QCOMPARE(Exec(dialog, [&] { finish(dialog); }, [](CMessageBox*) { return false; }), 0);
         QVERIFY(dialog.IsFinished() && dialog.ProgressValue() == 100);
-
         // The final report arriving while the user is asked ends both, and stops nothing.
         asked.InitSlot(&owner, SCANUI::OPR_SCAN);
         QCOMPARE(Exec(asked, [&] { asked.ActionButton()->click(); }, [&](CMessageBox*) { return finish(asked), false; }), 1);

@@ -26,15 +26,12 @@
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <QTreeWidget>
-#include <map>
 #include <set>
 #include <unistd.h>
 
 namespace {
 // A click on the row's check box, as the user makes it.
 void ClickCheckBox(QTreeWidget* tree, QTreeWidgetItem* row) {
-    ModalDriver none([](QWidget*) {}); // a preview may open and close by itself
     tree->scrollToItem(row);
     const QRect rect = tree->visualItemRect(row);
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(rect.left() + 10, rect.center().y()));
@@ -71,9 +68,10 @@ RecoveryRun Recover(CResultPage* page, const std::string& dest) {
             QMetaObject::invokeMethod(files, "accept", Qt::QueuedConnection);
         } else if (auto* detail = qobject_cast<CDetail*>(w)) {
             run.succeeded = detail->SuccessCount(), run.failed = detail->FailedCount();
-            for (int r = 0; r < detail->Table()->rowCount(); ++r)
-                run.names << detail->Table()->item(r, 0)->text(), run.states << detail->Table()->item(r, 1)->text(),
-                    run.colours << detail->Table()->item(r, 1)->foreground().color();
+            for (int r = 0; r < detail->Table()->rowCount(); ++r) {
+                const QTableWidgetItem* state = detail->Table()->item(r, 1);
+                run.names << detail->Table()->item(r, 0)->text(), run.states << state->text(), run.colours << state->foreground().color();
+            }
             detail->btnSlot();
         } else if (auto* progress = qobject_cast<SCANUI*>(w)) {
             if (progress->OprType() != SCANUI::OPR_RECOVERY || progress->ActionButton()->text() != "Finished") return;
@@ -107,7 +105,6 @@ private slots:
         QVERIFY(UseDisk(m_dir, m_image));
         setenv("ORVALE_SUPPORT_DIR", m_dir.file("support").c_str(), 1);
     }
-
     void cleanupTestCase() {
         if (!m_readOnlyMount.empty()) RunCommand("umount '" + m_readOnlyMount + "'");
     }
@@ -116,10 +113,8 @@ private slots:
         DRUI w;
         w.Init();
         w.btnSlot();
-        QTreeWidget* tree = w.GetDiskTree();
-        QTreeWidgetItem* partition = tree->topLevelItem(0)->child(0);
-        QCOMPARE(tree->topLevelItem(0)->childCount(), 2); // the partition and the whole disk
-        QCOMPARE(tree->currentItem(), partition);
+        QTreeWidgetItem* partition = w.GetDiskTree()->topLevelItem(0)->child(0);
+        QVERIFY(partition->parent()->childCount() == 2 && w.GetDiskTree()->currentItem() == partition); // and the whole disk
         int boxes = 0;
         {
             ModalDriver driver([&](QWidget* widget) {
@@ -129,9 +124,7 @@ private slots:
         }
         QVERIFY(boxes == 0 && w.GetScanError().isEmpty());
         QCOMPARE(w.GetStackedLayout()->currentIndex(), int(DRUI::PAGE_RESULT));
-        QCOMPARE(w.GetPartitionItem().u64StartSector, 2048ull);
-        QCOMPARE(w.GetPartitionItem().u64EndSector, 2048ull + 131072 - 1);
-
+        QCOMPARE(std::make_pair(w.GetPartitionItem().u64StartSector, w.GetPartitionItem().u64EndSector), std::make_pair(uint64_t(2048), uint64_t(2048 + 131072 - 1)));
         // Deleted files come back under their names, directory-less ones by content
         // with their own sizes; live files are not offered.
         std::multiset<std::string> names, deleted; // deleted: digests a recovery must bring back
@@ -144,16 +137,14 @@ private slots:
             if (f.deleted) deleted.insert(f.sha256);
         }
         QCOMPARE(w.GetSearchResults().size(), deleted.size());
-
         auto* page = qobject_cast<CResultPage*>(w.GetResultPage());
         QVERIFY(page);
+        ModalDriver previews([](QWidget*) {}); // previews open and close by themselves
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QTreeWidgetItem* photo = Row(page->Tree(), "Photo(3)");
         QTreeWidgetItem* archive = Row(page->Tree(), "Archive(1)");
         QVERIFY2(photo && archive, listed.c_str());
-        ModalDriver previews([](QWidget*) {}); // previews open and close by themselves
-
         QCOMPARE(page->FolderTree()->topLevelItem(0)->text(0), QString("File system (%1)").arg(deleted.size() - 2));
         QCOMPARE(page->FolderTree()->topLevelItem(1)->text(0), QString("Found by content (2)"));
         page->Tree()->setCurrentItem(Row(page->Tree(), "jpg Files (2)"));
@@ -163,7 +154,6 @@ private slots:
                  PreviewPictureSize(beachFirst ? QSize(320, 200) : QSize(240, 180), page->PreviewPane()->contentsRect().size()));
         page->Tree()->setCurrentItem(Row(page->Tree(), "zip Files (1)"));
         QVERIFY(page->PreviewText()->toPlainText().startsWith("00000000  50 4b 03 04"));
-
         // Filtering the real results: what is listed and the counts and sums follow.
         page->Tree()->setCurrentItem(photo);
         uint64_t jpgBytes = 0;
@@ -173,14 +163,10 @@ private slots:
         page->FilterBox()->setText("*.JPG");
         QCOMPARE(page->ShownLabel()->text(), QString("%1 of %2 files, %3").arg(jpgs).arg(w.GetSearchResults().size())
                                                  .arg(QString::fromStdString(GetFileSizeString(static_cast<long long>(jpgBytes)))));
-        QCOMPARE(page->Table()->rowCount(), jpgs);
-        QVERIFY(Row(page->Tree(), "Archive(0)")->isHidden());
+        QVERIFY(page->Table()->rowCount() == jpgs && Row(page->Tree(), "Archive(0)")->isHidden());
         page->FilterBox()->clear();
-
         ClickCheckBox(page->Tree(), photo);
-        QCOMPARE(photo->checkState(0), Qt::Checked);
-        QCOMPARE(page->Selection().size(), size_t(3));
-
+        QVERIFY(photo->checkState(0) == Qt::Checked && page->Selection().size() == 3);
         // With the folder structure, then without it into the same place: new names, nothing overwritten.
         const std::string dest = m_dir.file("dest");
         QCOMPARE(RunCommand("mkdir -p '" + dest + "'"), 0);
@@ -199,7 +185,6 @@ private slots:
         for (const E2eFile& f : m_image.fatFiles())
             if (f.deleted && f.name != "QuarterReport.zip") QVERIFY2(twice.count(f.sha256) == 2, f.name.c_str());
         QCOMPARE(saved.size(), size_t(6));
-
         // Third run, the archive too, into a destination whose photo folder is read-only.
         ClickCheckBox(page->Tree(), archive);
         QCOMPARE(page->Selection().size(), size_t(4));
@@ -231,10 +216,7 @@ private slots:
         std::vector<uint64_t> bad;
         for (uint64_t s = 62048; s < 62112; ++s) bad.push_back(s); // free clusters, mid-volume
         CDiskReader::SetFailingSectorsForTesting(bad);
-        struct ClearFailing {
-            ~ClearFailing() { CDiskReader::SetFailingSectorsForTesting({}); }
-        } clear;
-
+        struct ClearFailing { ~ClearFailing() { CDiskReader::SetFailingSectorsForTesting({}); } } clear;
         DRUI w;
         w.Init();
         w.SetImageChooser([&] { return QString::fromStdString(m_image.path()); });
@@ -261,7 +243,6 @@ private slots:
             if (stopAt40 && progress - 10 >= 40 && !at40.exchange(true))
                 for (int i = 0; i < 1000 && !w.m_bScanCancel; ++i) QThread::msleep(10);
         }, Qt::DirectConnection);
-
         w.btnSlotScan();
         QVERIFY2(finalText.contains("Unreadable Sectors: 64 (sectors 62048 to 62111)"), qPrintable(finalText));
         const QString unreadable = "64 sectors could not be read (between sector 62048 and sector 62111)";
@@ -270,14 +251,12 @@ private slots:
         auto* notice = w.GetResultPage()->parentWidget()->findChild<QLabel*>("scanNotice");
         QVERIFY(notice && !notice->isHidden() && notice->text() == w.GetScanNotice());
         const std::multiset<std::string> whole = NamesAndSizes(w.GetSearchResults());
-
         w.btnSlotBack();
         stopAt40 = true;
         w.btnSlotScan();
         stopAt40 = at40 = false;
         QCOMPARE(offered, 0); // the scan before ran to its end
         QVERIFY(w.GetScanNotice().contains("stopped before its end") && w.GetSearchResults().size() < whole.size());
-
         w.btnSlotBack();
         firstPass = -1;
         w.btnSlotScan();
@@ -304,14 +283,11 @@ private slots:
         w.btnSlot();
         QTreeWidgetItem* whole = Row(w.GetDiskTree(), "Whole Disk");
         QVERIFY(whole);
-        {
-            ModalDriver none([](QWidget*) {});
-            w.GetDiskTree()->setCurrentItem(whole);
-            w.diskItemDoubleClick(whole, 0);
-        }
+        ModalDriver none([](QWidget*) {}); // the scan's and the previews' dialogs close by themselves
+        w.GetDiskTree()->setCurrentItem(whole);
+        w.diskItemDoubleClick(whole, 0);
         auto* page = qobject_cast<CResultPage*>(w.GetResultPage());
         QVERIFY(page);
-        ModalDriver previews([](QWidget*) {});
         auto top = [&](const QString& prefix) -> QTreeWidgetItem* {
             for (int i = 0; i < page->FolderTree()->topLevelItemCount(); ++i)
                 if (page->FolderTree()->topLevelItem(i)->text(0).startsWith(prefix)) return page->FolderTree()->topLevelItem(i);

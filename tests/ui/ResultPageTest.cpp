@@ -67,7 +67,6 @@ private slots:
         const uint64_t tick = 10000000ull, epoch = 116444736000000000ull;
         const std::pair<uint64_t, qint64> times[] = {{0, -1}, {1700000000, 1700000000}, {epoch + 1700000000 * tick, 1700000000}, {epoch - tick, -1}};
         for (const auto& t : times) QCOMPARE(RecordTimeSeconds(t.first), t.second);
-
         struct Case { __SEARCH_FILE_INFO__ hit; QString folderOf, folder, volume, source; bool deleted; } const cases[] = {
             {Hit("a.jpg", 1, 1, FS_TYPE_FAST_FAT, 4096), "Photos/", "Photos", "File system", "File system", true},
             {Hit("b.jpg", 2, 1, FS_TYPE_PRO_FAT, 2048), "Docs/A/", "Docs/A", "File system", "File system", true}, // free space
@@ -86,7 +85,6 @@ private slots:
         // A whole disk has no file system of its own: every deep volume is a lost one, with live files.
         const RESULT_ROW wholeDisk = BuildResultRows(hits, folderOf, false, 2048)[1];
         QVERIFY(wholeDisk.source == SOURCE_LOST_VOLUME && !wholeDisk.deleted);
-
         // Which of Photo1.jpg, photos.png (live), x.jpg (damaged) and notes.txt pass.
         const std::pair<CResultFilter, QString> filters[] = {
             {CResultFilter("*.JPG"), "ac"}, {CResultFilter("photo"), "ab"}, {CResultFilter("p?o*[0-9].jpg"), "a"},
@@ -115,19 +113,16 @@ private slots:
         QCOMPARE(page.SelectionLabel()->text(), QString("Select 2.02 KB in 3 files"));
         page.Tree()->setCurrentItem(jpg); // its rows are shown ticked from the map
         QVERIFY(page.RecoverButton()->isEnabled() && page.Table()->item(1, 0)->checkState() == Qt::Checked);
-
         // Unticking one row makes its parents partial.
         page.Table()->item(1, 0)->setCheckState(Qt::Unchecked);
         QVERIFY(jpg->checkState(0) == Qt::PartiallyChecked && photo->checkState(0) == Qt::PartiallyChecked);
         QCOMPARE(page.SelectionLabel()->text(), QString("Select 1.00 KB in 2 files"));
-
         // From the keyboard, in the tree: partial becomes ticked.
         page.Tree()->setCurrentItem(photo);
         QTest::keyClick(page.Tree()->viewport(), Qt::Key_Space);
         QCOMPARE(page.Selection().size(), size_t(3));
         QTest::keyClick(page.Tree()->viewport(), Qt::Key_Space);
         QVERIFY(page.Selection().empty() && !page.RecoverButton()->isEnabled());
-
         // A tick under a filter covers what is shown; equal keys of two engines stay apart.
         page.SetResults({MakeHit("a.jpg", 1, 5, FS_TYPE_FAST_FAT), MakeHit("0.jpg", 1, 6, FS_TYPE_FILE_TYPE), MakeHit("b.jpg", 2, 7)});
         QVERIFY(page.Selection().empty());
@@ -160,7 +155,6 @@ private slots:
             page.Table()->horizontalHeader()->setSortIndicator(s.column, s.order);
             QCOMPARE(Column(page.Table(), CResultPage::COL_NAME), s.names);
         }
-
         // The filter changes what is listed and what the counts add up to; the
         // previewed row stays chosen while it is still listed.
         QCOMPARE(page.ShownLabel()->text(), QString("3 of 3 files, 119 Bytes"));

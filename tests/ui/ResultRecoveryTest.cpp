@@ -39,7 +39,6 @@ private slots:
             QVERIFY2(ReadFileBytes(dir.file(path)) == host.engine.contents[index], path);
         QVERIFY(QDir(Q(dir.file("photo"))).entryList(QDir::Files | QDir::Hidden).isEmpty());
         for (const auto& report : host.reports) QVERIFY(report.name.find(L".orvale-") == std::wstring::npos);
-
         host.engine.savedTargets.clear();
         host.engine.stopAfter = 1;
         CRecoveryProcess stopped(Select({MakeHit("a.jpg", 1, 0), MakeHit("b.jpg", 2, 0), MakeHit("c.jpg", 3, 0)}),
@@ -65,7 +64,6 @@ private slots:
         QCOMPARE(ReadFileBytes(deep + "/photo/ok.jpg"), host.engine.contents[2]);
         QVERIFY(host.reports.front().nProgress == 100 && host.reports.front().nErrorCode == ENAMETOOLONG &&
                 host.reports.front().name.find(L"nnnn.jpg") != std::wstring::npos);
-
         for (int run = 0; run < 2; ++run) {
             host.reports.clear();
             CRecoveryProcess recovery(Select({MakeHit(fits.c_str(), 3, 1)}), Q(deep));

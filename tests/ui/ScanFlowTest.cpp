@@ -51,18 +51,14 @@ private slots:
         int questions = 0;
         ModalDriver driver([&](QWidget* widget) { questions += qobject_cast<CMessageBox*>(widget) != nullptr; });
         w.btnSlotScan();
-        QCOMPARE(questions, 0); // both dialogs closed themselves
-        QCOMPARE(asked.u64EndSector, (4ull << 20) / 512 - 1);
+        QVERIFY(questions == 0 && asked.u64EndSector == (4ull << 20) / 512 - 1); // both dialogs closed themselves
         QVERIFY(engine && w.GetEngine() == engine && engine->m_lastKey == BuildSearchKey(CATEGORY_ALL & ~CATEGORY_MUSIC));
         QCOMPARE(w.GetSearchResults().size(), size_t(3));
         QVERIFY(w.GetStackedLayout()->currentIndex() == DRUI::PAGE_RESULT && w.GetScanError().isEmpty());
-
         // A second scan replaces engine and page; Back ends the engine.
         QPointer<QWidget> first = w.GetResultPage();
         w.btnSlotScan();
-        QCOMPARE(alive.load(), 1);
-        QVERIFY(first.isNull() && w.GetResultPage());
-        QCOMPARE(w.GetStackedLayout()->count(), 3);
+        QVERIFY(alive == 1 && first.isNull() && w.GetResultPage() && w.GetStackedLayout()->count() == 3);
         w.btnSlotBack();
         QVERIFY(w.GetStackedLayout()->currentIndex() == DRUI::PAGE_MEDIA && alive.load() == 0 && !w.GetEngine());
     }
@@ -76,11 +72,7 @@ private slots:
             size_t results;
         } const cases[] = {
             {"no engine", [] { return nullptr; }, "The partition could not be opened", "no recovery engine", 0},
-            {"engine error", [] {
-                 auto* e = new FakeEngine({"a.jpg"});
-                 e->m_nScanResult = 30;
-                 return e;
-             }, "The scan ended early", "", 1},
+            {"engine error", [] { auto* e = new FakeEngine({"a.jpg"}); return e->m_nScanResult = 30, e; }, "The scan ended early", "", 1},
             {"area scanned elsewhere", [] { return new FakeEngine({"a.jpg"}); }, "This area is being scanned by another", "", 0},
             {"vanished device", nullptr, "", QString::fromLocal8Bit(strerror(ENOENT)), 0},
         };
@@ -126,12 +118,7 @@ private slots:
         const auto key = [&](Qt::Key k) { return [&w, k] { QTest::keyClick(&w, k); }; };
         const auto rightClick = [&] { QTest::mouseClick(w.centralWidget(), Qt::RightButton, {}, QPoint(500, 640)); };
         const auto close = [&] { w.close(); };
-        struct Step {
-            std::function<void()> act;
-            bool yes;
-            int page, questions;
-            bool visible;
-        } const steps[] = {
+        struct Step { std::function<void()> act; bool yes; int page, questions; bool visible; } const steps[] = {
             {key(Qt::Key_Escape), false, DRUI::PAGE_FILE_TYPE, 0, true}, {key(Qt::Key_Return), false, DRUI::PAGE_MEDIA, 0, true},
             {key(Qt::Key_Escape), false, DRUI::PAGE_FILE_TYPE, 0, true}, {key(Qt::Key_Enter), false, DRUI::PAGE_MEDIA, 0, true},
             {key(Qt::Key_Return), false, DRUI::PAGE_RESULT, 0, true}, // scans the selected area
