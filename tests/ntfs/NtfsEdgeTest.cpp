@@ -102,7 +102,7 @@ TEST(NtfsRecord, FixUpsAndAttributeWalks) {
 
     NtfsImageRecord builder(50, 0);
     builder.AddFileName(5, u"a.bin", 1);
-    builder.AddNonResident(0x80, EncodeNtfsRunList({{3, 1000}}), 9000);
+    builder.AddData({{3, 1000}}, 9000);
     const std::vector<uint8_t> good = fixed(builder);
     std::vector<__RUNLIST__> runs;
     NTFS_RUNLIST_LOOKUP info;
@@ -126,7 +126,7 @@ TEST(NtfsRecord, FixUpsAndAttributeWalks) {
     NtfsImageRecord both(60, 0);
     both.AddResidentAttrList({{0x30, 60, 0, 0}, {0x80, 61, 0, 0}});
     both.AddFileName(5, u"f", 1);
-    both.AddNonResident(0x80, EncodeNtfsRunList({{2, 300}}), 8000, 0, 8192);
+    both.AddData({{2, 300}}, 8000, 0, 8192);
     std::vector<uint8_t> rec = fixed(both);
     runs.clear();
     ASSERT_EQ(0, FindRecordRunList(parse, rec.data(), rec.size(), 0x80, NTFS_ANY_VCN, runs, info));
@@ -172,7 +172,7 @@ TEST(NtfsRecord, FixUpsAndAttributeWalks) {
         NtfsImageRecord one(40, 1);
         one.AddFileName(5, u"a.bin", 1, 1);
         if (listFirst) one.AddResidentAttrList({{0x80, 41, 0, 0}});
-        one.AddNonResident(0x80, EncodeNtfsRunList(r), 65536, 0, 65536);
+        one.AddData(r, 65536, 0, 65536);
         const std::vector<uint8_t> bytes = fixed(one);
         EXPECT_EQ(spc, InferSectorsPerCluster(parse, bytes.data(), bytes.size())) << r.size() << " runs";
     }
@@ -182,7 +182,7 @@ namespace {
 class QuickNtfsEdge : public ::testing::Test {
 protected:
     void Scan(const NtfsImageSynthetic& vol) {
-        ASSERT_TRUE(vol.Save(dir.file("v.img")));
+        WriteFileBytes(dir.file("v.img"), vol.bytes());
         std::wstring path = Utf8ToWide(dir.file("v.img").c_str());
         engine.reset(new CFastNtfsRecovery());
         ASSERT_EQ(0, engine->Init(&path[0], L'C'));
@@ -253,10 +253,10 @@ TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorData) {
     NtfsImageRecord base(21, 0);
     base.AddResidentAttrList({{0x30, 21, 0, 0}, {0x80, 21, 0, 0}, {0x80, 22, 2, 0}});
     base.AddFileName(5, u"split.bin", 1);
-    base.AddNonResident(0x80, EncodeNtfsRunList({{2, int64_t(d + 20)}}), 4 * cb, 0, 4 * cb);
+    base.AddData({{2, int64_t(d + 20)}}, 4 * cb, 0, 4 * cb);
     vol.SetRecord(21, base.Finish());
     NtfsImageRecord ext(22, 1);
-    ext.AddNonResident(0x80, EncodeNtfsRunList({{2, int64_t(d + 40)}}), 0, 2, 0);
+    ext.AddData({{2, int64_t(d + 40)}}, 0, 2, 0);
     vol.SetRecord(22, ext.Finish());
     // All of the data in an extension record.
     NtfsImageRecord moved(23, 0);
@@ -264,7 +264,7 @@ TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorData) {
     moved.AddFileName(5, u"moved.bin", 1);
     vol.SetRecord(23, moved.Finish());
     NtfsImageRecord holder(24, 1);
-    holder.AddNonResident(0x80, EncodeNtfsRunList({{2, int64_t(d + 20)}}), 2 * cb - 7, 0, 2 * cb);
+    holder.AddData({{2, int64_t(d + 20)}}, 2 * cb - 7, 0, 2 * cb);
     vol.SetRecord(24, holder.Finish());
     const std::vector<uint8_t> ten = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}, none;
     vol.SetRecord(25, NtfsFileRecord(25, 0, 5, u"ten.txt", &ten)); // padded to 16 in the record
