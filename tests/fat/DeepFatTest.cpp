@@ -7,6 +7,7 @@
 #include "fixtures/SkipUnless.h"
 #include "fixtures/StoreTestEnv.h"
 #include "fixtures/TestFiles.h"
+#include "platform/CDiskReader.h"
 
 #include <gtest/gtest.h>
 
@@ -78,6 +79,7 @@ TEST_F(DeepFat, LostFat32RebuiltFromItsDirectories) {
     put("/Docs/A Very Long Document Name For Testing.txt", 5000);
     put("/Docs/Nested/Deeper/deep file.bin", 40 * 1024 + 17);
     put("/Docs/deleted note.txt", 2100);
+    const uint64_t unreadable = 2055 + vol.ClusterSector(vol.EntryCluster("DELETE~1TXT")) + 3;
     put("/Docs/报告 final.txt", 2600);
     put("/Old/gone1.txt", 1500, "Old/!one1.txt"); // no long name: deleted, its first letter is gone
     put("/Old/Gone Two.bin", 777);
@@ -97,6 +99,11 @@ TEST_F(DeepFat, LostFat32RebuiltFromItsDirectories) {
     DeepScan s(dir.file("disk.img"));
     ASSERT_EQ(0, s.result);
     ExpectRecovered(s, expected, out.path());
+    // A save ends at an unreadable sector instead of shifting the rest of the file up.
+    const EngineTree found = SearchEngine(s.engine, FS_TYPE_PRO_FAT);
+    CDiskReader::SetFailingSectorsForTesting({unreadable});
+    EXPECT_NE(0, SaveNode(s.engine, NodeAt(found, "Docs/deleted note.txt", 0), out.file("holed")));
+    CDiskReader::SetFailingSectorsForTesting({});
 
     // The top of the tree holds the root's files and folders; a folder comes back as a tree.
     EngineTree tree = WalkEngineTree(s.engine);

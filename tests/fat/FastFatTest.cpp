@@ -374,3 +374,34 @@ TEST_F(FastFatPhotos, LostHighWordsAreProbedBack) {
     ASSERT_NE(nullptr, FindNode(tree, "!oext"));
     EXPECT_EQ(noext, FindNode(tree, "!oext")->nClusterNO);
 }
+
+// Saves that follow a FAT chain in runs of neighbouring clusters: a chain that
+// jumps, and runs longer than one read, come back byte for byte.
+TEST(FatRunSave, JumpingChainAndLongRunsComeBackExact) {
+    ORVALE_REQUIRE_TOOL("mkfs.vfat");
+    StoreTestEnv env;
+    TempDir dir{"fatruns"};
+    FatImageBuilder img(dir.file("runs.img"), 32, 40000, 1);
+    const std::vector<uint8_t> jumping = RandomBytes(300000, 1), longRun = RandomBytes(3 << 20, 2);
+    ASSERT_TRUE(img.PutFile("/JUMP.BIN", jumping) && img.PutFile("/LONG.BIN", longRun));
+    // The second half of JUMP moves past everything else, and garbage takes its place.
+    const std::vector<uint32_t> fat = img.FatEntries();
+    const uint32_t cb = img.ClusterBytes(), s = img.EntryCluster("JUMP    BIN"), n = (300000 + cb - 1) / cb, h = n / 2;
+    uint32_t t = uint32_t(fat.size());
+    while (t > 2 && fat[t - 1] == 0) --t;
+    t += 10;
+    for (uint32_t i = 0; h + i < n; ++i) {
+        ASSERT_TRUE(img.Patch(img.ClusterSector(t + i) * 512, img.ReadBytes(img.ClusterSector(s + h + i) * 512, cb)));
+        ASSERT_TRUE(img.Patch(img.ClusterSector(s + h + i) * 512, std::vector<uint8_t>(cb, 0xAA)));
+        ASSERT_TRUE(img.SetFatEntry(s + h + i, 0) && img.SetFatEntry(t + i, h + i + 1 < n ? t + i + 1 : 0x0FFFFFFF));
+    }
+    ASSERT_TRUE(img.SetFatEntry(s + h - 1, t));
+    // Both marked deleted, their chains kept.
+    for (const char* name : {"JUMP    BIN", "LONG    BIN"})
+        ASSERT_TRUE(img.FindShortEntry(name) && img.Patch(img.FindShortEntry(name), {0xE5})) << name;
+    std::unique_ptr<CFastFatRecovery> engine = OpenFastFat(img.path());
+    ASSERT_EQ(0, engine->ScanDevice(nullptr));
+    const EngineTree tree = WalkEngineTree(*engine);
+    EXPECT_EQ(Sha256Hex(jumping), RecoveredSha(*engine, FindNode(tree, "!ump.bin"), dir.file("jump")));
+    EXPECT_EQ(Sha256Hex(longRun), RecoveredSha(*engine, FindNode(tree, "!ong.bin"), dir.file("long")));
+}

@@ -1,6 +1,5 @@
 // Boot-sector and record recognisers: those that take no length get the sizes their callers guarantee.
 #include "FuzzSupport.h"
-
 #include "disk/VolumeRecognizers.h"
 #include "fat/FatStructures.h"
 

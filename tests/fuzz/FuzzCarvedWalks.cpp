@@ -1,7 +1,6 @@
 // Each carved format's length rule and test on a file at sector 0 of a disk made
 // of the input, a disk reader attached; the first byte picks the format.
 #include "FuzzSupport.h"
-
 #include "carving/CFileTypeJudge.h"
 #include "carving/formats/CarvedFormat.h"
 #include "platform/CDiskReader.h"
@@ -16,10 +15,8 @@ ORVALE_FUZZ_TARGET {
     CDiskReader reader;
     if (!FuzzWriteFile(path, image.data(), image.size()) || reader.Init(wide.c_str(), image.size() / 512) != 0) return;
     CFileTypeJudge judge;
-    CFileTypeJudge::m_pDiskReader = &reader;
-    CFileTypeJudge::m_nBytesPerSector = 512;
-    CFileTypeJudge::m_u64StartSector = CFileTypeJudge::m_u64CurrentSector = 0;
-    CFileTypeJudge::m_bIsNeedCheckTsFileRange = 0;
+    CFileTypeJudge::m_pDiskReader = &reader, CFileTypeJudge::m_nBytesPerSector = 512;
+    CFileTypeJudge::m_u64StartSector = CFileTypeJudge::m_u64CurrentSector = 0, CFileTypeJudge::m_bIsNeedCheckTsFileRange = 0;
     if (format.length && format.length(image.data(), 512) > (64ull << 30)) __builtin_trap(); // every rule is capped
     if (format.test) format.test(image.data(), 512);
 }

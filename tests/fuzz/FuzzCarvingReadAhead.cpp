@@ -1,7 +1,6 @@
 // The carving pass over a disk made of the input: a signature near the end of
 // what was read makes the carver read ahead through its reader, bounded by the disk.
 #include "FuzzSupport.h"
-
 #include "carving/CFileTypeJudge.h"
 #include "carving/CFileTypeRecovery.h"
 

@@ -1,6 +1,5 @@
 // The deep NTFS engine's intake: MFT records found anywhere, then the tree building and a walk.
 #include "FuzzSupport.h"
-
 #include "ntfs/CProfessionalNtfsRecovery.h"
 
 ORVALE_FUZZ_TARGET {

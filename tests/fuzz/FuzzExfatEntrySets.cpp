@@ -1,6 +1,5 @@
 // exFAT entry sets with their checksums, the root's system entries, and the boot region.
 #include "FuzzSupport.h"
-
 #include "exfat/ExfatStructures.h"
 
 ORVALE_FUZZ_TARGET {

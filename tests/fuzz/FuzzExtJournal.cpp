@@ -1,7 +1,6 @@
 // The journal walk over a whole journal (its first block the journal superblock)
 // and the folder-block parser over every copy it lists.
 #include "FuzzSupport.h"
-
 #include "ext/ExtStructures.h"
 
 ORVALE_FUZZ_TARGET {
@@ -11,9 +10,7 @@ ORVALE_FUZZ_TARGET {
     std::vector<JBD2_COPY> copies;
     WalkJbd2Journal(v, jsb, 1u << 20, copies);
     EXT_SUPERBLOCK sb;
-    sb.nBlockSize = jsb.nBlockSize;
-    sb.nInodeCount = 4096;
-    sb.nFeatureIncompat = 0x2;
+    sb.nBlockSize = jsb.nBlockSize, sb.nInodeCount = 4096, sb.nFeatureIncompat = 0x2;
     std::vector<EXT_DIR_ENTRY> entries;
     for (const JBD2_COPY& c : copies) {
         ByteView block = v.sub(size_t(c.nJournalBlock) * jsb.nBlockSize, jsb.nBlockSize);

@@ -1,7 +1,6 @@
 // Pointer-block and extent-node recognisers, the linker joining them into file maps,
 // and the block mapping of a map, over a volume of 1 KiB blocks any of which may be a map block.
 #include "FuzzSupport.h"
-
 #include "ext/ExtBlockMap.h"
 #include "ext/ExtMapLinker.h"
 #include "ext/ExtStructures.h"
@@ -11,9 +10,7 @@ ORVALE_FUZZ_TARGET {
     const uint64_t blocks = size / bs;
     if (blocks < 2) return;
     EXT_SUPERBLOCK sb;
-    sb.nBlockSize = bs;
-    sb.u64BlockCount = blocks;
-    sb.nFirstDataBlock = 1;
+    sb.nBlockSize = bs, sb.u64BlockCount = blocks, sb.nFirstDataBlock = 1;
     std::map<uint64_t, std::vector<uint32_t>> pointers;
     std::map<uint64_t, EXT_EXTENT_NODE> nodes;
     for (uint64_t b = 1; b < blocks; ++b) {
@@ -27,9 +24,7 @@ ORVALE_FUZZ_TARGET {
     LinkExtPointerBlocks(pointers, sb, [&](uint64_t b) { return data[(b % blocks) * bs] & 1; }, files);
     LinkExtExtentNodes(nodes, files);
     ExtBlockFetch fetch = [&](uint64_t b, std::vector<uint8_t>& out) {
-        if (b >= blocks) return false;
-        out.assign(data + b * bs, data + (b + 1) * bs);
-        return true;
+        return b < blocks && (out.assign(data + b * bs, data + (b + 1) * bs), true);
     };
     EXT_INODE inode;
     std::memcpy(inode.Block, data, sizeof inode.Block);

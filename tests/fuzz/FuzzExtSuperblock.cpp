@@ -1,6 +1,5 @@
 // The ext superblock (the first 1024 bytes), the group descriptors after it and their placement.
 #include "FuzzSupport.h"
-
 #include "ext/ExtStructures.h"
 
 ORVALE_FUZZ_TARGET {

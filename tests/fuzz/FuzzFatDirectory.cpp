@@ -1,6 +1,5 @@
 // The quick FAT directory intake: one cluster, then a second continuing the same long-name state.
 #include "FuzzSupport.h"
-
 #include "fat/FastFatDirParser.h"
 
 ORVALE_FUZZ_TARGET {

@@ -1,6 +1,5 @@
 // Partition tables (MBR with its EBR chain, GPT, APM) of a disk made of the input, and the volumes inside.
 #include "FuzzSupport.h"
-
 #include "disk/CPartitionManager.h"
 
 ORVALE_FUZZ_TARGET {

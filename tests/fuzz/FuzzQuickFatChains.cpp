@@ -4,7 +4,6 @@
 // or FAT32 (32 reserved, two FATs of 16, root in cluster 2); then the first FAT,
 // then the root folder and data clusters from the start of the data area.
 #include "FuzzSupport.h"
-
 #include "fat/CFastFatRecovery.h"
 #include "../fixtures/Le.h"
 

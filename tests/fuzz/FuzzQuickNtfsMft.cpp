@@ -2,29 +2,25 @@
 // saving every listed file, on a sparse 8 MiB volume: the input's boot sector
 // (512 bytes), 16 KiB of records placed where it puts the $MFT, then bytes at 4 MiB.
 #include "FuzzSupport.h"
-
 #include "ntfs/CFastNtfsRecovery.h"
 
 #include <fcntl.h>
 
 ORVALE_FUZZ_TARGET {
     if (size < 512) return;
-    constexpr uint64_t kImageBytes = 8u << 20, kDataAt = 4u << 20;
-    constexpr size_t kMftBytes = 16384;
+    constexpr uint64_t kImageBytes = 8u << 20, kDataAt = 4u << 20, kMftBytes = 16384;
     const std::string& dir = FuzzFreshLog();
     const std::string path = dir + "/quickntfs.img";
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) return;
     uint64_t mftCluster = 0;
     std::memcpy(&mftCluster, data + 0x30, 8);
     const uint64_t clusterBytes = uint64_t(data[0x0B] | data[0x0C] << 8) * data[0x0D];
     const uint64_t mftAt = clusterBytes ? (mftCluster * clusterBytes) % (kImageBytes - kMftBytes) : 16384;
-    const size_t mft = std::min(size - 512, kMftBytes);
-    const size_t rest = std::min<size_t>(size - 512 - mft, kImageBytes - kDataAt);
-    auto put = [&](const uint8_t* p, size_t n, uint64_t at) { return n == 0 || ::pwrite(fd, p, n, off_t(at)) == ssize_t(n); };
-    const bool written = ::ftruncate(fd, off_t(kImageBytes)) == 0 && put(data, 512, 0) && put(data + 512, mft, mftAt) &&
-                         put(data + 512 + mft, rest, kDataAt);
-    ::close(fd);
+    const size_t mft = std::min<size_t>(size - 512, kMftBytes), rest = std::min<size_t>(size - 512 - mft, kImageBytes - kDataAt);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    const bool written = fd >= 0 && ::ftruncate(fd, off_t(kImageBytes)) == 0 && ::pwrite(fd, data, 512, 0) == 512 &&
+                         ::pwrite(fd, data + 512, mft, off_t(mftAt)) == ssize_t(mft) &&
+                         ::pwrite(fd, data + 512 + mft, rest, off_t(kDataAt)) == ssize_t(rest);
+    if (fd >= 0) ::close(fd);
     CFastNtfsRecovery engine;
     std::wstring wide = Utf8ToWide(path.c_str());
     if (!written || engine.Init(&wide[0], L'C') != 0) return;

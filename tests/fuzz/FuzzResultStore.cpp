@@ -1,7 +1,6 @@
 // A result store reopened from files found in the scan-log folder: two 16-bit
 // lengths cut the input into the node file, the relation file and the folder list.
 #include "FuzzSupport.h"
-
 #include "engine/CScanResultFileManager.h"
 #include "engine/FileCategories.h"
 #include "platform/PathHelpers.h"
@@ -19,22 +18,20 @@ ORVALE_FUZZ_TARGET {
     FuzzWriteFile(base, p, nodeBytes);
     FuzzWriteFile(base + "_Relation", p + nodeBytes, relationBytes);
     FuzzWriteFile(base + "_DirInfo", p + nodeBytes + relationBytes, size - 4 - nodeBytes - relationBytes);
-
     CScanResultFileManager store;
     if (store.Init(L"Fuzz_store") != 0) return;
     std::vector<_FILE_NODE_> top, kids, chain;
+    wchar_t path[512];
     store.GetChildrenFileNode(0, top);
     for (size_t i = 0; i < top.size() && i < 16; ++i) {
         store.GetChildrenFileNode((uint64_t(1) << 32) | top[i].nClusterNO, kids);
         store.GetParentFileNode(&top[i], chain);
-        wchar_t path[512];
         store.GetParentDirPath(&top[i], path, 512);
     }
     _FILE_NODE_ node;
     store.GetFileNodeByClusterNO(5, &node);
-    std::wstring key = BuildSearchKey(CATEGORY_ALL);
     std::vector<__SEARCH_FILE_INFO__> hits;
-    store.SearchFileNodeInfo(key.c_str(), hits);
+    store.SearchFileNodeInfo(BuildSearchKey(CATEGORY_ALL).c_str(), hits);
     // New records go after what was loaded.
     if (unsigned char* rec = store.CreateFileNode(sizeof(_FILE_NODE_))) {
         std::memset(rec, 0, sizeof(_FILE_NODE_));

@@ -1,6 +1,5 @@
 // The scan log's index "config" as found on disk: loaded, looked up for resuming and saved again.
 #include "FuzzSupport.h"
-
 #include "platform/PathHelpers.h"
 
 ORVALE_FUZZ_TARGET {
@@ -11,7 +10,7 @@ ORVALE_FUZZ_TARGET {
     FuzzWriteFile(dir + "config", data, size);
     std::remove((dir + "config.tmp").c_str());
     if (log->Reload() != 0) return;
-    std::vector<_LOG_FILE_INFO_> records = log->GetLogRecords();
+    const std::vector<_LOG_FILE_INFO_> records = log->GetLogRecords();
     char path[256], name[256] = {0}, logDir[256];
     log->GetLogFileDirPath(path);
     if (!records.empty()) {

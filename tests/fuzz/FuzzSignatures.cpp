@@ -1,6 +1,5 @@
 // Every signature test and length rule of the carving table over a buffer of any length, as a read-ahead window.
 #include "FuzzSupport.h"
-
 #include "carving/CFileTypeJudge.h"
 
 ORVALE_FUZZ_TARGET {
