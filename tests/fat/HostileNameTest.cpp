@@ -51,18 +51,15 @@ int SlashFatLongNames(const std::string& image) {
 
 const _FILE_NODE_* FindByName(const EngineTree& tree, const std::string& name, int dir) {
     for (auto& [path, node] : tree)
-        if (int(node.bIsDir) == dir && (path == name || (path.size() > name.size() && path.compare(path.size() - name.size() - 1,
-                                                                                                  std::string::npos, "/" + name) == 0)))
+        if (int(node.bIsDir) == dir && ("/" + path).size() > name.size() && ("/" + path).rfind("/" + name) == path.size() - name.size())
             return &node;
     return nullptr;
 }
 
-struct Hostile {
-    std::string escape, up, slash; // the names as the disk holds them
-};
+struct Hostile { std::string escape, up, slash; }; // the names as the disk holds them
+const std::vector<uint8_t> escape = RandomBytes(5000, 11), inner = RandomBytes(300, 12), slash = RandomBytes(700, 13);
 
-void SaveBoxAndCheck(IFileRecoveryParse& engine, const EngineTree& tree, const Hostile& names,
-                     const std::vector<uint8_t>& escape, const std::vector<uint8_t>& inner, const std::vector<uint8_t>& slash) {
+void SaveBoxAndCheck(IFileRecoveryParse& engine, const EngineTree& tree, const Hostile& names) {
     const _FILE_NODE_* box = FindByName(tree, "Box", 1);
     ASSERT_NE(nullptr, box);
     // The names are listed as the disk holds them, path characters included.
@@ -85,7 +82,6 @@ void SaveBoxAndCheck(IFileRecoveryParse& engine, const EngineTree& tree, const H
 TEST(HostileNames, FolderSavesOfEveryEngineStayInsideTheTarget) {
     StoreTestEnv env;
     TempDir dir("hostile");
-    const std::vector<uint8_t> escape = RandomBytes(5000, 11), inner = RandomBytes(300, 12), slash = RandomBytes(700, 13);
 
     if (!HaveTool("mkfs.vfat") || !HaveTool("mdeltree")) {
         ADD_FAILURE() << "mkfs.vfat or mtools missing (run scripts/setup.sh): the FAT engines are not checked";
@@ -106,14 +102,14 @@ TEST(HostileNames, FolderSavesOfEveryEngineStayInsideTheTarget) {
             SCOPED_TRACE("quick FAT");
             std::unique_ptr<CFastFatRecovery> quick = OpenFastFat(image);
             ASSERT_EQ(0, quick->ScanDevice(nullptr));
-            SaveBoxAndCheck(*quick, WalkEngineTree(*quick), names, escape, inner, slash);
+            SaveBoxAndCheck(*quick, WalkEngineTree(*quick), names);
         }
         {
             SCOPED_TRACE("deep FAT");
             ASSERT_TRUE(img.DestroyMetadata());
             DeepScan deep(image);
             ASSERT_EQ(0, deep.result);
-            SaveBoxAndCheck(deep.engine, WalkEngineTree(deep.engine, FS_TYPE_PRO_FAT), names, escape, inner, slash);
+            SaveBoxAndCheck(deep.engine, WalkEngineTree(deep.engine, FS_TYPE_PRO_FAT), names);
         }
     }
 
@@ -145,7 +141,7 @@ TEST(HostileNames, FolderSavesOfEveryEngineStayInsideTheTarget) {
         std::wstring wimage = Utf8ToWide(image.c_str());
         ASSERT_EQ(0, quick.Init(&wimage[0], L'C'));
         ASSERT_EQ(0, quick.ScanDevice(nullptr));
-        SaveBoxAndCheck(quick, WalkEngineTree(quick), names, escape, inner, slash);
+        SaveBoxAndCheck(quick, WalkEngineTree(quick), names);
     }
     {
         SCOPED_TRACE("deep NTFS");
@@ -153,6 +149,6 @@ TEST(HostileNames, FolderSavesOfEveryEngineStayInsideTheTarget) {
         PatchFile(image, (16u << 20) - 512, std::vector<uint8_t>(512, 0));
         DeepScan deep(image);
         ASSERT_EQ(0, deep.result);
-        SaveBoxAndCheck(deep.engine, WalkEngineTree(deep.engine, FS_TYPE_PRO_NTFS), names, escape, inner, slash);
+        SaveBoxAndCheck(deep.engine, WalkEngineTree(deep.engine, FS_TYPE_PRO_NTFS), names);
     }
 }
