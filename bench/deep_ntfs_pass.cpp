@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     {
         NtfsImageRecord r(0, 1);
         r.AddFileName(5, u"$MFT", 3, mftClusters * 4096);
-        r.AddNonResident(0x80, EncodeNtfsRunList({{mftClusters, 4}}), mftClusters * 4096, 0, mftClusters * 4096);
+        r.AddData({{mftClusters, 4}}, mftClusters * 4096, 0, mftClusters * 4096);
         put(mft, r.Finish());
     }
     for (uint32_t f = 0; f < folders; ++f) {
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     {
         NtfsImageRecord r(63, 1);
         r.AddFileName(5, u"big.bin", 1, dataBytes);
-        r.AddNonResident(0x80, EncodeNtfsRunList({{dataBytes / 4096, int64_t(dataCluster)}}), dataBytes, 0, dataBytes);
+        r.AddData({{dataBytes / 4096, int64_t(dataCluster)}}, dataBytes, 0, dataBytes);
         put(mft + 2 * 63, r.Finish());
     }
     WriteFileBytes(std::string(dir) + "/disk0", disk);
