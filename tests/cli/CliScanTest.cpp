@@ -4,14 +4,11 @@
 #include "engine/FileCategories.h"
 #include "fixtures/E2eDiskImage.h"
 #include "fixtures/SkipUnless.h"
-#include "fixtures/TempDir.h"
-#include "fixtures/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <set>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -25,33 +22,23 @@ bool Parse(std::vector<const char*> args, CliOptions& o, std::string& error) {
 TEST(CliOptions, TypesAndDefaults) {
     CliOptions o, d;
     std::string error;
-    ASSERT_TRUE(Parse({"scan", "disk.img", "--types", "photo,document"}, o, error)) << error;
+    ASSERT_TRUE(Parse({"scan", "disk.img", "--types", "photo,document"}, o, error) && Parse({"scan", "3"}, d, error)) << error;
     EXPECT_EQ(unsigned(CATEGORY_PHOTO | CATEGORY_DOCUMENT), o.categories);
-    ASSERT_TRUE(Parse({"scan", "3"}, d, error)) << error;
     EXPECT_EQ(unsigned(CATEGORY_ALL), d.categories) << "all six categories by default";
     EXPECT_FALSE(d.quick || d.json || d.hasRange || !d.recoverDir.empty());
 }
 
 TEST(CliOptions, UsageMistakesAreRefusedWithAReason) {
     const std::vector<std::vector<const char*>> bad = {
-        {},
-        {"frobnicate"},
-        {"scan"},
-        {"scan", "a.img", "--partition"},
-        {"scan", "a.img", "--partition", "0"},
-        {"scan", "a.img", "--start", "5"},
-        {"scan", "a.img", "--partition", "1", "--start", "1", "--count", "2"},
-        {"scan", "a.img", "--types", "pictures"},
-        {"scan", "a.img", "--quick", "--resume"},
-        {"scan", "a.img", "b.img"},
-        {"scan", "a.img", "--count", "-4", "--start", "0"},
-        {"disks", "extra"},
+        {}, {"frobnicate"}, {"scan"}, {"scan", "a.img", "--partition"}, {"scan", "a.img", "--partition", "0"},
+        {"scan", "a.img", "--start", "5"}, {"scan", "a.img", "--partition", "1", "--start", "1", "--count", "2"},
+        {"scan", "a.img", "--types", "pictures"}, {"scan", "a.img", "--quick", "--resume"}, {"scan", "a.img", "b.img"},
+        {"scan", "a.img", "--count", "-4", "--start", "0"}, {"disks", "extra"},
     };
     for (const auto& args : bad) {
         CliOptions o;
         std::string error;
-        EXPECT_FALSE(Parse(args, o, error)) << (args.empty() ? "(none)" : args[0]);
-        EXPECT_FALSE(error.empty());
+        EXPECT_TRUE(!Parse(args, o, error) && !error.empty()) << (args.empty() ? "(none)" : args[0]) << " " << args.size();
     }
 }
 
@@ -60,33 +47,24 @@ TEST(CliScan, BadTargetsAndMissingDisksSayWhy) {
     WriteFileBytes(dir.file("empty.img"), {});
     WriteFileBytes(dir.file("short.img"), std::vector<uint8_t>(10000, 0));
     const std::pair<std::string, std::string> cases[] = {
-        {dir.file("missing.img"), "No such file"},
-        {dir.path(), "directory"},
-        {dir.file("empty.img"), "empty"},
-        {dir.file("short.img"), "too small"},
+        {dir.file("missing.img"), "No such file"}, {dir.path(), "directory"}, {dir.file("empty.img"), "empty"}, {dir.file("short.img"), "too small"},
     };
     for (const auto& c : cases) {
         CliRun run = RunCli("scan '" + c.first + "'", support.path());
         EXPECT_EQ(2, run.status) << c.first;
-        EXPECT_NE(std::string::npos, run.err.find(c.first)) << run.err;
-        EXPECT_NE(std::string::npos, run.err.find(c.second)) << run.err;
+        EXPECT_TRUE(run.err.find(c.first) != std::string::npos && run.err.find(c.second) != std::string::npos) << run.err;
         EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
     }
     EXPECT_EQ(2, RunCli("scan x --bogus", support.path()).status);
     EXPECT_EQ(0, RunCommand("[ -z \"$(ls -A " + support.path() + ")\" ]")) << "nothing written for a target that cannot be scanned";
-    ASSERT_EQ(0, ::mkdir(dir.file("gone").c_str(), 0755));
-    ASSERT_EQ(0, ::symlink("/nonexistent/device", dir.file("gone/disk0").c_str()));
-    ASSERT_EQ(0, ::mkdir(dir.file("hollow").c_str(), 0755));
-    ASSERT_EQ(0, ::mkdir(dir.file("hollow/disk0").c_str(), 0755));
+    ASSERT_EQ(0, RunCommand("cd " + dir.path() + " && mkdir -p gone hollow/disk0 && ln -s /nonexistent/device gone/disk0"));
     const std::pair<const char*, const char*> disks[] = {
-        {"gone", "does not exist (a missing or removed device)"},
-        {"hollow", "opens but holds no whole sector"},
+        {"gone", "does not exist (a missing or removed device)"}, {"hollow", "opens but holds no whole sector"},
     };
     for (const auto& c : disks) {
         CliRun run = RunCli("disks", support.path(), "ORVALE_DISK_DIR='" + dir.file(c.first) + "'");
         EXPECT_EQ(0, run.status) << c.first;
-        EXPECT_NE(std::string::npos, run.out.find(c.second)) << run.out;
-        EXPECT_EQ(std::string::npos, run.out.find("needs administrator rights")) << run.out;
+        EXPECT_TRUE(run.out.find(c.second) != std::string::npos && run.out.find("needs administrator rights") == std::string::npos) << run.out;
     }
 }
 
@@ -123,7 +101,7 @@ TEST(CliScan, PartitionedImageListsAndRecoversEveryDeletedFile) {
             EXPECT_EQ(f.folder, hits[0]->folder) << f.name;
             EXPECT_EQ(f.size, hits[0]->size) << f.name;
             for (const JsonFile& other : files)
-                if (other.engine == "carved") { EXPECT_NE(hits[0]->firstSector, other.firstSector) << "carved twin " << other.name; }
+                EXPECT_FALSE(other.engine == "carved" && hits[0]->firstSector == other.firstSector) << "carved twin " << other.name;
         }
         TempDir out;
         CliRun rec = RunCli(scan + " --recover " + out.path(), support.path());
@@ -131,7 +109,7 @@ TEST(CliScan, PartitionedImageListsAndRecoversEveryDeletedFile) {
         std::set<std::string> recovered;
         for (const auto& saved : SavedDigests(out.path())) recovered.insert(saved.second);
         for (const E2eFile& f : *p.second)
-            if (f.deleted) { EXPECT_TRUE(recovered.count(f.sha256)) << (f.name.empty() ? "carved file" : f.name) << " not byte-identical"; }
+            EXPECT_TRUE(!f.deleted || recovered.count(f.sha256)) << (f.name.empty() ? "carved file" : f.name) << " not byte-identical";
     }
     EXPECT_EQ(imageDigest, Sha256File(image.path())) << "scanning and recovering never write to the scanned image";
     ASSERT_EQ(0, RunCommand("truncate -s " + std::to_string((2048 + 131072 - 8192) * 512LL) + " " + image.path()));

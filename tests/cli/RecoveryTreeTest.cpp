@@ -4,8 +4,6 @@
 #include "cli/CliRun.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/SkipUnless.h"
-#include "fixtures/TempDir.h"
-#include "fixtures/TestFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,9 @@
-// What a scan reports and saves is its own, whole and honest: scans of different
-// images side by side, one scan per area, areas bounded by the device, unusable
-// support folders, stops, and recoveries that cannot finish.
+// What a scan reports and saves is its own, whole and honest: scans side by side, areas
+// bounded by the device, unusable support folders, recoveries that cannot finish, long names.
 #include "cli/CliRun.h"
 #include "fixtures/FatImageBuilder.h"
+#include "fixtures/NtfsImageVolume.h"
 #include "fixtures/SkipUnless.h"
-#include "fixtures/TempDir.h"
-#include "fixtures/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -52,12 +50,11 @@ TEST(ScanResults, ScansOfTwoImagesAtOnceListOnlyTheirOwnFiles) {
     ASSERT_FALSE(a.empty() || b.empty());
     for (const char* mode : {"--quick", ""}) {
         SCOPED_TRACE(*mode ? mode : "deep");
-        CliRun runA, runB;
+        CliRun runB;
         std::thread other([&] { runB = RunCli("scan " + b + " --json " + mode, support.path()); });
-        runA = RunCli("scan " + a + " --json " + mode, support.path());
+        const CliRun runA = RunCli("scan " + a + " --json " + mode, support.path());
         other.join();
-        ASSERT_EQ(0, runA.status) << runA.err;
-        ASSERT_EQ(0, runB.status) << runB.err;
+        ASSERT_TRUE(runA.status == 0 && runB.status == 0) << runA.err << runB.err;
         const std::set<std::string> namesA = Names(runA), namesB = Names(runB);
         for (const auto& f : alpha) EXPECT_TRUE(namesA.count(f.first) && !namesB.count(f.first)) << f.first;
         for (const auto& f : beta) EXPECT_TRUE(namesB.count(f.first) && !namesA.count(f.first)) << f.first;
@@ -69,17 +66,12 @@ TEST(ScanResults, AreasEndWhereTheDeviceEnds) {
     std::vector<uint8_t> disk = RandomBytes(4 << 20, 9);
     const long long sectors = static_cast<long long>(disk.size() / 512);
     // An MBR whose one entry starts at 2048 and claims 0xFFFFFFFF sectors, the partition's first sector zeroed.
-    std::fill(disk.begin(), disk.begin() + 512, 0);
-    std::fill(disk.begin() + 2048 * 512, disk.begin() + 2049 * 512, 0);
+    std::fill(disk.begin(), disk.begin() + 512, 0), std::fill(disk.begin() + 2048 * 512, disk.begin() + 2049 * 512, 0);
     const uint8_t entry[16] = {0x00, 0, 0, 0, 0x0C, 0, 0, 0, 0x00, 0x08, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
-    std::memcpy(&disk[446], entry, 16);
-    disk[510] = 0x55, disk[511] = 0xAA;
-    WriteFileBytes(dir.file("disk.img"), disk);
+    std::memcpy(&disk[446], entry, 16), disk[510] = 0x55, disk[511] = 0xAA;
     const std::string image = dir.file("disk.img");
-    struct Case {
-        std::string area, warning; // warning empty: none
-        long long scanned;         // sector count the listing reports
-    } cases[] = {
+    WriteFileBytes(image, disk);
+    struct Case { std::string area, warning; long long scanned; } cases[] = { // no warning; sector count listed
         {"--start " + std::to_string(sectors - 2) + " --count 2", "", 2},
         {"--start " + std::to_string(sectors - 32) + " --count 32 --quick", "", -1},
         {"--start 0 --count 4294967295", "the device ends after " + std::to_string(sectors), sectors},
@@ -91,14 +83,11 @@ TEST(ScanResults, AreasEndWhereTheDeviceEnds) {
         CliRun run = RunCli("scan " + image + " --json " + c.area, support.path());
         EXPECT_LT(Clock::now() - t0, std::chrono::seconds(60)) << "missing sectors must not be counted one by one";
         EXPECT_EQ(std::string::npos, run.err.find("cannot be opened")) << run.err;
-        if (c.scanned < 0) {
-            EXPECT_EQ(1, run.status) << "no file system there: nothing found, not an unreadable target";
-            continue;
-        }
-        EXPECT_EQ(1, run.status) << run.err;
+        EXPECT_EQ(1, run.status) << "nothing found, not an unreadable target: " << run.err;
+        if (c.scanned < 0) continue; // a quick scan of no file system lists nothing
         EXPECT_NE(std::string::npos, run.out.find("\"sector_count\": " + std::to_string(c.scanned) + "}")) << run.out;
         EXPECT_NE(std::string::npos, run.out.find("\"complete\": true")) << run.out;
-        if (c.warning.empty()) { EXPECT_EQ(std::string::npos, run.err.find("device ends")) << run.err; }
+        if (c.warning.empty()) EXPECT_EQ(std::string::npos, run.err.find("device ends")) << run.err;
         else EXPECT_NE(std::string::npos, run.err.find(c.warning)) << run.err;
     }
 }
@@ -137,14 +126,14 @@ TEST(ScanResults, RecoveryOntoAFullDiskLeavesNothingThatClaimsToBeComplete) {
     ASSERT_EQ(0, ::mkdir(dir.file("dest").c_str(), 0755));
     if (::mount("tmpfs", dir.file("dest").c_str(), "tmpfs", 0, "size=1m") != 0)
         GTEST_SKIP() << "SKIPPED: a small tmpfs cannot be mounted here to fill up: " << std::strerror(errno);
-    struct Case { const char* options; int partialFiles; } cases[] = {{"", 0}, {"--keep-partial", 1}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.options);
+    for (const char* options : {"", "--keep-partial"}) {
+        SCOPED_TRACE(options);
+        const bool keep = *options;
         RunCommand("rm -rf " + dir.file("dest") + "/*");
-        CliRun run = RunCli("scan " + image + " --quick --recover " + dir.file("dest") + " " + c.options, support.path());
+        CliRun run = RunCli("scan " + image + " --quick --recover " + dir.file("dest") + " " + options, support.path());
         EXPECT_EQ(1, run.status) << run.out << run.err;
         EXPECT_NE(std::string::npos, run.out.find("Failed: large_payload.bin: No space left on device")) << run.out;
-        if (c.partialFiles == 0) {
+        if (!keep) {
             // A kept partial file fills the disk; without it the small files fit.
             EXPECT_EQ(ReadFileBytes(dir.file("small_notes.txt")), ReadFileBytes(dir.file("dest/document/small_notes.txt")));
             EXPECT_EQ(ReadFileBytes(dir.file("ReadMe")), ReadFileBytes(dir.file("dest/others/ReadMe")))
@@ -152,9 +141,9 @@ TEST(ScanResults, RecoveryOntoAFullDiskLeavesNothingThatClaimsToBeComplete) {
         }
         EXPECT_FALSE(FileExists(dir.file("dest/others/large_payload.bin")));
         EXPECT_NE(0, RunCommand("find " + dir.file("dest") + " -name '.orvale-*' | grep -q .")) << "no temporary left behind";
-        EXPECT_EQ(c.partialFiles != 0, FileExists(dir.file("dest/others/large_payload.bin.partial")));
+        EXPECT_EQ(keep, FileExists(dir.file("dest/others/large_payload.bin.partial")));
         const size_t reported = run.out.find("Partial (incomplete, kept on request): " + dir.file("dest/others/large_payload.bin.partial"));
-        EXPECT_EQ(c.partialFiles != 0, reported != std::string::npos) << run.out;
+        EXPECT_EQ(keep, reported != std::string::npos) << run.out;
     }
     ::umount(dir.file("dest").c_str());
     EXPECT_EQ(imageDigest, Sha256File(image));
@@ -163,34 +152,29 @@ TEST(ScanResults, RecoveryOntoAFullDiskLeavesNothingThatClaimsToBeComplete) {
 TEST(ScanResults, LongNtfsNamesComeBackWholeOrKeepTheirExtension) {
     for (const char* tool : {"mkntfs", "ntfs-3g"}) ORVALE_REQUIRE_TOOL(tool);
     TempDir dir, support;
-    const std::string image = dir.file("ntfs.img");
-    ASSERT_EQ(0, RunCommand("truncate -s 16M " + image + " && mkntfs -F -f -q " + image));
-    ASSERT_EQ(0, ::mkdir(dir.file("mnt").c_str(), 0755));
-    if (RunCommand("ntfs-3g " + image + " " + dir.file("mnt")) != 0) GTEST_SKIP() << "SKIPPED: ntfs-3g cannot mount here";
-    std::string e200;
-    for (int i = 0; i < 150; ++i) e200 += "\xc3\xa9"; // é: 300 bytes, more than a record's name holds
-    struct Case {
-        std::string name, listed, category; // listed empty: shortened, with the extension
-    } cases[] = {
-        {std::string(196, 'L') + ".txt", std::string(196, 'L') + ".txt", "document"},
-        {e200 + ".pdf", "", "document"},
-    };
-    for (const Case& c : cases) WriteFileBytes(dir.file("mnt/" + c.name), RandomBytes(3000, 8));
-    RunCommand("sync");
-    for (const Case& c : cases) ::unlink(dir.file("mnt/" + c.name).c_str());
-    ASSERT_EQ(0, RunCommand("umount " + dir.file("mnt")));
+    std::string image = dir.file("ntfs.img"), error, e300;
+    for (int i = 0; i < 150; ++i) e300 += "\xc3\xa9"; // é: 300 bytes, more than a record's name holds
+    // The name written and the name listed (empty: shortened, with the extension).
+    const std::pair<std::string, std::string> cases[] = {{std::string(196, 'L') + ".txt", std::string(196, 'L') + ".txt"}, {e300 + ".pdf", ""}};
+    ASSERT_TRUE(NtfsImageVolume::Format(image, 16ull << 20, error)) << error;
+    {
+        NtfsImageVolume volume(image, dir.file("mnt"));
+        if (!volume.Mounted()) GTEST_SKIP() << "SKIPPED: ntfs-3g cannot mount here (no FUSE)";
+        for (const auto& c : cases) ASSERT_TRUE(volume.Write(c.first, RandomBytes(3000, 8)));
+        for (const auto& c : cases) ASSERT_TRUE(volume.Remove(c.first));
+        ASSERT_TRUE(volume.Unmount());
+    }
     CliRun run = RunCli("scan " + image + " --quick --json --recover " + dir.file("out"), support.path());
     ASSERT_EQ(0, run.status) << run.out << run.err;
     const std::vector<JsonFile> files = ParseFiles(run.out);
     ASSERT_EQ(2u, files.size()) << run.out;
-    for (const Case& c : cases) {
+    for (const auto& [name, listed] : cases) {
         const JsonFile* hit = nullptr;
         for (const JsonFile& f : files)
-            if (c.listed.empty() ? f.name.size() < c.name.size() : f.name == c.listed) hit = &f;
-        ASSERT_TRUE(hit) << c.name;
-        EXPECT_EQ(c.category, hit->category) << hit->name;
-        EXPECT_EQ(c.name.substr(c.name.size() - 3), hit->extension) << hit->name;
-        EXPECT_EQ(c.name.substr(0, 20), hit->name.substr(0, 20)) << "the start of the name stays";
-        EXPECT_EQ(RandomBytes(3000, 8), ReadFileBytes(dir.file("out/" + c.category + "/" + hit->name))) << hit->name;
+            if (listed.empty() ? f.name.size() < name.size() : f.name == listed) hit = &f;
+        ASSERT_TRUE(hit) << name;
+        EXPECT_TRUE(hit->category == "document" && hit->extension == name.substr(name.size() - 3)) << hit->name;
+        EXPECT_EQ(name.substr(0, 20), hit->name.substr(0, 20)) << "the start of the name stays";
+        EXPECT_EQ(RandomBytes(3000, 8), ReadFileBytes(dir.file("out/document/" + hit->name))) << hit->name;
     }
 }
