@@ -1,5 +1,6 @@
 // The file-type page's boxes and the media page's disks.
 #include "UiTest.h"
+#include "fixtures/ScopedEnv.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
 #include "ui/DRUI.h"
@@ -7,22 +8,15 @@
 
 #include <QCheckBox>
 #include <QPushButton>
-#include <QStackedLayout>
 #include <QTreeWidget>
 
-#include <unistd.h>
 
 class MainWindowTest : public QObject {
     Q_OBJECT
     TempDir m_dir{"ui-mainwindow"};
-    std::string m_disks = m_dir.path() + "/disks";
+    ScopedEnv m_support{"ORVALE_SUPPORT_DIR", m_dir.file("support")}, m_disks{"ORVALE_DISK_DIR", m_dir.path()};
 
 private slots:
-    void initTestCase() {
-        setenv("ORVALE_SUPPORT_DIR", (m_dir.path() + "/support").c_str(), 1);
-        setenv("ORVALE_DISK_DIR", m_disks.c_str(), 1);
-        QCOMPARE(RunCommand("mkdir -p '" + m_disks + "' && truncate -s 3M '" + m_disks + "/disk0'"), 0);
-    }
 
     // Clicks on category boxes (0-5) or on "recover all" (-1), and the states they leave.
     void boxesRecoverAllAndStart() {
@@ -71,7 +65,7 @@ private slots:
                             "truncate -s 40M disks/disk2 && mkfs.vfat -F 32 -n CARD disks/disk2 >/dev/null && "
                             ": > disks/disk3 && ln -s gone.img disks/disk6 && truncate -s 4M card.img && mkfs.vfat -n SPARE card.img >/dev/null"),
                  0);
-        setenv("ORVALE_DISK_DIR", (d + "/disks").c_str(), 1);
+        ScopedEnv disksEnv("ORVALE_DISK_DIR", d + "/disks");
         DRUI w;
         w.Init();
         w.SetImageChooser([&] { return QString::fromStdString(d + "/card.img"); });
@@ -116,7 +110,6 @@ private slots:
         QCOMPARE(RunCommand("truncate -s 2M '" + d + "/disks/disk5'"), 0);
         QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItemCount(), 7, 5000);
         QVERIFY(tree->topLevelItem(4)->text(0).startsWith("disk5") && tree->currentItem()->parent()->text(0).startsWith("card.img"));
-        setenv("ORVALE_DISK_DIR", m_disks.c_str(), 1);
     }
 };
 

@@ -32,8 +32,7 @@ class StartupTest : public QObject {
 private slots:
     void deleteTmpFileRemovesPreviewLeftovers() {
         TempDir dir("ui-tmp");
-        const std::pair<const char*, bool> files[] = {
-            {"x.tmp.1", false}, {"tmp.abc", false}, {"abc.tmp", true}, {"plain", true}, {"tmpx", true}};
+        const std::pair<const char*, bool> files[] = {{"x.tmp.1", false}, {"tmp.abc", false}, {"abc.tmp", true}, {"plain", true}, {"tmpx", true}};
         for (const auto& f : files) WriteFileBytes(dir.file(f.first), {1, 2, 3});
         QCOMPARE(DeleteTmpFile(dir.path().c_str()), 1);
         for (const auto& f : files) QVERIFY2(FileExists(dir.file(f.first)) == f.second, f.first);
@@ -75,8 +74,7 @@ private slots:
         QtMessageHandler previous = qInstallMessageHandler(customMessageHandler);
         RunPrivileged(*qApp, [&](DRUI& w) {
             shown = w.isVisible() && FileExists("Out.txt") && FileExists(scanLog);
-            WriteFileBytes(scanLog + "tmp.jpg", {1});
-            WriteFileBytes(scanLog + "keep", {1});
+            WriteFileBytes(scanLog + "tmp.jpg", {1}), WriteFileBytes(scanLog + "keep", {1});
             QTimer::singleShot(0, &w, &DRUI::close);
         });
         qInstallMessageHandler(previous);
