@@ -22,10 +22,8 @@ std::vector<unsigned char> Sector(std::initializer_list<unsigned char> head) {
     return s;
 }
 
-bool Healthy(const char* ext, std::vector<unsigned char> first) {
-    char e[16];
-    std::snprintf(e, sizeof e, "%s", ext);
-    return CFileTypeJudge::IsFileTypeMatching(first.data(), static_cast<int>(first.size()), e, nullptr, 512, 0);
+bool Healthy(std::string ext, std::vector<unsigned char> first) {
+    return CFileTypeJudge::IsFileTypeMatching(first.data(), static_cast<int>(first.size()), &ext[0], nullptr, 512, 0);
 }
 
 // Deleted files of these samples must be listed as healthy.
@@ -34,7 +32,6 @@ const char* const kVariants[] = {"jfif.jpg", "exif.jpg", "dqt.jpg", "adobe.jpg",
                                  "txt",      "csv"};
 
 std::string FileNameOf(const std::string& sample) { return sample.find('.') == std::string::npos ? "plain." + sample : sample; }
-
 } // namespace
 
 TEST(HealthJudgement, DamagedOnlyWhenTheFirstBytesShowOtherContent) {
@@ -48,10 +45,9 @@ TEST(HealthJudgement, DamagedOnlyWhenTheFirstBytesShowOtherContent) {
     std::vector<unsigned char> utf16(512, 0);
     for (int i = 0; i < 200; ++i) utf16[2 * i] = 'a' + i % 26;
     const struct { const char* ext; const std::vector<unsigned char>& first; bool healthy; } kCases[] = {
-        {"jpg", oddJpeg, true},  {"jpg", zeros, false}, {"jpg", png, false},   {"bmp", oddBmp, true},
-        {"bmp", png, false},     {"mp3", frame, true},  {"mp3", zeros, false}, {"doc", ole, true},
-        {"docx", zip, true},     {"docx", ole, false},  {"txt", utf16, true},  {"txt", zeros, true},
-        {"txt", png, false},     {"xyz", png, true},    {"PNG", png, true},
+        {"jpg", oddJpeg, true}, {"jpg", zeros, false}, {"jpg", png, false}, {"bmp", oddBmp, true}, {"bmp", png, false},
+        {"mp3", frame, true}, {"mp3", zeros, false}, {"doc", ole, true}, {"docx", zip, true}, {"docx", ole, false},
+        {"txt", utf16, true}, {"txt", zeros, true}, {"txt", png, false}, {"xyz", png, true}, {"PNG", png, true},
     };
     for (const auto& c : kCases) EXPECT_EQ(c.healthy, Healthy(c.ext, c.first)) << c.ext << " case " << (&c - kCases);
 }
@@ -76,8 +72,7 @@ TEST(HealthJudgement, QuickNtfsScanListsDeletedVariantsAsHealthy) {
     }
     CFastNtfsRecovery engine;
     std::wstring path(image.begin(), image.end());
-    ASSERT_EQ(0, engine.Init(&path[0], L'C'));
-    ASSERT_EQ(0, engine.ScanDevice(nullptr));
+    ASSERT_TRUE(engine.Init(&path[0], L'C') == 0 && engine.ScanDevice(nullptr) == 0);
     std::map<std::string, _FILE_NODE_> listed;
     for (auto& [p, node] : WalkEngineTree(engine)) listed[p.substr(p.rfind('/') + 1)] = node;
     int checked = 0;

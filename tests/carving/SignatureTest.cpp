@@ -24,17 +24,17 @@ template <size_t N> std::vector<uint8_t> Sector(const char (&head)[N]) {
 // The first sector of a compound file recognised with the rest of it on disk behind a reader.
 EXTEND_NAME_TYPE RecogniseOnDisk(std::vector<uint8_t> image, const char* matchAs = nullptr, bool* matches = nullptr) {
     TempDir dir("carving-sig");
-    image.resize(image.size() + 8 * 512, 0);
-    WriteFileBytes(dir.file("img"), image);
     const std::string file = dir.file("img");
+    image.resize(image.size() + 8 * 512, 0);
+    WriteFileBytes(file, image);
     const std::wstring path(file.begin(), file.end());
     CDiskReader reader;
     EXPECT_EQ(0, reader.Init(path.c_str(), image.size() / 512));
     CFileTypeJudge::m_pDiskReader = &reader;
     CFileTypeJudge::m_nBytesPerSector = 512;
     CFileTypeJudge::m_u64StartSector = CFileTypeJudge::m_u64CurrentSector = 0;
-    char ext[16] = {0};
-    if (matchAs) std::snprintf(ext, sizeof ext, "%s", matchAs), *matches = CFileTypeJudge::IsFileTypeMatching(image.data(), 512, ext, &reader, 512, 0);
+    std::string ext = matchAs ? matchAs : "";
+    if (matchAs) *matches = CFileTypeJudge::IsFileTypeMatching(image.data(), 512, &ext[0], &reader, 512, 0);
     return CFileTypeJudge::RecogniseFileStart(image.data(), 512);
 }
 } // namespace
