@@ -50,12 +50,8 @@ bool UseDisk(const TempDir& dir, const E2eDiskImage& image) {
     return RunCommand("mkdir -p '" + disks + "' && ln -sf '" + image.path() + "' '" + disks + "/disk0'") == 0;
 }
 
-struct RecoveryRun {
-    int succeeded = -1, failed = -1;
-    QStringList names, states;
-    QList<QColor> colours;
-    QString outcome; // the progress dialog's last text
-};
+// The detail dialog's counts and rows, and the progress dialog's last text.
+struct RecoveryRun { int succeeded = -1, failed = -1; QStringList names, states; QList<QColor> colours; QString outcome; };
 
 // Answers the dialogs one recovery opens: the folder question, the progress dialog's
 // Finished state (Detail first, then Finished), and the detail dialog.
@@ -117,9 +113,7 @@ private slots:
         QVERIFY(partition->parent()->childCount() == 2 && w.GetDiskTree()->currentItem() == partition); // and the whole disk
         int boxes = 0;
         {
-            ModalDriver driver([&](QWidget* widget) {
-                if (auto* box = qobject_cast<CMessageBox*>(widget)) ++boxes, box->btnSlotOK();
-            });
+            ModalDriver driver([&](QWidget* widget) { if (auto* box = qobject_cast<CMessageBox*>(widget)) ++boxes, box->btnSlotOK(); });
             w.diskItemDoubleClick(partition, 0);
         }
         QVERIFY(boxes == 0 && w.GetScanError().isEmpty());
@@ -142,11 +136,10 @@ private slots:
         ModalDriver previews([](QWidget*) {}); // previews open and close by themselves
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QTreeWidgetItem* photo = Row(page->Tree(), "Photo(3)");
-        QTreeWidgetItem* archive = Row(page->Tree(), "Archive(1)");
+        QTreeWidgetItem *photo = Row(page->Tree(), "Photo(3)"), *archive = Row(page->Tree(), "Archive(1)");
         QVERIFY2(photo && archive, listed.c_str());
-        QCOMPARE(page->FolderTree()->topLevelItem(0)->text(0), QString("File system (%1)").arg(deleted.size() - 2));
-        QCOMPARE(page->FolderTree()->topLevelItem(1)->text(0), QString("Found by content (2)"));
+        QCOMPARE(QStringList({page->FolderTree()->topLevelItem(0)->text(0), page->FolderTree()->topLevelItem(1)->text(0)}),
+                 QStringList({QString("File system (%1)").arg(deleted.size() - 2), "Found by content (2)"}));
         page->Tree()->setCurrentItem(Row(page->Tree(), "jpg Files (2)"));
         QCOMPARE(page->Table()->rowCount(), 2);
         const bool beachFirst = page->Table()->item(0, 0)->text() == "BeachPhoto.jpg";
@@ -173,8 +166,7 @@ private slots:
         for (bool keepTree : {true, false}) {
             page->KeepTreeBox()->setChecked(keepTree);
             const RecoveryRun run = Recover(page, dest);
-            QVERIFY(run.succeeded == 3 && run.failed == 0);
-            QCOMPARE(run.outcome.trimmed(), QString("Recovered 3 of 3 files"));
+            QVERIFY2(run.succeeded == 3 && run.failed == 0 && run.outcome.trimmed() == "Recovered 3 of 3 files", qPrintable(run.outcome));
         }
         std::map<std::string, std::string> saved = SavedDigests(dest);
         for (const char* report : {"orvale-report.csv", "orvale-report(1).csv"}) QVERIFY2(saved.erase(report), report);
@@ -190,20 +182,16 @@ private slots:
         QCOMPARE(page->Selection().size(), size_t(4));
         const std::string dest3 = m_dir.file("dest3");
         QCOMPARE(RunCommand("mkdir -p '" + dest3 + "/photo'"), 0);
-        if (geteuid() != 0) {
-            QCOMPARE(RunCommand("chmod 0555 '" + dest3 + "/photo'"), 0);
-        } else if (RunCommand("mount -t tmpfs -o ro,size=64k tmpfs '" + dest3 + "/photo'") == 0) {
-            m_readOnlyMount = dest3 + "/photo"; // permission bits do not stop root: a read-only mount does
-        } else { // no mounting here: a plain file where the folder should be stops the writes as well
-            QCOMPARE(RunCommand("rmdir '" + dest3 + "/photo' && touch '" + dest3 + "/photo'"), 0);
-        }
+        // Permission bits do not stop root: a read-only mount does, or else a plain file where the folder should be.
+        if (geteuid() != 0) QCOMPARE(RunCommand("chmod 0555 '" + dest3 + "/photo'"), 0);
+        else if (RunCommand("mount -t tmpfs -o ro,size=64k tmpfs '" + dest3 + "/photo'") == 0) m_readOnlyMount = dest3 + "/photo";
+        else QCOMPARE(RunCommand("rmdir '" + dest3 + "/photo' && touch '" + dest3 + "/photo'"), 0);
         const RecoveryRun third = Recover(page, dest3);
-        QVERIFY(third.succeeded == 1 && third.failed == 3);
-        QVERIFY2(third.outcome.contains("Recovered 1 of 4 files") && third.outcome.contains("3 failed"), qPrintable(third.outcome));
-        for (int r = 0; r < 3; ++r) { // failures first, in red
-            QVERIFY2(third.states[r].startsWith("Failed") && third.names[r].contains("/photo/"), qPrintable(third.names[r]));
-            QCOMPARE(third.colours[r], QColor(255, 0, 0));
-        }
+        QVERIFY2(third.succeeded == 1 && third.failed == 3 && third.outcome.contains("Recovered 1 of 4 files") && third.outcome.contains("3 failed"),
+                 qPrintable(third.outcome));
+        for (int r = 0; r < 3; ++r) // failures first, in red
+            QVERIFY2(third.states[r].startsWith("Failed") && third.names[r].contains("/photo/") && third.colours[r] == QColor(255, 0, 0),
+                     qPrintable(third.names[r]));
         QCOMPARE(Sha256File(dest3 + "/archive/QuarterReport.zip"), m_image.fatFiles()[3].sha256); // flat, as last chosen
     }
 
@@ -245,9 +233,8 @@ private slots:
         }, Qt::DirectConnection);
         w.btnSlotScan();
         QVERIFY2(finalText.contains("Unreadable Sectors: 64 (sectors 62048 to 62111)"), qPrintable(finalText));
-        const QString unreadable = "64 sectors could not be read (between sector 62048 and sector 62111)";
-        QVERIFY2(w.GetScanNotice().contains(unreadable) && !w.GetScanNotice().contains("stopped"),
-                 qPrintable(w.GetScanNotice()));
+        QVERIFY2(w.GetScanNotice().contains("64 sectors could not be read (between sector 62048 and sector 62111)") &&
+                     !w.GetScanNotice().contains("stopped"), qPrintable(w.GetScanNotice()));
         auto* notice = w.GetResultPage()->parentWidget()->findChild<QLabel*>("scanNotice");
         QVERIFY(notice && !notice->isHidden() && notice->text() == w.GetScanNotice());
         const std::multiset<std::string> whole = NamesAndSizes(w.GetSearchResults());
@@ -260,8 +247,7 @@ private slots:
         w.btnSlotBack();
         firstPass = -1;
         w.btnSlotScan();
-        QCOMPARE(offered, 1);
-        QVERIFY2(firstPass >= 50, qPrintable(QString::number(firstPass)));
+        QVERIFY2(offered == 1 && firstPass >= 50, qPrintable(QString::number(firstPass)));
         QVERIFY(!w.GetScanNotice().contains("stopped") && NamesAndSizes(w.GetSearchResults()) == whole);
         w.btnSlotBack();
         w.btnSlotScan();
@@ -293,8 +279,7 @@ private slots:
                 if (page->FolderTree()->topLevelItem(i)->text(0).startsWith(prefix)) return page->FolderTree()->topLevelItem(i);
             return nullptr;
         };
-        QTreeWidgetItem* ntfs = top("Lost NTFS volume, sector 135168 (");
-        QTreeWidgetItem* fat = top("Lost FAT volume, sector ");
+        QTreeWidgetItem *ntfs = top("Lost NTFS volume, sector 135168 ("), *fat = top("Lost FAT volume, sector ");
         QVERIFY(ntfs && fat);
         QCOMPARE(top("Found by content (")->text(0), QString("Found by content (2)")); // the files without entries
         page->Views()->setCurrentIndex(1);
@@ -309,9 +294,9 @@ private slots:
                 const auto found = page->Table()->findItems(QString::fromStdString(f.name), Qt::MatchExactly);
                 QVERIFY2(found.size() == 1, f.name.c_str());
                 const int r = found.first()->row();
-                QCOMPARE(page->Table()->item(r, CResultPage::COL_FOLDER)->text(), "/" + QString::fromStdString(f.folder).chopped(f.folder.empty() ? 0 : 1));
-                QCOMPARE(page->Table()->item(r, CResultPage::COL_STATUS)->text(), QString(f.deleted ? "Deleted" : "Live"));
-                QCOMPARE(page->Table()->item(r, CResultPage::COL_SOURCE)->text(), QString("Lost volume"));
+                QCOMPARE(QStringList({page->Table()->item(r, CResultPage::COL_FOLDER)->text(), page->Table()->item(r, CResultPage::COL_STATUS)->text(),
+                                      page->Table()->item(r, CResultPage::COL_SOURCE)->text()}),
+                         QStringList({"/" + QString::fromStdString(f.folder).chopped(f.folder.empty() ? 0 : 1), f.deleted ? "Deleted" : "Live", "Lost volume"}));
                 if (f.name == "small.txt") {
                     page->Table()->selectRow(r);
                     QCOMPARE(page->PreviewText()->toPlainText(), QString("1\n2\n3\n4\n5\n6\n7\n8\n9\n"));
