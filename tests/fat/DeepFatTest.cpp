@@ -95,7 +95,6 @@ TEST_F(DeepFat, LostFat32RebuiltFromItsDirectories) {
     ASSERT_TRUE(vol.Patch(vol.ClusterSector(gone) * 512, std::vector<uint8_t>(vol.ClusterBytes(), 0)));
     ASSERT_TRUE(vol.DestroyMetadata());
     ASSERT_TRUE(WriteLostVolumesDisk(dir.file("disk.img"), {{2055, vol.path()}}, 300, 77));
-
     DeepScan s(dir.file("disk.img"));
     ASSERT_EQ(0, s.result);
     ExpectRecovered(s, expected, out.path());
@@ -104,7 +103,6 @@ TEST_F(DeepFat, LostFat32RebuiltFromItsDirectories) {
     CDiskReader::SetFailingSectorsForTesting({unreadable});
     EXPECT_NE(0, SaveNode(s.engine, NodeAt(found, "Docs/deleted note.txt", 0), out.file("holed")));
     CDiskReader::SetFailingSectorsForTesting({});
-
     // The top of the tree holds the root's files and folders; a folder comes back as a tree.
     EngineTree tree = WalkEngineTree(s.engine);
     const _FILE_NODE_* docs = FindNode(tree, "Docs", 1);
@@ -112,7 +110,6 @@ TEST_F(DeepFat, LostFat32RebuiltFromItsDirectories) {
     EXPECT_NE(nullptr, FindNode(tree, "rootfile.dat", 0));
     ASSERT_EQ(0, SaveFolder(s.engine, *docs, out.file("Docs")));
     EXPECT_EQ(Sha256Hex(expected[4].data), Sha256File(out.file("Docs/Nested/Deeper/deep file.bin")));
-
     // Preview through the composite: the whole small file, into the caller's buffer.
     Preview shown = PreviewNode(s.engine, NodeAt(tree, "Docs/A Very Long Document Name For Testing.txt"));
     EXPECT_EQ(0, shown.rc);
@@ -334,7 +331,6 @@ TEST_F(DeepFat, StopEmptyFilesAndFragmentsWithoutAFat) {
     Scan(img);
     EngineReports reports;
     reports.Attach(scan->engine, 90);
-
     // Without a FAT the copy is the run of clusters from the first: a fragmented file comes back wrong.
     std::vector<uint8_t> run(3 * 4096, 0);
     std::copy(split.begin(), split.begin() + 4096, run.begin());

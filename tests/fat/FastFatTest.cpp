@@ -67,7 +67,6 @@ protected:
         }
         return {0, 0};
     }
-
     StoreTestEnv env;
     TempDir dir{"fastfat"};
     const FatScenario* sc = nullptr;
@@ -85,7 +84,6 @@ TEST_P(FastFat, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     ASSERT_EQ(0, engine->ScanDevice(nullptr));
     ASSERT_GE(reports.progress.size(), 2u);
     EXPECT_EQ(100, reports.progress.back());
-
     EngineTree tree = WalkEngineTree(*engine);
     std::set<std::string> files, dirs, expected;
     for (auto& [path, node] : tree) (node.bIsDir ? dirs : files).insert(path);
@@ -105,7 +103,6 @@ TEST_P(FastFat, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     _FILE_NODE_ cafe = NodeAt(tree, "Trip/Day 1/Café 照片.txt");
     ASSERT_EQ(0, engine->GetFileNodeParentDirPath(&cafe, parent, 512));
     EXPECT_EQ("Trip/Day 1/", WideToUtf8(parent));
-
     // A deleted folder comes back whole; a live folder holding deleted files saves just those.
     ASSERT_EQ(0, MakeDirectories(dir.file("saved")));
     reports = EngineReports();
@@ -118,7 +115,6 @@ TEST_P(FastFat, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     ASSERT_EQ(0, SaveFolder(*engine, NodeAt(tree, "Docs"), dir.file("saved/Docs")));
     EXPECT_EQ(Sha256Hex(sc->expected.at("Docs/Nested/Deep note.txt")), Sha256File(dir.file("saved/Docs/Nested/Deep note.txt")));
     EXPECT_FALSE(FileExists(dir.file("saved/Docs/Report final.docx")));
-
     // A longer file at the target is replaced, not left with its old tail; an empty file gets one report.
     WriteFileBytes(dir.file("over"), RandomBytes(100000, 5));
     EXPECT_EQ(Sha256Hex(sc->expected.at("Docs/Old draft.txt")), RecoveredSha(*engine, FindNode(tree, "Docs/Old draft.txt"), dir.file("over")));
@@ -126,7 +122,6 @@ TEST_P(FastFat, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     EXPECT_EQ(Sha256Hex({}), RecoveredSha(*engine, FindNode(tree, "Empty deleted.txt"), dir.file("empty")));
     EXPECT_EQ((std::vector<std::pair<int, int>>{{100, 0}}), reports.saves);
     EXPECT_EQ(87, engine->SaveFileData(nullptr, nullptr, 0));
-
     // Preview: text into the caller's buffer, at most its length; a photo extension into a temporary file.
     const std::vector<uint8_t>& draft = sc->expected.at("Docs/Old draft.txt");
     Preview text = PreviewNode(*engine, NodeAt(tree, "Docs/Old draft.txt"), 1000);
@@ -138,7 +133,6 @@ TEST_P(FastFat, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     EXPECT_EQ(0, shown.rc);
     EXPECT_TRUE(shown.bytes.empty());
     EXPECT_EQ(Sha256Hex(sc->expected.at("Several clusters.bin")), Sha256File(shown.file));
-
     // The free runs cover exactly the clusters whose FAT entry is 0.
     ASSERT_EQ(0, engine->BuildBitMapInfo());
     const FAST_FAT_GEOMETRY& g = engine->Geometry();
@@ -266,7 +260,6 @@ TEST(FastFatControl, StopReopenFactoryPathAndRefusals) {
     stop.stopScanAt = 0;
     stop.Attach(*stopped, 9);
     EXPECT_EQ(1, stopped->ScanDevice(nullptr)) << "the callback's value ends the scan";
-
     // Opened by path through the factory; the stored result reopens by its name.
     std::wstring path = Utf8ToWide(sc.image.path().c_str());
     std::unique_ptr<IFileRecoveryParse> byPath(
@@ -283,7 +276,6 @@ TEST(FastFatControl, StopReopenFactoryPathAndRefusals) {
     std::wstring wstore = Utf8ToWide(store.c_str());
     ASSERT_EQ(0, reopened->ScanDevice(&wstore[0]));
     EXPECT_EQ(listed, WalkEngineTree(*reopened).size());
-
     // A boot sector that describes no volume is refused instead of being divided by; so is a missing image.
     std::vector<uint8_t> bad(1024 * 1024, 0);
     bad[0x0C] = 2; // 512 bytes per sector, no sectors per cluster
@@ -323,7 +315,6 @@ TEST_F(FastFatPhotos, OverwrittenPhotoIsUnhealthyAndHidden) {
     const uint32_t badCluster = img.EntryCluster("\xE5" "ADPHO~1JPG");
     ASSERT_NE(0u, badCluster);
     ASSERT_TRUE(img.Patch(img.ClusterSector(badCluster) * 512, RandomBytes(512, 4)));
-
     std::unique_ptr<CFastFatRecovery> engine = OpenFastFat(img.path());
     ASSERT_EQ(0, engine->ScanDevice(nullptr));
     EngineTree tree = WalkEngineTree(*engine);

@@ -81,7 +81,6 @@ TEST(FatEntryRules, DirectoryTablesAndDotPairs) {
     EXPECT_EQ(0, IsFatFDTRecord(dots.data(), 512)) << "a dot pair alone is not a table";
     dots[33] = 'X';
     EXPECT_EQ(0, IsFatFileRecord(dots.data()));
-
     const char* sn = "LONGFI~1TXT";
     const uint8_t sum = GetShortNameCheckSum(sn);
     auto piece = [&](uint8_t ord, uint8_t s) { return Patched(Patched(C::LongName("abcdefghijklmnopqrstuvwxy", sn)[0], 0, ord), 13, s); };
@@ -122,7 +121,6 @@ TEST(FastFatDirParser, ThePieceLimitAndCutShortNames) {
     ASSERT_EQ(2u, items.size());
     EXPECT_GT(std::strlen(items[0].szName), 13u);
     EXPECT_STREQ("after.txt", items[1].szName);
-
     char out[32];
     FAT32_Entry e;
     std::memcpy(&e, C::File("\xE5" "B      C  ", 5, 10).data(), sizeof e);
@@ -188,7 +186,6 @@ TEST(VirtualDbr, AnchorsLookupsAndImpossiblePairings) {
                                {1, 1000, 11, 1080, 0},  {10, 1080, 20, 1000, 0}};
     for (const auto& b : bad)
         EXPECT_FALSE(CalcVirtualDbrFromAnchors(uint32_t(b[0]), b[1], uint32_t(b[2]), b[3], b[4], &d)) << b[0] << " " << b[3];
-
     __VIRTUAL_DBR_INFO__ v{4, 100, 1000}; // data area at 1100
     uint32_t c = 99;
     EXPECT_TRUE(VirtualDbrClusterAt(v, 1108, &c));
@@ -199,7 +196,6 @@ TEST(VirtualDbr, AnchorsLookupsAndImpossiblePairings) {
     EXPECT_TRUE(VirtualDbrClusterContaining(v, 1111, &c));
     EXPECT_EQ(4u, c);
     EXPECT_FALSE(VirtualDbrClusterContaining(v, 1067, &c));
-
     std::vector<__VIRTUAL_DBR_INFO__> all = {{8, 936, 0}, {4, 5000, 0}, {1, 20000, 0}};
     EXPECT_EQ(1, FindExactVirtualDbr(all, 5032, 10));
     EXPECT_EQ(-1, FindExactVirtualDbr(all, 1001, 10));
@@ -210,7 +206,6 @@ TEST(VirtualDbr, AnchorsLookupsAndImpossiblePairings) {
     EXPECT_EQ(0, FindBestVirtualDbr(all, 10, false)) << "none below: the first";
     std::vector<__VIRTUAL_DBR_INFO__> real = {{8, 5500, 0}, {4, 5000, 0}};
     EXPECT_EQ(1, FindBestVirtualDbr(real, 6000, true)) << "a real boot sector in front is passed over";
-
     // {data start, cluster, first sector}: cluster 0 is the FAT12/16 root folder, cluster 1 nothing.
     const uint64_t placed[][3] = {{1000, 5, 1024}, {1000, 0, 968}, {1000, 1, UINT64_MAX}, {20, 0, UINT64_MAX},
                                   {1000, 0xFFFFFFF, 1000 + uint64_t(0xFFFFFFF - 2) * 8}};

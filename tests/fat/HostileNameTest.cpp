@@ -82,7 +82,6 @@ void SaveBoxAndCheck(IFileRecoveryParse& engine, const EngineTree& tree, const H
 TEST(HostileNames, FolderSavesOfEveryEngineStayInsideTheTarget) {
     StoreTestEnv env;
     TempDir dir("hostile");
-
     if (!HaveTool("mkfs.vfat") || !HaveTool("mdeltree")) {
         ADD_FAILURE() << "mkfs.vfat or mtools missing (run scripts/setup.sh): the FAT engines are not checked";
     } else {
@@ -112,7 +111,6 @@ TEST(HostileNames, FolderSavesOfEveryEngineStayInsideTheTarget) {
             SaveBoxAndCheck(deep.engine, WalkEngineTree(deep.engine, FS_TYPE_PRO_FAT), names);
         }
     }
-
     if (!HaveTool("mkntfs") || !HaveTool("ntfs-3g")) {
         ADD_FAILURE() << "mkntfs or ntfs-3g missing (run scripts/setup.sh): the NTFS engines are not checked";
         return;

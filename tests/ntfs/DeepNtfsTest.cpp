@@ -43,7 +43,6 @@ TEST(LostNtfs, RebuiltAndGivenBackByteForByte) {
     }
     EXPECT_GT(listable, 100);
     EXPECT_NE(nullptr, FindNode(tree, "Trash", 1)) << "the deleted folder is back";
-
     // A whole folder, previews of text (to the buffer, cut to its capacity) and of a picture (to a file).
     ASSERT_EQ(0, SaveFolder(scan.engine, NodeAt(tree, "Docs", 1), out.file("Docs")));
     int checked = 0;
@@ -59,7 +58,6 @@ TEST(LostNtfs, RebuiltAndGivenBackByteForByte) {
     EXPECT_EQ(0, pic.rc);
     EXPECT_TRUE(pic.bytes.empty());
     EXPECT_EQ(Sha256File(pic.file), RecoveredSha(scan.engine, FindNode(tree, "pic.jpg", 0), out.file("pic")));
-
     // A destroyed folder record leaves its files in a lost folder.
     const _FILE_NODE_* sub = FindNode(tree, "Docs/Sub", 1);
     ASSERT_NE(nullptr, sub);
@@ -136,14 +134,12 @@ TEST_F(CraftedNtfs, GeometryFromGuessesRunsAndEachMft) {
     std::vector<uint8_t> data;
     EXPECT_EQ(0, Save("Folder/live.txt", &data));
     EXPECT_EQ(hello, data) << "the 10-byte value is padded to 16 in the record";
-
     // 65536 allocated bytes in 16 clusters: 8 sectors per cluster, kept by the resident file after it.
     NewDisk(32768);
     Put(200, NtfsDataRecord(50, 5, u"big.bin", {{10, 100}, {6, 40}}, 60000, 65536));
     Put(202, FileRecord(51, 1, 5, u"small.txt"));
     Scan();
     ExpectPlaced("small.txt", 0, 4096);
-
     // Two volumes, each with folder 40, 8 and 2 sectors per cluster.
     NewDisk(32768);
     Put(1032, Mft({{64, 4}}, 64 * 4096)); // volume at 1000, $MFT at cluster 4
@@ -157,7 +153,6 @@ TEST_F(CraftedNtfs, GeometryFromGuessesRunsAndEachMft) {
     ExpectPlaced("A/a.txt", 1000, 4096);
     ExpectPlaced("A/b.txt", 3000, 1024);
     ExpectPlaced("c.txt", 3000, 1024);
-
     // A volume's second $MFT fragment met after another volume's $MFT: its records keep their own geometry.
     NewDisk(32768);
     Put(1032, Mft({{64, 4}, {64, 500}}, 128 * 4096)); // fragment 2 at cluster 504
@@ -248,7 +243,6 @@ TEST_F(CraftedNtfs, UnreadableBootAreaHolesShortRunsHealthAndLists) {
     Scan();
     CDiskReader::SetFailingSectorsForTesting({});
     EXPECT_EQ(1u, scan->engine.GetUnreadableSectorCount());
-
     std::vector<uint8_t> expected(a), data;
     expected.resize(8192, 0);
     expected.insert(expected.end(), b.begin(), b.begin() + (9000 - 8192));

@@ -61,7 +61,6 @@ TEST_F(FastNtfs, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     ASSERT_FALSE(reports.progress.empty());
     EXPECT_EQ(100, reports.progress.back());
     for (size_t i = 1; i < reports.progress.size(); ++i) EXPECT_GE(reports.progress[i], reports.progress[i - 1]);
-
     std::set<std::string> expected;
     for (const NtfsDeletedFile& f : sc->deleted) {
         if (!f.visible) continue;
@@ -87,19 +86,16 @@ TEST_F(FastNtfs, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     size_t docsFiles = 0;
     for (const NtfsDeletedFile& f : sc->deleted) docsFiles += f.path.compare(0, 5, "docs/") == 0;
     EXPECT_EQ(docsFiles, count) << "the hidden photo is counted";
-
     // The fragmented file really is: a runlist far longer than one sector's worth.
     std::vector<__RUNLIST__> runs;
     ASSERT_EQ(0, engine.GetRunListInfo((long long)FindNode(tree, sc->fragmentedPath)->u64RecordSector, 0x80, runs));
     EXPECT_GT(runs.size(), 100u);
-
     // Folders come back whole; hidden photos are not saved with them.
     for (const char* top : {"docs", "gone"}) ASSERT_EQ(0, SaveFolder(engine, NodeAt(tree, top, 1), dir.file(top)));
     for (const NtfsDeletedFile& f : sc->deleted) {
         if (f.path.compare(0, 5, "docs/") && f.path.compare(0, 5, "gone/")) continue;
         EXPECT_EQ(f.visible ? f.sha256 : Sha256Hex({}), Sha256File(dir.file(f.path))) << f.path;
     }
-
     // Preview: resident data whole, non-resident to the buffer's capacity, a photo into the log folder.
     Preview small = PreviewNode(engine, NodeAt(tree, "small.txt")), photo = PreviewNode(engine, NodeAt(tree, "docs/photo.jpg"));
     EXPECT_EQ(0, small.rc);
@@ -115,7 +111,6 @@ TEST_F(FastNtfs, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     std::vector<unsigned char> buf(100);
     int len = 100;
     EXPECT_EQ(87, engine.PreView(nullptr, nullptr, buf.data(), len, nullptr, nullptr));
-
     // Search: the unhealthy fake photo stays hidden; documents include the orphan.
     std::wstring key = BuildSearchKey(CATEGORY_PHOTO);
     std::vector<__SEARCH_FILE_INFO__> hits;
@@ -161,7 +156,6 @@ TEST_F(FastNtfs, StopByDiskNumberAtAnOffsetAndUnusableDevices) {
     EngineReports reports;
     reports.stopScanAt = 0;
     EXPECT_EQ(1, Scan(stopped, sc->imagePath, &reports)) << "the callback's value ends the scan";
-
     // The volume as the partition at sector 2048 of disk 0, through the factory.
     TempDir disks("fastntfs-disk");
     ASSERT_TRUE(WriteLostVolumesDisk(disks.file("disk0"), {{2048, sc->imagePath}}, 0, 1));
@@ -180,7 +174,6 @@ TEST_F(FastNtfs, StopByDiskNumberAtAnOffsetAndUnusableDevices) {
         ++checked;
     }
     EXPECT_EQ(int(sc->deleted.size()) - 1, checked) << "all but the hidden photo";
-
     CFastNtfsRecovery bad;
     const struct { const char* name; std::vector<uint8_t> bytes; int rc; } devices[] = {{"short.img", std::vector<uint8_t>(1000, 0), 30}, {"zeros.img", std::vector<uint8_t>(1u << 20, 0), 87}};
     std::wstring missing = Utf8ToWide(dir.file("missing.img").c_str());
@@ -240,7 +233,6 @@ TEST_F(FastNtfs, CorruptRecordsAndABadSectorCostOnlyThemselves) {
     for (unsigned i = 0; i < offsetBytes; ++i) image[run + 1 + lengthBytes + i] = 0xFF;
     image[run + lengthBytes + offsetBytes] = 0x7F;
     WriteFileBytes(dir.file("bad.img"), image);
-
     CFastNtfsRecovery engine;
     ASSERT_EQ(0, Scan(engine, dir.file("bad.img")));
     for (const char* gone : {"small.txt", "gone/a.txt"}) EXPECT_EQ(nullptr, FindNode(tree, gone)) << gone;
@@ -254,7 +246,6 @@ TEST_F(FastNtfs, CorruptRecordsAndABadSectorCostOnlyThemselves) {
     }
     EXPECT_NE(0, SaveNode(engine, *far, dir.file("far"))) << "clusters past the volume";
     EXPECT_GE(SavedExactly(engine), 6) << "every undamaged file";
-
     // A bad sector in the $MFT costs only the record in it.
     const uint64_t bad = FindNode(intact, "gone/a.txt")->u64RecordSector;
     ASSERT_GT(FindNode(intact, "gone/sub/b.bin")->u64RecordSector, bad) << "a later record of the same read";

@@ -69,7 +69,6 @@ TEST(NtfsRunList, Decoding) {
     big.GetRunList(attr.data(), attr.size(), runs);
     big.GetRunList(attr.data(), 8, runs);
     EXPECT_TRUE(runs.empty());
-
     std::vector<__RUNLIST__> joined = {{2, 100}, {3, 50}};
     AppendRunExtent(joined, {{4, 0}, {1, 400}, {2, -10}}); // a hole, then clusters 400 and 390
     int64_t lcn = 0;
@@ -99,7 +98,6 @@ TEST(NtfsRecord, FixUpsAndAttributeWalks) {
     EXPECT_EQ(0x11, odd[510]);
     parse.Init(12345);
     EXPECT_EQ(512, parse.GetBytesPerSector()) << "a nonsense sector size is not trusted";
-
     NtfsImageRecord builder(50, 0);
     builder.AddFileName(5, u"a.bin", 1);
     builder.AddData({{3, 1000}}, 9000);
@@ -121,7 +119,6 @@ TEST(NtfsRecord, FixUpsAndAttributeWalks) {
         EXPECT_EQ(-100, FindRecordRunList(parse, bad.data(), bad.size(), 0x80, NTFS_ANY_VCN, runs, info)) << d[0] << "=" << d[2];
         EXPECT_TRUE(runs.empty());
     }
-
     // The wanted attribute wins over the attribute list; a list alone names its entries.
     NtfsImageRecord both(60, 0);
     both.AddResidentAttrList({{0x30, 60, 0, 0}, {0x80, 61, 0, 0}});
@@ -152,7 +149,6 @@ TEST(NtfsRecord, FixUpsAndAttributeWalks) {
     uint32_t length = 0;
     ASSERT_EQ(0, FindResidentData(rec.data(), rec.size(), valueOffset, length));
     EXPECT_EQ('9', rec[valueOffset + 9]) << "the unnamed stream, not a named one";
-
     std::vector<__RUNLIST__> mft = {{4, 100}, {4, 50}}; // 16 records in each run
     uint64_t sector = 0;
     ASSERT_TRUE(MapMftRecordSector(mft, 16, 2, 8, 2048, sector));
@@ -160,7 +156,6 @@ TEST(NtfsRecord, FixUpsAndAttributeWalks) {
     EXPECT_FALSE(MapMftRecordSector(mft, 32, 2, 8, 2048, sector));
     EXPECT_FALSE(MapMftRecordSector({{4, -10}}, 0, 2, 8, 7, sector)) << "a run before the volume";
     EXPECT_FALSE(NtfsFirstDataSector({{4, 0}, {4, 100}}, 4096, 2048, sector, 512)) << "data that starts with a hole";
-
     // Deep engine: only a usable $DATA whose allocation is a cluster-size multiple of its clusters tells the cluster size.
     using namespace pro_ntfs;
     uint64_t rel = 0;
@@ -271,7 +266,6 @@ TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorData) {
     vol.SetRecord(26, NtfsDataRecord(26, 5, u"empty.log", {{1, int64_t(d + 60)}}, 0, cb, 0));
     vol.SetRecord(27, NtfsFileRecord(27, 0, 5, u"blank.jpg", &none));
     Scan(vol);
-
     std::vector<uint8_t> expected(a);
     expected.resize(5 * cb, 0);
     expected.insert(expected.end(), b.begin(), b.end() - 100);
@@ -284,7 +278,6 @@ TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorData) {
     EXPECT_EQ(Sha256Hex({}), Saved("empty.log"));
     EXPECT_TRUE(FileExists(dir.file("saved"))) << "an empty file is still created";
     EXPECT_EQ(nullptr, FindNode(tree, "blank.jpg")) << "an empty resident photo is unhealthy and hidden";
-
     NtfsImageSynthetic big(4096, 1, 512, 32);
     std::vector<uint8_t> value = RandomBytes(3000, 9), data = RandomBytes(3 * 4096 - 5, 10);
     big.SetRecord(20, NtfsFileRecord(20, 0, 5, u"big-resident.bin", &value, 0, 4096));
