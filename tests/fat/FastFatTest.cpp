@@ -93,12 +93,7 @@ TEST_P(FastFat, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     EXPECT_EQ((std::set<std::string>{"Docs", "Docs/Nested", "Kept", "Many", "Trip", "Trip/Day 1"}), dirs);
     for (const char* d : {"Trip", "Trip/Day 1", "Kept"}) EXPECT_EQ(1u, tree.find(d)->second.nReserved) << d;
     EXPECT_EQ(0u, tree.find("Docs")->second.nReserved);
-    for (auto& [path, data] : sc->expected) {
-        const _FILE_NODE_* node = FindNode(tree, path, 0);
-        ASSERT_NE(nullptr, node) << path;
-        EXPECT_EQ(data.size(), node->u64FileSize) << path;
-        EXPECT_EQ(Sha256Hex(data), RecoveredSha(*engine, node, dir.file("out"))) << path;
-    }
+    for (auto& [path, data] : sc->expected) EXPECT_EQ(Sha256Hex(data), RecoveredSha(*engine, FindNode(tree, path, 0), dir.file("out"))) << path;
     wchar_t parent[512];
     _FILE_NODE_ cafe = NodeAt(tree, "Trip/Day 1/Café 照片.txt");
     ASSERT_EQ(0, engine->GetFileNodeParentDirPath(&cafe, parent, 512));
@@ -362,8 +357,7 @@ TEST_F(FastFatPhotos, LostHighWordsAreProbedBack) {
     EXPECT_EQ(Sha256Hex(remote), RecoveredSha(*engine, FindNode(tree, "Far away/Remote file.txt"), dir.file("a")));
     EXPECT_EQ(Sha256Hex(jpeg), RecoveredSha(*engine, FindNode(tree, "!ar.jpg"), dir.file("b")));
     // Without an extension there is nothing to probe with: the high word stays 0.
-    ASSERT_NE(nullptr, FindNode(tree, "!oext"));
-    EXPECT_EQ(noext, FindNode(tree, "!oext")->nClusterNO);
+    EXPECT_EQ(noext, NodeAt(tree, "!oext").nClusterNO);
 }
 
 // Saves that follow a FAT chain in runs of neighbouring clusters: a chain that

@@ -59,15 +59,14 @@ TEST(LostNtfs, RebuiltAndGivenBackByteForByte) {
     EXPECT_TRUE(pic.bytes.empty());
     EXPECT_EQ(Sha256File(pic.file), RecoveredSha(scan.engine, FindNode(tree, "pic.jpg", 0), out.file("pic")));
     // A destroyed folder record leaves its files in a lost folder.
-    const _FILE_NODE_* sub = FindNode(tree, "Docs/Sub", 1);
-    ASSERT_NE(nullptr, sub);
+    const _FILE_NODE_& sub = NodeAt(tree, "Docs/Sub", 1);
     std::vector<uint8_t> disk = ReadFileBytes(dir.file("disk.img"));
-    std::fill(disk.begin() + long(sub->u64RecordSector * 512), disk.begin() + long(sub->u64RecordSector * 512 + 1024), 0);
+    std::fill(disk.begin() + long(sub.u64RecordSector * 512), disk.begin() + long(sub.u64RecordSector * 512 + 1024), 0);
     WriteFileBytes(dir.file("damaged.img"), disk);
     DeepScan damaged(dir.file("damaged.img"));
     ASSERT_EQ(0, damaged.result);
     EngineTree t2 = WalkEngineTree(damaged.engine, FS_TYPE_PRO_NTFS);
-    const std::string lost = "LostFolder" + std::to_string(sub->nClusterNO);
+    const std::string lost = "LostFolder" + std::to_string(sub.nClusterNO);
     EXPECT_NE(nullptr, FindNode(t2, lost + "/deep.dat", 0));
     EXPECT_NE(nullptr, FindNode(t2, "Docs/report.bin", 0));
     EXPECT_EQ(nullptr, FindNode(t2, "Docs/Sub", 1));
@@ -99,10 +98,9 @@ protected:
     const _FILE_NODE_* Node(const std::string& path, int isDir = 0) { return FindNode(tree, path, isDir); }
     // The file at path belongs to the volume at start, of clusterBytes clusters.
     void ExpectPlaced(const std::string& path, uint64_t start, uint32_t clusterBytes) {
-        const _FILE_NODE_* n = Node(path);
-        ASSERT_NE(nullptr, n) << path;
-        EXPECT_EQ(start, n->u64PartitionStartSector) << path;
-        EXPECT_EQ(clusterBytes, n->nClusterBytes) << path;
+        const _FILE_NODE_& n = NodeAt(tree, path, 0);
+        EXPECT_EQ(start, n.u64PartitionStartSector) << path;
+        EXPECT_EQ(clusterBytes, n.nClusterBytes) << path;
     }
     int Save(const std::string& path, std::vector<uint8_t>* data = nullptr) {
         const _FILE_NODE_* node = Node(path);
@@ -182,10 +180,9 @@ TEST_F(CraftedNtfs, BrokenLoopingAndEndlessParentChains) {
     Put(mft + 2 * 92, FileRecord(92, 1, 1000, u"deep.txt"));
     Scan();
     for (uint32_t n : {50u, 51u, 52u}) {
-        const _FILE_NODE_* lost = Node("LostFolder" + std::to_string(n), 1);
-        ASSERT_NE(nullptr, lost) << n;
-        EXPECT_EQ(n, lost->nClusterNO);
-        EXPECT_EQ(0u, lost->u64CreateTime | lost->u64FileSize | lost->u64RecordSector | lost->u64PartitionStartSector);
+        const _FILE_NODE_& lost = NodeAt(tree, "LostFolder" + std::to_string(n), 1);
+        EXPECT_EQ(n, lost.nClusterNO);
+        EXPECT_EQ(0u, lost.u64CreateTime | lost.u64FileSize | lost.u64RecordSector | lost.u64PartitionStartSector);
     }
     for (const char* p : {"LostFolder50/orphan.txt", "LostFolder51/stray.txt", "LostFolder52/lone.txt"})
         EXPECT_NE(nullptr, Node(p)) << p;
