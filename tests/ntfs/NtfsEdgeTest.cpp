@@ -198,24 +198,16 @@ TEST_F(QuickNtfsEdge, RecordFlagsAndParentChainsDecideWhereFilesAreListed) {
     NtfsImageSynthetic vol(512, 8, 2048, 128);
     const std::vector<uint8_t> hi = {'h', 'i'};
     vol.SetRecord(20, NtfsFileRecord(20, 0, 5, u"a.txt", &hi));
-    vol.SetRecord(21, NtfsFileRecord(21, 1, 5, u"live.txt"));
-    vol.SetRecord(22, NtfsFileRecord(22, 3, 5, u"livedir"));
-    vol.SetRecord(23, NtfsFileRecord(23, 2, 5, u"olddir"));
-    vol.SetRecord(24, NtfsFileRecord(24, 2, 5, u"chaindir"));
-    vol.SetRecord(25, NtfsFileRecord(25, 0, 24, u"b.txt"));
-    vol.SetRecord(26, NtfsFileRecord(26, 0, 22, u"c.txt"));
-    vol.SetRecord(8, NtfsFileRecord(8, 0, 5, u"system.txt"));
+    // {record, flags, parent, name}: 40 is an empty record, 42 a live file, 43 and 44 each other's parent, 60000 outside the $MFT.
+    const std::tuple<uint32_t, uint16_t, uint32_t, const char16_t*> records[] = {
+        {21, 1, 5, u"live.txt"}, {22, 3, 5, u"livedir"}, {23, 2, 5, u"olddir"}, {24, 2, 5, u"chaindir"}, {25, 0, 24, u"b.txt"},
+        {26, 0, 22, u"c.txt"}, {8, 0, 5, u"system.txt"}, {31, 0, 40, u"no-signature.txt"}, {33, 0, 42, u"now-a-file.txt"},
+        {42, 1, 5, u"usurper.bin"}, {34, 0, 43, u"cycle.txt"}, {43, 3, 44, u"loop1"}, {44, 3, 43, u"loop2"}, {35, 0, 60000, u"far.txt"}};
+    for (const auto& [n, flags, parent, name] : records) vol.SetRecord(n, NtfsFileRecord(n, flags, parent, name));
     NtfsImageRecord named(27, 0); // a short name first, the long one second
     named.AddFileName(5, u"LONGFI~1.TXT", 2);
     named.AddFileName(5, u"Long file name.txt", 1);
     vol.SetRecord(27, named.Finish());
-    vol.SetRecord(31, NtfsFileRecord(31, 0, 40, u"no-signature.txt")); // 40: an empty record
-    vol.SetRecord(33, NtfsFileRecord(33, 0, 42, u"now-a-file.txt"));   // 42: a live file
-    vol.SetRecord(42, NtfsFileRecord(42, 1, 5, u"usurper.bin"));
-    vol.SetRecord(34, NtfsFileRecord(34, 0, 43, u"cycle.txt"));        // 43 <-> 44
-    vol.SetRecord(43, NtfsFileRecord(43, 3, 44, u"loop1"));
-    vol.SetRecord(44, NtfsFileRecord(44, 3, 43, u"loop2"));
-    vol.SetRecord(35, NtfsFileRecord(35, 0, 60000, u"far.txt"));       // parent outside the $MFT
     Scan(vol);
     for (const char* p : {"Long file name.txt", "a.txt", "chaindir/b.txt", "livedir/c.txt", "LostFolder40/no-signature.txt",
                           "LostFolder42/now-a-file.txt", "LostFolder60000/far.txt"})
