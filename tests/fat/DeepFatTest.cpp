@@ -166,15 +166,12 @@ TEST_F(DeepFat, CraftedDirectoriesGiveTheirFilesBack) {
     const Case cases[] = {
         {"geometry from two folders; a folder sector met before the geometry is held", 2000, 0,
          [](FatCraft& img) {
-             auto a = RandomBytes(1000, 11), b = RandomBytes(5000, 12), c = RandomBytes(4097, 13), r = RandomBytes(600, 14);
              img.PutEntries(Sec(2), 0, {C::Entry("MYDISK     ", 0x08, 0, 0), C::File("R       TXT", 60, 600)});
              img.PutDir(1000, 10, 0, {C::File("A       TXT", 30, 1000)});
              img.PutEntries(1001, 0, {C::File("C       DAT", 70, 4097)});
              img.PutDir(1080, 20, 0, {C::File("B       BIN", 40, 5000), C::File("D       BIN", 0, 0, true)});
-             img.PutData(Sec(30), a);
-             img.PutData(Sec(40), b);
-             img.PutData(Sec(70), c);
-             img.PutData(Sec(60), r);
+             auto a = img.PutData(Sec(30), RandomBytes(1000, 11)), b = img.PutData(Sec(40), RandomBytes(5000, 12));
+             auto c = img.PutData(Sec(70), RandomBytes(4097, 13)), r = img.PutData(Sec(60), RandomBytes(600, 14));
              return std::vector<Want>{{"LostFolder10/a.txt", a}, {"LostFolder10/c.dat", c}, {"LostFolder20/b.bin", b},
                                       {"r.txt", r}, {"LostFolder20/!.bin", {}}};
          },
@@ -190,22 +187,18 @@ TEST_F(DeepFat, CraftedDirectoriesGiveTheirFilesBack) {
              for (const FatRawEntry& p : C::LongName("Split Across Sectors.txt", "SPLITA~1TXT")) first.push_back(p);
              img.PutEntries(Sec(2), 0, first);
              img.PutEntries(Sec(2) + 1, 0, {C::File("SPLITA~1TXT", 50, 700)});
-             std::vector<uint8_t> data = RandomBytes(700, 21);
-             img.PutData(Sec(50), data);
-             return std::vector<Want>{{"Split Across Sectors.txt", data}, {"f21.txt", {}}};
+             return std::vector<Want>{{"Split Across Sectors.txt", img.PutData(Sec(50), RandomBytes(700, 21))}, {"f21.txt", {}}};
          },
          {"splita~1.txt"}, 0},
         {"two volumes, each with a folder 40", 7000, 0,
          [](FatCraft& img) {
              auto secB = [](uint32_t c) { return 5000 + uint64_t(c - 2) * 4; }; // 4 sectors per cluster, data at 5000
-             auto fa = RandomBytes(3000, 31), fb = RandomBytes(2000, 32);
              img.PutDir(Sec(10), 10, 0, {C::Dir("SUB        ", 40)});
              img.PutDir(Sec(40), 40, 10, {C::File("INA     BIN", 60, 3000)});
              img.PutDir(secB(40), 40, 0, {C::File("INB     BIN", 70, 2000)});
              img.PutDir(secB(50), 50, 0, {C::Dir("X          ", 51)});
-             img.PutData(Sec(60), fa);
-             img.PutData(secB(70), fb);
-             return std::vector<Want>{{"ina.bin", fa}, {"inb.bin", fb}};
+             return std::vector<Want>{{"ina.bin", img.PutData(Sec(60), RandomBytes(3000, 31))},
+                                      {"inb.bin", img.PutData(secB(70), RandomBytes(2000, 32))}};
          }, {}, 0},
         // Deletion cleared the high word of the folder's cluster 0x10005; cluster 5 is
         // another folder, and sharing the low word must not make it the lost one.
@@ -213,21 +206,18 @@ TEST_F(DeepFat, CraftedDirectoriesGiveTheirFilesBack) {
          [](FatCraft& img) {
              auto at = [](uint32_t c) { return 100 + uint64_t(c - 2); }; // one sector per cluster from 100
              const uint32_t lost = 0x10005;
-             auto data = RandomBytes(700, 81);
              img.PutDir(at(10), 10, 0, {C::File("A       BIN", 0, 0)});
              img.PutDir(at(20), 20, 0, {C::Dir("SUB        ", lost & 0xFFFF, true)});
              img.PutDir(at(5), 5, 0, {C::File("OTHER   BIN", 0, 0)});
              img.PutDir(at(lost), lost, 20, {C::File("IN      BIN", lost + 1, 700, true)});
-             img.PutData(at(lost + 1), data);
-             return std::vector<Want>{{"LostFolder20/!ub/!n.bin", data}};
+             return std::vector<Want>{{"LostFolder20/!ub/!n.bin", img.PutData(at(lost + 1), RandomBytes(700, 81))}};
          }, {}, 0},
         {"an image shorter than its area keeps what exists", 1300, 2600,
          [](FatCraft& img) {
-             auto a = RandomBytes(3000, 51);
              img.PutDir(1000, 10, 0, {C::File("A       BIN", 30, 3000), C::File("CUT     BIN", 45, 40000)});
              img.PutDir(1080, 20, 0, {C::File("B       BIN", 40, 10)});
-             img.PutData(Sec(30), a);
-             return std::vector<Want>{{"LostFolder10/a.bin", a}, {"LostFolder10/cut.bin", std::vector<uint8_t>((1300 - Sec(45)) * 512, 0), 30}};
+             return std::vector<Want>{{"LostFolder10/a.bin", img.PutData(Sec(30), RandomBytes(3000, 51))},
+                                      {"LostFolder10/cut.bin", std::vector<uint8_t>((1300 - Sec(45)) * 512, 0), 30}};
          }, {}, 0},
     };
     for (const Case& c : cases) {
@@ -272,11 +262,9 @@ std::vector<FatRawEntry> Decoys(std::mt19937& rng, bool withOpenRun) {
 TEST_F(DeepFat, DecoysLoopsAndEntriesPastTheDiskDoNotHideTheRealVolume) {
     FatCraft img(12000);
     std::mt19937 rng(5);
-    auto a = RandomBytes(3000, 41), b = RandomBytes(9000, 42);
     img.PutDir(1000, 10, 0, {C::File("A       BIN", 30, 3000)});
     img.PutDir(1080, 20, 0, {C::File("B       BIN", 40, 9000), C::Dir("LOOPA      ", 100)});
-    img.PutData(Sec(30), a);
-    img.PutData(Sec(40), b);
+    const auto a = img.PutData(Sec(30), RandomBytes(3000, 41)), b = img.PutData(Sec(40), RandomBytes(9000, 42));
     // Folders 100 and 101 name each other in ".."; 102 names itself.
     img.PutDir(Sec(100), 100, 101, {C::File("L1      TXT", 0, 0), C::Dir("LOOPB      ", 101)});
     img.PutDir(Sec(101), 101, 100, {C::File("L2      TXT", 0, 0)});
@@ -315,21 +303,19 @@ TEST_F(DeepFat, MissingDeviceAndOversizedClusters) {
 }
 
 TEST_F(DeepFat, StopEmptyFilesAndFragmentsWithoutAFat) {
-    auto big = RandomBytes(12000, 62), split = RandomBytes(3 * 4096, 63), other = RandomBytes(4096, 64);
     FatCraft img(2000);
     img.PutDir(1000, 10, 0, {C::File("BIG     BIN", 32, 12000), C::File("EMPTY   BIN", 0, 0), C::File("SPLIT   BIN", 40, 3 * 4096)});
     img.PutDir(1080, 20, 0, {C::File("Z       BIN", 50, 10)});
-    img.PutData(Sec(32), big);
+    img.PutData(Sec(32), RandomBytes(12000, 62));
     // "split" really lies in clusters 40, 44 and 45; cluster 41 holds another file's data.
-    img.PutData(Sec(40), std::vector<uint8_t>(split.begin(), split.begin() + 4096));
-    img.PutData(Sec(41), other);
-    img.PutData(Sec(44), std::vector<uint8_t>(split.begin() + 4096, split.end()));
+    const auto head = img.PutData(Sec(40), RandomBytes(4096, 63)), other = img.PutData(Sec(41), RandomBytes(4096, 64));
+    img.PutData(Sec(44), RandomBytes(2 * 4096, 65));
     Scan(img);
     EngineReports reports;
     reports.Attach(scan->engine, 90);
     // Without a FAT the copy is the run of clusters from the first: a fragmented file comes back wrong.
-    std::vector<uint8_t> run(3 * 4096, 0);
-    std::copy(split.begin(), split.begin() + 4096, run.begin());
+    std::vector<uint8_t> run(head);
+    run.resize(3 * 4096, 0);
     std::copy(other.begin(), other.end(), run.begin() + 4096);
     EXPECT_EQ(Sha256Hex(run), Recover("LostFolder10/split.bin"));
     reports.saves.clear();
