@@ -287,10 +287,7 @@ TEST(FastFatControl, StopReopenFactoryPathAndRefusals) {
 
 class FastFatPhotos : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ORVALE_REQUIRE_TOOL("mkfs.vfat");
-        ORVALE_REQUIRE_TOOL("mdeltree");
-    }
+    void SetUp() override { ORVALE_REQUIRE_TOOL("mkfs.vfat"); ORVALE_REQUIRE_TOOL("mdeltree"); }
     StoreTestEnv env;
     TempDir dir{"fastfatphotos"};
     const std::vector<uint8_t> jpeg = TestJpeg(6000, 3);

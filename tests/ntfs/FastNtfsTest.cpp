@@ -172,7 +172,8 @@ TEST_F(FastNtfs, StopByDiskNumberAtAnOffsetAndUnusableDevices) {
     }
     EXPECT_EQ(int(sc->deleted.size()) - 1, checked) << "all but the hidden photo";
     CFastNtfsRecovery bad;
-    const struct { const char* name; std::vector<uint8_t> bytes; int rc; } devices[] = {{"short.img", std::vector<uint8_t>(1000, 0), 30}, {"zeros.img", std::vector<uint8_t>(1u << 20, 0), 87}};
+    const struct { const char* name; std::vector<uint8_t> bytes; int rc; } devices[] = {
+        {"short.img", std::vector<uint8_t>(1000, 0), 30}, {"zeros.img", std::vector<uint8_t>(1u << 20, 0), 87}};
     std::wstring missing = Utf8ToWide(dir.file("missing.img").c_str());
     EXPECT_EQ(ENOENT, bad.Init(&missing[0], L'C'));
     for (const auto& d : devices) {

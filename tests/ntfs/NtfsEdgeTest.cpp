@@ -228,12 +228,9 @@ TEST_F(QuickNtfsEdge, RecordFlagsAndParentChainsDecideWhereFilesAreListed) {
 TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorData) {
     NtfsImageSynthetic vol;
     const uint64_t cb = vol.ClusterBytes(), d = vol.FirstDataCluster();
-    std::vector<uint8_t> a = RandomBytes(2 * cb, 1), b = RandomBytes(cb, 3), c1 = RandomBytes(2 * cb, 4), c2 = RandomBytes(2 * cb, 5);
-    vol.WriteClusters(d, a);
+    const auto a = vol.WriteClusters(d, RandomBytes(2 * cb, 1)), b = vol.WriteClusters(d + 10, RandomBytes(cb, 3));
+    const auto c1 = vol.WriteClusters(d + 20, RandomBytes(2 * cb, 4)), c2 = vol.WriteClusters(d + 40, RandomBytes(2 * cb, 5));
     vol.WriteClusters(d + 2, RandomBytes(3 * cb, 2)); // what the hole's neighbours hold
-    vol.WriteClusters(d + 10, b);
-    vol.WriteClusters(d + 20, c1);
-    vol.WriteClusters(d + 40, c2);
     // Two clusters, a hole of three, one cluster cut short by 100 bytes.
     vol.SetRecord(20, NtfsDataRecord(20, 5, u"sparse.bin", {{2, int64_t(d)}, {3, 0, true}, {1, 10}}, 6 * cb - 100, 6 * cb, 0));
     // A base record with the first extent and a list naming the second in record 22.
@@ -271,9 +268,8 @@ TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorData) {
     EXPECT_TRUE(FileExists(dir.file("saved"))) << "an empty file is still created";
     EXPECT_EQ(nullptr, FindNode(tree, "blank.jpg")) << "an empty resident photo is unhealthy and hidden";
     NtfsImageSynthetic big(4096, 1, 512, 32);
-    std::vector<uint8_t> value = RandomBytes(3000, 9), data = RandomBytes(3 * 4096 - 5, 10);
+    const std::vector<uint8_t> value = RandomBytes(3000, 9), data = big.WriteClusters(big.FirstDataCluster(), RandomBytes(3 * 4096 - 5, 10));
     big.SetRecord(20, NtfsFileRecord(20, 0, 5, u"big-resident.bin", &value, 0, 4096));
-    big.WriteClusters(big.FirstDataCluster(), data);
     big.SetRecord(21, NtfsDataRecord(21, 5, u"clusters.bin", {{3, int64_t(big.FirstDataCluster())}}, data.size(), 3 * 4096, 0, 4096));
     Scan(big);
     EXPECT_EQ(Sha256Hex(value), Saved("big-resident.bin"));
