@@ -1,7 +1,5 @@
-// Real files of every carved format and variant, laid at sector boundaries with
-// zeros or old data after each (as on a fresh or a used card), carved as the deep
-// scan does: each comes back byte-identical and named by its format, and a
-// deleted file starting so is judged healthy under that name.
+// Every carved format and variant, followed by zeros or old data as on a fresh or a used card,
+// comes back byte-identical, named by its format, and judged healthy under that name.
 #include "carving/CFileTypeJudge.h"
 #include "carving/CFileTypeRecovery.h"
 #include "fixtures/CarvingDriver.h"

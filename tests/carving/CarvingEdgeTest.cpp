@@ -1,5 +1,4 @@
-// Length rules and carving steps at their edges on hand-laid images, and garbage
-// that must carve to bounded results, never a crash or an endless read.
+// Carving steps at their edges on hand-laid images; garbage carves to bounded results.
 #include "carving/CFileTypeRecovery.h"
 #include "fixtures/CarvingDriver.h"
 #include "fixtures/CarvingSamples.h"
@@ -67,8 +66,7 @@ std::vector<uint8_t> JpegWithEndAt(size_t bytes) {
 }
 } // namespace
 
-// A header claiming more than the area holds gets no more than the area; a BMP
-// may hold other files, so the scan goes on inside it; an executable is known but never carved.
+// A header's claim is cut at the area's end; the scan goes on inside a BMP; an executable is never carved.
 TEST_F(CarvingEdges, HeaderLengthNeverRunsPastTheArea) {
     std::vector<uint8_t> wav(512, 0), bmp(512, 0);
     std::memcpy(&wav[0], "RIFF\xF0\xFF\xFF\x7FWAVEfmt ", 16);
@@ -166,8 +164,7 @@ TEST_F(CarvingEdges, ListingPreviewFailedSavesAndOpeningByPath) {
     EXPECT_EQ(1u, found);
 }
 
-// The boxes end a file exactly though random sectors follow it; with its last box
-// claiming far more than is there, the next file's start bounds it.
+// The boxes end a file exactly; a last box claiming far too much is bounded by the next file's start.
 TEST_F(CarvingEdges, ContainerStructureEndsAFileButNeverPastTheNextStart) {
     const CarvingSample& mp4 = GetCarvingSample("mp4");
     if (mp4.bytes.empty()) GTEST_SKIP() << "SKIPPED: ffmpeg is missing";

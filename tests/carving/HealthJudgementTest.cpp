@@ -1,7 +1,5 @@
-// The health judgement of the file-system engines: a deleted file is damaged only
-// when its first bytes positively show other content, never because its variant
-// of the format is one the signature tests do not know. Damaged photos are hidden
-// from the result list, so a wrong "damaged" loses an intact file.
+// A deleted file is damaged only when its first bytes show other content, never for an unknown
+// variant: damaged photos are hidden, so a wrong "damaged" loses an intact file.
 #include "carving/CFileTypeJudge.h"
 #include "ntfs/CFastNtfsRecovery.h"
 

@@ -1,5 +1,4 @@
-// Signature tests on hand-made headers at the edges of each test, and compound
-// files and file-system sectors read through a disk reader as the carver reads them.
+// Signature tests at their edges; compound files read through a disk reader as the carver reads them.
 #include "carving/CFileTypeJudge.h"
 
 #include "fixtures/CarvingSamples.h"

@@ -78,8 +78,7 @@ TEST(CliScan, UnreadableTargetForAnotherUser) {
                             " " ORVALE_CLI_PATH " scan " + dir.file("secret.img") + " 2>&1 | grep -q 'Permission denied'"));
 }
 
-// Every deleted file of both partitions listed once and recovered byte for byte; then
-// the same image cut short of its FAT partition's end is scanned as far as it goes.
+// Every deleted file of both partitions listed once and recovered byte for byte; cut short, as far as it goes.
 TEST(CliScan, PartitionedImageListsAndRecoversEveryDeletedFile) {
     for (const char* tool : {"mkfs.vfat", "mcopy", "sfdisk", "/usr/bin/convert", "ntfs-3g"}) ORVALE_REQUIRE_TOOL(tool);
     TempDir dir, support;

@@ -1,7 +1,5 @@
-// A deep scan stopped (SIGINT) or killed (SIGKILL) in the middle of its pass leaves
-// a scan log that loads and from which --resume finishes with what an uninterrupted
-// scan finds: carved files, and the named files of a lost FAT volume passed before
-// the stop, whose folders the deep FAT engine held only in memory.
+// A deep scan stopped or killed mid-pass resumes to what an uninterrupted scan finds, including
+// a lost FAT volume's named files passed before the stop (their folders were held only in memory).
 #include "cli/CliRun.h"
 #include "engine/CLogFileManager.h"
 #include "fixtures/FatImageBuilder.h"

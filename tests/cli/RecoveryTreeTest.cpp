@@ -1,6 +1,4 @@
-// Recovery through the tool on a real FAT image with nested deleted folders:
-// the original tree under each category folder, byte for byte, a report line
-// per file, hostile folder names kept inside, nothing overwritten.
+// Nested deleted folders come back under each category folder byte for byte, with a report; hostile names stay inside.
 #include "cli/CliRun.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/SkipUnless.h"

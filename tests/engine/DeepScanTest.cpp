@@ -1,5 +1,3 @@
-// The deep scan as a whole on the end-to-end disk: bad sectors, and reading ahead
-// on a thread, which changes the pass's speed, never its result or where it stops.
 #include "engine/CFileRecoveryFactory.h"
 #include "engine/CLogFileManager.h"
 #include "engine/CProfessionalRecovery.h"
@@ -31,8 +29,7 @@ struct SharedImage {
     }
 };
 
-// Stops the pass after `blocks` block reports (never when negative); keeps the
-// last progress of the pass, which runs from 10 to 110.
+// Stops the pass after `blocks` block reports (never when negative); the pass's progress runs 10 to 110.
 struct Stop { int blocks; int lastProgress = -1; };
 int ScanCb(void* p, int nProgress, int nPercent, int, uint64_t, uint64_t, uint64_t, wchar_t*) {
     auto* stop = static_cast<Stop*>(p);

@@ -1,7 +1,6 @@
 #pragma once
-// An engine stand-in for the window: a scripted scan, hits by extension, and a
-// "disk" mapping record index to content, so previews and recoveries can be
-// checked byte for byte. ResultFakeHost runs the result page's work at once.
+// An engine stand-in: a scripted scan, hits by extension, and record index -> content for
+// byte-exact previews and recoveries. ResultFakeHost runs the result page's work at once.
 #include "engine/IFileRecoveryParse.h"
 #include "platform/TextCodec.h"
 #include "ui/CPreviewProcess.h"

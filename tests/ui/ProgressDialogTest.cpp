@@ -1,5 +1,4 @@
-// The progress dialog fed directly through its slots, its end states and the
-// questions it asks; what the recovery detail dialog adds to the end-to-end runs.
+// The progress dialog through its slots: end states and questions; what the detail dialog adds.
 #include "UiTest.h"
 #include "fixtures/ScopedEnv.h"
 #include "fixtures/TempDir.h"

@@ -1,7 +1,5 @@
-// From the media page to recovered files through the real window: the partitioned
-// end-to-end disk scanned through the window's workers and the deep engine, with
-// unreadable sectors, a stop and a resumption; previews, and three recovery runs,
-// the last into a partly read-only destination.
+// The real window from the media page to recovered files on the end-to-end disk: unreadable
+// sectors, a stop and its resumption, previews, and recoveries, one into a partly read-only place.
 #include "UiTest.h"
 #include "engine/DisplayFormat.h"
 #include "platform/CDiskReader.h"
@@ -53,8 +51,7 @@ bool UseDisk(const TempDir& dir, const E2eDiskImage& image) {
 // The detail dialog's counts and rows, and the progress dialog's last text.
 struct RecoveryRun { int succeeded = -1, failed = -1; QStringList names, states; QList<QColor> colours; QString outcome; };
 
-// Answers the dialogs one recovery opens: the folder question, the progress dialog's
-// Finished state (Detail first, then Finished), and the detail dialog.
+// Answers a recovery's dialogs: the folder question, Detail then Finished, and the detail dialog.
 RecoveryRun Recover(CResultPage* page, const std::string& dest) {
     RecoveryRun run;
     bool detailShown = false;

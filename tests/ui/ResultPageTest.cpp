@@ -1,5 +1,4 @@
-// The result page: the type and folder trees, tri-state ticking, the row facts,
-// sorting and filtering, and previews that follow the selected row.
+// The result page: trees, tri-state ticking, row facts, sorting, filtering and previews.
 #include "FakeEngine.h"
 #include "UiTest.h"
 #include "ui/CResultPage.h"

@@ -1,5 +1,4 @@
-// The scan and the search through the window's real workers and progress
-// dialogs with a scripted engine; the window's keys and its closing.
+// Scan and search through the window's real workers and dialogs with a scripted engine; keys and closing.
 #include "FakeEngine.h"
 #include "UiTest.h"
 #include "engine/CLogFileManager.h"

@@ -1,6 +1,5 @@
 #pragma once
-// The window's test classes of one program register here and run in one
-// application, one after the other (each class its own QtTest run).
+// The window's test classes register here and run one after the other in one application.
 #include <QApplication>
 #include <QPointer>
 #include <QTimer>
