@@ -41,27 +41,23 @@ private slots:
         }
     }
 
-    // Two partitioned disks, a bare volume, an empty file and an image opened by
-    // hand: numbering per disk, file systems and labels, greyed disks, and rows
-    // that follow disks coming and going.
+    // Two partitioned disks, a bare volume, an empty file and an image opened by hand: numbering
+    // per disk, file systems and labels, greyed disks, and rows that follow disks coming and going.
     void mediaRowsPerDisk() {
         for (const char* tool : {"sfdisk", "mkfs.vfat", "mkfs.ext4", "mkntfs", "mkfs.exfat"})
             if (!HaveTool(tool)) QSKIP(qPrintable(QString("SKIPPED: %1 is not installed").arg(tool)));
         TempDir dir("ui-media");
         const std::string d = dir.path();
-        QCOMPARE(RunCommand("cd '" + d + "' && mkdir disks && "
+        QCOMPARE(RunCommand("cd '" + d + "' && mkdir disks && put() { dd if=$1 of=disks/$2 bs=512 seek=$3 conv=notrunc status=none; } && "
                             "truncate -s 4M p1 && mkfs.vfat -F 16 -s 1 -n PHOTOS p1 >/dev/null && "
                             "truncate -s 4M p2 && mkfs.ext4 -q -L home p2 && "
                             "truncate -s 8M p3 && mkntfs -q -F -Q -L Win p3 >/dev/null 2>&1 && "
                             "truncate -s 32M disks/disk0 && printf 'label: dos\\nstart=2048, size=8192, type=6\\n"
                             "start=10240, size=8192, type=83\\nstart=40000, size=100\\n' | sfdisk -q disks/disk0 && "
-                            "truncate -s 16M disks/disk0 && "
-                            "dd if=p1 of=disks/disk0 bs=512 seek=2048 conv=notrunc status=none && "
-                            "dd if=p2 of=disks/disk0 bs=512 seek=10240 conv=notrunc status=none && "
+                            "truncate -s 16M disks/disk0 && put p1 disk0 2048 && put p2 disk0 10240 && "
                             "truncate -s 2560K p4 && mkfs.exfat -L Cam p4 >/dev/null && truncate -s 12M disks/disk1 && "
                             "printf 'label: gpt\\nstart=2048, size=16384\\nstart=18432, size=5120\\n' | sfdisk -q disks/disk1 && "
-                            "dd if=p3 of=disks/disk1 bs=512 seek=2048 conv=notrunc status=none && "
-                            "dd if=p4 of=disks/disk1 bs=512 seek=18432 conv=notrunc status=none && "
+                            "put p3 disk1 2048 && put p4 disk1 18432 && "
                             "truncate -s 40M disks/disk2 && mkfs.vfat -F 32 -n CARD disks/disk2 >/dev/null && "
                             ": > disks/disk3 && ln -s gone.img disks/disk6 && truncate -s 4M card.img && mkfs.vfat -n SPARE card.img >/dev/null"),
                  0);
@@ -87,7 +83,7 @@ private slots:
                      qPrintable(tree->topLevelItem(i)->text(0)));
         int next[6] = {};
         for (const Row& r : rows) {
-            QTreeWidgetItem* row = tree->topLevelItem(r.disk)->child(next[r.disk]++);
+            const QTreeWidgetItem* row = tree->topLevelItem(r.disk)->child(next[r.disk]++);
             QVERIFY(row);
             const _PARTITION_ITEM_ item = row->data(0, Qt::UserRole).value<_PARTITION_ITEM_>();
             QCOMPARE((QStringList{row->text(0), row->text(1), row->text(2), row->text(4)}), (QStringList{r.name, r.fs, r.label, QString::number(r.start)}));

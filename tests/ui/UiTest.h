@@ -25,10 +25,8 @@ inline QTreeWidgetItem* Row(QTreeWidget* tree, const QString& text) {
     return found.isEmpty() ? nullptr : found.first();
 }
 
-// Acts on the modal dialogs a call opens while the test's own call is blocked in
-// them: every few milliseconds the handler sees the active modal widget. The
-// handler runs from a posted call, not inside the timer, because acting on a
-// dialog may itself block in a nested dialog while the timer must keep firing.
+// Acts on the modal dialogs a call opens while the test is blocked in them. The handler runs
+// from a posted call, not the timer: acting may block in a nested dialog while the timer must fire.
 class ModalDriver {
 public:
     explicit ModalDriver(std::function<void(QWidget*)> handler) : m_handler(std::move(handler)) {
