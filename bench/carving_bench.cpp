@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
         CarvingPassResult pass = RunCarvingPass(*last, last->GetDiskReader(), 0, sectors);
         double secs = Seconds(t1), cpu = CpuSeconds() - c1;
         std::printf("carving pass %d: %.2f s wall (%.0f MB/s), %.2f s CPU (%.0f MB/s), %llu steps, %llu files\n", i + 1,
-                    secs, bytes / secs / 1e6, cpu, bytes / cpu / 1e6, static_cast<unsigned long long>(pass.steps),
+                    secs, bytes / secs / 1e6, cpu, bytes / cpu / 1e6, static_cast<unsigned long long>(pass.sectorsVisited),
                     static_cast<unsigned long long>(pass.filesFound));
     }
     CFileTypeRecovery& engine = *last;
