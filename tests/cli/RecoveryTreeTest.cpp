@@ -35,10 +35,8 @@ TEST(RecoveryTree, TreeIsRecreatedUnderCategoryFoldersWithAReport) {
     int slashed = 0;
     for (size_t e = 0; e + 32 <= bytes.size(); e += 32)
         if (bytes[e + 11] == 0x0F && std::string{char(bytes[e + 1]), char(bytes[e + 3]), char(bytes[e + 5]), char(bytes[e + 7]),
-                                                 char(bytes[e + 9]), char(bytes[e + 14]), char(bytes[e + 16])} == "..Q..Qe") {
-            bytes[e + 5] = bytes[e + 14] = '/';
-            ++slashed;
-        }
+                                                 char(bytes[e + 9]), char(bytes[e + 14]), char(bytes[e + 16])} == "..Q..Qe")
+            bytes[e + 5] = bytes[e + 14] = '/', ++slashed;
     ASSERT_EQ(1, slashed);
     WriteFileBytes(img.path(), bytes);
     for (const char* mode : {"--quick", ""}) {
@@ -49,7 +47,7 @@ TEST(RecoveryTree, TreeIsRecreatedUnderCategoryFoldersWithAReport) {
         std::map<std::string, std::string> saved = SavedDigests(out);
         ASSERT_EQ(1u, saved.erase("orvale-report.csv"));
         EXPECT_EQ(expected, saved);
-        std::vector<uint8_t> text = ReadFileBytes(out + "/orvale-report.csv");
+        const std::vector<uint8_t> text = ReadFileBytes(out + "/orvale-report.csv");
         std::istringstream in(std::string(text.begin(), text.end()));
         std::vector<std::string> report;
         for (std::string line; std::getline(in, line);) report.push_back(line);
