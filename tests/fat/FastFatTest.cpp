@@ -312,11 +312,9 @@ TEST_F(FastFatPhotos, OverwrittenPhotoIsUnhealthyAndHidden) {
     unsigned count = 0;
     ASSERT_EQ(0, engine->GetChildrenFileCount(&tree.find("Pics")->second, 1, count));
     EXPECT_EQ(3u, count) << "counting still sees it";
-    std::vector<__SEARCH_FILE_INFO__> hits;
-    std::wstring photos = g_wszPhotoTypes;
-    ASSERT_EQ(0, engine->SearchFileNode(&photos[0], hits));
-    ASSERT_EQ(1u, hits.size());
-    EXPECT_STREQ("Good photo.jpg", hits[0].szFileName);
+    const EngineTree photos = SearchEngine(*engine, -1, CATEGORY_PHOTO);
+    ASSERT_EQ(1u, photos.size());
+    EXPECT_EQ("Pics/Good photo.jpg", photos.begin()->first);
     _FILE_NODE_ good = NodeAt(tree, "Pics/Good photo.jpg");
     EXPECT_EQ(Sha256Hex(jpeg), RecoveredSha(*engine, &good, dir.file("good.jpg")));
     _FILE_NODE_ overwritten = good;

@@ -109,17 +109,10 @@ TEST_F(FastNtfs, ListsExactlyTheDeletedFilesAndGivesThemBack) {
     int len = 100;
     EXPECT_EQ(87, engine.PreView(nullptr, nullptr, buf.data(), len, nullptr, nullptr));
     // Search: the unhealthy fake photo stays hidden; documents include the orphan.
-    std::wstring key = BuildSearchKey(CATEGORY_PHOTO);
-    std::vector<__SEARCH_FILE_INFO__> hits;
-    ASSERT_EQ(0, engine.SearchFileNode(&key[0], hits));
-    ASSERT_EQ(1u, hits.size());
-    EXPECT_STREQ("photo.jpg", hits[0].szFileName);
-    key = BuildSearchKey(CATEGORY_DOCUMENT);
-    hits.clear();
-    ASSERT_EQ(0, engine.SearchFileNode(&key[0], hits));
-    std::set<std::string> documents;
-    for (const auto& h : hits) documents.insert(h.szFileName);
-    EXPECT_EQ(1u, documents.count("r.txt"));
+    const EngineTree photos = SearchEngine(engine, -1, CATEGORY_PHOTO);
+    ASSERT_EQ(1u, photos.size());
+    EXPECT_EQ("docs/photo.jpg", photos.begin()->first);
+    EXPECT_EQ(1u, SearchEngine(engine, -1, CATEGORY_DOCUMENT).count("LostFolder" + std::to_string(sc->lostFolderRecord) + "/r.txt"));
 }
 
 TEST_F(FastNtfs, FreeExtentsCoverExactlyTheClustersTheBitmapMarksFree) {
