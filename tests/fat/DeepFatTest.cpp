@@ -245,16 +245,13 @@ namespace {
 std::vector<FatRawEntry> Decoys(std::mt19937& rng, bool withOpenRun) {
     std::vector<FatRawEntry> out;
     for (int i = 0; i < (withOpenRun ? 14 : 16); ++i) {
-        char name[12];
-        for (int k = 0; k < 11; ++k) name[k] = char('A' + rng() % 26);
-        name[11] = 0;
-        uint32_t cluster = 2 + rng() % 0x0FFFFFF0u;
-        out.push_back(rng() % 4 == 0 ? C::Dir(name, cluster, rng() % 3 == 0) : C::File(name, cluster, 1 + rng(), rng() % 3 == 0));
+        std::string name(11, 'A');
+        for (char& ch : name) ch = char('A' + rng() % 26);
+        const uint32_t cluster = 2 + rng() % 0x0FFFFFF0u;
+        out.push_back(rng() % 4 == 0 ? C::Dir(name.c_str(), cluster, rng() % 3 == 0) : C::File(name.c_str(), cluster, 1 + rng(), rng() % 3 == 0));
     }
-    if (withOpenRun) {
-        auto ln = C::LongName("A run that never finds its end", "ZZZZZZZZZZZ");
-        out.insert(out.end(), ln.end() - 2, ln.end());
-    }
+    const std::vector<FatRawEntry> run = C::LongName("A run that never finds its end", "ZZZZZZZZZZZ");
+    if (withOpenRun) out.insert(out.end(), run.end() - 2, run.end());
     return out;
 }
 } // namespace

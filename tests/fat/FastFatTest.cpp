@@ -237,23 +237,14 @@ TEST_P(FastFat, DamagedCopiesCostOnlyWhatIsDamaged) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Fat16And32, FastFat, ::testing::Values(16, 32),
-                         [](const ::testing::TestParamInfo<int>& i) { return "FAT" + std::to_string(i.param); });
-
-TEST(FastFatControl, StopReopenFactoryPathAndRefusals) {
-    ORVALE_REQUIRE_TOOL("mkfs.vfat");
-    ORVALE_REQUIRE_TOOL("mdeltree");
-    const FatScenario& sc = SharedFatScenario(16);
-    ASSERT_TRUE(sc.ok);
-    StoreTestEnv env;
-    TempDir dir("fastfatctl");
-    std::unique_ptr<CFastFatRecovery> stopped = OpenFastFat(sc.image.path());
+TEST_P(FastFat, StopReopenFactoryPathAndRefusals) {
+    std::unique_ptr<CFastFatRecovery> stopped = OpenFastFat(sc->image.path());
     EngineReports stop;
     stop.stopScanAt = 0;
     stop.Attach(*stopped, 9);
     EXPECT_EQ(1, stopped->ScanDevice(nullptr)) << "the callback's value ends the scan";
     // Opened by path through the factory; the stored result reopens by its name.
-    std::wstring path = Utf8ToWide(sc.image.path().c_str());
+    std::wstring path = Utf8ToWide(sc->image.path().c_str());
     std::unique_ptr<IFileRecoveryParse> byPath(
         CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(&path[0], L'C', RECOVERY_TYPE_FAST));
     ASSERT_NE(nullptr, dynamic_cast<CFastFatRecovery*>(byPath.get()));
@@ -264,14 +255,13 @@ TEST(FastFatControl, StopReopenFactoryPathAndRefusals) {
     const std::vector<uint8_t> listing = ReadFileBytes(dir.file("store"));
     const std::string store(listing.begin(), std::find(listing.begin(), listing.end(), '\n'));
     ASSERT_FALSE(store.empty());
-    std::unique_ptr<CFastFatRecovery> reopened = OpenFastFat(sc.image.path());
+    std::unique_ptr<CFastFatRecovery> reopened = OpenFastFat(sc->image.path());
     std::wstring wstore = Utf8ToWide(store.c_str());
     ASSERT_EQ(0, reopened->ScanDevice(&wstore[0]));
     EXPECT_EQ(listed, WalkEngineTree(*reopened).size());
     // A boot sector that describes no volume is refused instead of being divided by; so is a missing image.
     std::vector<uint8_t> bad(1024 * 1024, 0);
-    bad[0x0C] = 2; // 512 bytes per sector, no sectors per cluster
-    bad[0x0E] = bad[0x10] = 1;
+    bad[0x0C] = 2, bad[0x0E] = bad[0x10] = 1; // 512 bytes per sector, no sectors per cluster
     WriteFileBytes(dir.file("bad.img"), bad);
     int rc = 0;
     std::unique_ptr<CFastFatRecovery> refused = OpenFastFat(dir.file("bad.img"), &rc);
@@ -284,6 +274,9 @@ TEST(FastFatControl, StopReopenFactoryPathAndRefusals) {
     OpenFastFat(dir.file("absent.img"), &rc, 100);
     EXPECT_NE(0, rc);
 }
+
+INSTANTIATE_TEST_SUITE_P(Fat16And32, FastFat, ::testing::Values(16, 32),
+                         [](const ::testing::TestParamInfo<int>& i) { return "FAT" + std::to_string(i.param); });
 
 class FastFatPhotos : public ::testing::Test {
 protected:
