@@ -83,8 +83,7 @@ TEST_F(DeepFat, LostFat32RebuiltFromItsDirectories) {
     put("/Docs/报告 final.txt", 2600);
     put("/Old/gone1.txt", 1500, "Old/!one1.txt"); // no long name: deleted, its first letter is gone
     put("/Old/Gone Two.bin", 777);
-    ASSERT_TRUE(vol.DeleteFile("/Docs/deleted note.txt"));
-    ASSERT_TRUE(vol.DeleteTree("/Old"));
+    ASSERT_TRUE(vol.DeleteFile("/Docs/deleted note.txt") && vol.DeleteTree("/Old"));
     // "Gone" loses its own cluster: "Orphan" is then known only by number.
     const uint32_t gone = vol.EntryCluster("GONE       ");
     ASSERT_GE(gone, 3u);
@@ -92,8 +91,7 @@ TEST_F(DeepFat, LostFat32RebuiltFromItsDirectories) {
     ASSERT_TRUE(vol.PutFile("/Gone/Orphan/orphan data.bin", orphan));
     const uint32_t orphanDir = vol.EntryCluster("ORPHAN     ");
     expected.push_back({"Gone/LostFolder" + std::to_string(orphanDir) + "/orphan data.bin", orphan});
-    ASSERT_TRUE(vol.Patch(vol.ClusterSector(gone) * 512, std::vector<uint8_t>(vol.ClusterBytes(), 0)));
-    ASSERT_TRUE(vol.DestroyMetadata());
+    ASSERT_TRUE(vol.Patch(vol.ClusterSector(gone) * 512, std::vector<uint8_t>(vol.ClusterBytes(), 0)) && vol.DestroyMetadata());
     ASSERT_TRUE(WriteLostVolumesDisk(dir.file("disk.img"), {{2055, vol.path()}}, 300, 77));
     DeepScan s(dir.file("disk.img"));
     ASSERT_EQ(0, s.result);
@@ -147,8 +145,7 @@ TEST_F(DeepFat, LostFat16WithLongNamesSplitAcrossSectors) {
     // the folder's first sector, its short entry opens the second.
     for (int i = 1; i <= 5; ++i) put("/Music/Long Names Here/Long file name 0" + std::to_string(i) + ".bin", size_t(1000 * i + 3));
     put("/Music/old song.bin", 2500);
-    ASSERT_TRUE(vol.DeleteFile("/Music/old song.bin"));
-    ASSERT_TRUE(vol.DestroyMetadata());
+    ASSERT_TRUE(vol.DeleteFile("/Music/old song.bin") && vol.DestroyMetadata());
     ASSERT_TRUE(WriteLostVolumesDisk(dir.file("disk.img"), {{1001, vol.path()}}, 64, 99));
     DeepScan s(dir.file("disk.img"));
     ASSERT_EQ(0, s.result);

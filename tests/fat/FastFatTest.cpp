@@ -289,10 +289,8 @@ protected:
 // A deleted photo whose first cluster was overwritten is unhealthy and hidden.
 TEST_F(FastFatPhotos, OverwrittenPhotoIsUnhealthyAndHidden) {
     FatImageBuilder img(dir.file("v.img"), 16, 16384, 4);
-    ASSERT_TRUE(img.MakeDir("/Pics"));
-    ASSERT_TRUE(img.PutFile("/Pics/Good photo.jpg", jpeg));
-    ASSERT_TRUE(img.PutFile("/Pics/Bad photo.jpg", jpeg));
-    ASSERT_TRUE(img.PutFile("/Pics/Notes.txt", RandomBytes(100, 3)));
+    ASSERT_TRUE(img.MakeDir("/Pics") && img.PutFile("/Pics/Good photo.jpg", jpeg) && img.PutFile("/Pics/Bad photo.jpg", jpeg) &&
+                img.PutFile("/Pics/Notes.txt", RandomBytes(100, 3)));
     ASSERT_EQ(0, img.Mtools("mdel", "'::/Pics/Good photo.jpg' '::/Pics/Bad photo.jpg' '::/Pics/Notes.txt'"));
     const uint32_t badCluster = img.EntryCluster("\xE5" "ADPHO~1JPG");
     ASSERT_NE(0u, badCluster);
@@ -321,13 +319,10 @@ TEST_F(FastFatPhotos, OverwrittenPhotoIsUnhealthyAndHidden) {
 // the signature at each candidate (a folder by its "." entry).
 TEST_F(FastFatPhotos, LostHighWordsAreProbedBack) {
     FatImageBuilder img(dir.file("v.img"), 32, 40000, 1);
-    ASSERT_TRUE(img.PutFile("/filler.bin", std::vector<uint8_t>(66000u * 512, 0)));
-    ASSERT_TRUE(img.MakeDir("/Far away"));
+    ASSERT_TRUE(img.PutFile("/filler.bin", std::vector<uint8_t>(66000u * 512, 0)) && img.MakeDir("/Far away"));
     const std::vector<uint8_t> remote = RandomBytes(1500, 8);
-    ASSERT_TRUE(img.PutFile("/Far away/Remote file.txt", remote));
-    ASSERT_TRUE(img.PutFile("/FAR.JPG", jpeg));
-    ASSERT_TRUE(img.PutFile("/NOEXT", RandomBytes(700, 9)));
-    ASSERT_TRUE(img.DeleteTree("/Far away"));
+    ASSERT_TRUE(img.PutFile("/Far away/Remote file.txt", remote) && img.PutFile("/FAR.JPG", jpeg) &&
+                img.PutFile("/NOEXT", RandomBytes(700, 9)) && img.DeleteTree("/Far away"));
     ASSERT_EQ(0, img.Mtools("mdel", "::/FAR.JPG ::/NOEXT"));
     uint32_t noext = 0;
     for (const char* name : {"\xE5" "ARAWA~1   ", "\xE5" "AR     JPG", "\xE5" "OEXT      "}) {

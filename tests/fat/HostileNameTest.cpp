@@ -89,12 +89,9 @@ TEST(HostileNames, FolderSavesOfEveryEngineStayInsideTheTarget) {
         FatImageBuilder img(image, 16, 16384, 4);
         // A live file takes cluster 2: rebuilt without a boot sector, FAT16's first data
         // cluster is also where the root's entries are filed.
-        ASSERT_TRUE(img.PutFile("/first.dat", RandomBytes(100, 10)));
-        for (const char* d : {"/Box", "/Box/..Q..Qup"}) ASSERT_TRUE(img.MakeDir(d));
-        ASSERT_TRUE(img.PutFile("/Box/..Q..Qescape.txt", escape));
-        ASSERT_TRUE(img.PutFile("/Box/..Q..Qup/Inner file.txt", inner));
-        ASSERT_TRUE(img.PutFile("/Box/subQname.txt", slash));
-        ASSERT_TRUE(img.DeleteTree("/Box"));
+        ASSERT_TRUE(img.PutFile("/first.dat", RandomBytes(100, 10)) && img.MakeDir("/Box") && img.MakeDir("/Box/..Q..Qup") &&
+                    img.PutFile("/Box/..Q..Qescape.txt", escape) && img.PutFile("/Box/..Q..Qup/Inner file.txt", inner) &&
+                    img.PutFile("/Box/subQname.txt", slash) && img.DeleteTree("/Box"));
         ASSERT_GE(SlashFatLongNames(image), 5);
         const Hostile names{"../../escape.txt", "../../up", "sub/name.txt"};
         {
@@ -120,14 +117,9 @@ TEST(HostileNames, FolderSavesOfEveryEngineStayInsideTheTarget) {
     ASSERT_TRUE(NtfsImageVolume::Format(image, 16u << 20, error)) << error;
     {
         NtfsImageVolume vol(image, dir.file("mnt"));
-        ASSERT_TRUE(vol.Mounted());
-        ASSERT_TRUE(vol.MakeDir("Box"));
-        ASSERT_TRUE(vol.MakeDir("Box/..Q..QupQQ"));
-        ASSERT_TRUE(vol.Write("Box/..Q..QescapeQQ.txt", escape));
-        ASSERT_TRUE(vol.Write("Box/..Q..QupQQ/Inner file.txt", inner));
-        ASSERT_TRUE(vol.Write("Box/subQQnameQQ.txt", slash));
-        ASSERT_TRUE(vol.RemoveTree("Box"));
-        ASSERT_TRUE(vol.Unmount());
+        ASSERT_TRUE(vol.Mounted() && vol.MakeDir("Box") && vol.MakeDir("Box/..Q..QupQQ") && vol.Write("Box/..Q..QescapeQQ.txt", escape) &&
+                    vol.Write("Box/..Q..QupQQ/Inner file.txt", inner) && vol.Write("Box/subQQnameQQ.txt", slash) &&
+                    vol.RemoveTree("Box") && vol.Unmount());
     }
     const Hostile names{"../../escape//.txt", "../../up//", "sub//name//.txt"};
     ASSERT_GE(PatchName(image, "..Q..QescapeQQ.txt", names.escape), 1);
