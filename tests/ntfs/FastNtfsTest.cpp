@@ -166,22 +166,18 @@ TEST_F(FastNtfs, StopByDiskNumberAtAnOffsetAndUnusableDevices) {
     EXPECT_EQ(int(sc->deleted.size()) - 1, checked) << "all but the hidden photo";
     CFastNtfsRecovery bad;
     const struct { const char* name; std::vector<uint8_t> bytes; int rc; } devices[] = {
-        {"short.img", std::vector<uint8_t>(1000, 0), 30}, {"zeros.img", std::vector<uint8_t>(1u << 20, 0), 87}};
-    std::wstring missing = Utf8ToWide(dir.file("missing.img").c_str());
-    EXPECT_EQ(ENOENT, bad.Init(&missing[0], L'C'));
+        {"missing.img", {}, ENOENT}, {"short.img", std::vector<uint8_t>(1000, 0), 30}, {"zeros.img", std::vector<uint8_t>(1u << 20, 0), 87}};
     for (const auto& d : devices) {
-        WriteFileBytes(dir.file(d.name), d.bytes);
-        std::wstring p = Utf8ToWide(dir.file(d.name).c_str());
-        EXPECT_EQ(d.rc, bad.Init(&p[0], L'C')) << d.name;
+        if (!d.bytes.empty()) WriteFileBytes(dir.file(d.name), d.bytes);
+        EXPECT_EQ(d.rc, Scan(bad, dir.file(d.name))) << d.name;
     }
     EXPECT_NE(0, bad.ScanDevice(nullptr));
     EXPECT_TRUE(WalkEngineTree(bad).empty());
 }
 
 TEST_F(FastNtfs, TruncatedImageFinishesWithWhatItFound) {
-    std::vector<uint8_t> image = ReadFileBytes(sc->imagePath);
-    image.resize(2u << 20);
-    WriteFileBytes(dir.file("cut.img"), image);
+    const std::vector<uint8_t> image = ReadFileBytes(sc->imagePath);
+    WriteFileBytes(dir.file("cut.img"), std::vector<uint8_t>(image.begin(), image.begin() + (2 << 20)));
     CFastNtfsRecovery engine;
     ASSERT_EQ(0, Scan(engine, dir.file("cut.img"))) << "unreadable parts of the $MFT do not fail the scan";
     EXPECT_NE(nullptr, FindNode(tree, "small.txt"));
