@@ -244,9 +244,8 @@ TEST_P(FastFat, StopReopenFactoryPathAndRefusals) {
     stop.Attach(*stopped, 9);
     EXPECT_EQ(1, stopped->ScanDevice(nullptr)) << "the callback's value ends the scan";
     // Opened by path through the factory; the stored result reopens by its name.
-    std::wstring path = Utf8ToWide(sc->image.path().c_str());
-    std::unique_ptr<IFileRecoveryParse> byPath(
-        CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(&path[0], L'C', RECOVERY_TYPE_FAST));
+    std::unique_ptr<IFileRecoveryParse> byPath(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+        Utf8ToWide(sc->image.path().c_str()).data(), L'C', RECOVERY_TYPE_FAST));
     ASSERT_NE(nullptr, dynamic_cast<CFastFatRecovery*>(byPath.get()));
     ASSERT_EQ(0, byPath->ScanDevice(nullptr));
     const size_t listed = WalkEngineTree(*byPath).size();
@@ -256,8 +255,7 @@ TEST_P(FastFat, StopReopenFactoryPathAndRefusals) {
     const std::string store(listing.begin(), std::find(listing.begin(), listing.end(), '\n'));
     ASSERT_FALSE(store.empty());
     std::unique_ptr<CFastFatRecovery> reopened = OpenFastFat(sc->image.path());
-    std::wstring wstore = Utf8ToWide(store.c_str());
-    ASSERT_EQ(0, reopened->ScanDevice(&wstore[0]));
+    ASSERT_EQ(0, reopened->ScanDevice(Utf8ToWide(store.c_str()).data()));
     EXPECT_EQ(listed, WalkEngineTree(*reopened).size());
     // A boot sector that describes no volume is refused instead of being divided by; so is a missing image.
     std::vector<uint8_t> bad(1024 * 1024, 0);

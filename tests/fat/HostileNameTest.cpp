@@ -128,8 +128,7 @@ TEST(HostileNames, FolderSavesOfEveryEngineStayInsideTheTarget) {
     {
         SCOPED_TRACE("quick NTFS");
         CFastNtfsRecovery quick;
-        std::wstring wimage = Utf8ToWide(image.c_str());
-        ASSERT_EQ(0, quick.Init(&wimage[0], L'C'));
+        ASSERT_EQ(0, quick.Init(Utf8ToWide(image.c_str()).data(), L'C'));
         ASSERT_EQ(0, quick.ScanDevice(nullptr));
         SaveBoxAndCheck(quick, WalkEngineTree(quick), names);
     }

@@ -22,8 +22,7 @@ ORVALE_FUZZ_TARGET {
                          ::pwrite(fd, data + 512 + mft, rest, off_t(kDataAt)) == ssize_t(rest);
     if (fd >= 0) ::close(fd);
     CFastNtfsRecovery engine;
-    std::wstring wide = Utf8ToWide(path.c_str());
-    if (!written || engine.Init(&wide[0], L'C') != 0) return;
+    if (!written || engine.Init(Utf8ToWide(path.c_str()).data(), L'C') != 0) return;
     if (engine.ScanDevice(nullptr) == 0) FuzzWalk(engine, dir + "/quickntfs.out");
     FuzzFreeExtents(engine);
 }

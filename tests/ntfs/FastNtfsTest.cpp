@@ -28,8 +28,7 @@ protected:
     }
     // Opens and scans an image: the scan's result, the tree in `tree`.
     int Scan(CFastNtfsRecovery& engine, const std::string& image, EngineReports* reports = nullptr) {
-        std::wstring path = Utf8ToWide(image.c_str());
-        int rc = engine.Init(&path[0], L'C');
+        int rc = engine.Init(Utf8ToWide(image.c_str()).data(), L'C');
         if (rc != 0) return rc;
         if (reports) reports->Attach(engine);
         rc = engine.ScanDevice(nullptr);
@@ -121,8 +120,7 @@ TEST_F(FastNtfs, FreeExtentsCoverExactlyTheClustersTheBitmapMarksFree) {
     const std::vector<uint8_t> bitmap = ReadFileBytes(dir.file("bitmap"));
     ASSERT_FALSE(bitmap.empty());
     CFastNtfsRecovery engine;
-    std::wstring path = Utf8ToWide(sc->imagePath.c_str());
-    ASSERT_EQ(0, engine.Init(&path[0], L'C'));
+    ASSERT_EQ(0, engine.Init(Utf8ToWide(sc->imagePath.c_str()).data(), L'C'));
     uint64_t sector = 7, count = 99;
     EXPECT_EQ(1, engine.GetUnUsedSectorCount(sector, count));
     EXPECT_EQ(0u, count) << "no bitmap yet: nothing";

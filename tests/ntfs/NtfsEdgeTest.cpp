@@ -178,9 +178,8 @@ class QuickNtfsEdge : public ::testing::Test {
 protected:
     void Scan(const NtfsImageSynthetic& vol) {
         WriteFileBytes(dir.file("v.img"), vol.bytes());
-        std::wstring path = Utf8ToWide(dir.file("v.img").c_str());
         engine.reset(new CFastNtfsRecovery());
-        ASSERT_EQ(0, engine->Init(&path[0], L'C'));
+        ASSERT_EQ(0, engine->Init(Utf8ToWide(dir.file("v.img").c_str()).data(), L'C'));
         reports.Attach(*engine);
         ASSERT_EQ(0, engine->ScanDevice(nullptr));
         tree = WalkEngineTree(*engine);
