@@ -196,7 +196,7 @@ protected:
 TEST_F(QuickNtfsEdge, RecordFlagsAndParentChainsDecideWhereFilesAreListed) {
     NtfsImageSynthetic vol(512, 8, 2048, 128);
     const std::vector<uint8_t> hi = {'h', 'i'};
-    vol.SetRecord(20, NtfsFileRecord(20, 0, 5, u"a.txt", &hi));
+    vol.SetRecord(20, NtfsFileRecord(20, 0, 5, u"a.txt", &hi, 0));
     // {record, flags, parent, name}: 40 is an empty record, 42 a live file, 43 and 44 each other's parent, 60000 outside the $MFT.
     const std::tuple<uint32_t, uint16_t, uint32_t, const char16_t*> records[] = {
         {21, 1, 5, u"live.txt"}, {22, 3, 5, u"livedir"}, {23, 2, 5, u"olddir"}, {24, 2, 5, u"chaindir"}, {25, 0, 24, u"b.txt"},
