@@ -5,9 +5,9 @@
 ORVALE_FUZZ_TARGET {
     std::vector<EXFAT_ENTRY_SET> sets;
     EXFAT_ROOT_ENTRIES root;
-    ParseExfatDirectory(ByteView(data, size), sets, &root);
-    char name[256];
-    for (const EXFAT_ENTRY_SET& set : sets) ExfatNameToAnsi(set, name, sizeof name);
     EXFAT_GEOMETRY g;
+    char name[256];
+    ParseExfatDirectory(ByteView(data, size), sets, &root);
+    for (const EXFAT_ENTRY_SET& set : sets) ExfatNameToAnsi(set, name, sizeof name);
     ParseExfatBootRegion(ByteView(data, size), g);
 }

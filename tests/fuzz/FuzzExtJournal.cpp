@@ -16,8 +16,7 @@ ORVALE_FUZZ_TARGET {
         ByteView block = v.sub(size_t(c.nJournalBlock) * jsb.nBlockSize, jsb.nBlockSize);
         ParseExtDirBlock(block, sb, true, entries);
         uint32_t self = 0, parent = 0;
-        ExtDirBlockHeads(block, self, parent);
         EXT_INODE inode;
-        ParseExtInode(block, inode);
+        ExtDirBlockHeads(block, self, parent), ParseExtInode(block, inode);
     }
 }

@@ -6,8 +6,7 @@
 #include "ext/ExtStructures.h"
 
 ORVALE_FUZZ_TARGET {
-    const size_t bs = 1024;
-    const uint64_t blocks = size / bs;
+    const size_t bs = 1024, blocks = size / bs;
     if (blocks < 2) return;
     EXT_SUPERBLOCK sb;
     sb.nBlockSize = bs, sb.u64BlockCount = blocks, sb.nFirstDataBlock = 1;

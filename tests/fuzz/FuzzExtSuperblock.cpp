@@ -8,8 +8,7 @@ ORVALE_FUZZ_TARGET {
     ExtVersionName(sb);
     ByteView rest(data + 1024, size - 1024);
     for (uint32_t g = 0; g < sb.nGroupCount && g < 64; ++g) {
-        ExtGroupHasSuper(sb, g);
-        ExtDescriptorBlock(sb, g);
+        ExtGroupHasSuper(sb, g), ExtDescriptorBlock(sb, g);
         EXT_GROUP_DESC gd;
         ParseExtGroupDesc(rest.from(size_t(g) * sb.nDescSize), sb, gd);
     }
