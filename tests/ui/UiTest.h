@@ -10,7 +10,10 @@
 #include <functional>
 #include <vector>
 
-std::vector<std::function<int(int, char**)>>& UiTestClasses();
+inline std::vector<std::function<int(int, char**)>>& UiTestClasses() {
+    static std::vector<std::function<int(int, char**)>> classes;
+    return classes;
+}
 
 #define ORVALE_UI_TEST(Class)                                                                                        \
     static const bool Class##Registered = (UiTestClasses().push_back([](int argc, char** argv) {                    \

@@ -1,12 +1,5 @@
 #include "UiTest.h"
 
-#include <QApplication>
-
-std::vector<std::function<int(int, char**)>>& UiTestClasses() {
-    static std::vector<std::function<int(int, char**)>> classes;
-    return classes;
-}
-
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     int failed = 0;
