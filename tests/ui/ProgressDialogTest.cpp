@@ -1,4 +1,4 @@
-// The progress dialog through its slots: end states and questions; what the detail dialog adds.
+// The progress dialog through its slots: end states and questions; the detail dialog's folder button.
 #include "UiTest.h"
 #include "fixtures/ScopedEnv.h"
 #include "fixtures/TempDir.h"
@@ -8,8 +8,6 @@
 #include "ui/SCANUI.h"
 
 #include <QPushButton>
-#include <QTableWidget>
-#include <cerrno>
 
 class ProgressDialogTest : public QObject {
     Q_OBJECT
@@ -77,11 +75,10 @@ private slots:
         QVERIFY(owner.m_bScanCancel && !dialog.IsFinished());
     }
 
-    void detailGivesTheReasonAndOpensTheFolder() {
+    // The reasons and the order of failures are checked through the outcome and the end-to-end runs.
+    void detailOpensTheFolder() {
         CDetail detail;
-        detail.AddTableItem("/d/photo/ok.jpg", 0), detail.AddTableItem("/d/photo/bad.jpg", EACCES);
-        QVERIFY(detail.Table()->item(0, 1)->text().contains(QString::fromLocal8Bit(std::strerror(EACCES)))); // failures first
-        QVERIFY(detail.Table()->item(1, 1)->text() == "Success" && detail.OpenFolderButton()->isHidden());
+        QVERIFY(detail.OpenFolderButton()->isHidden());
         QUrl opened;
         detail.SetUrlOpener([&](const QUrl& url) { return opened = url, true; });
         detail.SetFolder("/tmp/rescued files");
