@@ -1,4 +1,5 @@
-// Signature tests at their edges; compound files read through a disk reader as the carver reads them.
+// Signature tests at their edges; compound files read through a disk reader as the carver reads them;
+// a deleted file is damaged only when its first bytes show other content, never for an unknown variant.
 #include "carving/CFileTypeJudge.h"
 
 #include "fixtures/CarvingSamples.h"
@@ -87,4 +88,23 @@ TEST(SignatureEdges, FileSystemSectorsAreKnown) {
     dir[58] = 3, dir[60] = 10;
     for (auto [s, known] : {std::pair{Sector(""), false}, {Sector("FILE0"), true}, {Sector("\xEB\x58\x90MSWIN4.1"), true}, {dir, true}})
         EXPECT_EQ(known, CFileTypeJudge::IsFileSystemSector(s.data(), 512)) << s[0];
+}
+
+TEST(HealthJudgement, DamagedOnlyWhenTheFirstBytesShowOtherContent) {
+    const auto zeros = Sector(""), png = Sector("\x89PNG\r\n\x1a\n\0\0\0\rIHDR"), frame = Sector("\xFF\xFB\x90\x64");
+    const auto oddJpeg = Sector("\xFF\xD8\xFF\xE7\0\x04\0\0"); // a variant no test knows
+    const auto oddBmp = Sector("BM\x10\0\0\0\0\0\0\0\x80\0\0\0\x99\0\0\0"), ole = Sector("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
+    const auto zip = Sector("PK\3\4\x14\0\0\0\x08\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\1\0\0\0a");
+    std::vector<uint8_t> utf16(512, 0);
+    for (int i = 0; i < 200; ++i) utf16[2 * i] = 'a' + i % 26;
+    const struct { const char* ext; const std::vector<uint8_t>& first; bool healthy; } kCases[] = {
+        {"jpg", oddJpeg, true}, {"jpg", zeros, false}, {"jpg", png, false}, {"bmp", oddBmp, true}, {"bmp", png, false},
+        {"mp3", frame, true}, {"mp3", zeros, false}, {"doc", ole, true}, {"docx", zip, true}, {"docx", ole, false},
+        {"txt", utf16, true}, {"txt", zeros, true}, {"txt", png, false}, {"xyz", png, true}, {"PNG", png, true},
+    };
+    for (const auto& c : kCases) {
+        std::string ext = c.ext;
+        std::vector<uint8_t> first = c.first;
+        EXPECT_EQ(c.healthy, CFileTypeJudge::IsFileTypeMatching(first.data(), 512, &ext[0], nullptr, 512, 0)) << ext << " case " << (&c - kCases);
+    }
 }

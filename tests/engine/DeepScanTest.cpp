@@ -4,6 +4,7 @@
 #include "engine/FileCategories.h"
 #include "fixtures/E2eDiskImage.h"
 #include "fixtures/ScopedEnv.h"
+#include "fixtures/SkipUnless.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestFiles.h"
 #include "platform/DeviceMap.h"
@@ -16,19 +17,6 @@
 namespace {
 constexpr long long kStart = 2048, kSectors = 131072;
 
-// The image is built once per process; -1 when its tools are missing.
-struct SharedImage {
-    TempDir dir{"deepscan"};
-    E2eDiskImage image;
-    std::string error;
-    int diskNo = -1;
-    SharedImage() {
-        for (const char* tool : {"mkfs.vfat", "sfdisk", "/usr/bin/convert", "zip"})
-            if (!HaveTool(tool)) error = std::string(tool) + " is not installed";
-        if (error.empty() && image.Build(dir.path(), false, error)) diskNo = RegisterImageDisk(image.path());
-    }
-};
-
 // Stops the pass after `blocks` block reports (never when negative); the pass's progress runs 10 to 110.
 struct Stop { int blocks; int lastProgress = -1; };
 int ScanCb(void* p, int nProgress, int nPercent, int, uint64_t, uint64_t, uint64_t, wchar_t*) {
@@ -37,7 +25,6 @@ int ScanCb(void* p, int nProgress, int nPercent, int, uint64_t, uint64_t, uint64
     stop->lastProgress = nProgress;
     return stop->blocks >= 0 && --stop->blocks < 0;
 }
-
 
 std::vector<std::string> Found(IFileRecoveryParse* engine) {
     std::wstring key = BuildSearchKey(CATEGORY_ALL);
@@ -53,9 +40,12 @@ std::vector<std::string> Found(IFileRecoveryParse* engine) {
 // Bad sectors never end a scan: they are counted and carving goes on after them.
 // Reading ahead changes the pass's speed, never what it finds, counts or where it stops.
 TEST(DeepScan, BadSectorsArePassedAndTheOverlappedPassEndsAsTheSerialPass) {
-    static SharedImage shared;
-    if (shared.diskNo < 0) GTEST_SKIP() << "SKIPPED: " << shared.error;
-    TempDir support;
+    for (const char* tool : {"mkfs.vfat", "sfdisk", "/usr/bin/convert", "zip"}) ORVALE_REQUIRE_TOOL(tool);
+    TempDir dir("deepscan"), support;
+    E2eDiskImage image;
+    std::string error;
+    ASSERT_TRUE(image.Build(dir.path(), false, error)) << error;
+    const int diskNo = RegisterImageDisk(image.path());
     ScopedEnv supportEnv("ORVALE_SUPPORT_DIR", support.path());
     std::vector<uint64_t> bad;
     for (uint64_t s = 0; s < 64; ++s) bad.push_back(kStart + 60000 + s); // free clusters, mid-volume
@@ -67,7 +57,7 @@ TEST(DeepScan, BadSectorsArePassedAndTheOverlappedPassEndsAsTheSerialPass) {
     // What the pass lists, in the engine's order, what it counted and the checkpoint it leaves.
     auto run = [&](bool overlapped, int stopAfter) {
         std::unique_ptr<IFileRecoveryParse> engine(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
-            shared.diskNo, kStart, kSectors, L'C', RECOVERY_TYPE_PROFESSIONAL));
+            diskNo, kStart, kSectors, L'C', RECOVERY_TYPE_PROFESSIONAL));
         auto* deep = static_cast<CProfessionalRecovery*>(engine.get());
         deep->SetNotLoadLogFile();
         deep->SetOverlappedReads(overlapped);
@@ -80,8 +70,8 @@ TEST(DeepScan, BadSectorsArePassedAndTheOverlappedPassEndsAsTheSerialPass) {
         EXPECT_TRUE(engine->GetChildrenFileCount(nullptr, 0, count) == 0 && count > 5 && engine->GetChildrenFileCount(nullptr, 1, count) == 87);
         engine.reset();
         _LOG_FILE_INFO_ info{};
-        const std::string device = "/dev/disk" + std::to_string(shared.diskNo);
-        if (!CLogFileManager::GetInstance()->LoadRecoveryLogInfo(device.c_str(), shared.diskNo, kStart, kSectors, &info)) info = {};
+        const std::string device = "/dev/disk" + std::to_string(diskNo);
+        if (!CLogFileManager::GetInstance()->LoadRecoveryLogInfo(device.c_str(), diskNo, kStart, kSectors, &info)) info = {};
         return std::make_tuple(hits, unreadable, stop.lastProgress, info.u64ExtentStart, info.u64ExtentOffset, info.u64ScannedSectors);
     };
     for (int stopAfter : {-1, 3, 20}) {
@@ -91,7 +81,7 @@ TEST(DeepScan, BadSectorsArePassedAndTheOverlappedPassEndsAsTheSerialPass) {
         if (stopAfter >= 0) continue;
         EXPECT_EQ(110, std::get<2>(serial)) << "the pass reports up to 110";
         EXPECT_EQ(65u, std::get<1>(serial));
-        const auto& files = shared.image.fatFiles();
+        const auto& files = image.fatFiles();
         bool photo = false, afterBad = false;
         for (const std::string& n : std::get<0>(serial)) {
             photo |= n.rfind("BeachPhoto.jpg/" + std::to_string(files[0].size) + "@", 0) == 0;
