@@ -61,7 +61,7 @@ TEST(CliKillResume, StoppedOrKilledDeepScanResumesToTheSameFiles) {
     std::copy(volume.begin(), volume.end(), disk.begin() + kVolumeAt);
     const std::string image = dir.file("raw.img");
     WriteFileBytes(image, disk);
-    CliRun whole = RunCli("scan " + image + " --json", dir.file("reference"));
+    const CliRun whole = RunCli("scan " + image + " --json", dir.file("reference"));
     ASSERT_EQ(0, whole.status) << whole.err;
     const std::multiset<std::string> expected = Listed(whole.out);
     ASSERT_GE(expected.size(), 100u);
@@ -71,10 +71,8 @@ TEST(CliKillResume, StoppedOrKilledDeepScanResumesToTheSameFiles) {
         named += expected.count(name + " " + std::to_string(file.second.size()));
     }
     ASSERT_GE(named, 5u) << "the lost volume's files are listed by name";
-    ScopedEnv checkpointEnv("ORVALE_CHECKPOINT_MS", "20");
-    // At the rate of a slow card the scan outlasts the watcher however busy the
-    // machine is, so every stop point finds it still running.
-    ScopedEnv rateEnv("ORVALE_READ_LIMIT_MBPS", "32");
+    // At the rate of a slow card the scan outlasts the watcher however busy the machine is.
+    ScopedEnv checkpointEnv("ORVALE_CHECKPOINT_MS", "20"), rateEnv("ORVALE_READ_LIMIT_MBPS", "32");
     // The signal, and the part of the area scanned when it is sent.
     struct Case { int signal; double fraction; } const cases[] = {{SIGKILL, 0.0}, {SIGINT, 0.0}, {SIGKILL, 0.5}, {SIGINT, 0.8}};
     int caught = 0;

@@ -146,14 +146,13 @@ private slots:
         QVERIFY(page->PreviewText()->toPlainText().startsWith("00000000  50 4b 03 04"));
         // Filtering the real results: what is listed and the counts and sums follow.
         page->Tree()->setCurrentItem(photo);
-        uint64_t jpgBytes = 0;
-        int jpgs = 0;
+        uint64_t jpgBytes = 0, jpgs = 0;
         for (const auto& hit : w.GetSearchResults())
             if (QString(hit.szFileName).endsWith(".jpg")) jpgBytes += hit.u64FileSize, ++jpgs;
         page->FilterBox()->setText("*.JPG");
         QCOMPARE(page->ShownLabel()->text(), QString("%1 of %2 files, %3").arg(jpgs).arg(w.GetSearchResults().size())
                                                  .arg(QString::fromStdString(GetFileSizeString(static_cast<long long>(jpgBytes)))));
-        QVERIFY(page->Table()->rowCount() == jpgs && Row(page->Tree(), "Archive(0)")->isHidden());
+        QVERIFY(uint64_t(page->Table()->rowCount()) == jpgs && Row(page->Tree(), "Archive(0)")->isHidden());
         page->FilterBox()->clear();
         ClickCheckBox(page->Tree(), photo);
         QVERIFY(photo->checkState(0) == Qt::Checked && page->Selection().size() == 3);
@@ -167,8 +166,7 @@ private slots:
         }
         std::map<std::string, std::string> saved = SavedDigests(dest);
         for (const char* report : {"orvale-report.csv", "orvale-report(1).csv"}) QVERIFY2(saved.erase(report), report);
-        QCOMPARE(saved["photo/Photos/Trip/BeachPhoto.jpg"], m_image.fatFiles()[0].sha256);
-        QCOMPARE(saved["photo/BeachPhoto.jpg"], m_image.fatFiles()[0].sha256);
+        QVERIFY(saved["photo/Photos/Trip/BeachPhoto.jpg"] == m_image.fatFiles()[0].sha256 && saved["photo/BeachPhoto.jpg"] == m_image.fatFiles()[0].sha256);
         std::multiset<std::string> twice;
         for (const auto& f : saved) twice.insert(f.second);
         for (const E2eFile& f : m_image.fatFiles())

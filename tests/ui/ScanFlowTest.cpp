@@ -62,12 +62,8 @@ private slots:
 
     void failuresAreNoticedOnceWithTheirReason() {
         QCOMPARE(RunCommand("truncate -s 1M '" + m_disks + "/disk5'"), 0);
-        struct Case {
-            const char* what;
-            std::function<IFileRecoveryParse*()> make; // null: the real engines
-            QString start, contains;
-            size_t results;
-        } const cases[] = {
+        // What goes wrong, the engine (null: the real engines), the notice's start and a part of it, the results shown.
+        struct Case { const char* what; std::function<IFileRecoveryParse*()> make; QString start, contains; size_t results; } const cases[] = {
             {"no engine", [] { return nullptr; }, "The partition could not be opened", "no recovery engine", 0},
             {"engine error", [] { auto* e = new FakeEngine({"a.jpg"}); return e->m_nScanResult = 30, e; }, "The scan ended early", "", 1},
             {"area scanned elsewhere", [] { return new FakeEngine({"a.jpg"}); }, "This area is being scanned by another", "", 0},
@@ -88,13 +84,11 @@ private slots:
         }
     }
 
-    // Keys move between pages and never out of the window; a right-button press
-    // does nothing to it; with results on screen, leaving them asks first.
+    // Keys move between pages and never out of the window; a right-button press does nothing; leaving results asks first.
     void keysRightButtonAndClosing() {
         DRUI w;
         OpenWindow(w);
-        w.btnSlotBack();
-        w.SetEngineMaker([](const _PARTITION_ITEM_&) { return new FakeEngine({"a.jpg"}); });
+        w.btnSlotBack(), w.SetEngineMaker([](const _PARTITION_ITEM_&) { return new FakeEngine({"a.jpg"}); });
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         bool yes = false;
@@ -105,8 +99,7 @@ private slots:
             else if (box) QTest::mouseClick(box, Qt::RightButton);
         });
         const auto key = [&](Qt::Key k) { return [&w, k] { QTest::keyClick(&w, k); }; };
-        const auto rightClick = [&] { QTest::mouseClick(w.centralWidget(), Qt::RightButton, {}, QPoint(500, 640)); };
-        const auto close = [&] { w.close(); };
+        const std::function<void()> rightClick = [&] { QTest::mouseClick(w.centralWidget(), Qt::RightButton, {}, QPoint(500, 640)); }, close = [&] { w.close(); };
         struct Step { std::function<void()> act; bool yes; int page, questions; bool visible; } const steps[] = {
             {key(Qt::Key_Escape), false, DRUI::PAGE_FILE_TYPE, 0, true}, {key(Qt::Key_Return), false, DRUI::PAGE_MEDIA, 0, true},
             {key(Qt::Key_Escape), false, DRUI::PAGE_FILE_TYPE, 0, true}, {key(Qt::Key_Enter), false, DRUI::PAGE_MEDIA, 0, true},
@@ -118,8 +111,7 @@ private slots:
         for (const Step& step : steps) {
             yes = step.yes;
             step.act();
-            QVERIFY2(w.GetStackedLayout()->currentIndex() == step.page && questions == step.questions &&
-                         w.isVisible() == step.visible,
+            QVERIFY2(w.GetStackedLayout()->currentIndex() == step.page && questions == step.questions && w.isVisible() == step.visible,
                      qPrintable(QString("step %1").arg(&step - steps)));
         }
     }
