@@ -26,9 +26,7 @@ inline __SEARCH_FILE_INFO__ MakeHit(const char* name, uint32_t index, uint64_t s
 class FakeEngine : public IFileRecoveryParse {
 public:
     // Reports 0..100 % in steps; alive counts the engines not yet destroyed.
-    explicit FakeEngine(std::vector<std::string> names = {}, std::atomic<int>* alive = nullptr) : m_names(std::move(names)), m_alive(alive) {
-        if (m_alive) ++*m_alive;
-    }
+    explicit FakeEngine(std::vector<std::string> names = {}, std::atomic<int>* alive = nullptr) : m_names(std::move(names)), m_alive(alive) { if (m_alive) ++*m_alive; }
     ~FakeEngine() override { if (m_alive) --*m_alive; }
     int Init(int, long long, long long, wchar_t) override { return 0; }
     int Init(wchar_t*, wchar_t) override { return 0; }

@@ -6,7 +6,6 @@
 #include <QTreeWidget>
 #include <QWidget>
 #include <QtTest>
-
 #include <functional>
 #include <vector>
 
@@ -15,12 +14,8 @@ inline std::vector<std::function<int(int, char**)>>& UiTestClasses() {
     return classes;
 }
 
-#define ORVALE_UI_TEST(Class)                                                                                        \
-    static const bool Class##Registered = (UiTestClasses().push_back([](int argc, char** argv) {                    \
-                                               Class test;                                                          \
-                                               return QTest::qExec(&test, argc, argv);                              \
-                                           }),                                                                      \
-                                           true)
+#define ORVALE_UI_TEST(Class) \
+    static const bool Class##Registered = (UiTestClasses().push_back([](int argc, char** argv) { Class test; return QTest::qExec(&test, argc, argv); }), true)
 
 // The first row of the tree, at any depth, showing exactly text; null when none does.
 inline QTreeWidgetItem* Row(QTreeWidget* tree, const QString& text) {
