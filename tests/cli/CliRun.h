@@ -20,11 +20,7 @@ inline CliRun RunCli(const std::string& args, const std::string& supportDir, con
     return CliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(out.begin(), out.end()), std::string(err.begin(), err.end())};
 }
 
-struct JsonFile {
-    std::string name, category, extension, engine, folder;
-    unsigned long long size = 0, firstSector = 0;
-    bool healthy = false;
-};
+struct JsonFile { std::string name, category, extension, engine, folder; unsigned long long size = 0, firstSector = 0; bool healthy = false; };
 
 // The file objects of a --json listing (the tool prints one per line).
 inline std::vector<JsonFile> ParseFiles(const std::string& json) {
