@@ -213,9 +213,7 @@ TEST_P(FastFat, DamagedCopiesCostOnlyWhatIsDamaged) {
          [&](FatImageBuilder& img) {
              std::vector<uint8_t> trip = sc->image.ReadBytes(sc->image.FindShortEntry("\xE5" "RIP       "), 32);
              std::vector<uint8_t> docs = sc->image.ReadBytes(sc->image.FindShortEntry("DOCS       "), 32);
-             trip[1] = 'X';
-             docs[0] = 0xE5;
-             docs[1] = 'L';
+             trip[1] = 'X', docs[0] = 0xE5, docs[1] = 'L';
              trip.insert(trip.end(), docs.begin(), docs.end());
              ASSERT_TRUE(img.Patch(end, trip));
          },

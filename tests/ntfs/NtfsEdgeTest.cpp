@@ -1,18 +1,13 @@
-// NTFS records and volumes made by hand, for the cases a formatter cannot be made to produce on demand.
-#include "fixtures/EngineTree.h"
+// NTFS runlists and records made by hand, for the cases a formatter cannot be made to produce on demand.
 #include "fixtures/NtfsImageRecord.h"
-#include "fixtures/StoreTestEnv.h"
-#include "fixtures/TestFiles.h"
-#include "ntfs/CFastNtfsRecovery.h"
 #include "ntfs/CNtfsParse.h"
 #include "ntfs/NtfsRecordAccess.h"
 #include "ntfs/ProfessionalNtfsGeometry.h"
 #include "ntfs/ProfessionalNtfsRecord.h"
-#include "platform/TextCodec.h"
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <algorithm>
 #include <tuple>
 
 namespace {
@@ -171,117 +166,4 @@ TEST(NtfsRecord, FixUpsAndAttributeWalks) {
         const std::vector<uint8_t> bytes = fixed(one);
         EXPECT_EQ(spc, InferSectorsPerCluster(parse, bytes.data(), bytes.size())) << r.size() << " runs";
     }
-}
-
-namespace {
-class QuickNtfsEdge : public ::testing::Test {
-protected:
-    void Scan(const NtfsImageSynthetic& vol) {
-        WriteFileBytes(dir.file("v.img"), vol.bytes());
-        engine.reset(new CFastNtfsRecovery());
-        ASSERT_EQ(0, engine->Init(Utf8ToWide(dir.file("v.img").c_str()).data(), L'C'));
-        reports.Attach(*engine);
-        ASSERT_EQ(0, engine->ScanDevice(nullptr));
-        tree = WalkEngineTree(*engine);
-    }
-    std::string Saved(const std::string& path) { return RecoveredSha(*engine, FindNode(tree, path, 0), dir.file("saved")); }
-    StoreTestEnv env;
-    TempDir dir{"ntfsedge"};
-    std::unique_ptr<CFastNtfsRecovery> engine{new CFastNtfsRecovery()};
-    EngineTree tree;
-    EngineReports reports;
-};
-} // namespace
-
-TEST_F(QuickNtfsEdge, RecordFlagsAndParentChainsDecideWhereFilesAreListed) {
-    NtfsImageSynthetic vol(512, 8, 2048, 128);
-    const std::vector<uint8_t> hi = {'h', 'i'};
-    vol.SetRecord(20, NtfsFileRecord(20, 0, 5, u"a.txt", &hi, 0));
-    // {record, flags, parent, name}: 40 is an empty record, 42 a live file, 43 and 44 each other's parent, 60000 outside the $MFT.
-    const std::tuple<uint32_t, uint16_t, uint32_t, const char16_t*> records[] = {
-        {21, 1, 5, u"live.txt"}, {22, 3, 5, u"livedir"}, {23, 2, 5, u"olddir"}, {24, 2, 5, u"chaindir"}, {25, 0, 24, u"b.txt"},
-        {26, 0, 22, u"c.txt"}, {8, 0, 5, u"system.txt"}, {31, 0, 40, u"no-signature.txt"}, {33, 0, 42, u"now-a-file.txt"},
-        {42, 1, 5, u"usurper.bin"}, {34, 0, 43, u"cycle.txt"}, {43, 3, 44, u"loop1"}, {44, 3, 43, u"loop2"}, {35, 0, 60000, u"far.txt"}};
-    for (const auto& [n, flags, parent, name] : records) vol.SetRecord(n, NtfsFileRecord(n, flags, parent, name));
-    NtfsImageRecord named(27, 0); // a short name first, the long one second
-    named.AddFileName(5, u"LONGFI~1.TXT", 2);
-    named.AddFileName(5, u"Long file name.txt", 1);
-    vol.SetRecord(27, named.Finish());
-    Scan(vol);
-    for (const char* p : {"Long file name.txt", "a.txt", "chaindir/b.txt", "livedir/c.txt", "LostFolder40/no-signature.txt",
-                          "LostFolder42/now-a-file.txt", "LostFolder60000/far.txt"})
-        EXPECT_NE(nullptr, FindNode(tree, p, 0)) << p;
-    for (const char* p : {"live.txt", "system.txt", "olddir", "usurper.bin"}) EXPECT_EQ(0u, tree.count(p)) << p;
-    const _FILE_NODE_& a = NodeAt(tree, "a.txt");
-    EXPECT_EQ(1020u, a.u64CreateTime) << "times come from the first $FILE_NAME";
-    EXPECT_EQ(2u, a.u64FileSize) << "the $DATA size replaces the name's";
-    const _FILE_NODE_& lost = NodeAt(tree, "LostFolder42", 1);
-    EXPECT_EQ(0xFFFFFFFFu, lost.nClusterBytes);
-    EXPECT_EQ(0u, lost.u64RecordSector);
-    wchar_t parent[256] = {0};
-    _FILE_NODE_ b = NodeAt(tree, "chaindir/b.txt");
-    ASSERT_EQ(0, engine->GetFileNodeParentDirPath(&b, parent, 256));
-    EXPECT_EQ("chaindir/", WideToUtf8(parent));
-}
-
-TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorData) {
-    NtfsImageSynthetic vol;
-    const uint64_t cb = vol.ClusterBytes(), d = vol.FirstDataCluster();
-    const auto a = vol.WriteClusters(d, RandomBytes(2 * cb, 1)), b = vol.WriteClusters(d + 10, RandomBytes(cb, 3));
-    const auto c1 = vol.WriteClusters(d + 20, RandomBytes(2 * cb, 4)), c2 = vol.WriteClusters(d + 40, RandomBytes(2 * cb, 5));
-    vol.WriteClusters(d + 2, RandomBytes(3 * cb, 2)); // what the hole's neighbours hold
-    // Two clusters, a hole of three, one cluster cut short by 100 bytes.
-    vol.SetRecord(20, NtfsDataRecord(20, 5, u"sparse.bin", {{2, int64_t(d)}, {3, 0, true}, {1, 10}}, 6 * cb - 100, 6 * cb, 0));
-    // A base record with the first extent and a list naming the second in record 22.
-    NtfsImageRecord base(21, 0);
-    base.AddResidentAttrList({{0x30, 21, 0, 0}, {0x80, 21, 0, 0}, {0x80, 22, 2, 0}});
-    base.AddFileName(5, u"split.bin", 1);
-    base.AddData({{2, int64_t(d + 20)}}, 4 * cb, 0, 4 * cb);
-    vol.SetRecord(21, base.Finish());
-    NtfsImageRecord ext(22, 1);
-    ext.AddData({{2, int64_t(d + 40)}}, 0, 2, 0);
-    vol.SetRecord(22, ext.Finish());
-    // All of the data in an extension record.
-    NtfsImageRecord moved(23, 0);
-    moved.AddResidentAttrList({{0x30, 23, 0, 0}, {0x80, 24, 0, 0}});
-    moved.AddFileName(5, u"moved.bin", 1);
-    vol.SetRecord(23, moved.Finish());
-    NtfsImageRecord holder(24, 1);
-    holder.AddData({{2, int64_t(d + 20)}}, 2 * cb - 7, 0, 2 * cb);
-    vol.SetRecord(24, holder.Finish());
-    const std::vector<uint8_t> ten = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}, none;
-    vol.SetRecord(25, NtfsFileRecord(25, 0, 5, u"ten.txt", &ten)); // padded to 16 in the record
-    vol.SetRecord(26, NtfsDataRecord(26, 5, u"empty.log", {{1, int64_t(d + 60)}}, 0, cb, 0));
-    vol.SetRecord(27, NtfsFileRecord(27, 0, 5, u"blank.jpg", &none));
-    Scan(vol);
-    std::vector<uint8_t> expected(a);
-    expected.resize(5 * cb, 0);
-    expected.insert(expected.end(), b.begin(), b.end() - 100);
-    EXPECT_EQ(Sha256Hex(expected), Saved("sparse.bin")) << "holes read as zeros";
-    std::vector<uint8_t> joined(c1);
-    joined.insert(joined.end(), c2.begin(), c2.end());
-    EXPECT_EQ(Sha256Hex(joined), Saved("split.bin")) << "both extents, in order";
-    EXPECT_EQ(Sha256Hex(std::vector<uint8_t>(c1.begin(), c1.end() - 7)), Saved("moved.bin"));
-    EXPECT_EQ(Sha256Hex(ten), Saved("ten.txt"));
-    EXPECT_EQ(Sha256Hex({}), Saved("empty.log"));
-    EXPECT_TRUE(FileExists(dir.file("saved"))) << "an empty file is still created";
-    EXPECT_EQ(nullptr, FindNode(tree, "blank.jpg")) << "an empty resident photo is unhealthy and hidden";
-    NtfsImageSynthetic big(4096, 1, 512, 32);
-    const std::vector<uint8_t> value = RandomBytes(3000, 9), data = big.WriteClusters(big.FirstDataCluster(), RandomBytes(3 * 4096 - 5, 10));
-    big.SetRecord(20, NtfsFileRecord(20, 0, 5, u"big-resident.bin", &value, 0, 4096));
-    big.SetRecord(21, NtfsDataRecord(21, 5, u"clusters.bin", {{3, int64_t(big.FirstDataCluster())}}, data.size(), 3 * 4096, 0, 4096));
-    Scan(big);
-    EXPECT_EQ(Sha256Hex(value), Saved("big-resident.bin"));
-    EXPECT_EQ(Sha256Hex(data), Saved("clusters.bin"));
-}
-
-TEST_F(QuickNtfsEdge, AnMftRunlistPastTheVolume) {
-    // $MFT: its 16 real clusters, then four billion clusters far outside the volume.
-    NtfsImageSynthetic vol(512, 8, 1024, 64);
-    vol.SetRecord(0, NtfsDataRecord(0, 5, u"$MFT", {{16, 4}, {0xFFFFFFFFull, 1000000}}, 64 * 1024, 16 * 4096));
-    const std::vector<uint8_t> ok = {'o', 'k'};
-    vol.SetRecord(20, NtfsFileRecord(20, 0, 5, u"kept.txt", &ok));
-    Scan(vol);
-    EXPECT_LT(reports.progress.size(), 10u) << "no walk over clusters that do not exist";
-    EXPECT_EQ(Sha256Hex(ok), Saved("kept.txt"));
 }
