@@ -67,10 +67,7 @@ TEST_F(FastNtfs, ListsExactlyTheDeletedFilesAndGivesThemBack) {
         const _FILE_NODE_* node = FindNode(tree, f.path, 0);
         ASSERT_NE(nullptr, node) << f.path;
         EXPECT_EQ(f.sha256, RecoveredSha(engine, node, dir.file("out"))) << f.path;
-        wchar_t parent[1024] = {0};
-        _FILE_NODE_ copy = *node;
-        ASSERT_EQ(0, engine.GetFileNodeParentDirPath(&copy, parent, 1024));
-        EXPECT_EQ(f.path.substr(0, f.path.rfind('/') + 1), WideToUtf8(parent)) << f.path;
+        EXPECT_EQ(f.path.substr(0, f.path.rfind('/') + 1), ParentPath(engine, *node)) << f.path;
     }
     for (auto& [path, node] : tree) EXPECT_TRUE(node.bIsDir || expected.count(path) || path.rfind("fill/", 0) == 0) << "unexpected " << path;
     EXPECT_EQ(0u, FindNode(tree, "docs/empty.dat")->bIsHealth) << "an empty resident value is judged unhealthy";
@@ -288,10 +285,7 @@ TEST_F(QuickNtfsEdge, RecordFlagsAndParentChainsDecideWhereFilesAreListed) {
     const _FILE_NODE_& lost = NodeAt(tree, "LostFolder42", 1);
     EXPECT_EQ(0xFFFFFFFFu, lost.nClusterBytes);
     EXPECT_EQ(0u, lost.u64RecordSector);
-    wchar_t parent[256] = {0};
-    _FILE_NODE_ b = NodeAt(tree, "chaindir/b.txt");
-    ASSERT_EQ(0, engine->GetFileNodeParentDirPath(&b, parent, 256));
-    EXPECT_EQ("chaindir/", WideToUtf8(parent));
+    EXPECT_EQ("chaindir/", ParentPath(*engine, NodeAt(tree, "chaindir/b.txt")));
 }
 
 TEST_F(QuickNtfsEdge, SparseListedResidentEmptyAnd4KiBSectorDataAndAnMftPastTheVolume) {
