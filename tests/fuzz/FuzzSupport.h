@@ -53,16 +53,14 @@ inline const std::string& FuzzEnvironmentDir() {
 // The support folder with the scan log reloaded, as each run of an engine starts.
 inline const std::string& FuzzFreshLog() {
     const std::string& dir = FuzzEnvironmentDir();
-    CLogFileManager::GetInstance()->Reload();
-    return dir;
+    return CLogFileManager::GetInstance()->Reload(), dir;
 }
 
 // The bytes written as the file `name` of the fuzz folder and registered as disk diskNo; "" on failure.
 inline std::string FuzzDisk(const char* name, int diskNo, const void* data, size_t size) {
     const std::string path = FuzzEnvironmentDir() + "/" + name;
     if (!FuzzWriteFile(path, data, size)) return "";
-    RegisterDiskPath(diskNo, path);
-    return path;
+    return RegisterDiskPath(diskNo, path), path;
 }
 
 // Every node down to depth 8 with its folder path; with saveTo, up to 16 files saved there.
