@@ -211,9 +211,7 @@ TEST(VirtualDbr, AnchorsLookupsAndImpossiblePairings) {
                                   {1000, 0xFFFFFFF, 1000 + uint64_t(0xFFFFFFF - 2) * 8}};
     for (const auto& p : placed) {
         _FILE_NODE_ node{};
-        node.u64DataStartSector = p[0];
-        node.nClusterNO = uint32_t(p[1]);
-        node.nClusterBytes = 4096;
+        node.u64DataStartSector = p[0], node.nClusterNO = uint32_t(p[1]), node.nClusterBytes = 4096;
         EXPECT_EQ(p[2], FatNodeFirstSector(node)) << p[0] << " " << p[1];
     }
 }
