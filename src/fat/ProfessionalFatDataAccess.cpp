@@ -142,6 +142,11 @@ int CProfessionalFatRecovery::PreView(_FILE_NODE_* node, wchar_t* tmpPath, unsig
                 }
             }
         }
+        // The rest of a cluster with an unreadable sector would shift everything after it.
+        if (got < spc && done < total) {
+            result = 30;
+            break;
+        }
     }
     return finish(result);
 }

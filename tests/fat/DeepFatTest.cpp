@@ -143,11 +143,19 @@ TEST_F(DeepFat, LostFat16WithLongNamesSplitAcrossSectors) {
     // the folder's first sector, its short entry opens the second.
     for (int i = 1; i <= 5; ++i) put("/Music/Long Names Here/Long file name 0" + std::to_string(i) + ".bin", size_t(1000 * i + 3));
     put("/Music/old song.bin", 2500);
+    const uint64_t unreadable = 1001 + vol.ClusterSector(vol.EntryCluster("TRACKO~1BIN")) + 2;
     ASSERT_TRUE(vol.DeleteFile("/Music/old song.bin") && vol.DestroyMetadata());
     ASSERT_TRUE(WriteLostVolumesDisk(dir.file("disk.img"), {{1001, vol.path()}}, 64, 99));
     DeepScan s(dir.file("disk.img"));
     ASSERT_EQ(0, s.result);
     ExpectRecovered(s, expected, out.path());
+    // A preview ends at an unreadable sector inside a cluster instead of shifting the rest up.
+    const EngineTree found = SearchEngine(s.engine, FS_TYPE_PRO_FAT);
+    CDiskReader::SetFailingSectorsForTesting({unreadable});
+    const Preview shown = PreviewNode(s.engine, NodeAt(found, "Music/track one.bin", 0));
+    CDiskReader::SetFailingSectorsForTesting({});
+    EXPECT_EQ(30, shown.rc);
+    EXPECT_EQ(std::vector<uint8_t>(expected[1].data.begin(), expected[1].data.begin() + 1024), shown.bytes);
 }
 
 // Directory sectors placed by hand where geometry must be inferred: each case
