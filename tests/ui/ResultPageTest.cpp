@@ -76,6 +76,7 @@ private slots:
         for (const Case& c : cases) hits.push_back(c.hit);
         const auto folderOf = [&](const _FILE_NODE_& n) { return cases[n.nFileIndex - 1].folderOf; };
         const auto rows = BuildResultRows(hits, folderOf, true, 2048);
+        QCOMPARE(rows.size(), std::size(cases));
         for (size_t i = 0; i < rows.size(); ++i)
             QVERIFY2(rows[i].folder == cases[i].folder && rows[i].volume == cases[i].volume &&
                          SourceText(rows[i].source) == cases[i].source && rows[i].deleted == cases[i].deleted,
