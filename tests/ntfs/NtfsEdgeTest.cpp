@@ -14,8 +14,8 @@ namespace {
 // A bare non-resident attribute header (runlist at 0x40, declared length L) followed by `runs`.
 std::vector<uint8_t> NonResidentAttr(const std::vector<uint8_t>& runs, size_t declaredLength = 0) {
     std::vector<uint8_t> a(0x40 + runs.size(), 0);
-    std::copy(runs.begin(), runs.end(), a.begin() + 0x40);
     PutLe32(a, 0, 0x80), PutLe32(a, 4, uint32_t(declaredLength ? declaredLength : a.size())), a[8] = 1, PutLe16(a, 0x20, 0x40);
+    std::copy(runs.begin(), runs.end(), a.begin() + 0x40); // after the header: GCC 12 misjudges it when runs is empty
     return a;
 }
 } // namespace
