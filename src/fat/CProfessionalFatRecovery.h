@@ -130,6 +130,9 @@ private:
     unsigned ReadSectors(unsigned char* buf, unsigned count, uint64_t sector);
     uint64_t AreaEnd() const { return m_u64StartSector + m_u64SectorCount; }
     uint64_t RecordClusterSector(const _FILE_NODE_& node, uint32_t cluster, unsigned spc) const;
+    // Hands the first `total` bytes of a found file to sink(bytes, n, doneSoFar) in
+    // pieces of whole clusters; a non-zero sink result ends it with that result.
+    template <class Sink> int StreamData(const _FILE_NODE_& node, uint64_t total, Sink sink);
     // The signature judge's verdict on a first data sector for an extension (without the dot).
     bool SectorMatchesExtension(const unsigned char* sector, const char* ext, uint64_t sectorNo);
 

@@ -54,15 +54,38 @@ int CProfessionalFatRecovery::IsFileDataHealth(const _FILE_NODE_* node, unsigned
     return SectorMatchesExtension(sector, ext, s) ? 1 : 0;
 }
 
+template <class Sink> int CProfessionalFatRecovery::StreamData(const _FILE_NODE_& node, uint64_t total, Sink sink) {
+    if (node.nClusterBytes >= kMaxClusterBytes) return 29;
+    const unsigned spc = node.nClusterBytes / m_nBytesPerSector;
+    if (spc == 0) return 87;
+    if (total == 0) return 0;
+    // Whole clusters, up to 1 MiB a read.
+    const unsigned piece = std::max(spc, (1u << 20) / m_nBytesPerSector / spc * spc);
+    std::vector<unsigned char> run(size_t(piece) * m_nBytesPerSector);
+    uint64_t at = RecordClusterSector(node, node.nClusterNO, spc);
+    if (at == UINT64_MAX) return 30;
+    for (uint64_t done = 0; done < total;) {
+        const uint64_t clustersLeft = (total - done + node.nClusterBytes - 1) / node.nClusterBytes;
+        const unsigned want = unsigned(std::min<uint64_t>(piece, clustersLeft * spc));
+        const unsigned got = ReadSectors(run.data(), want, at);
+        if (got == 0) return 30;
+        const uint64_t take = std::min<uint64_t>(uint64_t(got) * m_nBytesPerSector, total - done);
+        done += take;
+        if (int r = sink(run.data(), size_t(take), done)) return r;
+        // A sector that cannot be read ends the data: going on would shift the rest of the file.
+        if (got < want && done < total) return 30;
+        at += want;
+    }
+    return 0;
+}
+
 int CProfessionalFatRecovery::PreView(_FILE_NODE_* node, wchar_t* tmpPath, unsigned char* buffer, int& len,
                                       PreViewCallBack cb, void* pParam) {
     const int bufferLen = len < 0 ? 0 : len;
-    int result = 0;
     int fd = -1;
     std::string tmpFile;
     size_t copied = 0;
     bool fileMode = false;
-    std::vector<unsigned char> cluster;
 
     auto finish = [&](int rc) {
         if (cb) cb(pParam, 100, rc);
@@ -94,61 +117,18 @@ int CProfessionalFatRecovery::PreView(_FILE_NODE_* node, wchar_t* tmpPath, unsig
             }
         }
     }
-    if (node->nClusterBytes >= kMaxClusterBytes) return finish(29);
-    const unsigned spc = node->nClusterBytes / m_nBytesPerSector;
-    if (spc == 0) return finish(87);
     uint64_t total = node->u64FileSize;
     if (!fileMode && total > uint64_t(bufferLen)) total = uint64_t(bufferLen);
-    if (total == 0) return finish(0);
-
-    cluster.resize(size_t(spc) * m_nBytesPerSector);
-    uint64_t first = RecordClusterSector(*node, node->nClusterNO, spc);
-    if (first == UINT64_MAX) return finish(30);
-    uint64_t done = 0;
-    for (uint64_t k = 0; done < total; ++k) {
-        unsigned got = ReadSectors(cluster.data(), spc, first + k * spc);
-        if (got == 0) {
-            result = 30;
-            break;
-        }
-        uint64_t take = uint64_t(got) * m_nBytesPerSector;
-        if (take > total - done) take = total - done;
+    return finish(StreamData(*node, total, [&](const unsigned char* p, size_t n, uint64_t done) {
         if (fileMode) {
-            int werr = WriteAll(fd, cluster.data(), size_t(take));
-            done += take;
             // A failed write ends the preview: a short picture must not be shown as complete.
-            if (werr) {
-                result = werr;
-                break;
-            }
-            if (cb) {
-                int r = cb(pParam, static_cast<int>(done * 100 / total), 0);
-                if (r) {
-                    result = r;
-                    break;
-                }
-            }
+            if (int werr = WriteAll(fd, p, n)) return werr;
         } else {
-            size_t room = size_t(bufferLen) - copied;
-            size_t n = take < room ? size_t(take) : room;
-            std::memcpy(buffer + copied, cluster.data(), n);
+            std::memcpy(buffer + copied, p, n);
             copied += n;
-            done += take;
-            if (cb) {
-                int r = cb(pParam, static_cast<int>(copied * 100 / total), 0);
-                if (r) {
-                    result = r;
-                    break;
-                }
-            }
         }
-        // The rest of a cluster with an unreadable sector would shift everything after it.
-        if (got < spc && done < total) {
-            result = 30;
-            break;
-        }
-    }
-    return finish(result);
+        return cb ? cb(pParam, static_cast<int>(done * 100 / total), 0) : 0;
+    }));
 }
 
 int CProfessionalFatRecovery::SaveDataToTargetFile(_FILE_NODE_* node, wchar_t* targetPath) {
@@ -168,43 +148,16 @@ int CProfessionalFatRecovery::SaveDataToTargetFile(_FILE_NODE_* node, wchar_t* t
         report(100, e);
         return e;
     }
-    int result = 0;
-    const unsigned spc = node->nClusterBytes / m_nBytesPerSector;
-    if (node->nClusterBytes >= kMaxClusterBytes) result = 29;
-    else if (spc == 0) result = 87;
-    else if (node->u64FileSize == 0) {
-        ::close(fd);
-        report(100, 0);
-        return 0;
-    } else {
-        // Whole clusters, up to 1 MiB a read.
-        const unsigned piece = std::max(spc, (1u << 20) / m_nBytesPerSector / spc * spc);
-        std::vector<unsigned char> run(size_t(piece) * m_nBytesPerSector);
-        const uint64_t size = node->u64FileSize;
-        uint64_t at = RecordClusterSector(*node, node->nClusterNO, spc);
-        uint64_t written = 0;
-        if (at == UINT64_MAX) result = 30;
-        while (result == 0 && written < size) {
-            const uint64_t clustersLeft = (size - written + node->nClusterBytes - 1) / node->nClusterBytes;
-            const unsigned want = unsigned(std::min<uint64_t>(piece, clustersLeft * spc));
-            unsigned got = ReadSectors(run.data(), want, at);
-            if (got == 0) {
-                result = 30;
-                break;
-            }
-            uint64_t take = uint64_t(got) * m_nBytesPerSector;
-            if (take > size - written) take = size - written;
-            int werr = WriteAll(fd, run.data(), size_t(take));
-            if (!werr) written += take;
-            int r = report(static_cast<int>(written * 100 / size), werr);
-            if (r) result = r;
-            // A failed write ends the copy whatever the callback says: the file would be short.
-            else if (werr) result = werr;
-            // So does a sector that cannot be read: going on would shift the rest of the file.
-            else if (got < want && written < size) result = 30;
-            at += want;
-        }
-    }
+    const uint64_t size = node->u64FileSize;
+    uint64_t written = 0;
+    const int result = StreamData(*node, size, [&](const unsigned char* p, size_t n, uint64_t done) {
+        const int werr = WriteAll(fd, p, n);
+        if (!werr) written = done;
+        const int r = report(static_cast<int>(written * 100 / size), werr);
+        // A failed write ends the copy whatever the callback says: the file would be short.
+        return r ? r : werr;
+    });
+    if (result == 0 && size == 0) report(100, 0);
     if (result > 0) report(100, result);
     ::close(fd);
     return result;
